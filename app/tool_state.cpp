@@ -1,0 +1,5 @@
+#include "app/tool_state.h"
+
+ToolState gTool;
+
+void ResetToolState() { gTool = ToolState{}; }

@@ -1,0 +1,22 @@
+#include "firmware/pool.h"
+
+#include "runtime/efi_globals.h"
+
+namespace {
+
+void* AllocateFilled(uint64_t size, uint8_t fill) {
+  void* buffer = nullptr;
+  if (EfiError(gBS->AllocatePool(EfiBootServicesData, size, &buffer)) || buffer == nullptr) return nullptr;
+  gBS->SetMem(buffer, size, fill);
+  return buffer;
+}
+
+}  // namespace
+
+void* AllocateZeroed(uint64_t size) { return AllocateFilled(size, 0x00); }
+
+void* AllocateErased(uint64_t size) { return AllocateFilled(size, 0xFF); }
+
+void ReleasePool(void* buffer) {
+  if (buffer != nullptr) gBS->FreePool(buffer);
+}

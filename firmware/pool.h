@@ -1,0 +1,12 @@
+// Boot-services pool memory: every buffer the tool uses comes from here.
+#pragma once
+
+#include <stdint.h>
+
+// Allocate `size` bytes of boot-services data and fill them with 0x00 or 0xFF.
+// Null when the pool refuses; nothing is filled then.
+void* AllocateZeroed(uint64_t size);
+void* AllocateErased(uint64_t size);
+
+// Returns a buffer to the pool; null is ignored.
+void ReleasePool(void* buffer);

@@ -1,0 +1,16 @@
+// Byte streams to files in the shell's current directory, opened by plain name.
+#pragma once
+
+#include <stdint.h>
+
+struct FileStream;
+
+// Only mode "wb" is supported: create the file or truncate it to empty.
+// Returns null when the file cannot be opened that way.
+FileStream* OpenFileStream(const char* name, const char* mode);
+
+// Writes `size` bytes; returns the number of bytes the file took.
+uint64_t WriteFileStream(FileStream* stream, const void* data, uint64_t size);
+
+// Closes the stream; returns true when everything written reached the file.
+bool CloseFileStream(FileStream* stream);

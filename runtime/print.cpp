@@ -1,0 +1,19 @@
+#include "runtime/print.h"
+
+#include "runtime/format.h"
+
+namespace {
+
+void SendToConsole(void*, const char* text, unsigned length) { WriteConsoleText(text, length); }
+
+}  // namespace
+
+void Print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatText(SendToConsole, nullptr, format, args);
+  va_end(args);
+  // A null-length write marks the end of one Print call: the console layer
+  // flushes there, so console output keeps its order with OutputString.
+  WriteConsoleText("", 0);
+}

@@ -1,0 +1,61 @@
+// The simulated dual-chip board: what a board description file says.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct Chip {
+  std::vector<uint8_t> image;  // the whole flash part, offset 0 first
+  uint32_t flash_size = 0;     // what the mailbox reports
+  uint32_t bios_size = 0;      // top bios_size bytes of the part are in the window
+  uint32_t block_size = 4096;
+  std::string part_name = "SIM25Q128";
+};
+
+struct PciFunction {
+  uint16_t vendor = 0x8086;
+  uint8_t base_class = 6;
+  uint8_t subclass = 0;
+  // Failure knobs for the probe's error roads.
+  bool handle_protocol_fails = false;
+  bool class_read_fails = false;
+  bool vendor_read_fails = false;
+};
+
+enum class ChipSelectMode { Present, Absent, Unsupported };
+enum class SwitchMode { Ok, Stuck, IgnoreMain, IgnoreBackup };
+enum class MailboxMode { Qvt, Qv1, None };
+enum class AcpiMode { Present, Absent, NoFacp };
+enum class FileFailure { None, Open, Write, Close };
+
+struct MtrrPair {
+  uint64_t base = 0;
+  uint64_t mask = 0;
+};
+
+struct Board {
+  uint8_t active = 0;  // raw ChipPosition at start
+  ChipSelectMode chip_select = ChipSelectMode::Present;
+  uint8_t is_supported_value = 1;  // what IsSupported answers when present
+  SwitchMode switch_mode = SwitchMode::Ok;
+  MailboxMode mailbox = MailboxMode::Qvt;
+  AcpiMode acpi = AcpiMode::Present;
+  uint16_t smi_port = 0xB2;
+  std::vector<PciFunction> pci = {PciFunction{}};
+  uint32_t mtrr_variable_pairs = 10;
+  uint32_t phys_address_bits = 39;
+  std::map<unsigned, MtrrPair> mtrr_pairs = {{0u, MtrrPair{0xFF000005ull, 0x7FFF000800ull}}};
+  std::vector<uint64_t> fail_alloc;  // 1-based ordinals of program AllocatePool calls that fail
+  FileFailure fail_file = FileFailure::None;
+  Chip main;
+  Chip backup;
+};
+
+// A chip of `size` erased bytes with the given BIOS region size.
+Chip ErasedChip(uint32_t size, uint32_t bios_size, uint32_t block_size = 4096);
+
+}  // namespace sim
