@@ -1,0 +1,104 @@
+// The simulated machine: firmware tables, protocols, SMI handler, MSRs and the
+// flash window of one Board. Constructing a Machine installs it as what the
+// program code sees (gST, gBS and the CPU layer); destroying it uninstalls it.
+// One Machine exists at a time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/board.h"
+
+namespace sim {
+
+struct SmiCounts {
+  uint64_t query = 0;
+  uint64_t read_block = 0;
+  uint64_t begin_read = 0;
+  uint64_t end_read = 0;
+};
+
+// What the run report says, plus counters that only tests read.
+struct Report {
+  uint32_t exit_status = 0;
+  uint8_t active_chip = 0;
+  std::vector<uint8_t> switch_requests;
+  std::vector<uint64_t> stalls_us;
+  SmiCounts smi;
+  std::vector<std::pair<uint32_t, uint64_t>> msr_writes;
+  uint64_t cr3_reloads = 0;
+  uint64_t pool_outstanding = 0;
+  bool cursor_visible = true;
+  std::vector<std::string> files;
+
+  // Not in the JSON contract; for tests.
+  uint64_t is_supported_calls = 0;
+  uint64_t locate_chip_select_calls = 0;
+  uint64_t get_acpi_table_calls = 0;
+  uint64_t pool_allocations = 0;  // program AllocatePool calls, failed ones included
+  uint64_t msr_faults = 0;        // accesses to registers that do not exist, or reserved bits set
+  uint64_t dma_faults = 0;        // mailbox copies whose destination is not inside a live pool block
+  uint64_t port_writes_elsewhere = 0;  // SMI triggers written to another port than the board's
+};
+
+class Machine {
+ public:
+  explicit Machine(Board board, std::string directory = ".");
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  Board& board() { return board_; }
+  Report& report() { return report_; }
+  const std::string& directory() const { return directory_; }
+
+  // Raw position of the chip that answers now (Backup while it is 1).
+  uint8_t active_raw() const { return active_; }
+  void set_active_raw(uint8_t raw) { active_ = raw; }
+  Chip& active_chip() { return active_ == 1 ? board_.backup : board_.main; }
+
+  // Everything the program printed, in order, as UTF-8.
+  const std::string& console() const { return console_; }
+  // Also pass console text to this function as it is printed (pellrix-sim
+  // streams it to standard output).
+  void set_console_echo(std::function<void(const char*, size_t)> echo) { echo_ = std::move(echo); }
+
+  uint64_t msr(uint32_t index) const;
+
+  // Implementation state, reached by the simulated firmware and CPU layer.
+  struct Impl;
+  Impl& impl() { return *impl_; }
+  void AppendConsole(const char* text, size_t length);
+
+ private:
+  Board board_;
+  std::string directory_;
+  Report report_;
+  uint8_t active_ = 0;
+  std::string console_;
+  std::function<void(const char*, size_t)> echo_;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The installed machine; only valid while one exists.
+Machine& CurrentMachine();
+
+struct RunResult {
+  int exit_status = 0;
+  std::string output;
+  Report report;
+};
+
+// Runs the tool once on `machine` with these utility arguments (argv[1]
+// onward) and completes the machine's report.
+RunResult RunTool(Machine& machine, const std::vector<std::string>& arguments);
+
+// Convenience for tests: a fresh machine for `board`, one run.
+RunResult RunOnBoard(const Board& board, const std::vector<std::string>& arguments,
+                     const std::string& directory = ".");
+
+}  // namespace sim
