@@ -1,0 +1,7 @@
+#include "firmware/cpu/cpuid.h"
+
+CpuidResult Cpuid(uint32_t leaf) {
+  CpuidResult result;
+  __asm__ __volatile__("cpuid" : "=a"(result.eax), "=b"(result.ebx), "=c"(result.ecx), "=d"(result.edx) : "a"(leaf), "c"(0));
+  return result;
+}

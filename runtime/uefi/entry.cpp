@@ -1,0 +1,65 @@
+// The application's entry: takes the argument list from the shell, converts it
+// to UTF-8 and hands it to the tool. The tool's return value is the status the
+// shell sees (%lasterror%).
+#include "app/main.h"
+#include "runtime/efi_globals.h"
+
+namespace {
+
+// Bytes needed for the UTF-8 form of one UTF-16 string, terminator included.
+UINTN Utf8Length(const CHAR16* text) {
+  UINTN length = 1;
+  for (; *text != 0; ++text) length += *text < 0x80 ? 1 : *text < 0x800 ? 2 : 3;
+  return length;
+}
+
+// Surrogate pairs are not joined: shell arguments of this tool are ASCII, and
+// each half still converts to a well-defined three-byte sequence.
+char* ToUtf8(const CHAR16* text, char* out) {
+  for (; *text != 0; ++text) {
+    char16_t code = *text;
+    if (code < 0x80) {
+      *out++ = static_cast<char>(code);
+    } else if (code < 0x800) {
+      *out++ = static_cast<char>(0xC0 | code >> 6);
+      *out++ = static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      *out++ = static_cast<char>(0xE0 | code >> 12);
+      *out++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+      *out++ = static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  *out++ = '\0';
+  return out;
+}
+
+}  // namespace
+
+extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* systemTable) {
+  gImageHandle = imageHandle;
+  gST = systemTable;
+  gBS = systemTable->BootServices;
+
+  void* interface = nullptr;
+  if (EfiError(gBS->HandleProtocol(imageHandle, &kShellParametersProtocolGuid, &interface)) || interface == nullptr)
+    return kEfiUnsupported;  // not started from the UEFI Shell
+  auto* parameters = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL*>(interface);
+
+  // One pool block holds the pointer vector and the strings behind it.
+  UINTN argc = parameters->Argc;
+  UINTN size = (argc + 1) * sizeof(char*);
+  for (UINTN i = 0; i < argc; ++i) size += Utf8Length(parameters->Argv[i]);
+  void* block = nullptr;
+  if (EfiError(gBS->AllocatePool(EfiLoaderData, size, &block))) return kEfiOutOfResources;
+  char** argv = static_cast<char**>(block);
+  char* strings = reinterpret_cast<char*>(argv + argc + 1);
+  for (UINTN i = 0; i < argc; ++i) {
+    argv[i] = strings;
+    strings = ToUtf8(parameters->Argv[i], strings);
+  }
+  argv[argc] = nullptr;
+
+  int status = pellrix::main(static_cast<int>(argc), argv);
+  gBS->FreePool(block);
+  return static_cast<EFI_STATUS>(static_cast<uint32_t>(status));
+}

@@ -1,0 +1,79 @@
+// File streams through the shell protocol, relative to the shell's current
+// directory.
+#include "runtime/efi_globals.h"
+#include "runtime/file_stream.h"
+
+namespace {
+
+EFI_SHELL_PROTOCOL* Shell() {
+  void* interface = nullptr;
+  if (EfiError(gBS->LocateProtocol(&kShellProtocolGuid, nullptr, &interface))) return nullptr;
+  return static_cast<EFI_SHELL_PROTOCOL*>(interface);
+}
+
+// File names are short ASCII; longer ones are refused rather than cut.
+bool ToUtf16(const char* name, CHAR16* out, unsigned capacity) {
+  unsigned i = 0;
+  for (; name[i] != '\0'; ++i) {
+    if (i + 1 >= capacity || static_cast<uint8_t>(name[i]) >= 0x80) return false;
+    out[i] = static_cast<CHAR16>(name[i]);
+  }
+  out[i] = 0;
+  return true;
+}
+
+struct Stream {
+  SHELL_FILE_HANDLE handle;
+  bool failed;
+};
+
+Stream streams[1];
+
+}  // namespace
+
+struct FileStream : Stream {};
+
+FileStream* OpenFileStream(const char* name, const char* mode) {
+  if (mode[0] != 'w' || mode[1] != 'b' || mode[2] != '\0') return nullptr;
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  CHAR16 wideName[260];
+  if (shell == nullptr || !ToUtf16(name, wideName, 260)) return nullptr;
+  // Opening with create does not truncate, so an existing file is removed
+  // first; if it could not be removed the open is refused rather than
+  // leaving old bytes behind the new ones.
+  shell->DeleteFileByName(wideName);
+  SHELL_FILE_HANDLE handle = nullptr;
+  if (EfiError(shell->OpenFileByName(wideName, &handle,
+                                     kEfiFileModeCreate | kEfiFileModeRead | kEfiFileModeWrite)))
+    return nullptr;
+  uint64_t size = 0;
+  if (EfiError(shell->GetFileSize(handle, &size)) || size != 0) {
+    shell->CloseFile(handle);
+    return nullptr;
+  }
+  auto* stream = static_cast<FileStream*>(&streams[0]);
+  stream->handle = handle;
+  stream->failed = false;
+  return stream;
+}
+
+uint64_t WriteFileStream(FileStream* stream, const void* data, uint64_t size) {
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  if (shell == nullptr) {
+    stream->failed = true;
+    return 0;
+  }
+  UINTN written = size;
+  if (EfiError(shell->WriteFile(stream->handle, &written, const_cast<void*>(data)))) {
+    stream->failed = true;
+    return 0;
+  }
+  if (written != size) stream->failed = true;
+  return written;
+}
+
+bool CloseFileStream(FileStream* stream) {
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  bool closed = shell != nullptr && !EfiError(shell->CloseFile(stream->handle));
+  return closed && !stream->failed;
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "runtime/efi.h"
+#include "sim/machine.h"
+
+namespace sim {
+
+// Fills the machine's system table, boot services and protocols.
+void BuildFirmware(Machine& machine);
+EFI_SYSTEM_TABLE* SystemTableOf(Machine& machine);
+
+}  // namespace sim

@@ -1,0 +1,78 @@
+#include "sim/machine.h"
+
+#include <cstdlib>
+
+#include "app/main.h"
+#include "app/tool_state.h"
+#include "runtime/efi_globals.h"
+#include "sim/firmware_services.h"
+#include "sim/machine_impl.h"
+
+namespace sim {
+
+void InitCpu(Machine& machine);
+
+namespace {
+Machine* installed = nullptr;
+}
+
+Machine::Machine(Board board, std::string directory)
+    : board_(std::move(board)), directory_(std::move(directory)), impl_(std::make_unique<Impl>()) {
+  if (installed != nullptr) std::abort();  // one simulated machine at a time
+  installed = this;
+  active_ = board_.active;
+  BuildFirmware(*this);
+  InitCpu(*this);
+  gST = SystemTableOf(*this);
+  gBS = gST->BootServices;
+  gImageHandle = this;
+}
+
+Machine::~Machine() {
+  gST = nullptr;
+  gBS = nullptr;
+  gImageHandle = nullptr;
+  installed = nullptr;
+}
+
+Machine& CurrentMachine() {
+  if (installed == nullptr) std::abort();
+  return *installed;
+}
+
+void Machine::AppendConsole(const char* text, size_t length) {
+  console_.append(text, length);
+  if (echo_) echo_(text, length);
+}
+
+uint64_t Machine::msr(uint32_t index) const {
+  auto found = impl_->msrs.find(index);
+  return found == impl_->msrs.end() ? 0 : found->second;
+}
+
+RunResult RunTool(Machine& machine, const std::vector<std::string>& arguments) {
+  ResetToolState();
+  std::vector<std::string> storage;
+  storage.push_back("pellrix");
+  storage.insert(storage.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& argument : storage) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  size_t consoleStart = machine.console().size();
+  int status = pellrix::main(static_cast<int>(storage.size()), argv.data());
+
+  Report& report = machine.report();
+  report.exit_status = static_cast<uint32_t>(status);
+  report.active_chip = machine.active_raw();
+  report.pool_outstanding = machine.impl().pool.live_blocks() + machine.impl().pages.live_blocks();
+  report.files.assign(machine.impl().files.begin(), machine.impl().files.end());
+  return RunResult{status, machine.console().substr(consoleStart), report};
+}
+
+RunResult RunOnBoard(const Board& board, const std::vector<std::string>& arguments, const std::string& directory) {
+  Machine machine(board, directory);
+  return RunTool(machine, arguments);
+}
+
+}  // namespace sim

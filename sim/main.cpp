@@ -1,0 +1,134 @@
+// pellrix-sim: the tool on a simulated dual-chip board.
+//
+//   pellrix-sim [SIMULATOR OPTIONS --] [UTILITY ARGUMENTS]
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/board_file.h"
+#include "sim/machine.h"
+#include "sim/report_file.h"
+
+namespace {
+
+constexpr int kSimulatorError = 2;
+
+const char kUsage[] =
+    "Usage: pellrix-sim [SIMULATOR OPTIONS --] [UTILITY ARGUMENTS]\n"
+    "\n"
+    "Runs the utility against a simulated dual-chip board. Without '--' every\n"
+    "argument is the utility's and the built-in sample board is used.\n"
+    "\n"
+    "Simulator options:\n"
+    "  --board FILE         board description (JSON)\n"
+    "  --main FILE          Main chip image (a board with every other key at its default)\n"
+    "  --backup FILE        Backup chip image (likewise)\n"
+    "  --dir DIR            the shell's current directory (default: the current directory)\n"
+    "  --report FILE        write the run report as JSON after the run\n"
+    "  --write-sample DIR   write the sample board (board.json, main.rom, backup.rom) and exit\n"
+    "  --help               this text\n";
+
+struct Options {
+  std::string board;
+  std::string main;
+  std::string backup;
+  std::string directory = ".";
+  std::string report;
+  std::string writeSample;
+  bool help = false;
+};
+
+int Refuse(const std::string& message) {
+  std::fprintf(stderr, "pellrix-sim: %s\n", message.c_str());
+  return kSimulatorError;
+}
+
+bool ParseOptions(const std::vector<std::string>& words, Options* options, std::string* problem) {
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word == "--help") {
+      options->help = true;
+      continue;
+    }
+    std::string* target = nullptr;
+    if (word == "--board") target = &options->board;
+    else if (word == "--main") target = &options->main;
+    else if (word == "--backup") target = &options->backup;
+    else if (word == "--dir") target = &options->directory;
+    else if (word == "--report") target = &options->report;
+    else if (word == "--write-sample") target = &options->writeSample;
+    if (target == nullptr) {
+      *problem = "unknown simulator option '" + word + "' (see --help)";
+      return false;
+    }
+    if (i + 1 >= words.size() || words[i + 1].empty()) {
+      *problem = "option " + word + " needs a value";
+      return false;
+    }
+    *target = words[++i];
+  }
+  if (!options->board.empty() && (!options->main.empty() || !options->backup.empty())) {
+    *problem = "--board cannot be combined with --main or --backup";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> simulatorWords;
+  std::vector<std::string> utilityArguments;
+  std::vector<std::string> all(argv + 1, argv + argc);
+  size_t split = all.size();
+  for (size_t i = 0; i < all.size(); ++i)
+    if (all[i] == "--") {
+      split = i;
+      break;
+    }
+  if (split < all.size()) {
+    simulatorWords.assign(all.begin(), all.begin() + static_cast<long>(split));
+    utilityArguments.assign(all.begin() + static_cast<long>(split) + 1, all.end());
+  } else {
+    utilityArguments = all;
+  }
+
+  Options options;
+  std::string problem;
+  if (!ParseOptions(simulatorWords, &options, &problem)) return Refuse(problem);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  sim::BoardError error;
+  if (!options.writeSample.empty()) {
+    if (!sim::WriteSampleBoard(options.writeSample, &error)) return Refuse(error.message);
+    return 0;
+  }
+  sim::Board board;
+  if (!options.board.empty()) {
+    if (!sim::LoadBoardFile(options.board, &board, &error)) return Refuse(error.message);
+  } else if (!options.main.empty() || !options.backup.empty()) {
+    if (!sim::LoadImageBoard(options.main, options.backup, &board, &error)) return Refuse(error.message);
+  } else {
+    board = sim::SampleBoard();
+  }
+
+  int status = 0;
+  {
+    sim::Machine machine(std::move(board), options.directory);
+    machine.set_console_echo([](const char* text, size_t length) {
+      std::fwrite(text, 1, length, stdout);
+    });
+    sim::RunResult result = sim::RunTool(machine, utilityArguments);
+    std::fflush(stdout);
+    status = result.exit_status;
+    if (!options.report.empty()) {
+      std::ofstream report(options.report, std::ios::trunc);
+      report << sim::ReportJson(result.report);
+      if (!report) return Refuse(options.report + ": cannot write the run report");
+    }
+  }
+  return status;
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+#include "sim/machine.h"
+
+namespace sim {
+
+// The run report as JSON text.
+std::string ReportJson(const Report& report);
+
+}  // namespace sim
