@@ -43,6 +43,7 @@ struct Board {
   uint8_t is_supported_value = 1;  // what IsSupported answers when present
   SwitchMode switch_mode = SwitchMode::Ok;
   MailboxMode mailbox = MailboxMode::Qvt;
+  uint64_t mailbox_answer = 0;  // when not 0, the handshake answers this instead
   AcpiMode acpi = AcpiMode::Present;
   uint16_t smi_port = 0xB2;
   std::vector<PciFunction> pci = {PciFunction{}};

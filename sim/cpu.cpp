@@ -31,6 +31,7 @@ void AnswerQuery(Machine& machine, FlashMailbox* mailbox) {
   if (mailbox->Signature != kHandshakeSignature) return;
   const Chip& chip = machine.active_chip();
   mailbox->Answer = machine.board().mailbox == MailboxMode::Qvt ? kAnswerQvt : kAnswerQv1;
+  if (machine.board().mailbox_answer != 0) mailbox->Answer = machine.board().mailbox_answer;
   mailbox->Arg0 = chip.bios_size;
   mailbox->Arg1 = chip.block_size;
   mailbox->Arg2 = chip.flash_size;
@@ -154,6 +155,7 @@ void ReadFlashWindow(uint32_t address, void* destination, uint32_t count) {
   Machine& machine = CurrentMachine();
   const sim::Chip& chip = machine.active_chip();
   uint64_t start = address;
+  if (start + count > sim::kFourGiB) ++machine.report().window_overruns;
   uint64_t end = std::min<uint64_t>(start + count, sim::kFourGiB);
   auto* bytes = static_cast<uint8_t*>(destination);
   std::memset(bytes, 0xFF, end - start);

@@ -43,6 +43,7 @@ struct Report {
   uint64_t msr_faults = 0;        // accesses to registers that do not exist, or reserved bits set
   uint64_t dma_faults = 0;        // mailbox copies whose destination is not inside a live pool block
   uint64_t port_writes_elsewhere = 0;  // SMI triggers written to another port than the board's
+  uint64_t window_overruns = 0;        // window reads asked to run past 4 GiB
 };
 
 class Machine {

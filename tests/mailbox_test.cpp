@@ -1,0 +1,157 @@
+// The SMI flash mailbox: FADT lookup, handshake, geometry and requests.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "firmware/mailbox.h"
+#include "tests/support/sim_support.h"
+
+namespace {
+
+class Mailbox : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetToolState(); }
+  sim::Board board_ = support::PatternBoard(0x1000000, 0xC00000, 0x10000);
+};
+
+TEST_F(Mailbox, HandshakeFixesTheSignatureAndReportsGeometry) {
+  board_.main.part_name = "W25Q128JV";
+  sim::Machine machine(board_);
+  uint8_t partArea[kPartAreaSize];
+  std::memset(partArea, 0xEE, sizeof partArea);
+  uint32_t flash = 0, bios = 0, block = 0;
+  ASSERT_EQ(QueryFlashMailbox(partArea, &flash, &bios, &block), kEfiSuccess);
+  EXPECT_EQ(gTool.MailboxSignature, kSignatureQvt);
+  EXPECT_EQ(flash, 0x1000000u);
+  EXPECT_EQ(bios, 0xC00000u);
+  EXPECT_EQ(block, 0x10000u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(partArea + kPartInfoSize)), "W25Q128JV");
+  EXPECT_EQ(partArea[kPartAreaSize - 1], 0);
+  EXPECT_EQ(gTool.SmiCommandPort, 0xB2);
+  EXPECT_NE(gTool.FadtPointer, nullptr);
+  EXPECT_EQ(machine.report().pool_outstanding + machine.impl().pool.live_blocks(), 0u);
+}
+
+TEST_F(Mailbox, SecondQueryRepeatsTheHandshakeWithoutAcpi) {
+  sim::Machine machine(board_);
+  ASSERT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiSuccess);
+  EXPECT_EQ(gTool.MailboxSignature, kSignatureQvt);
+  uint64_t tableReads = machine.report().get_acpi_table_calls;
+  EXPECT_EQ(tableReads, 2u);  // FACP is the second table
+  machine.board().mailbox = sim::MailboxMode::Qv1;
+  ASSERT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiSuccess);
+  EXPECT_EQ(gTool.MailboxSignature, kSignatureQv1);
+  EXPECT_EQ(machine.report().get_acpi_table_calls, tableReads);
+  EXPECT_EQ(machine.report().smi.query, 2u);
+}
+
+TEST_F(Mailbox, UnrecognisedAnswersChangeNothing) {
+  for (uint64_t answer : {0x00000001A55A55AAull, 0xFFFFFFFF5AA5AA55ull, 0x12345678ull}) {
+    board_.mailbox_answer = answer;
+    sim::Machine machine(board_);
+    ResetToolState();
+    uint32_t flash = 7;
+    EXPECT_EQ(QueryFlashMailbox(nullptr, &flash, nullptr, nullptr), kEfiUnsupported);
+    EXPECT_EQ(flash, 7u);
+    EXPECT_EQ(gTool.MailboxSignature, 0u);
+    // The port and the FADT stay resolved.
+    EXPECT_EQ(gTool.SmiCommandPort, 0xB2);
+  }
+}
+
+TEST_F(Mailbox, FailedHandshakeKeepsTheEarlierSignature) {
+  sim::Machine machine(board_);
+  ASSERT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiSuccess);
+  machine.board().mailbox = sim::MailboxMode::None;
+  EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiUnsupported);
+  EXPECT_EQ(gTool.MailboxSignature, kSignatureQvt);
+}
+
+TEST_F(Mailbox, AcpiFailuresSendNothingAndAreRetried) {
+  board_.acpi = sim::AcpiMode::Absent;
+  {
+    sim::Machine machine(board_);
+    EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiNotFound);
+    EXPECT_EQ(machine.report().smi.query, 0u);
+    EXPECT_EQ(gTool.SmiCommandPort, 0);
+    EXPECT_EQ(gTool.FadtPointer, nullptr);
+    EXPECT_EQ(machine.impl().pool.live_blocks(), 0u);
+  }
+  board_.acpi = sim::AcpiMode::NoFacp;
+  {
+    ResetToolState();
+    sim::Machine machine(board_);
+    EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiNotFound);
+    EXPECT_EQ(machine.report().get_acpi_table_calls, 3u);  // two tables, then the end of the list
+    // Nothing was cached, so the next query walks the tables again.
+    EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiNotFound);
+    EXPECT_EQ(machine.report().get_acpi_table_calls, 6u);
+  }
+}
+
+TEST_F(Mailbox, FadtWithoutSmiPortWritesToNoPort) {
+  board_.smi_port = 0;
+  sim::Machine machine(board_);
+  EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiUnsupported);
+  EXPECT_EQ(machine.report().smi.query, 0u);
+  EXPECT_EQ(machine.report().port_writes_elsewhere, 0u);
+  EXPECT_NE(gTool.FadtPointer, nullptr);
+  EXPECT_EQ(machine.impl().pool.live_blocks(), 0u);
+}
+
+TEST_F(Mailbox, OtherSmiPortsAreTakenFromTheFadt) {
+  board_.smi_port = 0x1234;
+  sim::Machine machine(board_);
+  EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiSuccess);
+  EXPECT_EQ(gTool.SmiCommandPort, 0x1234);
+}
+
+TEST_F(Mailbox, NoMemoryForTheQuerySendsNothing) {
+  board_.fail_alloc = {1};
+  sim::Machine machine(board_);
+  EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiUnsupported);
+  EXPECT_EQ(machine.report().smi.query, 0u);
+  EXPECT_EQ(machine.report().get_acpi_table_calls, 0u);
+}
+
+TEST_F(Mailbox, NoRequestBeforeAHandshake) {
+  sim::Machine machine(board_);
+  std::vector<uint8_t> destination(0x10000, 0xFF);
+  SendMailboxCommand(MailboxCommand::BeginRead);
+  SendReadBlock(0xFF000000, 0x10000, destination.data());
+  SendMailboxCommand(MailboxCommand::EndRead);
+  const sim::Report& report = machine.report();
+  EXPECT_EQ(report.smi.begin_read + report.smi.read_block + report.smi.end_read, 0u);
+  EXPECT_EQ(report.pool_allocations, 3u);  // each buffer taken and given back
+  EXPECT_EQ(machine.impl().pool.live_blocks(), 0u);
+  EXPECT_FALSE(PrepareMailboxRequest(nullptr));
+}
+
+TEST_F(Mailbox, ReadRequestsCarryTheAgreedSignature) {
+  for (sim::MailboxMode mode : {sim::MailboxMode::Qvt, sim::MailboxMode::Qv1}) {
+    board_.mailbox = mode;
+    sim::Machine machine(board_);
+    support::StartFirmware();
+    auto* destination = static_cast<uint8_t*>(machine.impl().pool.Allocate(0x10000));
+    SendReadBlock(0xFF000000, 0x10000, destination);
+    EXPECT_EQ(machine.report().smi.read_block, 1u);
+    // The board answers only requests signed with the agreed signature.
+    EXPECT_EQ(std::memcmp(destination, board_.main.image.data(), 0x10000), 0);
+    machine.impl().pool.Release(destination);
+  }
+}
+
+TEST_F(Mailbox, PrepareClearsTheBuffer) {
+  sim::Machine machine(board_);
+  support::StartFirmware();
+  FlashMailbox buffer;
+  std::memset(&buffer, 0xAB, sizeof buffer);
+  ASSERT_TRUE(PrepareMailboxRequest(&buffer));
+  for (size_t i = 0; i < sizeof buffer; ++i) ASSERT_EQ(reinterpret_cast<uint8_t*>(&buffer)[i], 0) << i;
+  gTool.SmiCommandByte = 0;
+  std::memset(&buffer, 0xAB, sizeof buffer);
+  EXPECT_FALSE(PrepareMailboxRequest(&buffer));
+  EXPECT_EQ(buffer.Signature, 0xABABABABu);
+}
+
+}  // namespace
