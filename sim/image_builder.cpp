@@ -166,8 +166,9 @@ Bytes BuildDescriptor(const DescriptorSpec& spec) {
   const size_t areaOffset =
       spec.area_table_offset.value_or(uint16_t(checksumOffset + 16 * spec.checksums.size()));
   size_t length = kDescriptorLength;
-  length = std::max(length, checksumOffset + 16 * spec.checksums.size());
-  length = std::max(length, areaOffset + 32 * spec.areas.size());
+  // Tables without entries may point anywhere; they take no room.
+  if (!spec.checksums.empty()) length = std::max(length, checksumOffset + 16 * spec.checksums.size());
+  if (!spec.areas.empty()) length = std::max(length, areaOffset + 32 * spec.areas.size());
   Bytes d(length, 0);
   uint8_t* p = d.data();
   Put32(p, spec.signature);

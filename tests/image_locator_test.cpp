@@ -1,6 +1,7 @@
 // LocateDescriptor and ValidateVolumeFiles on images made with the builder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "image/descriptor_locator.h"
@@ -306,7 +307,8 @@ TEST(DescriptorLocator, TextsStopAtNulAndAreZeroPadded) {
 // A 0x1000-byte volume filling the buffer whose last file is a descriptor
 // file with `descriptor_bytes` of the descriptor in its section.
 Bytes VolumeEndingInDescriptor(size_t descriptor_bytes) {
-  const Bytes descriptor = sim::BuildDescriptor(NamedDescriptor("AT END"));
+  Bytes descriptor = sim::BuildDescriptor(NamedDescriptor("AT END"));
+  descriptor.resize(std::max(descriptor.size(), descriptor_bytes), 0);
   sim::FileSpec file;
   file.name = sim::DescriptorFileName();
   file.checksummed = false;
@@ -319,9 +321,10 @@ Bytes VolumeEndingInDescriptor(size_t descriptor_bytes) {
 }
 
 TEST(DescriptorLocator, DescriptorsThatDoNotFitInTheBufferArePassedOver) {
-  GuardedBuffer whole(VolumeEndingInDescriptor(sim::kDescriptorLength));
+  GuardedBuffer whole(VolumeEndingInDescriptor(sim::kDescriptorLength + 4));
   EXPECT_EQ(Locate(whole).status, kEfiSuccess);
-  // Only 164 of the 192 descriptor bytes before the buffer ends.
+  // Only 164 of the 192 descriptor bytes before the buffer ends (sizes keep
+  // the file 8-byte aligned at the top).
   GuardedBuffer cut(VolumeEndingInDescriptor(164));
   EXPECT_EQ(Locate(cut).status, kEfiNotFound);
 
