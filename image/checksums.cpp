@@ -101,12 +101,13 @@ bool VerifyDescriptorChecksums(uint8_t* image, uint32_t length, const uint8_t* d
     const uint32_t address = Load32(entry + kChecksumAddress);
     const uint32_t bytes = Load32(entry + kChecksumUnitSize) * uint32_t(Load16(entry + kChecksumUnitCount));
     const uint64_t words = (uint64_t(bytes) + 3) / 4;
-    // A range that leaves the buffer cannot be summed: it counts as a mismatch.
-    if (address < windowBase || uint64_t(address - windowBase) + words * 4 > length) {
+    // A range that leaves the buffer cannot be summed: it counts as a
+    // mismatch. An empty range reads nothing, wherever it points.
+    if (words != 0 && (address < windowBase || uint64_t(address - windowBase) + words * 4 > length)) {
       allMatch = false;
       continue;
     }
-    const uint8_t* start = image + (address - windowBase);
+    const uint8_t* start = words != 0 ? image + (address - windowBase) : image;
     const uint32_t sum = WordSum32(start, words) - FieldContribution(fields, start, words * 4);
     if (ScrambleSum(sum, i) != Load32(entry + kChecksumValue)) allMatch = false;
   }
