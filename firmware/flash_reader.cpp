@@ -40,19 +40,20 @@ void* BounceFor(LowBounceBuffer* bounce, uint32_t blockSize) {
   return reinterpret_cast<void*>(static_cast<uintptr_t>(bounce->address));
 }
 
-void ReadThroughMailbox(uint32_t address, uint32_t blockSize, uint8_t* destination, LowBounceBuffer* bounce) {
-  if (blockSize == 0) return;
+bool ReadThroughMailbox(uint32_t address, uint32_t blockSize, uint8_t* destination, LowBounceBuffer* bounce) {
+  if (blockSize == 0) return true;
   uint64_t end = reinterpret_cast<uintptr_t>(destination) + static_cast<uint64_t>(blockSize);
   uint8_t* target = destination;
   if (end > kFourGiB) {
     target = static_cast<uint8_t*>(BounceFor(bounce, blockSize));
     // Without a low buffer the block is skipped, as any unsendable request is.
-    if (target == nullptr) return;
+    if (target == nullptr) return false;
   }
-  SendMailboxCommand(MailboxCommand::BeginRead);
-  SendReadBlock(address, blockSize, target);
-  SendMailboxCommand(MailboxCommand::EndRead);
+  bool sent = SendMailboxCommand(MailboxCommand::BeginRead);
+  sent = SendReadBlock(address, blockSize, target) && sent;
+  sent = SendMailboxCommand(MailboxCommand::EndRead) && sent;
   if (target != destination) memcpy(destination, target, blockSize);
+  return sent;
 }
 
 void ReadFromWindow(uint32_t address, uint32_t blockSize, uint8_t* destination) {
@@ -82,6 +83,7 @@ EFI_STATUS ReadFlashRegionInto(void* destination, uint64_t capacity, uint32_t st
   uint32_t biosBase = 0u - biosSize;
   auto* bytes = static_cast<uint8_t*>(destination);
   LowBounceBuffer bounce;
+  bool complete = true;
   uint64_t handled = 0;
   for (uint64_t offset = 0; offset < length; offset += blockSize) {
     uint32_t address = alignedStart + (static_cast<uint32_t>(offset) & mask) - flashSize;
@@ -90,7 +92,7 @@ EFI_STATUS ReadFlashRegionInto(void* destination, uint64_t capacity, uint32_t st
     if (flashSize == biosSize || address >= biosBase)
       ReadFromWindow(address, count, bytes + offset);
     else
-      ReadThroughMailbox(address, count, bytes + offset, &bounce);
+      complete = ReadThroughMailbox(address, count, bytes + offset, &bounce) && complete;
     ++handled;
     if (caption != nullptr) {
       uint64_t percent = handled * blockSize * 100 / length;
@@ -99,5 +101,5 @@ EFI_STATUS ReadFlashRegionInto(void* destination, uint64_t capacity, uint32_t st
   }
   if (bounce.pages != 0) gBS->FreePages(bounce.address, bounce.pages);
   if (caption != nullptr) Print("\n");
-  return kEfiSuccess;
+  return complete ? kEfiSuccess : kEfiDeviceError;
 }

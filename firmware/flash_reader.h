@@ -7,7 +7,9 @@
 // `start` is a flash offset (aligned down to a block), `length` a byte count.
 // Whole blocks are transferred, so `destination` must hold `length` rounded up
 // to a whole block. With a caption, a progress line is printed per block and a
-// newline at the end. Returns kEfiUnsupported when the geometry is unknown.
+// newline at the end. Returns kEfiUnsupported when the geometry is unknown,
+// and kEfiDeviceError when a block could not be requested through the mailbox
+// (its bytes keep what they held): a partial read is never a success.
 EFI_STATUS ReadFlashRegion(void* destination, uint32_t start, uint32_t length, const char* caption);
 
 // The same, for a destination of `capacity` bytes: no transfer writes past it,

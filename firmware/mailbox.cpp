@@ -35,9 +35,10 @@ EFI_STATUS ResolveSmiCommandPort() {
   return gTool.SmiCommandPort != 0 ? kEfiSuccess : kEfiUnsupported;
 }
 
-void SendRequest(MailboxCommand command, uint32_t arg0, uint32_t arg1, uint32_t arg2) {
+bool SendRequest(MailboxCommand command, uint32_t arg0, uint32_t arg1, uint32_t arg2) {
   FlashMailbox* mailbox = AllocateMailbox();
-  if (PrepareMailboxRequest(mailbox)) {
+  bool sent = PrepareMailboxRequest(mailbox);
+  if (sent) {
     mailbox->Signature = gTool.MailboxSignature;
     mailbox->Command = static_cast<uint32_t>(command);
     mailbox->Arg0 = arg0;
@@ -46,6 +47,7 @@ void SendRequest(MailboxCommand command, uint32_t arg0, uint32_t arg1, uint32_t 
     TriggerSoftwareSmi(gTool.SmiCommandPort, gTool.SmiCommandByte, mailbox);
   }
   ReleasePool(mailbox);
+  return sent;
 }
 
 }  // namespace
@@ -110,9 +112,9 @@ bool PrepareMailboxRequest(FlashMailbox* buffer) {
   return true;
 }
 
-void SendMailboxCommand(MailboxCommand command) { SendRequest(command, 0, 0, 0); }
+bool SendMailboxCommand(MailboxCommand command) { return SendRequest(command, 0, 0, 0); }
 
-void SendReadBlock(uint32_t address, uint32_t length, void* destination) {
-  SendRequest(MailboxCommand::ReadBlock, address, length,
+bool SendReadBlock(uint32_t address, uint32_t length, void* destination) {
+  return SendRequest(MailboxCommand::ReadBlock, address, length,
               static_cast<uint32_t>(reinterpret_cast<uintptr_t>(destination)));
 }

@@ -18,9 +18,10 @@ EFI_STATUS QueryFlashMailbox(uint8_t* partArea, uint32_t* flashSize, uint32_t* b
 // handshake signature exist); the buffer is cleared then.
 bool PrepareMailboxRequest(FlashMailbox* buffer);
 
-// BeginRead or EndRead. Nothing is sent without a prior handshake.
-void SendMailboxCommand(MailboxCommand command);
+// BeginRead or EndRead. Nothing is sent without a prior handshake or when no
+// request buffer can be had; the result says whether the request went out.
+bool SendMailboxCommand(MailboxCommand command);
 
 // One ReadBlock: `length` bytes at window address `address` to `destination`,
-// whose physical address must lie below 4 GiB.
-void SendReadBlock(uint32_t address, uint32_t length, void* destination);
+// whose physical address must lie below 4 GiB. True when it was sent.
+bool SendReadBlock(uint32_t address, uint32_t length, void* destination);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ struct Chip {
   uint32_t bios_size = 0;      // top bios_size bytes of the part are in the window
   uint32_t block_size = 4096;
   std::string part_name = "SIM25Q128";
+  // Bytes of the part mapped in the window when they differ from what the
+  // mailbox reports as bios_size (a mailbox that misreports its geometry).
+  std::optional<uint32_t> window_bytes;
 };
 
 struct PciFunction {

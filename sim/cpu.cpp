@@ -160,7 +160,8 @@ void ReadFlashWindow(uint32_t address, void* destination, uint32_t count) {
   auto* bytes = static_cast<uint8_t*>(destination);
   std::memset(bytes, 0xFF, end - start);
   // The top bios_size bytes of the part end at 4 GiB.
-  uint64_t mappedBase = sim::kFourGiB - std::min<uint64_t>(chip.bios_size, chip.image.size());
+  uint64_t mapped = chip.window_bytes.value_or(chip.bios_size);
+  uint64_t mappedBase = sim::kFourGiB - std::min<uint64_t>(mapped, chip.image.size());
   uint64_t from = std::max(start, mappedBase);
   if (from >= end) return;
   uint64_t partOffset = chip.image.size() - (sim::kFourGiB - from);
