@@ -214,7 +214,9 @@ TEST(SaveCommand, EveryAllocationFailingInTurnIsSurvived) {
     // otherwise it says the save failed.
     bool saved = run.output.find("BIOS successfully saved") != std::string::npos;
     bool failed = run.output.find(kSaveFailure) != std::string::npos;
-    if (run.exit_status == 128) EXPECT_NE(saved, failed);  // past start-up
+    if (run.exit_status == 128) {  // past start-up
+      EXPECT_NE(saved, failed);
+    }
     if (saved) {
       EXPECT_EQ(ReadFileBytes(dir.path() / "BACKUP.BIN"), board.backup.image);
     }
