@@ -1,0 +1,187 @@
+// pellrix-sim as scripts drive it: the command line, board files, the report.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "sim/board_file.h"
+#include "tests/support/sim_support.h"
+
+using support::Banner;
+using support::TempDir;
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& word) {
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+Outcome Simulate(const std::vector<std::string>& words, const TempDir& scratch) {
+  std::string command = Quote(PELLRIX_SIM_PATH);
+  for (const auto& word : words) command += " " + Quote(word);
+  std::string errPath = (scratch.path() / "stderr.txt").string();
+  command += " 2>" + Quote(errPath);
+  Outcome outcome;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[65536];
+  size_t count;
+  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, count);
+  int raw = pclose(pipe);
+  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  std::ifstream err(errPath);
+  outcome.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  return outcome;
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text) { std::ofstream(path) << text; }
+
+TEST(SimulatorCli, SampleBoardRunsWithoutOptions) {
+  TempDir scratch;
+  Outcome position = Simulate({"/p"}, scratch);
+  EXPECT_EQ(position.out, Banner() + "Current BIOS position: MAIN\n");
+  EXPECT_EQ(position.status, 145);
+  EXPECT_EQ(position.err, "");
+
+  Outcome compare = Simulate({}, scratch);
+  EXPECT_EQ(compare.status, 128);
+  EXPECT_EQ(compare.out.substr(compare.out.size() - 35), "\nPellgard comparison test PASS !!!\n");
+}
+
+TEST(SimulatorCli, ArgumentsAfterTheSeparatorBelongToTheUtility) {
+  TempDir scratch;
+  Outcome run = Simulate({"--", "--help"}, scratch);
+  EXPECT_EQ(run.status, 131);
+  EXPECT_NE(run.out.find("Invalid command!\n\n"), std::string::npos);
+  Outcome help = Simulate({"--help", "--"}, scratch);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--write-sample DIR"), std::string::npos);
+}
+
+TEST(SimulatorCli, BadOptionsAreRefusedWithOneLine) {
+  TempDir scratch;
+  struct Case {
+    std::vector<std::string> words;
+    std::string mentions;
+  };
+  for (const Case& c : {Case{{"--bogus", "--", "/p"}, "--bogus"}, Case{{"--board", "--", "/p"}, "--board"},
+                        Case{{"--board", "b.json", "--main", "m.rom", "--"}, "--main"},
+                        Case{{"--main", (scratch.path() / "missing.rom").string(), "--"}, "missing.rom"}}) {
+    Outcome run = Simulate(c.words, scratch);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find(c.mentions), std::string::npos) << run.err;
+  }
+}
+
+TEST(SimulatorCli, BoardFileErrorsNameTheFileAndTheKey) {
+  TempDir scratch;
+  struct Case {
+    std::string json;
+    std::string key;
+  };
+  for (const Case& c : {Case{R"({"activ": "main"})", "'activ'"}, Case{R"({"switch": "sideways"})", "'switch'"},
+                        Case{R"({"smi_port": 70000})", "'smi_port'"}, Case{R"({"smi_port": "0xZZ"})", "'smi_port'"},
+                        Case{R"({"chips": {"main": {"image": "nope.rom"}}})", "'chips.main.image'"},
+                        Case{R"({"chips": {"backup": {"flash_size": 4096, "bios_size": 8192}}})",
+                             "'chips.backup.bios_size'"},
+                        Case{R"({"chips": {"main": {"part_name": ")" + std::string(49, 'x') + R"("}}})",
+                             "'chips.main.part_name'"},
+                        Case{R"({"pci": [{"vendor": -1}]})", "'pci[0].vendor'"},
+                        Case{R"({"mtrr": {"pairs": {"x": {}}}})", "'mtrr.pairs.x'"},
+                        Case{R"({"fail_alloc": [0]})", "'fail_alloc[0]'"}, Case{"{ not json", "not valid JSON"}}) {
+    std::filesystem::path file = scratch.path() / "board.json";
+    WriteText(file, c.json);
+    Outcome run = Simulate({"--board", file.string(), "--", "/p"}, scratch);
+    EXPECT_EQ(run.status, 2) << c.json;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(file.string()), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.key), std::string::npos) << run.err;
+  }
+}
+
+TEST(SimulatorCli, BoardKeysReachTheBoard) {
+  TempDir scratch;
+  std::vector<uint8_t> image(0x20000, 0x11);
+  std::ofstream(scratch.path() / "m.rom", std::ios::binary).write(reinterpret_cast<char*>(image.data()), image.size());
+  WriteText(scratch.path() / "board.json", R"({
+    "active": "backup", "chip_select": "present", "switch": "ignore-main", "mailbox": "qv1",
+    "acpi": "present", "smi_port": "0xB0", "fail_file": "close", "fail_alloc": [5, 7],
+    "pci": [{"vendor": 4130, "class": 6, "subclass": 0}],
+    "mtrr": {"variable_pairs": 8, "phys_address_bits": 40, "pairs": {"3": {"base": "0xFF000005", "mask": 1}}},
+    "chips": {"main": {"image": "m.rom", "bios_size": "0x10000", "block_size": 8192, "part_name": "MX25L"},
+              "backup": {"flash_size": 65536}}})");
+  sim::Board board;
+  sim::BoardError error;
+  ASSERT_TRUE(sim::LoadBoardFile((scratch.path() / "board.json").string(), &board, &error)) << error.message;
+  EXPECT_EQ(board.active, 1);
+  EXPECT_EQ(board.switch_mode, sim::SwitchMode::IgnoreMain);
+  EXPECT_EQ(board.mailbox, sim::MailboxMode::Qv1);
+  EXPECT_EQ(board.smi_port, 0xB0);
+  EXPECT_EQ(board.fail_file, sim::FileFailure::Close);
+  EXPECT_EQ(board.fail_alloc, (std::vector<uint64_t>{5, 7}));
+  ASSERT_EQ(board.pci.size(), 1u);
+  EXPECT_EQ(board.pci[0].vendor, 4130);
+  EXPECT_EQ(board.mtrr_variable_pairs, 8u);
+  EXPECT_EQ(board.phys_address_bits, 40u);
+  ASSERT_EQ(board.mtrr_pairs.size(), 1u);
+  EXPECT_EQ(board.mtrr_pairs.at(3).base, 0xFF000005u);
+  EXPECT_EQ(board.main.image, image);
+  EXPECT_EQ(board.main.flash_size, 0x20000u);
+  EXPECT_EQ(board.main.bios_size, 0x10000u);
+  EXPECT_EQ(board.main.block_size, 8192u);
+  EXPECT_EQ(board.main.part_name, "MX25L");
+  // A chip without an image is an erased part of its size.
+  EXPECT_EQ(board.backup.image, std::vector<uint8_t>(65536, 0xFF));
+  EXPECT_EQ(board.backup.bios_size, 65536u);
+
+  WriteText(scratch.path() / "raw.json", R"({"active": 5})");
+  ASSERT_TRUE(sim::LoadBoardFile((scratch.path() / "raw.json").string(), &board, &error));
+  EXPECT_EQ(board.active, 5);
+  // Without chips, both are the sample chip.
+  EXPECT_EQ(board.main.image, board.backup.image);
+  EXPECT_EQ(board.main.image.size(), 0x1000000u);
+}
+
+TEST(SimulatorCli, WrittenSampleBoardRunsTheSameAndSavesItsChip) {
+  TempDir scratch;
+  std::string sample = (scratch.path() / "sample").string();
+  ASSERT_EQ(Simulate({"--write-sample", sample, "--"}, scratch).status, 0);
+  for (const char* name : {"board.json", "main.rom", "backup.rom"})
+    EXPECT_TRUE(std::filesystem::exists(scratch.path() / "sample" / name)) << name;
+
+  std::string report = (scratch.path() / "report.json").string();
+  Outcome save = Simulate({"--board", sample + "/board.json", "--dir", scratch.str(), "--report", report, "--",
+                           "/s", "2"},
+                          scratch);
+  EXPECT_EQ(save.status, 128);
+  EXPECT_EQ(support::ReadFileBytes(scratch.path() / "BACKUP.BIN"),
+            support::ReadFileBytes(scratch.path() / "sample" / "backup.rom"));
+  nlohmann::json parsed = nlohmann::json::parse(std::ifstream(report));
+  EXPECT_EQ(parsed["exit_status"], 128);
+  EXPECT_EQ(parsed["active_chip"], 0);
+  EXPECT_EQ(parsed["switch_requests"], nlohmann::json::array({1, 0}));
+  EXPECT_EQ(parsed["files"], nlohmann::json::array({"BACKUP.BIN"}));
+  EXPECT_EQ(parsed["pool_outstanding"], 0);
+  EXPECT_EQ(parsed["cursor_visible"], true);
+  EXPECT_EQ(parsed["smi"]["read_block"], 2048);
+  EXPECT_EQ(parsed["smi"]["begin_read"], 2048);
+  EXPECT_EQ(parsed["msr_writes"], nlohmann::json::parse("[[530, 4278190080], [531, 549739038720]]"));
+  EXPECT_EQ(parsed["cr3_reloads"], 1);
+  EXPECT_TRUE(parsed["stalls_us"].empty());
+
+  Outcome compare = Simulate({"--main", sample + "/main.rom", "--backup", sample + "/backup.rom", "--", "/i"}, scratch);
+  EXPECT_EQ(compare.status, 128);
+}
+
+}  // namespace
