@@ -115,31 +115,11 @@ EFI_STATUS EFIAPI PciRead(EFI_PCI_IO_PROTOCOL* self, EFI_PCI_IO_PROTOCOL_WIDTH w
   return kEfiUnsupported;
 }
 
-uint8_t EFIAPI IsSupported() {
-  Machine& machine = M();
-  ++machine.report().is_supported_calls;
-  return machine.board().chip_select == ChipSelectMode::Unsupported ? 0 : machine.board().is_supported_value;
-}
+uint8_t EFIAPI IsSupported() { return ModelIsSupported(M().model()); }
 
 uint8_t EFIAPI GetActiveChip() { return M().active_raw(); }
 
-void EFIAPI SetActiveChip(uint8_t chip) {
-  Machine& machine = M();
-  machine.report().switch_requests.push_back(chip);
-  switch (machine.board().switch_mode) {
-    case SwitchMode::Ok:
-      break;
-    case SwitchMode::Stuck:
-      return;
-    case SwitchMode::IgnoreMain:
-      if (chip == 0) return;
-      break;
-    case SwitchMode::IgnoreBackup:
-      if (chip == 1) return;
-      break;
-  }
-  machine.set_active_raw(chip);
-}
+void EFIAPI SetActiveChip(uint8_t chip) { ModelSetActiveChip(M().model(), chip); }
 
 EFI_STATUS EFIAPI GetAcpiTable(UINTN index, EFI_ACPI_SDT_HEADER** table, EFI_ACPI_TABLE_VERSION* version,
                                UINTN* key) {

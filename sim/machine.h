@@ -12,23 +12,17 @@
 #include <vector>
 
 #include "sim/board.h"
+#include "sim/board_model.h"
 
 namespace sim {
 
-struct SmiCounts {
-  uint64_t query = 0;
-  uint64_t read_block = 0;
-  uint64_t begin_read = 0;
-  uint64_t end_read = 0;
-};
-
-// What the run report says, plus counters that only tests read.
-struct Report {
+// What the run report says, plus counters that only tests read. The board
+// model's own events (SMIs and the like) are part of it.
+struct Report : BoardEvents {
   uint32_t exit_status = 0;
   uint8_t active_chip = 0;
   std::vector<uint8_t> switch_requests;
   std::vector<uint64_t> stalls_us;
-  SmiCounts smi;
   std::vector<std::pair<uint32_t, uint64_t>> msr_writes;
   uint64_t cr3_reloads = 0;
   uint64_t pool_outstanding = 0;
@@ -36,14 +30,10 @@ struct Report {
   std::vector<std::string> files;
 
   // Not in the JSON contract; for tests.
-  uint64_t is_supported_calls = 0;
   uint64_t locate_chip_select_calls = 0;
   uint64_t get_acpi_table_calls = 0;
   uint64_t pool_allocations = 0;  // program AllocatePool calls, failed ones included
   uint64_t msr_faults = 0;        // accesses to registers that do not exist, or reserved bits set
-  uint64_t dma_faults = 0;        // mailbox copies whose destination is not inside a live pool block
-  uint64_t port_writes_elsewhere = 0;  // SMI triggers written to another port than the board's
-  uint64_t window_overruns = 0;        // window reads asked to run past 4 GiB
 };
 
 class Machine {
@@ -58,9 +48,13 @@ class Machine {
   const std::string& directory() const { return directory_; }
 
   // Raw position of the chip that answers now (Backup while it is 1).
-  uint8_t active_raw() const { return active_; }
-  void set_active_raw(uint8_t raw) { active_ = raw; }
-  Chip& active_chip() { return active_ == 1 ? board_.backup : board_.main; }
+  uint8_t active_raw() const { return model_.active; }
+  void set_active_raw(uint8_t raw) { model_.active = raw; }
+  Chip& active_chip() { return model_.active == 1 ? board_.backup : board_.main; }
+
+  // The board model, brought up to date with board() (tests change the
+  // board's modes between calls).
+  BoardModel& model();
 
   // Everything the program printed, in order, as UTF-8.
   const std::string& console() const { return console_; }
@@ -79,7 +73,7 @@ class Machine {
   Board board_;
   std::string directory_;
   Report report_;
-  uint8_t active_ = 0;
+  BoardModel model_{};
   std::string console_;
   std::function<void(const char*, size_t)> echo_;
   std::unique_ptr<Impl> impl_;
