@@ -154,6 +154,7 @@ EFI_STATUS EFIAPI OutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL*, const CHAR16* t
 
 EFI_STATUS EFIAPI EnableCursor(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL*, BOOLEAN visible) {
   M().report().cursor_visible = visible != 0;
+  M().report().cursor_calls.push_back(visible != 0);
   return kEfiSuccess;
 }
 

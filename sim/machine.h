@@ -28,6 +28,7 @@ struct Report : BoardEvents {
   uint64_t pool_outstanding = 0;
   bool cursor_visible = true;
   std::vector<std::string> files;
+  std::vector<bool> cursor_calls;  // every EnableCursor argument, in order
 
   // Not in the JSON contract; for tests.
   uint64_t locate_chip_select_calls = 0;

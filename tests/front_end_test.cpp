@@ -23,6 +23,18 @@ TEST(FrontEnd, HelpPrintsBannerAndUsage) {
   }
 }
 
+TEST(FrontEnd, CursorIsHiddenForTheRunAndShownOnEveryRoad) {
+  sim::Board absent = support::PatternBoard();
+  absent.chip_select = sim::ChipSelectMode::Absent;
+  sim::Board noMailbox = support::PatternBoard();
+  noMailbox.mailbox = sim::MailboxMode::None;
+  for (const auto& [board, arguments] : std::vector<std::pair<sim::Board, std::vector<std::string>>>{
+           {support::PatternBoard(), {"/p"}}, {support::PatternBoard(), {"/bad"}}, {absent, {}}, {noMailbox, {}}}) {
+    sim::RunResult run = sim::RunOnBoard(board, arguments);
+    EXPECT_EQ(run.report.cursor_calls, (std::vector<bool>{false, true}));
+  }
+}
+
 TEST(FrontEnd, InvalidCommandTouchesNoFirmware) {
   sim::RunResult run = sim::RunOnBoard(support::PatternBoard(), {"/x"});
   EXPECT_EQ(run.output, Banner() + "Invalid command!\n\n" + UsageText());
