@@ -35,7 +35,7 @@ size_t Align8(size_t v) { return (v + 7) & ~size_t(7); }
 
 void Copy(Bytes& to, size_t offset, const Bytes& from) {
   if (offset > to.size() || from.size() > to.size() - offset) throw std::out_of_range("placement outside the image");
-  std::memcpy(to.data() + offset, from.data(), from.size());
+  if (!from.empty()) std::memcpy(to.data() + offset, from.data(), from.size());
 }
 
 Bytes PadFile(size_t size, const Bytes& body = {}) {
@@ -72,7 +72,7 @@ Bytes Section(uint8_t type, const Bytes& data) {
   if (s.size() >= 0xFFFFFF) throw std::invalid_argument("section too large");
   Put24(s.data(), uint32_t(s.size()));
   s[3] = type;
-  std::memcpy(s.data() + 4, data.data(), data.size());
+  if (!data.empty()) std::memcpy(s.data() + 4, data.data(), data.size());
   return s;
 }
 
@@ -85,7 +85,7 @@ Bytes BuildFile(const FileSpec& spec) {
   f[19] = uint8_t(spec.other_attributes | (spec.checksummed ? kFileAttributeChecksum : 0));
   Put24(f.data() + 20, uint32_t(size));
   f[23] = spec.state;
-  std::memcpy(f.data() + 24, spec.body.data(), spec.body.size());
+  if (!spec.body.empty()) std::memcpy(f.data() + 24, spec.body.data(), spec.body.size());
   FixFileChecksums(f.data());
   return f;
 }

@@ -55,26 +55,26 @@ TEST(DescriptorLocator, FillsEveryFieldFromTheDescriptorAndItsVolume) {
   Located r = Locate(buffer);
   ASSERT_EQ(r.status, kEfiSuccess);
   uint8_t* descriptor = buffer.data() + 0x10000 + d;
-  EXPECT_EQ(r.info.Found, 1);
-  EXPECT_EQ(r.info.Descriptor, descriptor);
-  EXPECT_EQ(r.info.Volume, buffer.data() + 0x10000);
-  EXPECT_EQ(r.info.AreaTable, descriptor + 0x300);
-  EXPECT_EQ(r.info.ChecksumTableRev100, descriptor + 0x200);
-  EXPECT_EQ(r.info.ChecksumTableOther, nullptr);
-  EXPECT_EQ(r.info.FlashSize, 0x1000000u);
-  EXPECT_EQ(r.info.BiosSize, 0xC00000u);
-  EXPECT_EQ(r.info.BlockSize, 0x10000u);
-  EXPECT_EQ(r.info.HasBiosOffset, 1);
-  EXPECT_EQ(r.info.BiosOffset, 0x400000u);
+  EXPECT_EQ(+r.info.Found, 1);
+  EXPECT_EQ(+r.info.Descriptor, descriptor);
+  EXPECT_EQ(+r.info.Volume, buffer.data() + 0x10000);
+  EXPECT_EQ(+r.info.AreaTable, descriptor + 0x300);
+  EXPECT_EQ(+r.info.ChecksumTableRev100, descriptor + 0x200);
+  EXPECT_EQ(+r.info.ChecksumTableOther, nullptr);
+  EXPECT_EQ(+r.info.FlashSize, 0x1000000u);
+  EXPECT_EQ(+r.info.BiosSize, 0xC00000u);
+  EXPECT_EQ(+r.info.BlockSize, 0x10000u);
+  EXPECT_EQ(+r.info.HasBiosOffset, 1);
+  EXPECT_EQ(+r.info.BiosOffset, 0x400000u);
   EXPECT_STREQ(r.info.PartNumber, "PN123456");
   EXPECT_STREQ(r.info.Version, "0A1B");
   EXPECT_STREQ(r.info.ModelName, "MODEL NAME THAT IS 32 CHARS LONG");
-  EXPECT_EQ(r.info.AuxWord, 0xBEEF);
-  EXPECT_EQ(r.info.AuxByte1, 0x11);
-  EXPECT_EQ(r.info.AuxByte2, 0x22);
-  EXPECT_EQ(r.info.AuxByte3, 0x33);
+  EXPECT_EQ(+r.info.AuxWord, 0xBEEF);
+  EXPECT_EQ(+r.info.AuxByte1, 0x11);
+  EXPECT_EQ(+r.info.AuxByte2, 0x22);
+  EXPECT_EQ(+r.info.AuxByte3, 0x33);
   // The window variant's field and the mailbox's part name are not written here.
-  EXPECT_EQ(r.info.AuxWord2, 0);
+  EXPECT_EQ(+r.info.AuxWord2, 0);
   for (char c : r.info.FlashPart) EXPECT_EQ(c, 0);
 }
 
@@ -108,20 +108,20 @@ TEST(DescriptorLocator, NotFoundWritesTheNotFoundValuesAndLeavesTheTexts) {
   std::strcpy(info.ModelName, "KEEP");
   info.AuxWord = 0x1111;
   EXPECT_EQ(LocateDescriptor(&info), kEfiNotFound);
-  EXPECT_EQ(info.Found, 0);
-  EXPECT_EQ(info.AreaTable, nullptr);
-  EXPECT_EQ(info.Descriptor, nullptr);
-  EXPECT_EQ(info.ChecksumTableRev100, nullptr);
-  EXPECT_EQ(info.ChecksumTableOther, nullptr);
-  EXPECT_EQ(info.Volume, nullptr);
-  EXPECT_EQ(info.AuxByte3, 0);
-  EXPECT_EQ(info.FlashSize, 0u);
-  EXPECT_EQ(info.BiosSize, 0u);
-  EXPECT_EQ(info.BlockSize, 0u);  // no 4096 floor when nothing was found
-  EXPECT_EQ(info.HasBiosOffset, 0);
-  EXPECT_EQ(info.BiosOffset, 0u);
+  EXPECT_EQ(+info.Found, 0);
+  EXPECT_EQ(+info.AreaTable, nullptr);
+  EXPECT_EQ(+info.Descriptor, nullptr);
+  EXPECT_EQ(+info.ChecksumTableRev100, nullptr);
+  EXPECT_EQ(+info.ChecksumTableOther, nullptr);
+  EXPECT_EQ(+info.Volume, nullptr);
+  EXPECT_EQ(+info.AuxByte3, 0);
+  EXPECT_EQ(+info.FlashSize, 0u);
+  EXPECT_EQ(+info.BiosSize, 0u);
+  EXPECT_EQ(+info.BlockSize, 0u);  // no 4096 floor when nothing was found
+  EXPECT_EQ(+info.HasBiosOffset, 0);
+  EXPECT_EQ(+info.BiosOffset, 0u);
   EXPECT_STREQ(info.ModelName, "KEEP");
-  EXPECT_EQ(info.AuxWord, 0x1111);
+  EXPECT_EQ(+info.AuxWord, 0x1111);
 }
 
 TEST(DescriptorLocator, CandidatesAreCountedBackFromTheImageEnd) {
@@ -140,7 +140,7 @@ TEST(DescriptorLocator, CandidatesAreCountedBackFromTheImageEnd) {
     GuardedBuffer shifted(ImageWith(0x10800, {{0x800, volume}}));
     Located r = Locate(shifted);
     EXPECT_EQ(r.status, kEfiSuccess);
-    EXPECT_EQ(r.info.Volume, shifted.data() + 0x800);
+    EXPECT_EQ(+r.info.Volume, shifted.data() + 0x800);
   }
 }
 
@@ -150,7 +150,7 @@ TEST(DescriptorLocator, TopmostVolumeWithADescriptorWins) {
   Located r = Locate(buffer);
   ASSERT_EQ(r.status, kEfiSuccess);
   EXPECT_STREQ(r.info.ModelName, "HIGH");
-  EXPECT_EQ(r.info.Volume, buffer.data() + 0x10000);
+  EXPECT_EQ(+r.info.Volume, buffer.data() + 0x10000);
 }
 
 TEST(DescriptorLocator, SecondSignatureMismatchResumesOneByteLater) {
@@ -162,7 +162,7 @@ TEST(DescriptorLocator, SecondSignatureMismatchResumesOneByteLater) {
   GuardedBuffer buffer(ImageWith(0x4000, {{0, volume}}));
   Located r = Locate(buffer);
   ASSERT_EQ(r.status, kEfiSuccess);
-  EXPECT_EQ(r.info.Descriptor, buffer.data() + d);
+  EXPECT_EQ(+r.info.Descriptor, buffer.data() + d);
   EXPECT_STREQ(r.info.ModelName, "REAL");
 
   // Without the second signature the real one is passed over too.
@@ -242,7 +242,7 @@ TEST(DescriptorLocator, BlockSizeHasA4096Floor) {
     GuardedBuffer buffer(DescriptorVolume(spec, 0x4000));
     Located r = Locate(buffer);
     ASSERT_EQ(r.status, kEfiSuccess);
-    EXPECT_EQ(r.info.BlockSize, recorded) << "stored " << stored;
+    EXPECT_EQ(+r.info.BlockSize, recorded) << "stored " << stored;
   }
 }
 
@@ -259,8 +259,8 @@ TEST(DescriptorLocator, BiosOffsetFollowsTheSizes) {
     GuardedBuffer buffer(DescriptorVolume(spec, 0x4000));
     Located r = Locate(buffer);
     ASSERT_EQ(r.status, kEfiSuccess);
-    EXPECT_EQ(r.info.HasBiosOffset, c.has);
-    EXPECT_EQ(r.info.BiosOffset, c.offset);
+    EXPECT_EQ(+r.info.HasBiosOffset, c.has);
+    EXPECT_EQ(+r.info.BiosOffset, c.offset);
   }
 }
 
@@ -279,8 +279,8 @@ TEST(DescriptorLocator, RevisionSelectsTheChecksumTableField) {
     Located r = Locate(buffer);
     ASSERT_EQ(r.status, kEfiSuccess);
     uint8_t* table = buffer.data() + d + 0xC0;
-    EXPECT_EQ(r.info.ChecksumTableRev100, c.rev100 ? table : nullptr);
-    EXPECT_EQ(r.info.ChecksumTableOther, c.rev100 ? nullptr : table);
+    EXPECT_EQ(+r.info.ChecksumTableRev100, c.rev100 ? table : nullptr);
+    EXPECT_EQ(+r.info.ChecksumTableOther, c.rev100 ? nullptr : table);
   }
 }
 

@@ -84,7 +84,7 @@ TEST_F(ImageOvmf, HasNoDescriptorAndNoVariableStore) {
   GuardedBuffer buffer(image_);
   BiosInfo info = InfoFor(buffer.data(), buffer.size());
   EXPECT_EQ(LocateDescriptor(&info), kEfiNotFound);
-  EXPECT_EQ(info.Found, 0);
+  EXPECT_EQ(+info.Found, 0);
   MaskVariableStore(buffer.data(), buffer.size());
   EXPECT_EQ(buffer.bytes(), image_);
 }
@@ -101,10 +101,10 @@ TEST_F(ImageOvmf, InsertedDescriptorFileIsFound) {
     GuardedBuffer buffer(image);
     BiosInfo info = InfoFor(buffer.data(), buffer.size());
     ASSERT_EQ(LocateDescriptor(&info), kEfiSuccess);
-    EXPECT_EQ(info.Volume, buffer.data() + kMainVolume);
-    EXPECT_EQ(info.Descriptor, buffer.data() + kMainFreeSpace + sim::kDescriptorInFile);
+    EXPECT_EQ(+info.Volume, buffer.data() + kMainVolume);
+    EXPECT_EQ(+info.Descriptor, buffer.data() + kMainFreeSpace + sim::kDescriptorInFile);
     EXPECT_STREQ(info.ModelName, "OVMF WITH DESCRIPTOR");
-    EXPECT_EQ(info.HasBiosOffset, 0);
+    EXPECT_EQ(+info.HasBiosOffset, 0);
   }
   // The inserted file carries checksums: a damaged body fails the volume.
   image[kMainFreeSpace + sim::kDescriptorInFile + 70] ^= 0x01;

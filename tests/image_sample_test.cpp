@@ -43,19 +43,19 @@ TEST_F(ImageSample, DescriptorIsFoundInTheIdentityVolumeOfBothChips) {
     Bytes region = Region(*part);
     BiosInfo info = InfoFor(region.data(), region.size());
     ASSERT_EQ(LocateDescriptor(&info), kEfiSuccess);
-    EXPECT_EQ(info.Volume, region.data() + (SampleLayout::kIdentityVolume - SampleLayout::kBiosStart));
-    EXPECT_EQ(info.Descriptor, region.data() + (sim::SampleDescriptorOffset() - SampleLayout::kBiosStart));
+    EXPECT_EQ(+info.Volume, region.data() + (SampleLayout::kIdentityVolume - SampleLayout::kBiosStart));
+    EXPECT_EQ(+info.Descriptor, region.data() + (sim::SampleDescriptorOffset() - SampleLayout::kBiosStart));
     EXPECT_STREQ(info.PartNumber, "PX100A01");
     EXPECT_STREQ(info.Version, "0107");
     EXPECT_STREQ(info.ModelName, "PELLRIX PX-100 REFERENCE");
-    EXPECT_EQ(info.FlashSize, SampleLayout::kFlashSize);
-    EXPECT_EQ(info.BiosSize, SampleLayout::kBiosSize);
-    EXPECT_EQ(info.BlockSize, 0x1000u);
-    EXPECT_EQ(info.BiosOffset, SampleLayout::kBiosStart);
+    EXPECT_EQ(+info.FlashSize, SampleLayout::kFlashSize);
+    EXPECT_EQ(+info.BiosSize, SampleLayout::kBiosSize);
+    EXPECT_EQ(+info.BlockSize, 0x1000u);
+    EXPECT_EQ(+info.BiosOffset, SampleLayout::kBiosStart);
     // The whole part, as the save command reads it, gives the same descriptor.
     BiosInfo whole = InfoFor(part->data(), part->size());
     ASSERT_EQ(LocateDescriptor(&whole), kEfiSuccess);
-    EXPECT_EQ(whole.Descriptor, part->data() + sim::SampleDescriptorOffset());
+    EXPECT_EQ(+whole.Descriptor, part->data() + sim::SampleDescriptorOffset());
   }
 }
 

@@ -65,23 +65,23 @@ TEST(WindowLocator, CopiesTheIdentityFieldsOnly) {
   EXPECT_EQ(std::string(info.PartNumber, 12), std::string("PN000001\0\0\0\0", 12));
   EXPECT_EQ(std::string(info.Version, 8), std::string("V2\0Z\0\0\0\0", 8));
   EXPECT_STREQ(info.ModelName, "WINDOW MODEL");
-  EXPECT_EQ(info.AuxWord, 0xA1B2);
-  EXPECT_EQ(info.AuxByte1, 0xC3);
-  EXPECT_EQ(info.AuxByte2, 0xD4);
-  EXPECT_EQ(info.AuxWord2, 0xE5F6);
+  EXPECT_EQ(+info.AuxWord, 0xA1B2);
+  EXPECT_EQ(+info.AuxByte1, 0xC3);
+  EXPECT_EQ(+info.AuxByte2, 0xD4);
+  EXPECT_EQ(+info.AuxWord2, 0xE5F6);
   // Nothing else is written: sizes compare as zeroes.
-  EXPECT_EQ(info.Found, 0);
-  EXPECT_EQ(info.Descriptor, nullptr);
-  EXPECT_EQ(info.AreaTable, nullptr);
-  EXPECT_EQ(info.Volume, nullptr);
-  EXPECT_EQ(info.ChecksumTableRev100, nullptr);
-  EXPECT_EQ(info.ChecksumTableOther, nullptr);
-  EXPECT_EQ(info.AuxByte3, 0);
-  EXPECT_EQ(info.FlashSize, 0u);
-  EXPECT_EQ(info.BiosSize, 0u);
-  EXPECT_EQ(info.BlockSize, 0u);
-  EXPECT_EQ(info.HasBiosOffset, 0);
-  EXPECT_EQ(info.BiosOffset, 0u);
+  EXPECT_EQ(+info.Found, 0);
+  EXPECT_EQ(+info.Descriptor, nullptr);
+  EXPECT_EQ(+info.AreaTable, nullptr);
+  EXPECT_EQ(+info.Volume, nullptr);
+  EXPECT_EQ(+info.ChecksumTableRev100, nullptr);
+  EXPECT_EQ(+info.ChecksumTableOther, nullptr);
+  EXPECT_EQ(+info.AuxByte3, 0);
+  EXPECT_EQ(+info.FlashSize, 0u);
+  EXPECT_EQ(+info.BiosSize, 0u);
+  EXPECT_EQ(+info.BlockSize, 0u);
+  EXPECT_EQ(+info.HasBiosOffset, 0);
+  EXPECT_EQ(+info.BiosOffset, 0u);
   EXPECT_TRUE(AllZero(info.FlashPart, sizeof info.FlashPart));
 }
 
