@@ -1,6 +1,12 @@
 #include "sim/board.h"
 
+#include <sys/mman.h>
+
 namespace sim {
+
+MappedImage::~MappedImage() {
+  if (bytes != nullptr && size != 0) munmap(const_cast<uint8_t*>(bytes), size);
+}
 
 Chip ErasedChip(uint32_t size, uint32_t bios_size, uint32_t block_size) {
   Chip chip;

@@ -3,14 +3,27 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace sim {
 
+// An image file mapped read-only (and copy-on-write) into memory, so that large
+// chip images cost no copy when a board is loaded.
+struct MappedImage {
+  const uint8_t* bytes = nullptr;
+  uint64_t size = 0;
+  ~MappedImage();
+};
+
 struct Chip {
   std::vector<uint8_t> image;  // the whole flash part, offset 0 first
+  // When set, the part's bytes are this file's instead of `image`.
+  std::shared_ptr<const MappedImage> file;
+  const uint8_t* data() const { return file ? file->bytes : image.data(); }
+  uint64_t size() const { return file ? file->size : image.size(); }
   uint32_t flash_size = 0;     // what the mailbox reports
   uint32_t bios_size = 0;      // top bios_size bytes of the part are in the window
   uint32_t block_size = 4096;

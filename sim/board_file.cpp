@@ -8,6 +8,11 @@
 
 #include "sim/image_builder.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace sim {
 
 namespace {
@@ -65,24 +70,39 @@ void CheckKeys(const json& object, const std::string& where, const std::set<std:
     if (!known.count(item.key())) Problem(where.empty() ? item.key() : where + "." + item.key(), "unknown key");
 }
 
-std::vector<uint8_t> ReadImage(const fs::path& path, const std::string& key) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) Problem(key, "cannot read image file " + path.string());
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+std::shared_ptr<const MappedImage> MapImage(const fs::path& path, const std::string& key) {
+  int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat status {};
+  if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (descriptor >= 0) close(descriptor);
+    Problem(key, "cannot read image file " + path.string());
+  }
+  auto image = std::make_shared<MappedImage>();
+  image->size = static_cast<uint64_t>(status.st_size);
+  if (image->size != 0) {
+    void* bytes = mmap(nullptr, image->size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, descriptor, 0);
+    if (bytes == MAP_FAILED) {
+      close(descriptor);
+      Problem(key, "cannot map image file " + path.string());
+    }
+    image->bytes = static_cast<const uint8_t*>(bytes);
+  }
+  close(descriptor);
+  return image;
 }
 
 constexpr uint64_t kMaxPart = 0xFFFFFFFFull;
 constexpr uint64_t kWindowSpan = 32ull << 20;
 
 void CheckGeometry(const Chip& chip, const std::string& key) {
-  if (chip.image.size() > kMaxPart) Problem(key + ".image", "a flash part is at most 4 GiB");
-  if (chip.bios_size > chip.image.size())
+  if (chip.size() > kMaxPart) Problem(key + ".image", "a flash part is at most 4 GiB");
+  if (chip.bios_size > chip.size())
     Problem(key + ".bios_size", "BIOS region of " + std::to_string(chip.bios_size) + " bytes does not fit the " +
-                                    std::to_string(chip.image.size()) + "-byte part");
+                                    std::to_string(chip.size()) + "-byte part");
   if (chip.bios_size > kWindowSpan) Problem(key + ".bios_size", "the flash window spans at most 32 MiB");
-  if (chip.flash_size > chip.image.size())
+  if (chip.flash_size > chip.size())
     Problem(key + ".flash_size", "flash size " + std::to_string(chip.flash_size) + " exceeds the " +
-                                     std::to_string(chip.image.size()) + "-byte image");
+                                     std::to_string(chip.size()) + "-byte image");
 }
 
 Chip ParseChip(const json& object, const std::string& key, const fs::path& base) {
@@ -92,8 +112,8 @@ Chip ParseChip(const json& object, const std::string& key, const fs::path& base)
   uint64_t flashSize = sized ? Integer(object["flash_size"], key + ".flash_size", kMaxPart) : 0;
   if (object.contains("image")) {
     if (!object["image"].is_string()) Problem(key + ".image", "expected a file path");
-    chip.image = ReadImage(base / object["image"].get<std::string>(), key + ".image");
-    if (!sized) flashSize = chip.image.size();
+    chip.file = MapImage(base / object["image"].get<std::string>(), key + ".image");
+    if (!sized) flashSize = chip.size();
   } else {
     // No image: an erased part of the stated size (16 MiB when none is stated).
     if (!sized) flashSize = 16u << 20;
@@ -213,22 +233,23 @@ Board ParseBoard(const json& root, const fs::path& base) {
                                            {"open", FileFailure::Open},
                                            {"write", FileFailure::Write},
                                            {"close", FileFailure::Close}});
-  Board sample = SampleBoard();
-  board.main = sample.main;
-  board.backup = sample.main;
-  if (root.contains("chips")) {
-    const json& chips = root["chips"];
-    CheckKeys(chips, "chips", {"main", "backup"});
-    if (chips.contains("main")) board.main = ParseChip(chips["main"], "chips.main", base);
-    if (chips.contains("backup")) board.backup = ParseChip(chips["backup"], "chips.backup", base);
+  const json chips = root.contains("chips") ? root["chips"] : json::object();
+  CheckKeys(chips, "chips", {"main", "backup"});
+  if (chips.contains("main")) board.main = ParseChip(chips["main"], "chips.main", base);
+  if (chips.contains("backup")) board.backup = ParseChip(chips["backup"], "chips.backup", base);
+  // A chip left out is a copy of the sample board's Main chip.
+  if (!chips.contains("main") || !chips.contains("backup")) {
+    Chip sample = SampleBoard().main;
+    if (!chips.contains("main")) board.main = sample;
+    if (!chips.contains("backup")) board.backup = sample;
   }
   return board;
 }
 
 Chip ChipFromImageFile(const std::string& path, const std::string& key) {
   Chip chip;
-  chip.image = ReadImage(path, key);
-  chip.flash_size = static_cast<uint32_t>(chip.image.size());
+  chip.file = MapImage(path, key);
+  chip.flash_size = static_cast<uint32_t>(chip.size());
   chip.bios_size = chip.flash_size;
   CheckGeometry(chip, key);
   return chip;
@@ -266,10 +287,12 @@ bool LoadBoardFile(const std::string& path, Board* board, BoardError* error) {
 
 bool LoadImageBoard(const std::string& mainPath, const std::string& backupPath, Board* board, BoardError* error) {
   Board result;
-  Board sample = SampleBoard();
-  result.main = sample.main;
-  result.backup = sample.main;
   try {
+    if (mainPath.empty() || backupPath.empty()) {
+      Chip sample = SampleBoard().main;
+      result.main = sample;
+      result.backup = sample;
+    }
     if (!mainPath.empty()) result.main = ChipFromImageFile(mainPath, "--main");
     if (!backupPath.empty()) result.backup = ChipFromImageFile(backupPath, "--backup");
   } catch (const KeyProblem& problem) {

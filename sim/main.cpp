@@ -9,6 +9,7 @@
 #include "sim/board_file.h"
 #include "sim/machine.h"
 #include "sim/report_file.h"
+#include "sim/vboard/vboard_writer.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ const char kUsage[] =
     "  --dir DIR            the shell's current directory (default: the current directory)\n"
     "  --report FILE        write the run report as JSON after the run\n"
     "  --write-sample DIR   write the sample board (board.json, main.rom, backup.rom) and exit\n"
+    "  --write-vboard DIR   write the board for vboard.efi (VBOARD.BIN, MAIN.ROM, BACK.ROM) and exit\n"
     "  --help               this text\n";
 
 struct Options {
@@ -36,6 +38,7 @@ struct Options {
   std::string directory = ".";
   std::string report;
   std::string writeSample;
+  std::string writeVboard;
   bool help = false;
 };
 
@@ -58,6 +61,7 @@ bool ParseOptions(const std::vector<std::string>& words, Options* options, std::
     else if (word == "--dir") target = &options->directory;
     else if (word == "--report") target = &options->report;
     else if (word == "--write-sample") target = &options->writeSample;
+    else if (word == "--write-vboard") target = &options->writeVboard;
     if (target == nullptr) {
       *problem = "unknown simulator option '" + word + "' (see --help)";
       return false;
@@ -114,13 +118,15 @@ int main(int argc, char** argv) {
   } else {
     board = sim::SampleBoard();
   }
+  if (!options.writeVboard.empty()) {
+    if (!vboard::WriteVboard(board, options.writeVboard, &problem)) return Refuse(problem);
+    return 0;
+  }
 
   int status = 0;
   {
     sim::Machine machine(std::move(board), options.directory);
-    machine.set_console_echo([](const char* text, size_t length) {
-      std::fwrite(text, 1, length, stdout);
-    });
+    machine.set_console_echo([](const char* text, size_t length) { fwrite_unlocked(text, 1, length, stdout); });
     sim::RunResult result = sim::RunTool(machine, utilityArguments);
     std::fflush(stdout);
     status = result.exit_status;

@@ -136,7 +136,7 @@ TEST(SimulatorCli, BoardKeysReachTheBoard) {
   EXPECT_EQ(board.phys_address_bits, 40u);
   ASSERT_EQ(board.mtrr_pairs.size(), 1u);
   EXPECT_EQ(board.mtrr_pairs.at(3).base, 0xFF000005u);
-  EXPECT_EQ(board.main.image, image);
+  EXPECT_EQ(std::vector<uint8_t>(board.main.data(), board.main.data() + board.main.size()), image);
   EXPECT_EQ(board.main.flash_size, 0x20000u);
   EXPECT_EQ(board.main.bios_size, 0x10000u);
   EXPECT_EQ(board.main.block_size, 8192u);
