@@ -1,5 +1,5 @@
 // UEFI definitions used by the tool: only the structures and members it
-// touches, laid out as the UEFI, PI and Shell specifications place them.
+// touches, laid out as the UEFI, PI and UEFI Shell standards place them.
 // Unused members are kept as opaque pointers so that every offset holds;
 // the static_asserts at the end pin the layout on both builds.
 #pragma once
@@ -149,7 +149,7 @@ struct EFI_SYSTEM_TABLE {
   void* ConfigurationTable;
 };
 
-// ACPI SDT protocol (PI specification): only GetAcpiTable is used.
+// ACPI SDT protocol (from the PI standard): only GetAcpiTable is used.
 struct EFI_ACPI_SDT_HEADER {
   uint32_t Signature;
   uint32_t Length;
