@@ -61,38 +61,31 @@ double TimeCommand(const std::string& command) {
   return elapsed;
 }
 
-void Report(benchmark::State& state, double toolSeconds, double plainSeconds) {
+// Times `tool` as the benchmark's iteration time and `plain` beside it.
+void RunSideBySide(benchmark::State& state, const std::string& tool, const std::string& plain) {
+  double toolSeconds = 0, plainSeconds = 0;
+  for (auto _ : state) {
+    double seconds = TimeCommand(tool);
+    state.SetIterationTime(seconds);
+    toolSeconds += seconds;
+    plainSeconds += TimeCommand(plain);
+  }
   state.counters["plain_s"] = plainSeconds / static_cast<double>(state.iterations());
   state.counters["ratio"] = plainSeconds > 0 ? toolSeconds / plainSeconds : 0;
 }
 
 void BM_CompareVsCmp(benchmark::State& state) {
   Workspace& files = Files();
-  std::string tool = SimPath() + " --board " + files.board + " -- > " + (files.dir / "compare.out").string();
-  std::string plain = "cmp " + files.main + " " + files.backup + " > /dev/null";
-  double toolSeconds = 0, plainSeconds = 0;
-  for (auto _ : state) {
-    double seconds = TimeCommand(tool);
-    state.SetIterationTime(seconds);
-    toolSeconds += seconds;
-    plainSeconds += TimeCommand(plain);
-  }
-  Report(state, toolSeconds, plainSeconds);
+  RunSideBySide(state, SimPath() + " --board " + files.board + " -- > " + (files.dir / "compare.out").string(),
+                "cmp " + files.main + " " + files.backup + " > /dev/null");
 }
 
 void BM_SaveVsCp(benchmark::State& state) {
   Workspace& files = Files();
-  std::string tool = SimPath() + " --board " + files.board + " --dir " + files.dir.string() + " -- /s 1 > " +
-                     (files.dir / "save.out").string();
-  std::string plain = "cp " + files.main + " " + (files.dir / "COPY.BIN").string();
-  double toolSeconds = 0, plainSeconds = 0;
-  for (auto _ : state) {
-    double seconds = TimeCommand(tool);
-    state.SetIterationTime(seconds);
-    toolSeconds += seconds;
-    plainSeconds += TimeCommand(plain);
-  }
-  Report(state, toolSeconds, plainSeconds);
+  RunSideBySide(state,
+                SimPath() + " --board " + files.board + " --dir " + files.dir.string() + " -- /s 1 > " +
+                    (files.dir / "save.out").string(),
+                "cp " + files.main + " " + (files.dir / "COPY.BIN").string());
 }
 
 BENCHMARK(BM_CompareVsCmp)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2);
