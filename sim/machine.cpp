@@ -53,8 +53,8 @@ void RecordSwitchRequest(void* context, uint8_t chip) {
 
 ModelChip ModelOf(const Chip& chip) {
   ModelChip model{};
-  model.image = chip.image.data();
-  model.image_size = chip.image.size();
+  model.image = chip.data();
+  model.image_size = chip.size();
   model.flash_size = chip.flash_size;
   model.bios_size = chip.bios_size;
   model.block_size = chip.block_size;
@@ -82,8 +82,11 @@ BoardModel& Machine::model() {
 }
 
 void Machine::AppendConsole(const char* text, size_t length) {
-  console_.append(text, length);
-  if (echo_) echo_(text, length);
+  // Echoed text is not kept as well: pellrix-sim streams it and reads none back.
+  if (echo_)
+    echo_(text, length);
+  else
+    console_.append(text, length);
 }
 
 uint64_t Machine::msr(uint32_t index) const {

@@ -59,8 +59,8 @@ class Machine {
 
   // Everything the program printed, in order, as UTF-8.
   const std::string& console() const { return console_; }
-  // Also pass console text to this function as it is printed (pellrix-sim
-  // streams it to standard output).
+  // Pass console text to this function as it is printed instead of keeping
+  // it (pellrix-sim streams it to standard output).
   void set_console_echo(std::function<void(const char*, size_t)> echo) { echo_ = std::move(echo); }
 
   uint64_t msr(uint32_t index) const;
