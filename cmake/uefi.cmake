@@ -1,6 +1,12 @@
 # pellrix.efi: the program code, the UEFI runtime and the real CPU layer,
 # compiled by clang for the UEFI x86-64 target and linked by lld-link as a
 # PE32+ EFI application.
+#
+# Beside it, for the virtual board in OVMF (tests/uefi/run_differential_test.sh):
+#   vboard.efi          boot-service driver running the simulator's board model
+#   pellrix-vboard.efi  pellrix.efi with the SMI trigger and the flash window
+#                       going to vboard.efi's protocol
+#   vbactive.efi        reports the virtual board's active chip as its status
 find_program(PELLRIX_CLANG NAMES clang++ clang++-14 REQUIRED)
 find_program(PELLRIX_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
 
@@ -10,31 +16,73 @@ set(PELLRIX_EFI_FLAGS
   -fno-builtin -std=c++20 -O2 -Wall -Wextra -Werror -Wglobal-constructors
   -DPELLRIX_UEFI -I${CMAKE_SOURCE_DIR})
 
-file(GLOB PELLRIX_EFI_ONLY_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/runtime/uefi/*.cpp
-  ${CMAKE_SOURCE_DIR}/firmware/cpu/x64/*.cpp)
+# Compiles each source once into efi-objects/ and sets OUT_VAR to the objects
+# of SOURCES, in order.
+function(pellrix_efi_objects out_var)
+  set(objects)
+  foreach(source ${ARGN})
+    file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${source})
+    string(REPLACE "/" "_" object_name ${relative})
+    set(object ${CMAKE_BINARY_DIR}/efi-objects/${object_name}.obj)
+    get_property(known GLOBAL PROPERTY PELLRIX_EFI_OBJECT_${object_name} SET)
+    if(NOT known)
+      set_property(GLOBAL PROPERTY PELLRIX_EFI_OBJECT_${object_name} TRUE)
+      add_custom_command(
+        OUTPUT ${object}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/efi-objects
+        COMMAND ${PELLRIX_CLANG} ${PELLRIX_EFI_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
+        DEPENDS ${source}
+        DEPFILE ${object}.d
+        COMMENT "EFI ${relative}"
+        VERBATIM)
+    endif()
+    list(APPEND objects ${object})
+  endforeach()
+  set(${out_var} ${objects} PARENT_SCOPE)
+endfunction()
 
-set(PELLRIX_EFI_OBJECTS)
-foreach(source ${PELLRIX_PROGRAM_SOURCES} ${PELLRIX_RUNTIME_COMMON_SOURCES} ${PELLRIX_EFI_ONLY_SOURCES})
-  file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${source})
-  string(REPLACE "/" "_" object_name ${relative})
-  set(object ${CMAKE_BINARY_DIR}/efi-objects/${object_name}.obj)
+# Links OBJECTS into NAME.efi with the given subsystem, built by default.
+function(pellrix_efi_image name subsystem)
+  set(image ${CMAKE_BINARY_DIR}/${name}.efi)
   add_custom_command(
-    OUTPUT ${object}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/efi-objects
-    COMMAND ${PELLRIX_CLANG} ${PELLRIX_EFI_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
-    DEPENDS ${source}
-    DEPFILE ${object}.d
-    COMMENT "EFI ${relative}"
+    OUTPUT ${image}
+    COMMAND ${PELLRIX_LLD_LINK} /nologo /subsystem:${subsystem} /entry:efi_main /nodefaultlib
+            /machine:x64 /out:${image} ${ARGN}
+    DEPENDS ${ARGN}
+    COMMENT "Linking ${name}.efi"
     VERBATIM)
-  list(APPEND PELLRIX_EFI_OBJECTS ${object})
-endforeach()
+  string(REPLACE "-" "_" target ${name})
+  add_custom_target(${target}_efi ALL DEPENDS ${image})
+endfunction()
 
-add_custom_command(
-  OUTPUT ${CMAKE_BINARY_DIR}/pellrix.efi
-  COMMAND ${PELLRIX_LLD_LINK} /nologo /subsystem:efi_application /entry:efi_main /nodefaultlib
-          /machine:x64 /out:${CMAKE_BINARY_DIR}/pellrix.efi ${PELLRIX_EFI_OBJECTS}
-  DEPENDS ${PELLRIX_EFI_OBJECTS}
-  COMMENT "Linking pellrix.efi"
-  VERBATIM)
-add_custom_target(pellrix_efi ALL DEPENDS ${CMAKE_BINARY_DIR}/pellrix.efi)
+file(GLOB PELLRIX_EFI_RUNTIME_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/runtime/uefi/*.cpp)
+file(GLOB PELLRIX_EFI_CPU_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/firmware/cpu/x64/*.cpp)
+
+pellrix_efi_objects(PELLRIX_EFI_OBJECTS
+  ${PELLRIX_PROGRAM_SOURCES} ${PELLRIX_RUNTIME_COMMON_SOURCES} ${PELLRIX_EFI_RUNTIME_SOURCES} ${PELLRIX_EFI_CPU_SOURCES})
+pellrix_efi_image(pellrix efi_application ${PELLRIX_EFI_OBJECTS})
+
+# The virtual board's CPU layer: the real one except the SMI trigger and the
+# flash window.
+set(PELLRIX_VBOARD_CPU_SOURCES ${PELLRIX_EFI_CPU_SOURCES})
+list(REMOVE_ITEM PELLRIX_VBOARD_CPU_SOURCES
+  ${CMAKE_SOURCE_DIR}/firmware/cpu/x64/port.cpp
+  ${CMAKE_SOURCE_DIR}/firmware/cpu/x64/flash_window.cpp)
+list(APPEND PELLRIX_VBOARD_CPU_SOURCES
+  ${CMAKE_SOURCE_DIR}/firmware/cpu/vboard/board_protocol.cpp
+  ${CMAKE_SOURCE_DIR}/firmware/cpu/vboard/port.cpp
+  ${CMAKE_SOURCE_DIR}/firmware/cpu/vboard/flash_window.cpp)
+pellrix_efi_objects(PELLRIX_VBOARD_APP_OBJECTS
+  ${PELLRIX_PROGRAM_SOURCES} ${PELLRIX_RUNTIME_COMMON_SOURCES} ${PELLRIX_EFI_RUNTIME_SOURCES} ${PELLRIX_VBOARD_CPU_SOURCES})
+pellrix_efi_image(pellrix-vboard efi_application ${PELLRIX_VBOARD_APP_OBJECTS})
+
+pellrix_efi_objects(PELLRIX_VBOARD_DRIVER_OBJECTS
+  ${CMAKE_SOURCE_DIR}/sim/vboard/driver.cpp
+  ${CMAKE_SOURCE_DIR}/sim/board_model.cpp
+  ${CMAKE_SOURCE_DIR}/runtime/uefi/libc.cpp)
+pellrix_efi_image(vboard efi_boot_service_driver ${PELLRIX_VBOARD_DRIVER_OBJECTS})
+
+pellrix_efi_objects(PELLRIX_VBOARD_PROBE_OBJECTS
+  ${CMAKE_SOURCE_DIR}/sim/vboard/active_probe.cpp
+  ${CMAKE_SOURCE_DIR}/runtime/uefi/libc.cpp)
+pellrix_efi_image(vbactive efi_application ${PELLRIX_VBOARD_PROBE_OBJECTS})
