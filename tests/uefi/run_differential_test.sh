@@ -1,0 +1,320 @@
+#!/usr/bin/env bash
+# Differential test: every command on a set of boards, once in OVMF's real
+# UEFI Shell under QEMU (pellrix-vboard.efi on the virtual board that
+# vboard.efi brings up) and once in pellrix-sim on the same board. For each
+# command both must show the same console text, end with the same status
+# (%lasterror% against the simulator's exit status), leave the same chip
+# active, and write the same files byte for byte.
+#
+# usage: run_differential_test.sh BUILD_DIR [WORK_DIR]
+#   BUILD_DIR holds pellrix-sim, pellrix-vboard.efi, vboard.efi and vbactive.efi.
+#   WORK_DIR keeps each board's files, FAT image, serial log and both sides'
+#   console texts for inspection; without it a temporary directory is used.
+#
+# Environment (all optional):
+#   OVMF_CODE, OVMF_VARS, QEMU   as for run_shell_test.sh
+#   QEMU_TIMEOUT     seconds before one boot is killed (default 300)
+#   QEMU_LOCK        a lock file; each boot then runs under flock on it
+#   VBOARD_BOARDS    boards to run, space separated (default: all)
+#   VBOARD_COMMANDS  replaces each board's command list: command lines
+#                    separated by ';', '-' for none (no expected statuses)
+#   VBOARD_SHOW      1: print the real shell's console text of every command
+#
+# One boot per board: the driver reads its board when it is loaded, and the
+# board keeps its active chip from one command to the next within the boot.
+# The simulator is fed that evolving state: each command runs on the board
+# with the active chip the previous command left.
+#
+# Console texts are compared after removing the serial terminal's escape
+# sequences and turning its CRLF line ends into LF; a bare CR (the progress
+# lines) is kept, and diffs show it as <CR> with a line break after it.
+set -u
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+cases_tool=$here/vboard_cases.py
+
+ovmf_code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
+ovmf_vars=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
+qemu=${QEMU:-qemu-system-x86_64}
+qemu_timeout=${QEMU_TIMEOUT:-300}
+show=${VBOARD_SHOW:-0}
+
+# Each board's commands: "arguments|expected status|extra check", separated
+# by ';'. '-' stands for no arguments; an empty status is not fixed. Extra
+# checks hold the real shell's result to what the board implies on its own:
+#   file NAME IMAGE   the written file NAME equals the board's chip image IMAGE
+#   has TEXT / lacks TEXT   the console text does or does not contain TEXT
+boards=(sample model-name data-mismatch backup-active bad-checksum stuck-switch unsupported no-chip-select)
+declare -A plan=(
+  [sample]='-|128|has Pellgard comparison test PASS !!!;/i|128;/p|145;/c 2|146;/s 1|128|file MAIN.BIN main.rom;/s 2|128|file BACKUP.BIN backup.rom;/c 1|145;/delay 5|128'
+  [model-name]='-|139|has BIOS model name check.......... ERROR !!!;/i|139;/s 2|128|lacks BIOS checksum ................... ok'
+  [data-mismatch]='-|142;/i|128;/delay 5|142'
+  [backup-active]='/p|146;-|128;/s 1|128|file MAIN.BIN main.rom;/c 1|145;/i|128'
+  [bad-checksum]='/s 1|128|lacks BIOS checksum ................... ok;/s 2|128|has BIOS checksum ................... ok;-|142'
+  [stuck-switch]='/c 2|132;-|132;/c 1|145'
+  [unsupported]='-|130;/p|130;/c 2|130'
+  [no-chip-select]='-|130;/s 1|130'
+)
+
+fail() {
+  echo "differential: FAILED: $*" >&2
+  exit 1
+}
+
+[[ $# -ge 1 && $# -le 2 ]] || { echo "usage: $0 BUILD_DIR [WORK_DIR]" >&2; exit 2; }
+build=$(cd "$1" && pwd) || fail "no such directory: $1"
+sim=$build/pellrix-sim
+for file in "$sim" "$build/pellrix-vboard.efi" "$build/vboard.efi" "$build/vbactive.efi"; do
+  [[ -f $file ]] || fail "not built: $file"
+done
+[[ -f $ovmf_code ]] || fail "OVMF firmware not found: $ovmf_code (Debian package ovmf, or set OVMF_CODE)"
+[[ -f $ovmf_vars ]] || fail "OVMF variable store not found: $ovmf_vars (Debian package ovmf, or set OVMF_VARS)"
+command -v "$qemu" >/dev/null || fail "$qemu not found (Debian package qemu-system-x86, or set QEMU)"
+for tool in timeout mkfs.fat mcopy python3 perl; do
+  command -v "$tool" >/dev/null || fail "$tool not found (packages coreutils, dosfstools, mtools, python3, perl)"
+done
+
+if [[ -n ${VBOARD_BOARDS:-} ]]; then
+  read -r -a boards <<<"$VBOARD_BOARDS"
+  for board in "${boards[@]}"; do [[ -n ${plan[$board]+x} ]] || fail "unknown board: $board"; done
+fi
+if [[ -n ${VBOARD_COMMANDS+x} ]]; then
+  commands=$(sed 's/\([^;]*\)/\1|/g' <<<"${VBOARD_COMMANDS:--}")
+  for board in "${boards[@]}"; do plan[$board]=$commands; done
+fi
+
+if [[ $# -eq 2 ]]; then
+  work=$2
+  mkdir -p "$work" || fail "cannot create $work"
+  for board in "${boards[@]}"; do rm -rf "${work:?}/$board"; done
+else
+  work=$(mktemp -d) || fail "mktemp failed"
+  trap 'rm -rf "$work"' EXIT
+fi
+work=$(cd "$work" && pwd)
+
+# Shows a console text with each CR visible and followed by a line break.
+visible() { perl -pe 's/\r/<CR>\n/g' "$1"; }
+
+timeout 60 "$sim" --write-sample "$work/sample-source" -- >/dev/null || fail "pellrix-sim --write-sample failed"
+
+# --- One boot -----------------------------------------------------------------------
+# Boots OVMF with the FAT image and lets startup.nsh run; returns 0 when the
+# script ran to its end and powered the guest off.
+boot() {
+  local dir=$1 log=$1/serial.log
+  cp "$ovmf_vars" "$dir/vars.fd" && chmod u+w "$dir/vars.fd"
+  : >"$log"
+  rm -f "$dir/keys"
+  mkfifo "$dir/keys" || return 1
+  exec 3<>"$dir/keys"
+  local lock=()
+  [[ -n ${QEMU_LOCK:-} ]] && lock=(flock "$QEMU_LOCK")
+  "${lock[@]}" timeout "$qemu_timeout" "$qemu" \
+    -machine q35 -m 512M -nodefaults -no-user-config -display none -no-reboot -nic none \
+    -drive if=pflash,format=raw,unit=0,readonly=on,file="$ovmf_code" \
+    -drive if=pflash,format=raw,unit=1,file="$dir/vars.fd" \
+    -drive file="$dir/fat.img",format=raw,media=disk \
+    -chardev stdio,id=console,signal=off -serial chardev:console \
+    <&3 >"$log" 2>"$dir/qemu.err" &
+  local pid=$! key_sent=0 stopped_early=0 status
+  trap 'kill "$pid" 2>/dev/null; exit 130' INT TERM
+  # A key skips the shell's countdown before startup.nsh; a shell prompt
+  # means the script stopped early, and the guest is stopped at once.
+  while kill -0 "$pid" 2>/dev/null; do
+    if (( !key_sent )) && grep -q 'seconds to skip' "$log"; then
+      printf ' ' >&3
+      key_sent=1
+    fi
+    if grep -qE '(Shell|FS[0-9]+:\\[^>]*)> ' "$log"; then
+      stopped_early=1
+      kill "$pid" 2>/dev/null
+      break
+    fi
+    sleep 0.1
+  done
+  wait "$pid"
+  status=$?
+  exec 3>&-
+  trap - INT TERM
+  local problem=""
+  if (( stopped_early )); then
+    problem="the shell stopped running startup.nsh and showed its prompt"
+  elif (( status == 124 )); then
+    problem="QEMU did not power off within ${qemu_timeout} s"
+  elif (( status != 0 )); then
+    problem="QEMU exited with status $status: $(cat "$dir/qemu.err")"
+  elif ! tr -d '\r' <"$log" | sed 's/\x1b\[[0-9;=?]*[A-Za-z]//g' | grep -qx '=== all cases run ==='; then
+    problem="startup.nsh did not run to its end"
+  fi
+  if [[ -n $problem ]]; then
+    echo "--- last lines of the serial console ($log) ---" >&2
+    sed 's/\x1b\[[0-9;=?]*[A-Za-z]//g' "$log" | tr -d '\r' | tail -n 30 >&2
+    echo "differential: $problem" >&2
+    return 1
+  fi
+}
+
+# --- Every board --------------------------------------------------------------------
+failed=()
+total=0
+start=$SECONDS
+for board in "${boards[@]}"; do
+  dir=$work/$board
+  failed_before=${#failed[@]}
+  mkdir -p "$dir/fs" "$dir/shell" "$dir/sim"
+  python3 "$cases_tool" make-board "$board" "$work/sample-source" "$dir/board" || fail "$board: cannot make the board"
+  timeout 60 "$sim" --board "$dir/board/board.json" --write-vboard "$dir/fs" -- ||
+    fail "$board: pellrix-sim --write-vboard failed"
+  cp "$build/vboard.efi" "$build/pellrix-vboard.efi" "$build/vbactive.efi" "$dir/fs/"
+
+  IFS=';' read -r -a entries <<<"${plan[$board]}"
+  count=${#entries[@]}
+  {
+    echo "@echo -off"
+    echo "fs0:"
+    echo "cd \\"
+    echo "load vboard.efi"
+    echo "echo \"=== load %lasterror% ===\""
+    for ((k = 1; k <= count; ++k)); do
+      IFS='|' read -r arguments _ <<<"${entries[k - 1]}"
+      [[ $arguments == - ]] && arguments=""
+      echo "mkdir c$k"
+      echo "cd c$k"
+      echo "echo \"=== case $k ===\""
+      echo "fs0:\\pellrix-vboard.efi${arguments:+ $arguments}"
+      echo "echo \"=== status %lasterror% ===\""
+      echo "fs0:\\vbactive.efi"
+      echo "echo \"=== active $k %lasterror% ===\""
+      echo "cd \\"
+    done
+    echo "echo \"=== all cases run ===\""
+    echo "reset -s"
+  } | sed 's/$/\r/' >"$dir/fs/startup.nsh"
+
+  # Room for the board's images, one more image per save and some slack.
+  saves=$(grep -o '/s [12]' <<<"${plan[$board]}" | wc -l)
+  image_bytes=$(( $(stat -c %s "$dir/fs/MAIN.ROM") + $(stat -c %s "$dir/fs/BACK.ROM") ))
+  largest=$(stat -c %s "$dir/fs/MAIN.ROM" "$dir/fs/BACK.ROM" | sort -n | tail -n 1)
+  fat_kib=$(( (image_bytes + saves * largest) / 1024 + 65536 ))
+  rm -f "$dir/fat.img"
+  mkfs.fat -F 32 -n VBOARD -C "$dir/fat.img" "$fat_kib" >/dev/null || fail "$board: mkfs.fat failed"
+  mcopy -i "$dir/fat.img" "$dir"/fs/* ::/ || fail "$board: mcopy into the FAT image failed"
+  rm -f "$dir/fs/MAIN.ROM" "$dir/fs/BACK.ROM"  # the FAT image and board/ hold them
+
+  boot_start=$SECONDS
+  if ! boot "$dir"; then
+    failed+=("$board (boot)")
+    continue
+  fi
+  boot_time=$((SECONDS - boot_start))
+  python3 "$cases_tool" split "$dir/serial.log" "$dir/shell" || fail "$board: cannot split the console"
+  console=$(sed 's/\x1b\[[0-9;=?]*[A-Za-z]//g' "$dir/serial.log" | tr -d '\r')
+  if ! grep -qx '=== load 0x0 ===' <<<"$console"; then
+    grep -B5 '=== load' <<<"$console" >&2
+    failed+=("$board (vboard.efi did not load)")
+    continue
+  fi
+  for ((k = 1; k <= count; ++k)); do
+    mcopy -s -n -i "$dir/fat.img" "::/c$k" "$dir/shell/" 2>/dev/null || mkdir -p "$dir/shell/c$k"
+  done
+
+  # The simulator, command after command, from the board's own start.
+  board_json=$dir/board/board.json
+  for ((k = 1; k <= count; ++k)); do
+    IFS='|' read -r arguments want check <<<"${entries[k - 1]}"
+    [[ $arguments == - ]] && arguments=""
+    shown="pellrix${arguments:+ $arguments}"
+    ((++total))
+    name="$board #$k '$shown'"
+    mkdir -p "$dir/sim/c$k"
+    read -r -a words <<<"$arguments"
+    timeout 120 "$sim" --board "$board_json" --dir "$dir/sim/c$k" --report "$dir/sim/case-$k.report.json" \
+      -- "${words[@]}" >"$dir/sim/case-$k.txt" 2>"$dir/sim/case-$k.err"
+    sim_status=$?
+    if [[ ! -s $dir/sim/case-$k.report.json ]] || (( sim_status == 2 || sim_status == 124 )); then
+      echo "[$name] pellrix-sim failed (status $sim_status): $(cat "$dir/sim/case-$k.err")" >&2
+      failed+=("$name")
+      break
+    fi
+    sim_active=$(python3 "$cases_tool" active "$dir/sim/case-$k.report.json")
+    python3 "$cases_tool" with-active "$dir/board/board.json" "$sim_active" "$dir/board/after-$k.json"
+    board_json=$dir/board/after-$k.json
+
+    shell_text=$dir/shell/case-$k.txt
+    if [[ ! -f $shell_text ]]; then
+      echo "[$name] the real shell's console has no complete case $k" >&2
+      failed+=("$name")
+      continue
+    fi
+    (( show )) && { echo "=== $board: $shown ==="; cat "$shell_text"; }
+    ok=1
+    if ! cmp -s "$dir/sim/case-$k.txt" "$shell_text"; then
+      echo "[$name] console text differs (- simulator, + real shell):" >&2
+      diff -u --label "pellrix-sim: $shown" --label "UEFI Shell: $shown" \
+        <(visible "$dir/sim/case-$k.txt") <(visible "$shell_text") | head -n 60 >&2
+      ok=0
+    fi
+    shell_status=$(<"$dir/shell/case-$k.status")
+    if [[ $shell_status != "$sim_status" ]]; then
+      echo "[$name] status differs: pellrix-sim $sim_status, %lasterror% $shell_status" >&2
+      ok=0
+    fi
+    if [[ -n $want && $sim_status != "$want" ]]; then
+      echo "[$name] pellrix-sim's status is $sim_status, the board implies $want" >&2
+      ok=0
+    fi
+    shell_active=$(grep -x "=== active $k 0x[0-9A-Fa-f]* ===" <<<"$console" | sed 's/.* \(0x[0-9A-Fa-f]*\) ===/\1/')
+    if [[ -z $shell_active ]] || (( 16#${shell_active#0x} != sim_active )); then
+      echo "[$name] active chip afterwards differs: pellrix-sim $sim_active, vboard.efi ${shell_active:-(none)}" >&2
+      ok=0
+    fi
+    sim_files=$(cd "$dir/sim/c$k" && ls -A)
+    shell_files=$(cd "$dir/shell/c$k" && ls -A)
+    if [[ $sim_files != "$shell_files" ]]; then
+      echo "[$name] files written differ: pellrix-sim [${sim_files//$'\n'/ }], real shell [${shell_files//$'\n'/ }]" >&2
+      ok=0
+    else
+      for file in $sim_files; do
+        if ! cmp "$dir/sim/c$k/$file" "$dir/shell/c$k/$file" >&2; then
+          echo "[$name] $file differs between pellrix-sim and the real shell" >&2
+          ok=0
+        fi
+      done
+    fi
+    read -r kind what <<<"$check"
+    case $kind in
+      file)
+        read -r written image <<<"$what"
+        if ! cmp -s "$dir/shell/c$k/$written" "$dir/board/$image"; then
+          echo "[$name] the real shell's $written is not the board's $image" >&2
+          ok=0
+        fi ;;
+      has)
+        if ! tr '\r' '\n' <"$shell_text" | grep -qF -- "$what"; then
+          echo "[$name] the console lacks '$what'" >&2
+          ok=0
+        fi ;;
+      lacks)
+        if tr '\r' '\n' <"$shell_text" | grep -qF -- "$what"; then
+          echo "[$name] the console shows '$what'" >&2
+          ok=0
+        fi ;;
+    esac
+    (( ok )) || failed+=("$name")
+  done
+  echo "differential: $board: $count commands run in the real shell in ${boot_time} s"
+  # A board that matched keeps only its texts; a failing one keeps everything.
+  if (( ${#failed[@]} == failed_before )); then
+    rm -rf "$dir/fat.img" "$dir/board" "$dir/shell"/c* "$dir/sim"/c*
+  fi
+done
+
+elapsed=$((SECONDS - start))
+if (( ${#failed[@]} > 0 )); then
+  printf '  %s\n' "${failed[@]}" >&2
+  kept=""
+  [[ $# -eq 2 ]] && kept="; files in $work"
+  fail "${#failed[@]} of $total commands differ or failed$kept (${elapsed} s)"
+fi
+echo "differential: $total commands on ${#boards[@]} boards match between the UEFI Shell and pellrix-sim (${elapsed} s)"

@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Helpers for run_differential_test.sh.
+
+  make-board NAME SAMPLE_DIR OUT_DIR   write OUT_DIR/board.json and its images
+  with-active BOARD_JSON ACTIVE OUT    the board with "active" set to ACTIVE
+  active REPORT_JSON                   print the report's active_chip
+  split SERIAL_LOG OUT_DIR             one console text and status per case
+
+The boards are variations of the sample board written by
+`pellrix-sim --write-sample`; every board states QEMU's MTRR count and
+physical address width so that the simulator sees the processor the real
+shell runs on.
+"""
+import json
+import os
+import re
+import sys
+
+MODEL_NAME = 64          # descriptor offsets
+CHECKSUM_TABLE = 96
+CHECKSUM_COUNT = 98
+CHECKSUM_ENTRY = 16
+CHECKSUM_VALUE = 12
+BIOS_START = 0x800000    # the sample part's BIOS region (16 MiB part, 8 MiB region)
+DXE_VOLUME = BIOS_START + 0x080000
+
+
+def descriptor_offset(image):
+    """Offset of the "$BDR" descriptor (second signature 0x5AA5 at +8)."""
+    position = image.find(b"$BDR")
+    while position >= 0:
+        if image[position + 8:position + 10] == b"\xa5\x5a":
+            return position
+        position = image.find(b"$BDR", position + 1)
+    sys.exit("vboard_cases: no descriptor in the sample image")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return bytearray(f.read())
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def chip(image):
+    return {"image": image, "bios_size": 0x800000, "block_size": 4096}
+
+
+def make_board(name, sample_dir, out_dir):
+    os.makedirs(out_dir, exist_ok=True)
+    main = read(os.path.join(sample_dir, "main.rom"))
+    backup = read(os.path.join(sample_dir, "backup.rom"))
+    board = {"mtrr": {"variable_pairs": 8, "phys_address_bits": 40}}
+    if name == "sample":
+        pass
+    elif name == "model-name":
+        # Backup carries another model name: the identity check fails.
+        at = descriptor_offset(backup) + MODEL_NAME
+        old = bytes(backup[at:at + 32])
+        assert old.startswith(b"PELLRIX PX-100"), old
+        backup[at:at + 14] = b"PELLRIX PX-200"
+    elif name == "data-mismatch":
+        # One byte inside a driver of Backup's DXE volume, outside every
+        # masked area.
+        backup[DXE_VOLUME + 0x100000] ^= 0x01
+    elif name == "backup-active":
+        board["active"] = "backup"
+    elif name == "bad-checksum":
+        # Main's first stored checksum is off by one bit.
+        descriptor = descriptor_offset(main)
+        table = descriptor + int.from_bytes(main[descriptor + CHECKSUM_TABLE:descriptor + CHECKSUM_TABLE + 2], "little")
+        assert main[descriptor + CHECKSUM_COUNT] >= 1
+        main[table + CHECKSUM_VALUE] ^= 0x01
+    elif name == "stuck-switch":
+        board["switch"] = "stuck"
+    elif name == "unsupported":
+        board["is_supported"] = 0
+    elif name == "no-chip-select":
+        board["chip_select"] = "absent"
+    else:
+        sys.exit("vboard_cases: unknown board " + name)
+    write(os.path.join(out_dir, "main.rom"), main)
+    write(os.path.join(out_dir, "backup.rom"), backup)
+    board["chips"] = {"main": chip("main.rom"), "backup": chip("backup.rom")}
+    with open(os.path.join(out_dir, "board.json"), "w") as f:
+        json.dump(board, f, indent=2)
+        f.write("\n")
+
+
+def with_active(board_json, active, out):
+    with open(board_json) as f:
+        board = json.load(f)
+    board["active"] = int(active)
+    with open(out, "w") as f:
+        json.dump(board, f, indent=2)
+        f.write("\n")
+
+
+def active(report_json):
+    with open(report_json) as f:
+        print(json.load(f)["active_chip"])
+
+
+ESCAPE = re.compile(rb"\x1b\[[0-9;=?]*[A-Za-z]")
+CASE = re.compile(rb"=== case (\d+) ===\r\n")
+STATUS = re.compile(rb"=== status (0x[0-9A-Fa-f]+) ===\r\n")
+
+
+def split(serial_log, out_dir):
+    """Writes case-K.txt (the console between the case's markers, escape
+    sequences removed and CRLF turned into LF; a bare CR stays) and
+    case-K.status (%lasterror% in decimal) for every case found."""
+    with open(serial_log, "rb") as f:
+        console = ESCAPE.sub(b"", f.read())
+    os.makedirs(out_dir, exist_ok=True)
+    for begin in CASE.finditer(console):
+        number = begin.group(1).decode()
+        status = STATUS.search(console, begin.end())
+        if status is None:
+            continue
+        text = console[begin.end():status.start()].replace(b"\r\n", b"\n")
+        write(os.path.join(out_dir, "case-%s.txt" % number), text)
+        with open(os.path.join(out_dir, "case-%s.status" % number), "w") as f:
+            f.write("%d\n" % int(status.group(1), 16))
+
+
+def main(argv):
+    commands = {"make-board": (make_board, 3), "with-active": (with_active, 3), "active": (active, 1), "split": (split, 2)}
+    if len(argv) < 2 or argv[1] not in commands or len(argv) - 2 != commands[argv[1]][1]:
+        sys.exit(__doc__)
+    function, _ = commands[argv[1]]
+    function(*argv[2:])
+
+
+if __name__ == "__main__":
+    main(sys.argv)
