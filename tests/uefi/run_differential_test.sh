@@ -31,6 +31,8 @@
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=shell_boot.sh
+source "$here/shell_boot.sh"
 cases_tool=$here/vboard_cases.py
 
 ovmf_code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
@@ -98,63 +100,6 @@ visible() { perl -pe 's/\r/<CR>\n/g' "$1"; }
 
 timeout 60 "$sim" --write-sample "$work/sample-source" -- >/dev/null || fail "pellrix-sim --write-sample failed"
 
-# --- One boot -----------------------------------------------------------------------
-# Boots OVMF with the FAT image and lets startup.nsh run; returns 0 when the
-# script ran to its end and powered the guest off.
-boot() {
-  local dir=$1 log=$1/serial.log
-  cp "$ovmf_vars" "$dir/vars.fd" && chmod u+w "$dir/vars.fd"
-  : >"$log"
-  rm -f "$dir/keys"
-  mkfifo "$dir/keys" || return 1
-  exec 3<>"$dir/keys"
-  local lock=()
-  [[ -n ${QEMU_LOCK:-} ]] && lock=(flock "$QEMU_LOCK")
-  "${lock[@]}" timeout "$qemu_timeout" "$qemu" \
-    -machine q35 -m 512M -nodefaults -no-user-config -display none -no-reboot -nic none \
-    -drive if=pflash,format=raw,unit=0,readonly=on,file="$ovmf_code" \
-    -drive if=pflash,format=raw,unit=1,file="$dir/vars.fd" \
-    -drive file="$dir/fat.img",format=raw,media=disk \
-    -chardev stdio,id=console,signal=off -serial chardev:console \
-    <&3 >"$log" 2>"$dir/qemu.err" &
-  local pid=$! key_sent=0 stopped_early=0 status
-  trap 'kill "$pid" 2>/dev/null; exit 130' INT TERM
-  # A key skips the shell's countdown before startup.nsh; a shell prompt
-  # means the script stopped early, and the guest is stopped at once.
-  while kill -0 "$pid" 2>/dev/null; do
-    if (( !key_sent )) && grep -q 'seconds to skip' "$log"; then
-      printf ' ' >&3
-      key_sent=1
-    fi
-    if grep -qE '(Shell|FS[0-9]+:\\[^>]*)> ' "$log"; then
-      stopped_early=1
-      kill "$pid" 2>/dev/null
-      break
-    fi
-    sleep 0.1
-  done
-  wait "$pid"
-  status=$?
-  exec 3>&-
-  trap - INT TERM
-  local problem=""
-  if (( stopped_early )); then
-    problem="the shell stopped running startup.nsh and showed its prompt"
-  elif (( status == 124 )); then
-    problem="QEMU did not power off within ${qemu_timeout} s"
-  elif (( status != 0 )); then
-    problem="QEMU exited with status $status: $(cat "$dir/qemu.err")"
-  elif ! tr -d '\r' <"$log" | sed 's/\x1b\[[0-9;=?]*[A-Za-z]//g' | grep -qx '=== all cases run ==='; then
-    problem="startup.nsh did not run to its end"
-  fi
-  if [[ -n $problem ]]; then
-    echo "--- last lines of the serial console ($log) ---" >&2
-    sed 's/\x1b\[[0-9;=?]*[A-Za-z]//g' "$log" | tr -d '\r' | tail -n 30 >&2
-    echo "differential: $problem" >&2
-    return 1
-  fi
-}
-
 # --- Every board --------------------------------------------------------------------
 failed=()
 total=0
@@ -203,7 +148,8 @@ for board in "${boards[@]}"; do
   rm -f "$dir/fs/MAIN.ROM" "$dir/fs/BACK.ROM"  # the FAT image and board/ hold them
 
   boot_start=$SECONDS
-  if ! boot "$dir"; then
+  if ! boot_uefi_shell "$dir" "$dir/fat.img" 512M; then
+    echo "differential: $board: $boot_problem" >&2
     failed+=("$board (boot)")
     continue
   fi

@@ -19,6 +19,8 @@
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=shell_boot.sh
+source "$here/shell_boot.sh"
 expected_dir=$here/expected
 
 ovmf_code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
@@ -88,8 +90,6 @@ fi
 work=$(cd "$work" && pwd)
 mkdir -p "$work/fs"
 cp "$efi" "$work/fs/pellrix.efi"
-cp "$ovmf_vars" "$work/vars.fd"
-chmod u+w "$work/vars.fd"
 
 # The script the shell runs: a marker before each command line, its status
 # after; the shell wants CRLF line ends.
@@ -108,73 +108,14 @@ chmod u+w "$work/vars.fd"
 } | sed 's/$/\r/' >"$work/fs/startup.nsh"
 
 # --- Boot ------------------------------------------------------------------------
-# Serial input comes from a FIFO this script holds open, so a key can be sent
-# to skip the shell's five-second countdown before startup.nsh; if that key is
-# missed the countdown simply runs out.
 log=$work/serial.log
-: >"$log"
-rm -f "$work/keys"
-mkfifo "$work/keys" || fail "mkfifo failed"
-exec 3<>"$work/keys"
-
 start=$SECONDS
-timeout "$qemu_timeout" "$qemu" \
-  -machine q35 -m 256 -nodefaults -no-user-config -display none -no-reboot -nic none \
-  -drive if=pflash,format=raw,unit=0,readonly=on,file="$ovmf_code" \
-  -drive if=pflash,format=raw,unit=1,file="$work/vars.fd" \
-  -drive file=fat:rw:"$work/fs",format=raw,media=disk \
-  -chardev stdio,id=console,signal=off -serial chardev:console \
-  <&3 >"$log" 2>"$work/qemu.err" &
-qemu_pid=$!
-trap 'kill "$qemu_pid" 2>/dev/null; exit 130' INT TERM
-
-# startup.nsh ends by powering off; a shell prompt means it stopped early
-# (for instance "Script Error Status" when an image does not load), and the
-# guest is stopped at once instead of waiting for the timeout.
-key_sent=0
-stopped_early=0
-while kill -0 "$qemu_pid" 2>/dev/null; do
-  if (( !key_sent )) && grep -q 'seconds to skip' "$log"; then
-    printf ' ' >&3
-    key_sent=1
-  fi
-  if grep -qE '(Shell|FS[0-9]+:\\[^>]*)> ' "$log"; then
-    stopped_early=1
-    kill "$qemu_pid" 2>/dev/null
-    break
-  fi
-  sleep 0.1
-done
-wait "$qemu_pid"
-qemu_status=$?
-exec 3>&-
+boot_uefi_shell "$work" "fat:rw:$work/fs" 256M || fail "$boot_problem"
 elapsed=$((SECONDS - start))
 
 # --- Compare -----------------------------------------------------------------------
 esc=$'\033'
 sed "s/${esc}\[[0-9;=?]*[A-Za-z]//g" "$log" >"$work/console.txt"
-
-show_console_tail() {
-  echo "--- last lines of the serial console ($log) ---" >&2
-  tr -d '\r' <"$work/console.txt" | tail -n 40 >&2
-  echo >&2
-}
-
-if (( stopped_early )); then
-  show_console_tail
-  fail "the shell stopped running startup.nsh and showed its prompt"
-elif (( qemu_status == 124 )); then
-  show_console_tail
-  fail "QEMU did not power off within ${qemu_timeout} s"
-elif (( qemu_status != 0 )); then
-  cat "$work/qemu.err" >&2
-  show_console_tail
-  fail "QEMU exited with status $qemu_status"
-fi
-if ! tr -d '\r' <"$work/console.txt" | grep -qx '=== all cases run ==='; then
-  show_console_tail
-  fail "startup.nsh did not run to its end"
-fi
 
 # Prints the console text between a case's marker and its status line, with
 # CRLF turned into LF. A line that ended in a bare LF gets "<no CR>" appended

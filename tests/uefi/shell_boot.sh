@@ -1,0 +1,74 @@
+# shellcheck shell=bash
+# Boots OVMF's UEFI Shell under QEMU, headless, with the serial console
+# captured; sourced by the UEFI Shell tests.
+#
+#   boot_uefi_shell DIR DRIVE MEMORY
+#
+# DRIVE is what QEMU's -drive file= takes for the shell's FS0: (a FAT image,
+# or fat:rw:FOLDER). The console goes to DIR/serial.log, the firmware's
+# variables to DIR/vars.fd. Returns 0 when startup.nsh ran to its last
+# marker ("=== all cases run ===") and powered the guest off; otherwise it
+# prints the console's last lines, sets boot_problem and returns 1.
+#
+# Uses ovmf_code, ovmf_vars, qemu and qemu_timeout from the caller, and runs
+# QEMU under flock on QEMU_LOCK when that is set.
+
+boot_uefi_shell() {
+  local dir=$1 drive=$2 memory=$3 log=$1/serial.log
+  boot_problem=""
+  if ! cp "$ovmf_vars" "$dir/vars.fd" || ! chmod u+w "$dir/vars.fd"; then
+    boot_problem="cannot copy $ovmf_vars"
+    return 1
+  fi
+  : >"$log"
+  # Serial input comes from a FIFO held open here, so a key can skip the
+  # shell's five-second countdown; if the key is missed the countdown simply
+  # runs out.
+  rm -f "$dir/keys"
+  mkfifo "$dir/keys" || { boot_problem="mkfifo failed"; return 1; }
+  exec 3<>"$dir/keys"
+  local lock=()
+  [[ -n ${QEMU_LOCK:-} ]] && lock=(flock "$QEMU_LOCK")
+  "${lock[@]}" timeout "$qemu_timeout" "$qemu" \
+    -machine q35 -m "$memory" -nodefaults -no-user-config -display none -no-reboot -nic none \
+    -drive if=pflash,format=raw,unit=0,readonly=on,file="$ovmf_code" \
+    -drive if=pflash,format=raw,unit=1,file="$dir/vars.fd" \
+    -drive file="$drive",format=raw,media=disk \
+    -chardev stdio,id=console,signal=off -serial chardev:console \
+    <&3 >"$log" 2>"$dir/qemu.err" &
+  local pid=$! key_sent=0 stopped_early=0 status
+  trap 'kill "$pid" 2>/dev/null; exit 130' INT TERM
+  # A shell prompt means startup.nsh stopped early (for instance "Script Error
+  # Status" when an image does not load): the guest is stopped at once
+  # instead of waiting for the timeout.
+  while kill -0 "$pid" 2>/dev/null; do
+    if (( !key_sent )) && grep -q 'seconds to skip' "$log"; then
+      printf ' ' >&3
+      key_sent=1
+    fi
+    if grep -qE '(Shell|FS[0-9]+:\\[^>]*)> ' "$log"; then
+      stopped_early=1
+      kill "$pid" 2>/dev/null
+      break
+    fi
+    sleep 0.1
+  done
+  wait "$pid"
+  status=$?
+  exec 3>&-
+  trap - INT TERM
+  if (( stopped_early )); then
+    boot_problem="the shell stopped running startup.nsh and showed its prompt"
+  elif (( status == 124 )); then
+    boot_problem="QEMU did not power off within ${qemu_timeout} s"
+  elif (( status != 0 )); then
+    boot_problem="QEMU exited with status $status: $(cat "$dir/qemu.err")"
+  elif ! tr -d '\r' <"$log" | sed 's/\x1b\[[0-9;=?]*[A-Za-z]//g' | grep -qx '=== all cases run ==='; then
+    boot_problem="startup.nsh did not run to its end"
+  fi
+  if [[ -n $boot_problem ]]; then
+    echo "--- last lines of the serial console ($log) ---" >&2
+    sed 's/\x1b\[[0-9;=?]*[A-Za-z]//g' "$log" | tr -d '\r' | tail -n 30 >&2
+    return 1
+  fi
+}
