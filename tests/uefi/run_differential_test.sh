@@ -124,7 +124,11 @@ for board in "${boards[@]}"; do
     for ((k = 1; k <= count; ++k)); do
       IFS='|' read -r arguments _ <<<"${entries[k - 1]}"
       [[ $arguments == - ]] && arguments=""
-      echo "mkdir c$k"
+      # A save's directory already holds a larger, stale file of the same name
+      # (placed below), which the save must replace whole.
+      echo "if not exist c$k then"
+      echo "  mkdir c$k"
+      echo "endif"
       echo "cd c$k"
       echo "echo \"=== case $k ===\""
       echo "fs0:\\pellrix-vboard.efi${arguments:+ $arguments}"
@@ -141,10 +145,22 @@ for board in "${boards[@]}"; do
   saves=$(grep -o '/s [12]' <<<"${plan[$board]}" | wc -l)
   image_bytes=$(( $(stat -c %s "$dir/fs/MAIN.ROM") + $(stat -c %s "$dir/fs/BACK.ROM") ))
   largest=$(stat -c %s "$dir/fs/MAIN.ROM" "$dir/fs/BACK.ROM" | sort -n | tail -n 1)
-  fat_kib=$(( (image_bytes + saves * largest) / 1024 + 65536 ))
+  fat_kib=$(( (image_bytes + 2 * saves * largest) / 1024 + 65536 ))
+  for ((k = 1; k <= count; ++k)); do
+    IFS='|' read -r arguments _ <<<"${entries[k - 1]}"
+    case $arguments in
+      "/s 1") stale=MAIN.BIN ;;
+      "/s 2") stale=BACKUP.BIN ;;
+      *) continue ;;
+    esac
+    mkdir -p "$dir/fs/c$k" "$dir/sim/c$k"
+    head -c $((largest + 4096)) /dev/zero | tr '\0' 'x' >"$dir/fs/c$k/$stale"
+    cp "$dir/fs/c$k/$stale" "$dir/sim/c$k/$stale"
+  done
   rm -f "$dir/fat.img"
   mkfs.fat -F 32 -n VBOARD -C "$dir/fat.img" "$fat_kib" >/dev/null || fail "$board: mkfs.fat failed"
-  mcopy -i "$dir/fat.img" "$dir"/fs/* ::/ || fail "$board: mcopy into the FAT image failed"
+  mcopy -s -i "$dir/fat.img" "$dir"/fs/* ::/ || fail "$board: mcopy into the FAT image failed"
+  rm -rf "$dir"/fs/c[0-9]*
   rm -f "$dir/fs/MAIN.ROM" "$dir/fs/BACK.ROM"  # the FAT image and board/ hold them
 
   boot_start=$SECONDS
