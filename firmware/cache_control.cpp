@@ -41,11 +41,32 @@ uint32_t PhysicalAddressBits() {
   return bits != 0 ? bits : 36;
 }
 
-// Mask for a 16 MiB range with the valid bit, limited to the CPU's address
+// With multi-key memory encryption active, the top KeyID bits of a physical
+// address select a key and are not address bits. IA32_TME_ACTIVATE exists
+// only where CPUID reports the feature; reading it elsewhere faults.
+uint32_t MemoryEncryptionKeyIdBits() {
+  constexpr uint32_t kStructuredFeaturesLeaf = 7;
+  constexpr uint32_t kTmeSupported = 1u << 13;  // leaf 7, ECX
+  constexpr uint32_t kTmeActivate = 0x982;
+  constexpr uint64_t kTmeEnabled = 1ull << 1;
+  if (Cpuid(0).eax < kStructuredFeaturesLeaf) return 0;
+  if ((Cpuid(kStructuredFeaturesLeaf, 0).ecx & kTmeSupported) == 0) return 0;
+  uint64_t activate = ReadMsr(kTmeActivate);
+  if ((activate & kTmeEnabled) == 0) return 0;
+  return static_cast<uint32_t>(activate >> 32) & 0xF;
+}
+
+// Address bits that an MTRR may set: the physical width less the KeyID bits.
+uint32_t UsableAddressBits() {
+  uint32_t physical = PhysicalAddressBits();
+  uint32_t keyId = MemoryEncryptionKeyIdBits();
+  return keyId < physical ? physical - keyId : 0;
+}
+
+// Mask for a 16 MiB range with the valid bit, limited to the usable address
 // width: setting bits above it faults.
-uint64_t OverrideMaskValue() {
-  uint32_t bits = PhysicalAddressBits();
-  uint64_t addressMask = bits >= 64 ? ~0ull : (1ull << bits) - 1;
+uint64_t OverrideMaskValue(uint32_t usableBits) {
+  uint64_t addressMask = usableBits >= 64 ? ~0ull : (1ull << usableBits) - 1;
   return (addressMask & ~(kRangeSize - 1)) | kMaskValid;
 }
 
@@ -95,8 +116,11 @@ void SetFlashWindowUncached() {
   if (!writeProtectedRange) return;
   if (static_cast<uint32_t>(ReadMsr(kOverrideBase)) != 0) return;
   if (static_cast<uint32_t>(ReadMsr(kOverrideMask)) != 0) return;
+  // Below 32 usable bits the base 0xFF000000 itself would not fit.
+  uint32_t usableBits = UsableAddressBits();
+  if (usableBits < 32) return;
   WriteMsr(kOverrideBase, kOverrideBaseValue);
-  WriteMsr(kOverrideMask, OverrideMaskValue());
+  WriteMsr(kOverrideMask, OverrideMaskValue(usableBits));
   ReloadCr3();
 }
 

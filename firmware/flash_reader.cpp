@@ -81,6 +81,9 @@ EFI_STATUS ReadFlashRegionInto(void* destination, uint64_t capacity, uint32_t st
   uint32_t mask = ~(blockSize - 1);
   uint32_t alignedStart = start & mask;
   uint32_t biosBase = 0u - biosSize;
+  // A block comes from the window only when all of it lies in the BIOS
+  // region and in the flash decode; every other block through the mailbox.
+  uint32_t windowFloor = biosBase > kFlashDecodeFloor ? biosBase : kFlashDecodeFloor;
   auto* bytes = static_cast<uint8_t*>(destination);
   LowBounceBuffer bounce;
   bool complete = true;
@@ -89,7 +92,7 @@ EFI_STATUS ReadFlashRegionInto(void* destination, uint64_t capacity, uint32_t st
     uint32_t address = alignedStart + (static_cast<uint32_t>(offset) & mask) - flashSize;
     uint64_t room = offset < capacity ? capacity - offset : 0;
     uint32_t count = room < blockSize ? static_cast<uint32_t>(room) : blockSize;
-    if (flashSize == biosSize || address >= biosBase)
+    if (address >= windowFloor)
       ReadFromWindow(address, count, bytes + offset);
     else
       complete = ReadThroughMailbox(address, count, bytes + offset, &bounce) && complete;

@@ -165,7 +165,8 @@ void CompareData(Comparison* test) {
     }
     SetExitStatus(ExitStatus::Success);
     if (i + 1 == blocks) {
-      Print("%c%sOK   \n", 13, kCompareCaption);
+      // As wide as the "NN% OK" it overwrites, so no stray letter remains.
+      Print("%c%sOK    \n", 13, kCompareCaption);
     } else {
       uint64_t percent = static_cast<uint64_t>(i + 1) * blockSize * 100 / biosSize;
       Print("%c%s%d%% OK", 13, kCompareCaption, static_cast<int>(percent));

@@ -38,14 +38,17 @@ bool FillReaderGeometry() {
   return geometry.FlashSize != 0 && geometry.BlockSize != 0;
 }
 
-// True when the top `blockSize` bytes of the window equal the buffer's last
-// block, which is still all 0xFF: the window shows an erased part.
+// True when the top block of the window equals the buffer's last block, which
+// is still all 0xFF: the window shows an erased part. Only the part of the
+// block in the flash decode is looked at.
 bool TopBlockIsErased(const uint8_t* buffer, uint64_t bufferSize, uint32_t blockSize) {
   uint8_t chunk[256];
-  const uint8_t* expected = buffer + bufferSize - blockSize;
   uint32_t address = 0u - blockSize;
-  for (uint32_t done = 0; done < blockSize;) {
-    uint32_t count = blockSize - done < sizeof chunk ? blockSize - done : static_cast<uint32_t>(sizeof chunk);
+  if (blockSize == 0 || address < kFlashDecodeFloor) address = kFlashDecodeFloor;
+  uint32_t length = 0u - address;
+  const uint8_t* expected = buffer + bufferSize - length;
+  for (uint32_t done = 0; done < length;) {
+    uint32_t count = length - done < sizeof chunk ? length - done : static_cast<uint32_t>(sizeof chunk);
     ReadFlashWindow(address + done, chunk, count);
     if (memcmp(chunk, expected + done, count) != 0) return false;
     done += count;
@@ -64,26 +67,89 @@ void ReportChecksums(uint8_t* image, uint32_t flashSize) {
   ReleasePool(record);
 }
 
-// Writes exactly `flashSize` bytes in block-sized chunks; false when any
-// chunk did not reach the file whole.
+// Writes exactly `flashSize` bytes in block-sized chunks, stopping at the
+// first chunk that does not reach the file whole (it still gets its progress
+// line); false then.
 bool WriteImage(FileStream* stream, const uint8_t* image, uint32_t flashSize, uint32_t blockSize) {
-  bool complete = true;
   for (uint64_t k = 0; k * blockSize < flashSize; ++k) {
     uint64_t offset = k * blockSize;
     uint64_t count = flashSize - offset < blockSize ? flashSize - offset : blockSize;
-    if (WriteFileStream(stream, image + offset, count) != count) complete = false;
+    bool written = WriteFileStream(stream, image + offset, count) == count;
     uint64_t percent = (k + 1) * blockSize * 100 / flashSize;
     Print("%c%s%d%%", 13, kWriteCaption, static_cast<int>(percent));
+    if (!written) return false;
   }
-  return complete;
+  return true;
+}
+
+// The names a save works with: the image goes to "<name>.NEW" first, and an
+// earlier file steps aside to "<name>.OLD" while the new one takes its name.
+struct SaveFileNames {
+  char final[16];
+  char fresh[20];
+  char old[20];
+};
+
+void JoinName(char* out, const char* name, const char* suffix) {
+  unsigned length = 0;
+  for (; name[length] != '\0'; ++length) out[length] = name[length];
+  for (unsigned i = 0; suffix[i] != '\0'; ++i) out[length++] = suffix[i];
+  out[length] = '\0';
+}
+
+SaveFileNames NamesFor(const char* fileName) {
+  SaveFileNames names;
+  JoinName(names.final, fileName, "");
+  JoinName(names.fresh, fileName, ".NEW");
+  JoinName(names.old, fileName, ".OLD");
+  return names;
+}
+
+// Puts the complete new file in place of the final name. FAT cannot rename
+// onto an existing name, so an earlier file is moved aside first and removed
+// only once the new one stands under the final name; if that step fails the
+// earlier file goes back.
+bool ReplaceWithNewFile(const SaveFileNames& names) {
+  bool hadEarlier = FileExists(names.final);
+  if (hadEarlier) {
+    // An aside file next to the final one is left over from an interrupted
+    // run; the final file is the newer of the two.
+    if (!RemoveFile(names.old) || !RenameFile(names.final, names.old)) return false;
+  }
+  if (!RenameFile(names.fresh, names.final)) {
+    if (hadEarlier) RenameFile(names.old, names.final);
+    return false;
+  }
+  if (hadEarlier) RemoveFile(names.old);
+  return true;
+}
+
+// Everything after the buffer is filled with 0xFF: the top-block test, the
+// read, the checksum report and the file. The new file is removed again on
+// every failure, so an earlier file is never lost or cut short.
+bool WriteImageFile(uint8_t* image, uint64_t bufferSize, uint32_t flashSize, uint32_t blockSize,
+                    const SaveFileNames& names) {
+  if (TopBlockIsErased(image, bufferSize, blockSize)) return false;
+  FileStream* stream = OpenFileStream(names.fresh, "wb");
+  if (stream == nullptr) return false;
+  bool saved = !EfiError(ReadFlashRegionInto(image, bufferSize, 0, flashSize, kReadCaption));
+  if (saved) {
+    ReportChecksums(image, flashSize);
+    saved = WriteImage(stream, image, flashSize, blockSize);
+    Print("\n");
+  }
+  saved = CloseFileStream(stream) && saved;
+  saved = saved && ReplaceWithNewFile(names);
+  if (!saved) RemoveFile(names.fresh);
+  return saved;
 }
 
 }  // namespace
 
-void SaveBiosImage(const char* fileName) {
+bool SaveBiosImage(const char* fileName) {
   if (!FillReaderGeometry()) {
     Print("!!! Invalid onboard BIOS !!!\n");
-    return;
+    return false;
   }
   uint32_t flashSize = gTool.ReaderGeometry.FlashSize;
   uint32_t blockSize = gTool.ReaderGeometry.BlockSize;
@@ -91,46 +157,19 @@ void SaveBiosImage(const char* fileName) {
   uint64_t bufferSize = flashSize;
   if (bufferSize % blockSize != 0) bufferSize += blockSize - bufferSize % blockSize;
   auto* image = static_cast<uint8_t*>(AllocateErased(bufferSize));
-  if (image == nullptr) {
-    PrintSaveFailure();
-    return;
-  }
-  if (TopBlockIsErased(image, bufferSize, blockSize)) {
-    PrintSaveFailure();
-    ReleasePool(image);
-    return;
-  }
-  FileStream* stream = OpenFileStream(fileName, "wb");
-  if (stream == nullptr) {
-    PrintSaveFailure();
-    ReleasePool(image);
-    return;
-  }
-  if (EfiError(ReadFlashRegionInto(image, bufferSize, 0, flashSize, kReadCaption))) {
-    PrintSaveFailure();
-    CloseFileStream(stream);
-    ReleasePool(image);
-    return;
-  }
-  ReportChecksums(image, flashSize);
-  bool written = WriteImage(stream, image, flashSize, blockSize);
-  Print("\n");
-  bool closed = CloseFileStream(stream);
-  if (written && closed)
+  bool saved = image != nullptr && WriteImageFile(image, bufferSize, flashSize, blockSize, NamesFor(fileName));
+  if (saved)
     PrintSavedMessage(fileName);
   else
     PrintSaveFailure();
   ReleasePool(image);
+  return saved;
 }
 
 void RunSaveCommand() {
   ApplyFlashWindowCacheOverride();
   bool backup = gTool.selection == ChipPosition::Backup;
-  char fileName[16];
-  const char* name = backup ? "BACKUP.BIN" : "MAIN.BIN";
-  unsigned length = 0;
-  for (; name[length] != '\0'; ++length) fileName[length] = name[length];
-  fileName[length] = '\0';
+  const char* fileName = backup ? "BACKUP.BIN" : "MAIN.BIN";
 
   ShowBiosPosition("Current");
   Print("\n");
@@ -143,6 +182,7 @@ void RunSaveCommand() {
     }
     Print("%s", backup ? "Switch to Backup BIOS ........... Ok\n" : "Switch to Main BIOS ............. Ok\n");
   }
-  SaveBiosImage(fileName);
+  // A save that did not put a complete file in place is a failure.
+  if (!SaveBiosImage(fileName)) SetExitStatus(ExitStatus::NotSupported);
   RestoreBiosPosition(1);
 }

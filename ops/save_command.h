@@ -5,5 +5,8 @@
 void RunSaveCommand();
 
 // Reads the active chip's whole flash, reports the descriptor checksums and
-// writes the image to `fileName` in the current directory.
-void SaveBiosImage(const char* fileName);
+// writes the image to `fileName` in the current directory, through a
+// temporary file that replaces it only when complete. Returns true when the
+// file holds the image; on false an earlier file of that name is unchanged
+// and the failure line has been printed.
+bool SaveBiosImage(const char* fileName);

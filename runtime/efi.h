@@ -215,6 +215,34 @@ struct EFI_SHELL_PARAMETERS_PROTOCOL {
 
 using SHELL_FILE_HANDLE = void*;
 
+struct EFI_TIME {
+  uint16_t Year;
+  uint8_t Month;
+  uint8_t Day;
+  uint8_t Hour;
+  uint8_t Minute;
+  uint8_t Second;
+  uint8_t Pad1;
+  uint32_t Nanosecond;
+  int16_t TimeZone;
+  uint8_t Daylight;
+  uint8_t Pad2;
+};
+
+// A file's information; FileName is a NUL-terminated name of variable length,
+// and Size counts the whole structure with it. Setting it with another
+// FileName renames the file.
+struct EFI_FILE_INFO {
+  uint64_t Size;
+  uint64_t FileSize;
+  uint64_t PhysicalSize;
+  EFI_TIME CreateTime;
+  EFI_TIME LastAccessTime;
+  EFI_TIME ModificationTime;
+  uint64_t Attribute;
+  CHAR16 FileName[1];
+};
+
 struct EFI_SHELL_PROTOCOL {
   void* Execute;
   void* GetEnv;
@@ -238,8 +266,8 @@ struct EFI_SHELL_PROTOCOL {
   void* DisablePageBreak;
   void* GetPageBreak;
   void* GetDeviceName;
-  void* GetFileInfo;
-  void* SetFileInfo;
+  EFI_FILE_INFO*(EFIAPI* GetFileInfo)(SHELL_FILE_HANDLE handle);
+  EFI_STATUS(EFIAPI* SetFileInfo)(SHELL_FILE_HANDLE handle, const EFI_FILE_INFO* info);
   EFI_STATUS(EFIAPI* OpenFileByName)(const CHAR16* fileName, SHELL_FILE_HANDLE* handle, uint64_t openMode);
   EFI_STATUS(EFIAPI* CloseFile)(SHELL_FILE_HANDLE handle);
   EFI_STATUS(EFIAPI* CreateFile)(const CHAR16* fileName, uint64_t fileAttributes, SHELL_FILE_HANDLE* handle);
@@ -299,6 +327,10 @@ static_assert(sizeof(EFI_ACPI_SDT_HEADER) == 36);
 static_assert(offsetof(EFI_ACPI_SDT_PROTOCOL, GetAcpiTable) == 8);
 static_assert(offsetof(EFI_PCI_IO_PROTOCOL, Pci) == 48);
 static_assert(offsetof(EFI_SHELL_PARAMETERS_PROTOCOL, Argc) == 8);
+static_assert(sizeof(EFI_TIME) == 16);
+static_assert(offsetof(EFI_FILE_INFO, FileName) == 80);
+static_assert(offsetof(EFI_SHELL_PROTOCOL, GetFileInfo) == 22 * 8);
+static_assert(offsetof(EFI_SHELL_PROTOCOL, SetFileInfo) == 23 * 8);
 static_assert(offsetof(EFI_SHELL_PROTOCOL, OpenFileByName) == 24 * 8);
 static_assert(offsetof(EFI_SHELL_PROTOCOL, CreateFile) == 26 * 8);
 static_assert(offsetof(EFI_SHELL_PROTOCOL, WriteFile) == 28 * 8);

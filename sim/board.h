@@ -47,7 +47,7 @@ enum class ChipSelectMode { Present, Absent, Unsupported };
 enum class SwitchMode { Ok, Stuck, IgnoreMain, IgnoreBackup };
 enum class MailboxMode { Qvt, Qv1, None };
 enum class AcpiMode { Present, Absent, NoFacp };
-enum class FileFailure { None, Open, Write, Close };
+enum class FileFailure { None, Open, Write, Close, Rename };
 
 struct MtrrPair {
   uint64_t base = 0;
@@ -66,9 +66,14 @@ struct Board {
   std::vector<PciFunction> pci = {PciFunction{}};
   uint32_t mtrr_variable_pairs = 10;
   uint32_t phys_address_bits = 39;
+  // KeyID bits of active multi-key memory encryption, taken from the top of
+  // the physical address (0: no memory encryption).
+  uint32_t tme_keyid_bits = 0;
   std::map<unsigned, MtrrPair> mtrr_pairs = {{0u, MtrrPair{0xFF000005ull, 0x7FFF000800ull}}};
   std::vector<uint64_t> fail_alloc;  // 1-based ordinals of program AllocatePool calls that fail
   FileFailure fail_file = FileFailure::None;
+  // Free bytes of the current directory's file system (none: unlimited).
+  std::optional<uint64_t> disk_free;
   Chip main;
   Chip backup;
 };

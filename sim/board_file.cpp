@@ -152,13 +152,17 @@ PciFunction ParsePci(const json& object, const std::string& key) {
 }
 
 void ParseMtrr(const json& object, Board* board) {
-  CheckKeys(object, "mtrr", {"variable_pairs", "phys_address_bits", "pairs"});
+  CheckKeys(object, "mtrr", {"variable_pairs", "phys_address_bits", "tme_keyid_bits", "pairs"});
   if (object.contains("variable_pairs"))
     board->mtrr_variable_pairs = static_cast<uint32_t>(Integer(object["variable_pairs"], "mtrr.variable_pairs", 255));
   if (object.contains("phys_address_bits")) {
     board->phys_address_bits = static_cast<uint32_t>(Integer(object["phys_address_bits"], "mtrr.phys_address_bits", 64));
     if (board->phys_address_bits < 32) Problem("mtrr.phys_address_bits", "must be at least 32");
   }
+  if (object.contains("tme_keyid_bits"))
+    board->tme_keyid_bits = static_cast<uint32_t>(Integer(object["tme_keyid_bits"], "mtrr.tme_keyid_bits", 15));
+  if (board->tme_keyid_bits >= board->phys_address_bits)
+    Problem("mtrr.tme_keyid_bits", "must be smaller than mtrr.phys_address_bits");
   if (object.contains("pairs")) {
     const json& pairs = object["pairs"];
     if (!pairs.is_object()) Problem("mtrr.pairs", "expected an object keyed by pair number");
@@ -178,7 +182,7 @@ void ParseMtrr(const json& object, Board* board) {
 
 Board ParseBoard(const json& root, const fs::path& base) {
   CheckKeys(root, "", {"active", "chip_select", "is_supported", "switch", "mailbox", "acpi", "smi_port", "pci",
-                       "mtrr", "fail_alloc", "fail_file", "chips"});
+                       "mtrr", "fail_alloc", "fail_file", "disk_free", "chips"});
   Board board;
   if (root.contains("active")) {
     const json& active = root["active"];
@@ -232,7 +236,9 @@ Board ParseBoard(const json& root, const fs::path& base) {
                                           {{"none", FileFailure::None},
                                            {"open", FileFailure::Open},
                                            {"write", FileFailure::Write},
-                                           {"close", FileFailure::Close}});
+                                           {"close", FileFailure::Close},
+                                           {"rename", FileFailure::Rename}});
+  if (root.contains("disk_free")) board.disk_free = Integer(root["disk_free"], "disk_free", ~0ull);
   const json chips = root.contains("chips") ? root["chips"] : json::object();
   CheckKeys(chips, "chips", {"main", "backup"});
   if (chips.contains("main")) board.main = ParseChip(chips["main"], "chips.main", base);

@@ -1,6 +1,7 @@
 #include "sim/machine.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/main.h"
 #include "app/tool_state.h"
@@ -89,6 +90,11 @@ void Machine::AppendConsole(const char* text, size_t length) {
     console_.append(text, length);
 }
 
+HazardTotals& ProcessHazardTotals() {
+  static HazardTotals totals;
+  return totals;
+}
+
 uint64_t Machine::msr(uint32_t index) const {
   auto found = impl_->msrs.find(index);
   return found == impl_->msrs.end() ? 0 : found->second;
@@ -110,7 +116,13 @@ RunResult RunTool(Machine& machine, const std::vector<std::string>& arguments) {
   report.exit_status = static_cast<uint32_t>(status);
   report.active_chip = machine.active_raw();
   report.pool_outstanding = machine.impl().pool.live_blocks() + machine.impl().pages.live_blocks();
-  report.files.assign(machine.impl().files.begin(), machine.impl().files.end());
+  // Only the files that are still there: a temporary file removed again, or
+  // one renamed away, is not part of the outcome.
+  report.files.clear();
+  for (const std::string& name : machine.impl().files) {
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::path(machine.directory()) / name, error)) report.files.push_back(name);
+  }
   return RunResult{status, machine.console().substr(consoleStart), report};
 }
 

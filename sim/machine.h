@@ -28,13 +28,17 @@ struct Report : BoardEvents {
   uint64_t pool_outstanding = 0;
   bool cursor_visible = true;
   std::vector<std::string> files;
+  // Accesses a real processor would fault on, each named ("wrmsr 0x213: ...").
+  std::vector<std::string> cpu_faults;
+  // Flash-window reads that touched an address below 0xFF000000, where real
+  // chipsets decode device registers rather than flash.
+  uint64_t mmio_reads = 0;
   std::vector<bool> cursor_calls;  // every EnableCursor argument, in order
 
   // Not in the JSON contract; for tests.
   uint64_t locate_chip_select_calls = 0;
   uint64_t get_acpi_table_calls = 0;
   uint64_t pool_allocations = 0;  // program AllocatePool calls, failed ones included
-  uint64_t msr_faults = 0;        // accesses to registers that do not exist, or reserved bits set
 };
 
 class Machine {
@@ -82,6 +86,14 @@ class Machine {
 
 // The installed machine; only valid while one exists.
 Machine& CurrentMachine();
+
+// Hardware hazards counted over every machine of this process, so a test
+// harness can require that none happened anywhere.
+struct HazardTotals {
+  uint64_t cpu_faults = 0;
+  uint64_t mmio_reads = 0;
+};
+HazardTotals& ProcessHazardTotals();
 
 struct RunResult {
   int exit_status = 0;

@@ -22,7 +22,8 @@ std::string ReportJson(const Report& report) {
       {"pool_outstanding", report.pool_outstanding},
       {"cursor_visible", report.cursor_visible},
       {"files", report.files},
-      {"msr_faults", report.msr_faults},
+      {"cpu_faults", report.cpu_faults},
+      {"mmio_reads", report.mmio_reads},
       {"dma_faults", report.dma_faults},
   };
   return root.dump(2) + "\n";

@@ -62,7 +62,7 @@ std::string Checks(std::vector<int> failing = {}) {
 TEST(ComparisonTest, FourEqualBlocksPassByteForByte) {
   sim::RunResult run = sim::RunOnBoard(IdentityBoard(), {});
   std::string compare = "\r" + kCompareCaption + "25% OK" + "\r" + kCompareCaption + "50% OK" + "\r" + kCompareCaption +
-                        "75% OK" + "\r" + kCompareCaption + "OK   \n";
+                        "75% OK" + "\r" + kCompareCaption + "OK    \n";
   EXPECT_EQ(run.output, Banner() + MainIdentity() + BackupIdentity() + Checks() + compare + kPass);
   EXPECT_EQ(run.exit_status, 128);
   EXPECT_EQ(run.report.switch_requests, (std::vector<uint8_t>{1, 0}));
@@ -79,7 +79,7 @@ TEST(ComparisonTest, ThreeBlocksShowThirds) {
   spec.descriptor.bios_size = 0x3000;
   sim::RunResult run = sim::RunOnBoard(IdentityBoard(spec), {});
   EXPECT_EQ(support::ProgressValues(run.output, kCompareCaption), (std::vector<int>{33, 66}));
-  EXPECT_NE(run.output.find("\r" + kCompareCaption + "OK   \n" + kPass), std::string::npos);
+  EXPECT_NE(run.output.find("\r" + kCompareCaption + "OK    \n" + kPass), std::string::npos);
   EXPECT_EQ(run.exit_status, 128);
 }
 

@@ -9,4 +9,5 @@ struct CpuidResult {
   uint32_t edx;
 };
 
-CpuidResult Cpuid(uint32_t leaf);
+// CPUID of `leaf` with ECX = `subleaf` (leaves without subleaves ignore it).
+CpuidResult Cpuid(uint32_t leaf, uint32_t subleaf = 0);

@@ -4,6 +4,11 @@
 
 #include <stdint.h>
 
+// Only the top 16 MiB below 4 GiB decode to flash on real chipsets. Below it
+// lie device registers (I/O APIC, HPET, TPM, local APIC) where a load has side
+// effects, so nothing reads the window there.
+constexpr uint32_t kFlashDecodeFloor = 0xFF000000u;
+
 // Copies `count` bytes from physical window address `address` to `destination`.
 // Bytes at or above 4 GiB do not exist; the copy stops at the top.
 void ReadFlashWindow(uint32_t address, void* destination, uint32_t count);

@@ -2,6 +2,7 @@
 // directory.
 #include "runtime/efi_globals.h"
 #include "runtime/file_stream.h"
+#include "runtime/memory.h"
 
 namespace {
 
@@ -76,4 +77,49 @@ bool CloseFileStream(FileStream* stream) {
   EFI_SHELL_PROTOCOL* shell = Shell();
   bool closed = shell != nullptr && !EfiError(shell->CloseFile(stream->handle));
   return closed && !stream->failed;
+}
+
+bool FileExists(const char* name) {
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  CHAR16 wideName[260];
+  if (shell == nullptr || !ToUtf16(name, wideName, 260)) return false;
+  SHELL_FILE_HANDLE handle = nullptr;
+  if (EfiError(shell->OpenFileByName(wideName, &handle, kEfiFileModeRead))) return false;
+  shell->CloseFile(handle);
+  return true;
+}
+
+bool RemoveFile(const char* name) {
+  if (!FileExists(name)) return true;
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  CHAR16 wideName[260];
+  if (shell == nullptr || !ToUtf16(name, wideName, 260)) return false;
+  return !EfiError(shell->DeleteFileByName(wideName)) && !FileExists(name);
+}
+
+// A rename is a SetFileInfo with the new name and everything else as it is.
+bool RenameFile(const char* from, const char* to) {
+  constexpr unsigned kNameCapacity = 260;
+  constexpr UINTN kHeader = offsetof(EFI_FILE_INFO, FileName);
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  CHAR16 wideFrom[kNameCapacity];
+  alignas(8) uint8_t buffer[kHeader + sizeof(CHAR16) * kNameCapacity];
+  auto* renamed = reinterpret_cast<EFI_FILE_INFO*>(buffer);
+  if (shell == nullptr || !ToUtf16(from, wideFrom, kNameCapacity) || !ToUtf16(to, renamed->FileName, kNameCapacity))
+    return false;
+  // FAT fails a rename onto an existing name; make that so on every file
+  // system rather than rely on it.
+  if (FileExists(to)) return false;
+  SHELL_FILE_HANDLE handle = nullptr;
+  if (EfiError(shell->OpenFileByName(wideFrom, &handle, kEfiFileModeRead | kEfiFileModeWrite))) return false;
+  bool done = false;
+  if (EFI_FILE_INFO* current = shell->GetFileInfo(handle)) {
+    UINTN length = 0;
+    while (renamed->FileName[length] != 0) ++length;
+    memcpy(renamed, current, kHeader);
+    renamed->Size = kHeader + sizeof(CHAR16) * (length + 1);
+    done = !EfiError(shell->SetFileInfo(handle, renamed));
+    gBS->FreePool(current);
+  }
+  return !EfiError(shell->CloseFile(handle)) && done;
 }

@@ -200,6 +200,11 @@ for board in "${boards[@]}"; do
       break
     fi
     sim_active=$(python3 "$cases_tool" active "$dir/sim/case-$k.report.json")
+    hazards=$(python3 "$cases_tool" hazards "$dir/sim/case-$k.report.json")
+    if [[ -n $hazards ]]; then
+      echo "[$name] pellrix-sim saw accesses a real board would not survive: ${hazards//$'\n'/; }" >&2
+      failed+=("$name")
+    fi
     python3 "$cases_tool" with-active "$dir/board/board.json" "$sim_active" "$dir/board/after-$k.json"
     board_json=$dir/board/after-$k.json
 

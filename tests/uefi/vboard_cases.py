@@ -104,6 +104,16 @@ def active(report_json):
         print(json.load(f)["active_chip"])
 
 
+def hazards(report_json):
+    """Prints what a real board would not have survived; nothing when clean."""
+    with open(report_json) as f:
+        report = json.load(f)
+    for fault in report["cpu_faults"]:
+        print(fault)
+    if report["mmio_reads"]:
+        print(f"{report['mmio_reads']} window reads below the flash decode")
+
+
 ESCAPE = re.compile(rb"\x1b\[[0-9;=?]*[A-Za-z]")
 CASE = re.compile(rb"=== case (\d+) ===\r\n")
 STATUS = re.compile(rb"=== status (0x[0-9A-Fa-f]+) ===\r\n")
@@ -128,7 +138,7 @@ def split(serial_log, out_dir):
 
 
 def main(argv):
-    commands = {"make-board": (make_board, 3), "with-active": (with_active, 3), "active": (active, 1), "split": (split, 2)}
+    commands = {"make-board": (make_board, 3), "with-active": (with_active, 3), "active": (active, 1), "hazards": (hazards, 1), "split": (split, 2)}
     if len(argv) < 2 or argv[1] not in commands or len(argv) - 2 != commands[argv[1]][1]:
         sys.exit(__doc__)
     function, _ = commands[argv[1]]
