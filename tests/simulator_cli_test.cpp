@@ -93,14 +93,15 @@ TEST(SimulatorCli, BoardFileErrorsNameTheFileAndTheKey) {
   for (const Case& c : {Case{R"({"activ": "main"})", "'activ'"}, Case{R"({"switch": "sideways"})", "'switch'"},
                         Case{R"({"smi_port": 70000})", "'smi_port'"}, Case{R"({"smi_port": "0xZZ"})", "'smi_port'"},
                         Case{R"({"chips": {"main": {"image": "nope.rom"}}})", "'chips.main.image'"},
-                        Case{R"({"chips": {"backup": {"flash_size": 4096, "bios_size": 8192}}})",
-                             "'chips.backup.bios_size'"},
+                        Case{R"({"chips": {"backup": {"image": "small.rom", "flash_size": 8192}}})",
+                             "'chips.backup.flash_size'"},
                         Case{R"({"chips": {"main": {"part_name": ")" + std::string(49, 'x') + R"("}}})",
                              "'chips.main.part_name'"},
                         Case{R"({"pci": [{"vendor": -1}]})", "'pci[0].vendor'"},
                         Case{R"({"mtrr": {"pairs": {"x": {}}}})", "'mtrr.pairs.x'"},
                         Case{R"({"fail_alloc": [0]})", "'fail_alloc[0]'"}, Case{"{ not json", "not valid JSON"}}) {
     std::filesystem::path file = scratch.path() / "board.json";
+    WriteText(scratch.path() / "small.rom", std::string(4096, '\xFF'));
     WriteText(file, c.json);
     Outcome run = Simulate({"--board", file.string(), "--", "/p"}, scratch);
     EXPECT_EQ(run.status, 2) << c.json;
@@ -142,7 +143,7 @@ TEST(SimulatorCli, BoardKeysReachTheBoard) {
   EXPECT_EQ(board.main.block_size, 8192u);
   EXPECT_EQ(board.main.part_name, "MX25L");
   // A chip without an image is an erased part of its size.
-  EXPECT_EQ(board.backup.image, std::vector<uint8_t>(65536, 0xFF));
+  EXPECT_EQ(board.backup.flash_size, 65536u);
   EXPECT_EQ(board.backup.bios_size, 65536u);
 
   WriteText(scratch.path() / "raw.json", R"({"active": 5})");
