@@ -90,10 +90,20 @@ SimOutcome RunSimulator(const std::vector<std::string>& words, SimStdout stdoutT
   for (auto& word : storage) argv.push_back(word.data());
   argv.push_back(nullptr);
 
+  // As a shell starts it: whatever this process ignores, SIGPIPE is at its default.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
   SimOutcome outcome;
   pid_t pid = -1;
-  int spawned = posix_spawn(&pid, PELLRIX_SIM_PATH, &actions, nullptr, argv.data(), environ);
+  int spawned = posix_spawn(&pid, PELLRIX_SIM_PATH, &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   CloseIfOpen(out.write);
   CloseIfOpen(err.write);
   if (inheritedDescriptor >= 0) close(inheritedDescriptor);
