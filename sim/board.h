@@ -18,8 +18,14 @@ struct MappedImage {
   ~MappedImage();
 };
 
+// The largest part the mailbox's 32-bit FlashSize can report.
+constexpr uint64_t kMaxPartSize = 0xFFFFFFFFull;
+
 struct Chip {
-  std::vector<uint8_t> image;  // the whole flash part, offset 0 first
+  // The part's bytes, offset 0 first. Bytes past them read as erased (0xFF),
+  // so a chip with no bytes is an erased part of flash_size bytes that takes
+  // no memory whatever its size.
+  std::vector<uint8_t> image;
   // When set, the part's bytes are this file's instead of `image`.
   std::shared_ptr<const MappedImage> file;
   const uint8_t* data() const { return file ? file->bytes : image.data(); }
@@ -78,7 +84,8 @@ struct Board {
   Chip backup;
 };
 
-// A chip of `size` erased bytes with the given BIOS region size.
+// An erased part of `size` bytes with the given BIOS region size; it holds no
+// bytes (see Chip::image).
 Chip ErasedChip(uint32_t size, uint32_t bios_size, uint32_t block_size = 4096);
 
 }  // namespace sim

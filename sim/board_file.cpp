@@ -1,17 +1,12 @@
 #include "sim/board_file.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "sim/image_builder.h"
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "sim/image_file.h"
+#include "sim/whole_file.h"
 
 namespace sim {
 
@@ -28,6 +23,14 @@ struct KeyProblem {
 
 [[noreturn]] void Problem(const std::string& key, const std::string& problem) { throw KeyProblem{key, problem}; }
 
+// "0x" or "0X" and 1 to 16 hexadecimal digits.
+bool IsHexadecimal(const json& value) {
+  if (!value.is_string()) return false;
+  const std::string& text = value.get_ref<const std::string&>();
+  return text.size() >= 3 && text.size() <= 18 && (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0) &&
+         text.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
+}
+
 uint64_t Integer(const json& value, const std::string& key, uint64_t max) {
   uint64_t result = 0;
   if (value.is_number_unsigned()) {
@@ -36,11 +39,8 @@ uint64_t Integer(const json& value, const std::string& key, uint64_t max) {
     if (value.get<int64_t>() < 0) Problem(key, "must not be negative");
     result = value.get<uint64_t>();
   } else if (value.is_string()) {
-    const std::string text = value.get<std::string>();
-    if (text.size() < 3 || text.size() > 18 || (text.rfind("0x", 0) != 0 && text.rfind("0X", 0) != 0) ||
-        text.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos)
-      Problem(key, "expected an integer or a hexadecimal string such as \"0xFF\"");
-    result = std::stoull(text.substr(2), nullptr, 16);
+    if (!IsHexadecimal(value)) Problem(key, "expected an integer or a hexadecimal string such as \"0xFF\"");
+    result = std::stoull(value.get<std::string>().substr(2), nullptr, 16);
   } else {
     Problem(key, "expected an integer");
   }
@@ -70,36 +70,19 @@ void CheckKeys(const json& object, const std::string& where, const std::set<std:
     if (!known.count(item.key())) Problem(where.empty() ? item.key() : where + "." + item.key(), "unknown key");
 }
 
-std::shared_ptr<const MappedImage> MapImage(const fs::path& path, const std::string& key) {
-  int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat status {};
-  if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-    if (descriptor >= 0) close(descriptor);
-    Problem(key, "cannot read image file " + path.string());
-  }
-  auto image = std::make_shared<MappedImage>();
-  image->size = static_cast<uint64_t>(status.st_size);
-  if (image->size != 0) {
-    void* bytes = mmap(nullptr, image->size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, descriptor, 0);
-    if (bytes == MAP_FAILED) {
-      close(descriptor);
-      Problem(key, "cannot map image file " + path.string());
-    }
-    image->bytes = static_cast<const uint8_t*>(bytes);
-  }
-  close(descriptor);
+std::shared_ptr<const MappedImage> MapImage(const std::string& path, const std::string& key) {
+  // The system call would stop at the NUL and open some other file.
+  if (path.find('\0') != std::string::npos) Problem(key, "the path contains a NUL character");
+  std::string problem;
+  std::shared_ptr<const MappedImage> image = MapImageFile(path, &problem);
+  if (!image) Problem(key, problem);
   return image;
 }
 
-constexpr uint64_t kMaxPart = 0xFFFFFFFFull;
-constexpr uint64_t kWindowSpan = 32ull << 20;
-
-void CheckGeometry(const Chip& chip, const std::string& key) {
-  if (chip.size() > kMaxPart) Problem(key + ".image", "a flash part is at most 4 GiB");
-  if (chip.bios_size > chip.size())
-    Problem(key + ".bios_size", "BIOS region of " + std::to_string(chip.bios_size) + " bytes does not fit the " +
-                                    std::to_string(chip.size()) + "-byte part");
-  if (chip.bios_size > kWindowSpan) Problem(key + ".bios_size", "the flash window spans at most 32 MiB");
+// An image must hold the whole part the mailbox reports. The BIOS region and
+// the block size are the mailbox's to report, whatever they are: what-if
+// boards use regions larger than the part.
+void CheckImageHoldsPart(const Chip& chip, const std::string& key) {
   if (chip.flash_size > chip.size())
     Problem(key + ".flash_size", "flash size " + std::to_string(chip.flash_size) + " exceeds the " +
                                      std::to_string(chip.size()) + "-byte image");
@@ -109,28 +92,27 @@ Chip ParseChip(const json& object, const std::string& key, const fs::path& base)
   CheckKeys(object, key, {"image", "flash_size", "bios_size", "block_size", "part_name"});
   Chip chip;
   bool sized = object.contains("flash_size");
-  uint64_t flashSize = sized ? Integer(object["flash_size"], key + ".flash_size", kMaxPart) : 0;
+  uint64_t flashSize = sized ? Integer(object["flash_size"], key + ".flash_size", kMaxPartSize) : 0;
   if (object.contains("image")) {
     if (!object["image"].is_string()) Problem(key + ".image", "expected a file path");
-    chip.file = MapImage(base / object["image"].get<std::string>(), key + ".image");
+    chip.file = MapImage((base / object["image"].get<std::string>()).string(), key + ".image");
     if (!sized) flashSize = chip.size();
-  } else {
-    // No image: an erased part of the stated size (16 MiB when none is stated).
-    if (!sized) flashSize = 16u << 20;
-    chip.image.assign(flashSize, 0xFF);
+  } else if (!sized) {
+    // No image: an erased part (it holds no bytes) of 16 MiB when no size is stated.
+    flashSize = 16u << 20;
   }
   chip.flash_size = static_cast<uint32_t>(flashSize);
   chip.bios_size = object.contains("bios_size")
-                       ? static_cast<uint32_t>(Integer(object["bios_size"], key + ".bios_size", kMaxPart))
+                       ? static_cast<uint32_t>(Integer(object["bios_size"], key + ".bios_size", kMaxPartSize))
                        : chip.flash_size;
   if (object.contains("block_size"))
-    chip.block_size = static_cast<uint32_t>(Integer(object["block_size"], key + ".block_size", kMaxPart));
+    chip.block_size = static_cast<uint32_t>(Integer(object["block_size"], key + ".block_size", kMaxPartSize));
   if (object.contains("part_name")) {
     if (!object["part_name"].is_string()) Problem(key + ".part_name", "expected a string");
     chip.part_name = object["part_name"].get<std::string>();
     if (chip.part_name.size() > 48) Problem(key + ".part_name", "at most 48 bytes");
   }
-  CheckGeometry(chip, key);
+  if (chip.file) CheckImageHoldsPart(chip, key);
   return chip;
 }
 
@@ -190,7 +172,7 @@ Board ParseBoard(const json& root, const fs::path& base) {
       board.active = 0;
     else if (active.is_string() && active.get<std::string>() == "backup")
       board.active = 1;
-    else if (active.is_number())
+    else if (active.is_number() || IsHexadecimal(active))
       board.active = static_cast<uint8_t>(Integer(active, "active", 255));
     else
       Problem("active", "expected \"main\", \"backup\" or an integer 0..255");
@@ -257,28 +239,25 @@ Chip ChipFromImageFile(const std::string& path, const std::string& key) {
   chip.file = MapImage(path, key);
   chip.flash_size = static_cast<uint32_t>(chip.size());
   chip.bios_size = chip.flash_size;
-  CheckGeometry(chip, key);
   return chip;
 }
 
-bool WriteFile(const fs::path& path, const void* data, size_t size) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  return static_cast<bool>(file);
-}
+// Board files are a few kilobytes; this bounds what a wrong path (a device
+// that never ends) can make the loader hold.
+constexpr size_t kMaxBoardFileBytes = 16u << 20;
 
 }  // namespace
 
 bool LoadBoardFile(const std::string& path, Board* board, BoardError* error) {
-  std::ifstream file(path);
-  if (!file) {
-    error->message = path + ": cannot read the board file";
+  std::string text;
+  if (!ReadWholeFile(path, kMaxBoardFileBytes, &text, &error->message)) {
+    error->message = "board file " + error->message;
     return false;
   }
   json root;
   try {
-    root = json::parse(file);
-  } catch (const json::parse_error& problem) {
+    root = json::parse(text);
+  } catch (const json::exception& problem) {  // syntax, or a number too large for any type
     error->message = path + ": not valid JSON (" + problem.what() + ")";
     return false;
   }
@@ -321,13 +300,11 @@ bool WriteSampleBoard(const std::string& directory, BoardError* error) {
          {{"image", "backup.rom"}, {"bios_size", sample.backup.bios_size}, {"block_size", sample.backup.block_size}}}}}};
   std::string text = description.dump(2) + "\n";
   fs::path base(directory);
-  if (!WriteFile(base / "board.json", text.data(), text.size()) ||
-      !WriteFile(base / "main.rom", sample.main.image.data(), sample.main.image.size()) ||
-      !WriteFile(base / "backup.rom", sample.backup.image.data(), sample.backup.image.size())) {
-    error->message = directory + ": cannot write the sample board";
-    return false;
-  }
-  return true;
+  return WriteWholeFile((base / "board.json").string(), text.data(), text.size(), &error->message) &&
+         WriteWholeFile((base / "main.rom").string(), sample.main.image.data(), sample.main.image.size(),
+                        &error->message) &&
+         WriteWholeFile((base / "backup.rom").string(), sample.backup.image.data(), sample.backup.image.size(),
+                        &error->message);
 }
 
 }  // namespace sim

@@ -13,7 +13,9 @@ enum class ModelSwitch : uint8_t { Ok, Stuck, IgnoreMain, IgnoreBackup };
 enum class ModelMailbox : uint8_t { Qvt, Qv1, None };
 
 struct ModelChip {
-  const uint8_t* image;  // the whole part, offset 0 first
+  // The part's bytes, offset 0 first; reads past them give 0xFF, so an
+  // erased part needs no bytes at all (null, 0).
+  const uint8_t* image;
   uint64_t image_size;
   uint32_t flash_size;    // reported by the mailbox
   uint32_t bios_size;     // reported by the mailbox

@@ -1,15 +1,19 @@
 // pellrix-sim: the tool on a simulated dual-chip board.
 //
 //   pellrix-sim [SIMULATOR OPTIONS --] [UTILITY ARGUMENTS]
+#include <sys/stat.h>
+
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "sim/board_file.h"
 #include "sim/machine.h"
 #include "sim/report_file.h"
+#include "sim/standard_output.h"
 #include "sim/vboard/vboard_writer.h"
+#include "sim/whole_file.h"
 
 namespace {
 
@@ -79,9 +83,41 @@ bool ParseOptions(const std::vector<std::string>& words, Options* options, std::
   return true;
 }
 
+bool IsDirectory(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Where the run writes, checked before the utility runs so that a wrong path
+// costs nothing: no save, no half-written files. Nothing is created here.
+bool CheckRunTargets(const Options& options, std::string* problem) {
+  if (!IsDirectory(options.directory)) {
+    *problem = "--dir " + options.directory + ": not an existing directory";
+    return false;
+  }
+  if (options.report.empty()) return true;
+  std::string reportDirectory = std::filesystem::path(options.report).parent_path().string();
+  if (!IsDirectory(reportDirectory.empty() ? "." : reportDirectory)) {
+    *problem = "--report " + options.report + ": its directory does not exist";
+    return false;
+  }
+  if (IsDirectory(options.report)) {
+    *problem = "--report " + options.report + ": is a directory";
+    return false;
+  }
+  return true;
+}
+
+// Without '--' the words are the utility's, except the two command lines
+// that run no utility.
+bool SimulatorOnly(const std::vector<std::string>& words) {
+  return (words.size() == 1 && words[0] == "--help") || (words.size() == 2 && words[0] == "--write-sample");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  sim::StandardOutput standardOutput;
   std::vector<std::string> simulatorWords;
   std::vector<std::string> utilityArguments;
   std::vector<std::string> all(argv + 1, argv + argc);
@@ -94,6 +130,8 @@ int main(int argc, char** argv) {
   if (split < all.size()) {
     simulatorWords.assign(all.begin(), all.begin() + static_cast<long>(split));
     utilityArguments.assign(all.begin() + static_cast<long>(split) + 1, all.end());
+  } else if (SimulatorOnly(all)) {
+    simulatorWords = all;
   } else {
     utilityArguments = all;
   }
@@ -102,8 +140,9 @@ int main(int argc, char** argv) {
   std::string problem;
   if (!ParseOptions(simulatorWords, &options, &problem)) return Refuse(problem);
   if (options.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
+    standardOutput.Write(kUsage, sizeof kUsage - 1);
+    problem = standardOutput.Finish();
+    return problem.empty() ? 0 : Refuse(problem);
   }
   sim::BoardError error;
   if (!options.writeSample.empty()) {
@@ -123,18 +162,22 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  int status = 0;
+  if (!CheckRunTargets(options, &problem)) return Refuse(problem);
+
+  sim::RunResult result;
   {
     sim::Machine machine(std::move(board), options.directory);
-    machine.set_console_echo([](const char* text, size_t length) { fwrite_unlocked(text, 1, length, stdout); });
-    sim::RunResult result = sim::RunTool(machine, utilityArguments);
-    std::fflush(stdout);
-    status = result.exit_status;
-    if (!options.report.empty()) {
-      std::ofstream report(options.report, std::ios::trunc);
-      report << sim::ReportJson(result.report);
-      if (!report) return Refuse(options.report + ": cannot write the run report");
-    }
+    machine.set_console_echo(
+        [&standardOutput](const char* text, size_t length) { standardOutput.Write(text, length); });
+    result = sim::RunTool(machine, utilityArguments);
+  }  // the chip images are unmapped here, before the report is written
+  problem = standardOutput.Finish();
+  if (!options.report.empty()) {
+    std::string report = sim::ReportJson(result.report);
+    std::string reportProblem;
+    if (!sim::WriteWholeFile(options.report, report.data(), report.size(), &reportProblem) && problem.empty())
+      problem = "--report " + reportProblem;
   }
-  return status;
+  if (!problem.empty()) return Refuse(problem);
+  return result.exit_status;
 }

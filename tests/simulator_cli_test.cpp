@@ -1,70 +1,48 @@
 // pellrix-sim as scripts drive it: the command line, board files, the report.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "sim/board_file.h"
 #include "tests/support/sim_support.h"
+#include "tests/support/simulator_process.h"
 
 using support::Banner;
+using support::RunSimulator;
 using support::TempDir;
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-Outcome Simulate(const std::vector<std::string>& words, const TempDir& scratch) {
-  std::string command = Quote(PELLRIX_SIM_PATH);
-  for (const auto& word : words) command += " " + Quote(word);
-  std::string errPath = (scratch.path() / "stderr.txt").string();
-  command += " 2>" + Quote(errPath);
-  Outcome outcome;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[65536];
-  size_t count;
-  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, count);
-  int raw = pclose(pipe);
-  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::ifstream err(errPath);
-  outcome.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-  return outcome;
-}
+using Outcome = support::SimOutcome;
 
 void WriteText(const std::filesystem::path& path, const std::string& text) { std::ofstream(path) << text; }
 
 TEST(SimulatorCli, SampleBoardRunsWithoutOptions) {
-  TempDir scratch;
-  Outcome position = Simulate({"/p"}, scratch);
+  Outcome position = RunSimulator({"/p"});
   EXPECT_EQ(position.out, Banner() + "Current BIOS position: MAIN\n");
   EXPECT_EQ(position.status, 145);
   EXPECT_EQ(position.err, "");
 
-  Outcome compare = Simulate({}, scratch);
+  Outcome compare = RunSimulator({});
   EXPECT_EQ(compare.status, 128);
   EXPECT_EQ(compare.out.substr(compare.out.size() - 35), "\nPellgard comparison test PASS !!!\n");
 }
 
 TEST(SimulatorCli, ArgumentsAfterTheSeparatorBelongToTheUtility) {
-  TempDir scratch;
-  Outcome run = Simulate({"--", "--help"}, scratch);
+  Outcome run = RunSimulator({"--", "--help"});
   EXPECT_EQ(run.status, 131);
   EXPECT_NE(run.out.find("Invalid command!\n\n"), std::string::npos);
-  Outcome help = Simulate({"--help", "--"}, scratch);
+  Outcome help = RunSimulator({"--help", "--"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--write-sample DIR"), std::string::npos);
+
+  // Without '--', exactly "--help" or "--write-sample DIR" is the simulator's.
+  EXPECT_EQ(RunSimulator({"--help"}).out, help.out);
+  EXPECT_EQ(RunSimulator({"--help", "/p"}).status, 131);
+  TempDir scratch;
+  EXPECT_EQ(RunSimulator({"--write-sample", scratch.str()}).status, 0);
+  EXPECT_TRUE(std::filesystem::exists(scratch.path() / "board.json"));
 }
 
 TEST(SimulatorCli, BadOptionsAreRefusedWithOneLine) {
@@ -76,7 +54,7 @@ TEST(SimulatorCli, BadOptionsAreRefusedWithOneLine) {
   for (const Case& c : {Case{{"--bogus", "--", "/p"}, "--bogus"}, Case{{"--board", "--", "/p"}, "--board"},
                         Case{{"--board", "b.json", "--main", "m.rom", "--"}, "--main"},
                         Case{{"--main", (scratch.path() / "missing.rom").string(), "--"}, "missing.rom"}}) {
-    Outcome run = Simulate(c.words, scratch);
+    Outcome run = RunSimulator(c.words);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
@@ -93,16 +71,17 @@ TEST(SimulatorCli, BoardFileErrorsNameTheFileAndTheKey) {
   for (const Case& c : {Case{R"({"activ": "main"})", "'activ'"}, Case{R"({"switch": "sideways"})", "'switch'"},
                         Case{R"({"smi_port": 70000})", "'smi_port'"}, Case{R"({"smi_port": "0xZZ"})", "'smi_port'"},
                         Case{R"({"chips": {"main": {"image": "nope.rom"}}})", "'chips.main.image'"},
-                        Case{R"({"chips": {"backup": {"flash_size": 4096, "bios_size": 8192}}})",
-                             "'chips.backup.bios_size'"},
+                        Case{R"({"chips": {"backup": {"image": "small.rom", "flash_size": 8192}}})",
+                             "'chips.backup.flash_size'"},
                         Case{R"({"chips": {"main": {"part_name": ")" + std::string(49, 'x') + R"("}}})",
                              "'chips.main.part_name'"},
                         Case{R"({"pci": [{"vendor": -1}]})", "'pci[0].vendor'"},
                         Case{R"({"mtrr": {"pairs": {"x": {}}}})", "'mtrr.pairs.x'"},
                         Case{R"({"fail_alloc": [0]})", "'fail_alloc[0]'"}, Case{"{ not json", "not valid JSON"}}) {
     std::filesystem::path file = scratch.path() / "board.json";
+    WriteText(scratch.path() / "small.rom", std::string(4096, '\xFF'));
     WriteText(file, c.json);
-    Outcome run = Simulate({"--board", file.string(), "--", "/p"}, scratch);
+    Outcome run = RunSimulator({"--board", file.string(), "--", "/p"});
     EXPECT_EQ(run.status, 2) << c.json;
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find(file.string()), std::string::npos) << run.err;
@@ -142,7 +121,7 @@ TEST(SimulatorCli, BoardKeysReachTheBoard) {
   EXPECT_EQ(board.main.block_size, 8192u);
   EXPECT_EQ(board.main.part_name, "MX25L");
   // A chip without an image is an erased part of its size.
-  EXPECT_EQ(board.backup.image, std::vector<uint8_t>(65536, 0xFF));
+  EXPECT_EQ(board.backup.flash_size, 65536u);
   EXPECT_EQ(board.backup.bios_size, 65536u);
 
   WriteText(scratch.path() / "raw.json", R"({"active": 5})");
@@ -151,19 +130,27 @@ TEST(SimulatorCli, BoardKeysReachTheBoard) {
   // Without chips, both are the sample chip.
   EXPECT_EQ(board.main.image, board.backup.image);
   EXPECT_EQ(board.main.image.size(), 0x1000000u);
+
+  // As every integer key, a hexadecimal string.
+  for (auto [text, raw] : {std::pair{"0x1", 1}, std::pair{"0XfF", 255}}) {
+    WriteText(scratch.path() / "hex.json", std::string(R"({"active": ")") + text + "\"}");
+    ASSERT_TRUE(sim::LoadBoardFile((scratch.path() / "hex.json").string(), &board, &error)) << error.message;
+    EXPECT_EQ(board.active, raw) << text;
+  }
+  WriteText(scratch.path() / "hex.json", R"({"active": "0x100"})");
+  EXPECT_FALSE(sim::LoadBoardFile((scratch.path() / "hex.json").string(), &board, &error));
 }
 
 TEST(SimulatorCli, WrittenSampleBoardRunsTheSameAndSavesItsChip) {
   TempDir scratch;
   std::string sample = (scratch.path() / "sample").string();
-  ASSERT_EQ(Simulate({"--write-sample", sample, "--"}, scratch).status, 0);
+  ASSERT_EQ(RunSimulator({"--write-sample", sample, "--"}).status, 0);
   for (const char* name : {"board.json", "main.rom", "backup.rom"})
     EXPECT_TRUE(std::filesystem::exists(scratch.path() / "sample" / name)) << name;
 
   std::string report = (scratch.path() / "report.json").string();
-  Outcome save = Simulate({"--board", sample + "/board.json", "--dir", scratch.str(), "--report", report, "--",
-                           "/s", "2"},
-                          scratch);
+  Outcome save =
+      RunSimulator({"--board", sample + "/board.json", "--dir", scratch.str(), "--report", report, "--", "/s", "2"});
   EXPECT_EQ(save.status, 128);
   EXPECT_EQ(support::ReadFileBytes(scratch.path() / "BACKUP.BIN"),
             support::ReadFileBytes(scratch.path() / "sample" / "backup.rom"));
@@ -180,7 +167,7 @@ TEST(SimulatorCli, WrittenSampleBoardRunsTheSameAndSavesItsChip) {
   EXPECT_EQ(parsed["cr3_reloads"], 1);
   EXPECT_TRUE(parsed["stalls_us"].empty());
 
-  Outcome compare = Simulate({"--main", sample + "/main.rom", "--backup", sample + "/backup.rom", "--", "/i"}, scratch);
+  Outcome compare = RunSimulator({"--main", sample + "/main.rom", "--backup", sample + "/backup.rom", "--", "/i"});
   EXPECT_EQ(compare.status, 128);
 }
 

@@ -26,7 +26,7 @@ struct ChipRecord {
   uint32_t bios_size;     // reported by the mailbox
   uint32_t block_size;    // reported by the mailbox
   uint32_t window_bytes;  // top bytes of the part mapped in the window
-  uint64_t image_size;    // bytes in the image file, the whole part
+  uint64_t image_size;    // bytes in the image file; reads past them give 0xFF
   char part_name[48];     // NUL padded, not necessarily terminated
   char image_file[16];    // 8.3 name in the board file's directory, NUL terminated
 };

@@ -5,12 +5,12 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "sim/board.h"
 #include "sim/board_model.h"
+#include "sim/whole_file.h"
 #include "sim/vboard/vboard_file.h"
 
 namespace vboard {
@@ -59,12 +59,6 @@ inline std::vector<std::string> NotCarried(const sim::Board& board) {
   return notes;
 }
 
-inline bool WriteBytes(const std::filesystem::path& path, const void* data, size_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  return static_cast<bool>(out);
-}
-
 // DIR/VBOARD.BIN, DIR/MAIN.ROM and DIR/BACK.ROM; false with `problem` set
 // when a file cannot be written.
 inline bool WriteVboard(const sim::Board& board, const std::string& directory, std::string* problem) {
@@ -72,12 +66,12 @@ inline bool WriteVboard(const sim::Board& board, const std::string& directory, s
   std::filesystem::create_directories(directory, code);
   std::filesystem::path base(directory);
   BoardFile file = BoardFileOf(board);
-  if (!WriteBytes(base / kBoardFileName, &file, sizeof file) ||
-      !WriteBytes(base / kMainImageName, board.main.data(), board.main.size()) ||
-      !WriteBytes(base / kBackupImageName, board.backup.data(), board.backup.size())) {
-    *problem = directory + ": cannot write the virtual board";
+  // An erased chip holds no bytes: its image file is empty and the driver's
+  // board model reads it as 0xFF all through, as this one does.
+  if (!sim::WriteWholeFile((base / kBoardFileName).string(), &file, sizeof file, problem) ||
+      !sim::WriteWholeFile((base / kMainImageName).string(), board.main.data(), board.main.size(), problem) ||
+      !sim::WriteWholeFile((base / kBackupImageName).string(), board.backup.data(), board.backup.size(), problem))
     return false;
-  }
   for (const std::string& note : NotCarried(board)) std::fprintf(stderr, "pellrix-sim: not in the virtual board: %s\n", note.c_str());
   return true;
 }
