@@ -166,3 +166,23 @@ TEST(SimulatorHostFailures, ErasedChipsOfAnyGeometryRunInLittleMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+// An engineer replays a dump from the directory it was saved to and saves the
+// same chip again: the image being read is the file being replaced.
+TEST(SimulatorHostFailures, SavingOntoTheReplayedImageReplacesItWhole) {
+  TempDir dir;
+  ASSERT_EQ(RunSimulator({"--write-sample", dir.str() + "/board"}).status, 0);
+  std::filesystem::copy_file(dir.path() / "board" / "main.rom", dir.path() / "MAIN.BIN");
+  std::vector<uint8_t> chip = support::ReadFileBytes(dir.path() / "MAIN.BIN");
+  SimOutcome run = RunSimulator({"--main", dir.str() + "/MAIN.BIN", "--dir", dir.str(), "--", "/s", "1"});
+  EXPECT_EQ(run.status, 128) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(run.out.find("BIOS successfully saved ......... MAIN.BIN\n"), std::string::npos);
+  EXPECT_EQ(support::ReadFileBytes(dir.path() / "MAIN.BIN"), chip);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "MAIN.BIN.NEW"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "MAIN.BIN.OLD"));
+}
+
+}  // namespace
