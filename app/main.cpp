@@ -61,6 +61,9 @@ void RunCommandLine(int argc, char** argv) {
 }  // namespace
 
 int pellrix::main(int argc, char** argv) {
+  // A long save on a slow console outlasts the firmware's watchdog, and not
+  // every shell turns it off.
+  gBS->SetWatchdogTimer(0, 0, 0, nullptr);
   SetCursorVisible(false);
   PrintBanner();
   RunCommandLine(argc, argv);

@@ -7,6 +7,7 @@
 #   pellrix-vboard.efi  pellrix.efi with the SMI trigger and the flash window
 #                       going to vboard.efi's protocol
 #   vbactive.efi        reports the virtual board's active chip as its status
+# and, for the shell test, legacy-shell-launcher.efi.
 find_program(PELLRIX_CLANG NAMES clang++ clang++-14 REQUIRED)
 find_program(PELLRIX_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
 
@@ -46,8 +47,9 @@ function(pellrix_efi_image name subsystem)
   set(image ${CMAKE_BINARY_DIR}/${name}.efi)
   add_custom_command(
     OUTPUT ${image}
+    # /Brepro: no time stamp, so two builds of one tree are byte-identical.
     COMMAND ${PELLRIX_LLD_LINK} /nologo /subsystem:${subsystem} /entry:efi_main /nodefaultlib
-            /machine:x64 /out:${image} ${ARGN}
+            /machine:x64 /Brepro /out:${image} ${ARGN}
     DEPENDS ${ARGN}
     COMMENT "Linking ${name}.efi"
     VERBATIM)
@@ -86,3 +88,10 @@ pellrix_efi_objects(PELLRIX_VBOARD_PROBE_OBJECTS
   ${CMAKE_SOURCE_DIR}/sim/vboard/active_probe.cpp
   ${CMAKE_SOURCE_DIR}/runtime/uefi/libc.cpp)
 pellrix_efi_image(vbactive efi_application ${PELLRIX_VBOARD_PROBE_OBJECTS})
+
+# For the shell test: starts an image without the shell-parameters protocol,
+# as an EFI Shell 1.x does.
+pellrix_efi_objects(PELLRIX_LEGACY_LAUNCHER_OBJECTS
+  ${CMAKE_SOURCE_DIR}/tests/uefi/legacy_shell_launcher.cpp
+  ${CMAKE_SOURCE_DIR}/runtime/uefi/libc.cpp)
+pellrix_efi_image(legacy-shell-launcher efi_application ${PELLRIX_LEGACY_LAUNCHER_OBJECTS})

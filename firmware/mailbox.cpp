@@ -59,7 +59,10 @@ EFI_STATUS FindFadt(const EFI_ACPI_SDT_HEADER** table) {
   if (EfiError(status)) return status;
   if (interface == nullptr) return kEfiNotFound;
   auto* sdt = static_cast<EFI_ACPI_SDT_PROTOCOL*>(interface);
-  for (UINTN index = 0;; ++index) {
+  // A firmware whose GetAcpiTable never reports the end would keep the walk
+  // going for ever; no real table list comes near this many entries.
+  constexpr UINTN kMostTables = 1024;
+  for (UINTN index = 0; index < kMostTables; ++index) {
     EFI_ACPI_SDT_HEADER* candidate = nullptr;
     EFI_ACPI_TABLE_VERSION version = 0;
     UINTN key = 0;
@@ -70,6 +73,7 @@ EFI_STATUS FindFadt(const EFI_ACPI_SDT_HEADER** table) {
       return kEfiSuccess;
     }
   }
+  return kEfiNotFound;
 }
 
 EFI_STATUS QueryFlashMailbox(uint8_t* partArea, uint32_t* flashSize, uint32_t* biosSize, uint32_t* blockSize) {

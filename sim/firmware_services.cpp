@@ -53,6 +53,11 @@ EFI_STATUS EFIAPI Stall(UINTN microseconds) {
   return kEfiSuccess;
 }
 
+EFI_STATUS EFIAPI SetWatchdogTimer(UINTN timeout, uint64_t, UINTN, CHAR16*) {
+  M().report().watchdog_timeouts.push_back(timeout);
+  return kEfiSuccess;
+}
+
 EFI_STATUS EFIAPI LocateProtocol(const EFI_GUID* protocol, void*, void** interface) {
   Machine& machine = M();
   *interface = nullptr;
@@ -179,6 +184,7 @@ void BuildFirmware(Machine& machine) {
   bs.FreePool = FreePool;
   bs.HandleProtocol = HandleProtocol;
   bs.Stall = Stall;
+  bs.SetWatchdogTimer = SetWatchdogTimer;
   bs.LocateHandleBuffer = LocateHandleBuffer;
   bs.LocateProtocol = LocateProtocol;
   bs.CopyMem = CopyMem;

@@ -38,6 +38,7 @@ struct Report : BoardEvents {
   // Not in the JSON contract; for tests.
   uint64_t locate_chip_select_calls = 0;
   uint64_t get_acpi_table_calls = 0;
+  std::vector<uint64_t> watchdog_timeouts;  // every SetWatchdogTimer timeout, in order
   uint64_t pool_allocations = 0;  // program AllocatePool calls, failed ones included
 };
 

@@ -247,6 +247,18 @@ TEST(ComparisonTest, RegionSmallerThanABlockIsNotCompared) {
   EXPECT_EQ(run.report.window_overruns, 0u);
 }
 
+TEST(ComparisonTest, AGiBBlockSizeNeedsNoGiBBuffers) {
+  // The image buffers hold the region and nothing more, whatever block size
+  // the mailbox reports.
+  sim::Board board = IdentityBoard();
+  for (sim::Chip* chip : {&board.main, &board.backup}) chip->block_size = 0x40000000;
+  sim::RunResult run = sim::RunOnBoard(board, {});
+  EXPECT_EQ(run.exit_status, 128);
+  EXPECT_NE(run.output.find(kPass), std::string::npos);
+  EXPECT_EQ(run.report.dma_faults, 0u);
+  EXPECT_EQ(run.report.pool_outstanding, 0u);
+}
+
 TEST(ComparisonTest, SampleBoardPassesOnlyThroughMasking) {
   sim::Board board = sim::SampleBoard();
   ASSERT_NE(board.main.image, board.backup.image);

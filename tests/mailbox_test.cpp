@@ -32,6 +32,30 @@ TEST_F(Mailbox, HandshakeFixesTheSignatureAndReportsGeometry) {
   EXPECT_EQ(machine.report().pool_outstanding + machine.impl().pool.live_blocks(), 0u);
 }
 
+// A broken firmware whose table list never ends.
+EFI_STATUS EFIAPI EndlessTables(UINTN, EFI_ACPI_SDT_HEADER** table, EFI_ACPI_TABLE_VERSION* version, UINTN* key) {
+  static EFI_ACPI_SDT_HEADER notTheFadt = {};
+  notTheFadt.Signature = 0x54444953;  // "SIDT"
+  notTheFadt.Length = sizeof notTheFadt;
+  ++sim::CurrentMachine().report().get_acpi_table_calls;
+  *table = &notTheFadt;
+  *version = 2;
+  *key = 1;
+  return kEfiSuccess;
+}
+
+TEST_F(Mailbox, AnEndlessTableListEndsAsNoFadt) {
+  sim::Machine machine(board_);
+  machine.impl().acpi_sdt.GetAcpiTable = EndlessTables;
+  const EFI_ACPI_SDT_HEADER* fadt = nullptr;
+  EXPECT_EQ(FindFadt(&fadt), kEfiNotFound);
+  EXPECT_EQ(fadt, nullptr);
+  EXPECT_EQ(machine.report().get_acpi_table_calls, 1024u);
+  // The query then fails as on a board without a FADT: no SMI at all.
+  EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiNotFound);
+  EXPECT_EQ(machine.report().smi.query, 0u);
+}
+
 TEST_F(Mailbox, SecondQueryRepeatsTheHandshakeWithoutAcpi) {
   sim::Machine machine(board_);
   ASSERT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiSuccess);

@@ -2,6 +2,7 @@
 // to UTF-8 and hands it to the tool. The tool's return value is the status the
 // shell sees (%lasterror%).
 #include "app/main.h"
+#include "app/tool_state.h"
 #include "runtime/efi_globals.h"
 
 namespace {
@@ -40,9 +41,13 @@ extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* 
   gST = systemTable;
   gBS = systemTable->BootServices;
 
+  // An EFI Shell 1.x offers no argument list this way: say so rather than
+  // return to the prompt in silence.
   void* interface = nullptr;
-  if (EfiError(gBS->HandleProtocol(imageHandle, &kShellParametersProtocolGuid, &interface)) || interface == nullptr)
-    return kEfiUnsupported;  // not started from the UEFI Shell
+  if (EfiError(gBS->HandleProtocol(imageHandle, &kShellParametersProtocolGuid, &interface)) || interface == nullptr) {
+    gST->ConOut->OutputString(gST->ConOut, u"This utility requires UEFI Shell 2.0 or later.\r\n");
+    return static_cast<EFI_STATUS>(ExitStatus::NotSupported);
+  }
   auto* parameters = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL*>(interface);
 
   // One pool block holds the pointer vector and the strings behind it.

@@ -28,13 +28,16 @@ ovmf_vars=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
 qemu=${QEMU:-qemu-system-x86_64}
 qemu_timeout=${QEMU_TIMEOUT:-120}
 
-# name | arguments | expected %lasterror% (decimal) | expected text
+# name | arguments | expected %lasterror% (decimal) | expected text [| program]
+# The program is pellrix.efi unless named; legacy-shell-launcher.efi starts
+# the image named in its arguments as an EFI Shell 1.x would.
 cases=(
   "help|/?|130|not_supported.txt"
   "invalid|/x|131|invalid_command.txt"
   "none||130|not_supported.txt"
   "delay-100|/delay 100|130|not_supported.txt"
   "delay-101|/delay 101|131|invalid_command.txt"
+  "older-shell|pellrix.efi|130|older_shell.txt|legacy-shell-launcher.efi"
 )
 
 fail() {
@@ -90,6 +93,9 @@ fi
 work=$(cd "$work" && pwd)
 mkdir -p "$work/fs"
 cp "$efi" "$work/fs/pellrix.efi"
+launcher=$(dirname "$efi")/legacy-shell-launcher.efi
+[[ -f $launcher ]] || fail "not built: $launcher"
+cp "$launcher" "$work/fs/"
 
 # The script the shell runs: a marker before each command line, its status
 # after; the shell wants CRLF line ends.
@@ -98,9 +104,9 @@ cp "$efi" "$work/fs/pellrix.efi"
   echo "fs0:"
   echo "cd \\"
   for entry in "${cases[@]}"; do
-    IFS='|' read -r name arguments _ _ <<<"$entry"
+    IFS='|' read -r name arguments _ _ program <<<"$entry"
     echo "echo \"=== case $name ===\""
-    echo "pellrix.efi${arguments:+ $arguments}"
+    echo "${program:-pellrix.efi}${arguments:+ $arguments}"
     echo "echo \"=== status %lasterror% ===\""
   done
   echo "echo \"=== all cases run ===\""
@@ -141,8 +147,8 @@ extract_case() {
 
 failed=()
 for entry in "${cases[@]}"; do
-  IFS='|' read -r name arguments want_status expected_file <<<"$entry"
-  shown="pellrix.efi${arguments:+ $arguments}"
+  IFS='|' read -r name arguments want_status expected_file program <<<"$entry"
+  shown="${program:-pellrix.efi}${arguments:+ $arguments}"
   actual=$work/$name.actual
   status_file=$work/$name.status
   rm -f "$status_file"
