@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "diff/dump_file.h"
 #include "image/checksums.h"
 #include "image/descriptor_locator.h"
 
@@ -21,7 +20,7 @@ const char* MaskKindName(MaskKind kind) {
 
 bool ChipDump::Load(const std::string& path, std::string* problem) {
   path_ = path;
-  if (!ReadDumpFile(path, &bytes_, problem)) return false;
+  if (!bytes_.Read(path, problem)) return false;
   fileSize_ = bytes_.size();
   std::memset(&fileRecord_, 0, sizeof fileRecord_);
   fileRecord_.Image = bytes_.data();
@@ -45,7 +44,7 @@ void ChipDump::PrepareRegion(uint64_t regionSize) {
     // file's record move with the buffer.
     const uint64_t front = regionSize - bytes_.size();
     const uint64_t descriptor = hasDescriptor() ? descriptorFileOffset() : 0;
-    bytes_.insert(bytes_.begin(), front, 0xFF);
+    bytes_.PrependErased(front);
     if (hasDescriptor()) {
       const uint64_t volume = uint64_t(fileRecord_.Volume - fileRecord_.Image);
       fileRecord_.Image = bytes_.data() + front;
@@ -55,10 +54,15 @@ void ChipDump::PrepareRegion(uint64_t regionSize) {
   }
   uint8_t* region = bytes_.data() + bytes_.size() - regionSize;
   map_ = MapImage(region, regionSize);
-  std::memset(&record_, 0, sizeof record_);
-  record_.Image = region;
-  record_.ImageSize = regionSize;
-  LocateDescriptor(&record_);
+  if (region == fileRecord_.Image && regionSize == fileRecord_.ImageSize) {
+    // The same bytes give the same record: spare the second search.
+    record_ = fileRecord_;
+  } else {
+    std::memset(&record_, 0, sizeof record_);
+    record_.Image = region;
+    record_.ImageSize = regionSize;
+    LocateDescriptor(&record_);
+  }
   MaskVariableStoreNoting(region, regionSize, &ChipDump::NoteMask, this);
   MaskAreasNoting(region, &record_, &ChipDump::NoteMask, this);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "diff/dump_file.h"
 #include "diff/image_map.h"
 #include "image/bios_info.h"
 #include "image/masking.h"
@@ -48,7 +49,7 @@ class ChipDump {
   // The save command's "BIOS checksum" rule; empty without a descriptor.
   std::optional<bool> checksumsHold() const { return checksumsHold_; }
   // Offset in the file of the descriptor found over the whole file.
-  uint64_t descriptorFileOffset() const { return uint64_t(fileRecord_.Descriptor - bytes_.data()); }
+  uint64_t descriptorFileOffset() const { return uint64_t(fileRecord_.Descriptor - fileRecord_.Image); }
 
   uint64_t regionSize() const { return regionSize_; }
   const uint8_t* region() const { return bytes_.data() + bytes_.size() - regionSize_; }
@@ -70,7 +71,7 @@ class ChipDump {
   };
 
   std::string path_;
-  std::vector<uint8_t> bytes_;
+  DumpBuffer bytes_;
   uint64_t fileSize_ = 0;
   BiosInfo fileRecord_{};
   std::optional<bool> checksumsHold_;

@@ -1,40 +1,67 @@
 #include "diff/dump_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace pdiff {
 
-bool ReadDumpFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* problem) {
+DumpBuffer::~DumpBuffer() { Unmap(); }
+
+void DumpBuffer::Unmap() {
+  if (mapping_ != nullptr) munmap(mapping_, size_);
+  mapping_ = nullptr;
+}
+
+bool DumpBuffer::Read(const std::string& path, std::string* problem) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *problem = std::strerror(errno);
+    return false;
+  }
   struct stat info;
-  if (stat(path.c_str(), &info) != 0) {
+  bool ok = fstat(fd, &info) == 0;
+  if (!ok) {
     *problem = std::strerror(errno);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
+  } else if (!S_ISREG(info.st_mode)) {
     *problem = "not a regular file";
-    return false;
-  }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    *problem = std::strerror(errno);
-    return false;
-  }
-  bytes->resize(static_cast<size_t>(info.st_size));
-  const size_t got = std::fread(bytes->data(), 1, bytes->size(), file);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed || got != bytes->size()) {
-    *problem = "read error";
-    return false;
-  }
-  if (bytes->empty()) {
+    ok = false;
+  } else if (info.st_size == 0) {
     *problem = "empty file";
-    return false;
+    ok = false;
+  } else {
+    // Private: the masks write into the pages they touch, never the file.
+    // Populated while read-only, so that only the pages written are copied.
+    const size_t length = size_t(info.st_size);
+    void* mapping = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (mapping != MAP_FAILED && mprotect(mapping, length, PROT_READ | PROT_WRITE) != 0) {
+      munmap(mapping, length);
+      mapping = MAP_FAILED;
+    }
+    if (mapping == MAP_FAILED) {
+      *problem = std::strerror(errno);
+      ok = false;
+    } else {
+      mapping_ = mapping;
+      data_ = static_cast<uint8_t*>(mapping);
+      size_ = uint64_t(info.st_size);
+    }
   }
-  return true;
+  close(fd);
+  return ok;
+}
+
+void DumpBuffer::PrependErased(uint64_t count) {
+  std::vector<uint8_t> padded(count, 0xFF);
+  padded.insert(padded.end(), data_, data_ + size_);
+  Unmap();
+  copy_ = std::move(padded);
+  data_ = copy_.data();
+  size_ = copy_.size();
 }
 
 }  // namespace pdiff

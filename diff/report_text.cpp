@@ -1,4 +1,5 @@
 #include <iomanip>
+#include <sstream>
 
 #include "diff/report.h"
 #include "diff/text_format.h"
@@ -21,18 +22,19 @@ std::string RangeText(const Geometry& geometry, uint64_t begin, uint64_t length)
 }
 
 std::string PlaceText(const ImageMap& map, const Geometry& geometry, const Place& place) {
-  std::string text = PlaceKindName(place.kind);
-  if (place.volume < 0) return text;
+  std::ostringstream text;
+  text << PlaceKindName(place.kind);
+  if (place.volume < 0) return text.str();
   const MappedVolume& volume = map.volumes[size_t(place.volume)];
   if (place.file >= 0) {
     const MappedFile& file = volume.files[size_t(place.file)];
-    text += " " + GuidText(file.file.Name) + " " + FileTypeName(file.file.Type);
-    if (!file.uiName.empty()) text += " \"" + file.uiName + "\"";
+    text << ' ' << GuidText(file.file.Name) << ' ' << FileTypeName(file.file.Type);
+    if (!file.uiName.empty()) text << " \"" << file.uiName << '"';
   }
-  text += volume.variableStore ? ", in the VSS variable store volume at flash " : ", in volume at flash ";
-  text += Hex(FlashOffset(geometry, volume.volume.Offset));
-  if (volume.volume.HasName) text += " " + GuidText(volume.volume.Name);
-  return text;
+  text << (volume.variableStore ? ", in the VSS variable store volume at flash " : ", in volume at flash ")
+       << Hex(FlashOffset(geometry, volume.volume.Offset));
+  if (volume.volume.HasName) text << ' ' << GuidText(volume.volume.Name);
+  return text.str();
 }
 
 void PrintDump(std::ostream& out, const char* heading, const ChipDump& dump, const Geometry& geometry) {
