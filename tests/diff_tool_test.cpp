@@ -115,7 +115,8 @@ TEST_F(DiffTool, EachDifferenceIsNamedByItsPlace) {
   // the locator still accepts the volume: Reserved and the block count.
   const uint32_t header = ProbePart::kVolume + 54;
   for (const Case& c : {Case{"file", part.driverData, 1}, Case{"volume header", header, 3},
-                        Case{"free space", part.freeSpace + 0x40, 1}}) {
+                        Case{"free space", part.freeSpace + 0x40, 1},
+                        Case{"padding", part.serialBody + 16, 1}}) {  // the serial file is 44 bytes long
     SCOPED_TRACE(c.kind);
     sim::Bytes changed = part.bytes;
     changed[c.offset] += 1;
@@ -247,12 +248,18 @@ TEST_F(DiffTool, GarbageAndTruncatedDumpsAreReportedNotCrashedOn) {
   const sim::Bytes truncated(part.bytes.begin() + 0x1234, part.bytes.end() - 0x777);
   const sim::Bytes garbage = sim::PseudoRandomBytes(0x12345, 9);
   const auto whole = Save("MAIN.BIN", part.bytes);
-  for (const sim::Bytes& other : {truncated, garbage}) {
-    const auto path = Save("OTHER.BIN", other);
+  for (const sim::Bytes* other : {&truncated, &garbage}) {
+    const auto path = Save("OTHER.BIN", *other);
     for (const auto& [a, b] : {std::pair{whole, path}, std::pair{path, whole}}) {
       const json report = DiffJson(a, b);
       EXPECT_EQ(report["verdict"]["result"], "FAIL");
       EXPECT_FALSE(report["differences"].empty());
+    }
+    // Garbage as Main has no volumes to place its differences in.
+    if (other == &garbage) {
+      for (const json& d : DiffJson(path, whole)["differences"]) {
+        EXPECT_EQ(d["kind"], "outside volumes");
+      }
     }
     EXPECT_EQ(support::RunDiff({"--info", path.string()}).status, 0);
   }
