@@ -1,11 +1,13 @@
 // Whole operations through pellrix-sim beside the plain tools that do the
 // same work on the same bytes: the comparison of two 32 MiB chips against
-// `cmp` of their image files, the save of one against `cp`. Each benchmark
+// `cmp` of their image files, the save of one against `cp`, and pellrix-diff
+// of two 32 MiB dumps against `cmp` of the same two files. Each benchmark
 // reports the tool's time and a ratio counter (tool time / plain tool time).
 // Progress output goes to a file, not a terminal.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +50,34 @@ Workspace& Files() {
   return workspace;
 }
 
+// Two equal 32 MiB dumps whose descriptor makes the whole part the BIOS
+// region, so that pellrix-diff locates, verifies, masks and compares all of it.
+struct DiffDumps {
+  std::string main;
+  std::string backup;
+
+  DiffDumps() {
+    const fs::path dir = Files().dir;
+    std::vector<uint8_t> sample = sim::BuildSampleChipImage(false);
+    std::vector<uint8_t> image = sim::PseudoRandomBytes(k32MiB, 12);
+    std::copy(sample.end() - 0x800000, sample.end(), image.end() - 0x800000);
+    const size_t descriptor = sim::SampleDescriptorOffset() + (k32MiB - sample.size());
+    for (size_t field : {size_t(16), size_t(20)})  // FlashSize, BiosSize
+      std::memcpy(image.data() + descriptor + field, &k32MiB, 4);
+    sim::ComputeDescriptorChecksums(image, descriptor);
+    sim::FixFileChecksums(image.data() + descriptor - sim::kDescriptorInFile);
+    main = (dir / "diff_main.bin").string();
+    backup = (dir / "diff_backup.bin").string();
+    std::ofstream(main, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+    std::ofstream(backup, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+  }
+};
+
+std::string DiffPath() {
+  const char* path = std::getenv("PELLRIX_DIFF");
+  return path != nullptr ? path : PELLRIX_DIFF_PATH;
+}
+
 std::string SimPath() {
   const char* path = std::getenv("PELLRIX_SIM");
   return path != nullptr ? path : PELLRIX_SIM_PATH;
@@ -88,8 +118,15 @@ void BM_SaveVsCp(benchmark::State& state) {
                 "cp " + files.main + " " + (files.dir / "COPY.BIN").string());
 }
 
+void BM_DiffVsCmp(benchmark::State& state) {
+  static DiffDumps dumps;
+  RunSideBySide(state, DiffPath() + " " + dumps.main + " " + dumps.backup + " > /dev/null",
+                "cmp " + dumps.main + " " + dumps.backup + " > /dev/null");
+}
+
 BENCHMARK(BM_CompareVsCmp)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_SaveVsCp)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_DiffVsCmp)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2);
 
 }  // namespace
 

@@ -80,36 +80,67 @@ uint32_t WordSum32(const uint8_t* bytes, uint64_t words) {
   return a + b;
 }
 
-bool VerifyDescriptorChecksums(uint8_t* image, uint32_t length, const uint8_t* descriptor) {
-  if (image == nullptr || descriptor == nullptr) return false;
+namespace {
+
+// Where the checksum table of a descriptor lies, when the descriptor and the
+// whole table are inside the buffer.
+bool LocateChecksumTable(const uint8_t* image, uint32_t length, const uint8_t* descriptor, const uint8_t** table,
+                         uint32_t* count) {
   const uint8_t* const end = image + length;
-  if (!Inside(image, end, descriptor, kDescChecksumEnabled + 1)) return false;
-  if (Load32(descriptor) != kDescriptorSignatureValue) return false;
-  if (Load16(descriptor + kDescSignature2) != kDescriptorSignature2Value) return false;
-  if (descriptor[kDescChecksumEnabled] != 1) return true;
+  *count = descriptor[kDescChecksumCount];
+  *table = descriptor + Load16(descriptor + kDescChecksumTableOffset);
+  return Inside(image, end, *table, uint64_t(*count) * kChecksumEntrySize);
+}
 
-  const uint32_t count = descriptor[kDescChecksumCount];
-  const uint8_t* const table = descriptor + Load16(descriptor + kDescChecksumTableOffset);
-  if (!Inside(image, end, table, uint64_t(count) * kChecksumEntrySize)) return false;
+ChecksumEntryResult CheckEntry(const uint8_t* image, uint32_t length, const uint8_t* table, uint32_t count,
+                               uint32_t index, uint32_t* computed) {
   const ChecksumFields fields{table + kChecksumValue, count};
-
   // Window address W lies at buffer offset W - (2^32 - length).
   const uint64_t windowBase = (uint64_t(1) << 32) - length;
+  const uint8_t* entry = table + uint64_t(index) * kChecksumEntrySize;
+  const uint32_t address = Load32(entry + kChecksumAddress);
+  const uint32_t bytes = Load32(entry + kChecksumUnitSize) * uint32_t(Load16(entry + kChecksumUnitCount));
+  const uint64_t words = (uint64_t(bytes) + 3) / 4;
+  // A range that leaves the buffer cannot be summed: it counts as a
+  // mismatch. An empty range reads nothing, wherever it points.
+  if (words != 0 && (address < windowBase || uint64_t(address - windowBase) + words * 4 > length))
+    return ChecksumEntryResult::OutsideImage;
+  const uint8_t* start = words != 0 ? image + (address - windowBase) : image;
+  const uint32_t sum = WordSum32(start, words) - FieldContribution(fields, start, words * 4);
+  *computed = ScrambleSum(sum, index);
+  return *computed == Load32(entry + kChecksumValue) ? ChecksumEntryResult::Holds : ChecksumEntryResult::Differs;
+}
+
+bool DescriptorSignaturesHold(const uint8_t* image, uint32_t length, const uint8_t* descriptor) {
+  if (image == nullptr || descriptor == nullptr) return false;
+  if (!Inside(image, image + length, descriptor, kDescChecksumEnabled + 1)) return false;
+  return Load32(descriptor) == kDescriptorSignatureValue &&
+         Load16(descriptor + kDescSignature2) == kDescriptorSignature2Value;
+}
+
+}  // namespace
+
+bool VerifyDescriptorChecksums(uint8_t* image, uint32_t length, const uint8_t* descriptor) {
+  if (!DescriptorSignaturesHold(image, length, descriptor)) return false;
+  if (descriptor[kDescChecksumEnabled] != 1) return true;
+  const uint8_t* table = nullptr;
+  uint32_t count = 0;
+  if (!LocateChecksumTable(image, length, descriptor, &table, &count)) return false;
   bool allMatch = true;
   for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* entry = table + uint64_t(i) * kChecksumEntrySize;
-    const uint32_t address = Load32(entry + kChecksumAddress);
-    const uint32_t bytes = Load32(entry + kChecksumUnitSize) * uint32_t(Load16(entry + kChecksumUnitCount));
-    const uint64_t words = (uint64_t(bytes) + 3) / 4;
-    // A range that leaves the buffer cannot be summed: it counts as a
-    // mismatch. An empty range reads nothing, wherever it points.
-    if (words != 0 && (address < windowBase || uint64_t(address - windowBase) + words * 4 > length)) {
-      allMatch = false;
-      continue;
-    }
-    const uint8_t* start = words != 0 ? image + (address - windowBase) : image;
-    const uint32_t sum = WordSum32(start, words) - FieldContribution(fields, start, words * 4);
-    if (ScrambleSum(sum, i) != Load32(entry + kChecksumValue)) allMatch = false;
+    uint32_t computed = 0;
+    if (CheckEntry(image, length, table, count, i, &computed) != ChecksumEntryResult::Holds) allMatch = false;
   }
   return allMatch;
+}
+
+ChecksumEntryResult CheckChecksumEntry(const uint8_t* image, uint32_t length, const uint8_t* descriptor,
+                                       uint32_t index, uint32_t* computed) {
+  *computed = 0;
+  const uint8_t* table = nullptr;
+  uint32_t count = 0;
+  if (!DescriptorSignaturesHold(image, length, descriptor) ||
+      !LocateChecksumTable(image, length, descriptor, &table, &count) || index >= count)
+    return ChecksumEntryResult::OutsideImage;
+  return CheckEntry(image, length, table, count, index, computed);
 }

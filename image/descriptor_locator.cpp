@@ -1,31 +1,12 @@
 #include "image/descriptor_locator.h"
 
-#include "image/checksums.h"
 #include "image/layout.h"
+#include "image/volume_walker.h"
 #include "runtime/memory.h"
 
 using namespace image_layout;
 
 namespace {
-
-// 16-bit sum of the volume header; the header must lie inside the buffer.
-bool VolumeHeaderSumIsZero(const uint8_t* volume, uint64_t available) {
-  const uint32_t words = (Load16(volume + kFvHeaderLength) + 1u) / 2;
-  if (uint64_t(words) * 2 > available) return false;
-  uint32_t sum = 0;
-  for (uint32_t i = 0; i < words; ++i) sum += Load16(volume + 2 * i);
-  return (sum & 0xFFFF) == 0;
-}
-
-bool FileSumsHold(const uint8_t* file, uint32_t size) {
-  uint32_t header = 0;
-  for (uint32_t i = 0; i < kFileHeaderSize; ++i) header += file[i];
-  header -= file[kFileState] + file[kFileDataChecksum];
-  if ((header & 0xFF) != 0) return false;
-  uint32_t data = file[kFileDataChecksum];
-  if (size > kFileHeaderSize) data += ByteSum(file + kFileHeaderSize, size - kFileHeaderSize);
-  return (data & 0xFF) == 0;
-}
 
 // Copies at most `count` characters up to a NUL and zeroes the rest of the
 // field, so that short texts leave no stale bytes behind.

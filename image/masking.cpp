@@ -36,9 +36,18 @@ uint8_t* FindFile(uint8_t* volume, const uint8_t* end, const uint8_t* name) {
   }
 }
 
+void Note(MaskNoteFunction note, void* context, MaskKind kind, const uint8_t* at, uint64_t count,
+          const uint8_t* areaFileName = nullptr) {
+  if (note != nullptr) note(context, MaskNote{kind, at, count, areaFileName});
+}
+
 }  // namespace
 
-void MaskVariableStore(uint8_t* image, uint64_t length) {
+void MaskVariableStore(uint8_t* image, uint64_t length) { MaskVariableStoreNoting(image, length, nullptr, nullptr); }
+
+void MaskAreas(uint8_t* image, BiosInfo* info) { MaskAreasNoting(image, info, nullptr, nullptr); }
+
+void MaskVariableStoreNoting(uint8_t* image, uint64_t length, MaskNoteFunction note, void* context) {
   if (image == nullptr) return;
   uint64_t offset = 0;
   while (offset < length) {
@@ -55,6 +64,7 @@ void MaskVariableStore(uint8_t* image, uint64_t length) {
       // The store is followed by its spare copy of the same size.
       uint64_t count = uint32_t(fvLength * 2u);
       if (count > available) count = available;
+      Note(note, context, MaskKind::VariableStore, volume, count);
       memset(volume, 0xFF, size_t(count));
       return;
     }
@@ -63,13 +73,14 @@ void MaskVariableStore(uint8_t* image, uint64_t length) {
   }
 }
 
-void MaskAreas(uint8_t* image, BiosInfo* info) {
+void MaskAreasNoting(uint8_t* image, BiosInfo* info, MaskNoteFunction note, void* context) {
   (void)image;  // the record's pointers say where everything is
   if (info == nullptr || info->Descriptor == nullptr || info->Image == nullptr) return;
   uint8_t* const begin = info->Image;
   const uint8_t* const end = begin + info->ImageSize;
   uint8_t* const descriptor = info->Descriptor;
   if (!Inside(begin, end, descriptor, kDescriptorSize)) return;
+  Note(note, context, MaskKind::ChipArea, descriptor + kDescChipArea, kDescChipAreaSize);
   memset(descriptor + kDescChipArea, 0, kDescChipAreaSize);
 
   uint8_t* const volume = info->Volume;
@@ -83,12 +94,14 @@ void MaskAreas(uint8_t* image, BiosInfo* info) {
     if (tag == kAreaTagMac || tag == kAreaTagFwr) continue;
     uint8_t* file = FindFile(volume, end, entry + kAreaFileName);
     if (file == nullptr) continue;
+    Note(note, context, MaskKind::AreaFileChecksum, file + kFileDataChecksum, 1, entry + kAreaFileName);
     file[kFileDataChecksum] = 0xFF;
     // The body after the section header, clipped to the buffer.
     uint8_t* body = file + kFileHeaderSize + kSectionHeaderSize;
     if (body >= end) continue;
     uint64_t bytes = Load32(entry + kAreaLength);
     if (bytes > uint64_t(end - body)) bytes = uint64_t(end - body);
+    Note(note, context, MaskKind::AreaFile, body, bytes, entry + kAreaFileName);
     memset(body, 0xFF, size_t(bytes));
   }
 }

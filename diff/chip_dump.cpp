@@ -1,0 +1,91 @@
+#include "diff/chip_dump.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "image/checksums.h"
+#include "image/descriptor_locator.h"
+
+namespace pdiff {
+
+const char* MaskKindName(MaskKind kind) {
+  switch (kind) {
+    case MaskKind::VariableStore: return "variable store";
+    case MaskKind::ChipArea: return "chip area";
+    case MaskKind::AreaFileChecksum: return "area file checksum";
+    case MaskKind::AreaFile: return "area file";
+  }
+  return "?";
+}
+
+bool ChipDump::Load(const std::string& path, std::string* problem) {
+  path_ = path;
+  if (!bytes_.Read(path, problem)) return false;
+  fileSize_ = bytes_.size();
+  std::memset(&fileRecord_, 0, sizeof fileRecord_);
+  fileRecord_.Image = bytes_.data();
+  fileRecord_.ImageSize = bytes_.size();
+  LocateDescriptor(&fileRecord_);
+  // The checksum table addresses the 4 GiB window, so only files that fit
+  // in it can be checked.
+  if (hasDescriptor() && fileSize_ <= 0xFFFFFFFFu)
+    checksumsHold_ = VerifyDescriptorChecksums(bytes_.data(), uint32_t(fileSize_), fileRecord_.Descriptor);
+  return true;
+}
+
+bool ChipDump::isWholePart() const {
+  return hasDescriptor() && fileSize_ == fileRecord_.FlashSize && fileRecord_.BiosSize < fileRecord_.FlashSize;
+}
+
+void ChipDump::PrepareRegion(uint64_t regionSize) {
+  regionSize_ = regionSize;
+  if (bytes_.size() < regionSize) {
+    // What lies below the file reads as erased flash; the pointers of the
+    // file's record move with the buffer.
+    const uint64_t front = regionSize - bytes_.size();
+    const uint64_t descriptor = hasDescriptor() ? descriptorFileOffset() : 0;
+    bytes_.PrependErased(front);
+    if (hasDescriptor()) {
+      const uint64_t volume = uint64_t(fileRecord_.Volume - fileRecord_.Image);
+      fileRecord_.Image = bytes_.data() + front;
+      fileRecord_.Descriptor = fileRecord_.Image + descriptor;
+      fileRecord_.Volume = fileRecord_.Image + volume;
+    }
+  }
+  uint8_t* region = bytes_.data() + bytes_.size() - regionSize;
+  map_ = MapImage(region, regionSize);
+  if (region == fileRecord_.Image && regionSize == fileRecord_.ImageSize) {
+    // The same bytes give the same record: spare the second search.
+    record_ = fileRecord_;
+  } else {
+    std::memset(&record_, 0, sizeof record_);
+    record_.Image = region;
+    record_.ImageSize = regionSize;
+    LocateDescriptor(&record_);
+  }
+  MaskVariableStoreNoting(region, regionSize, &ChipDump::NoteMask, this);
+  MaskAreasNoting(region, &record_, &ChipDump::NoteMask, this);
+}
+
+void ChipDump::NoteMask(void* context, const MaskNote& note) {
+  ChipDump* dump = static_cast<ChipDump*>(context);
+  const uint64_t begin = uint64_t(note.At - dump->region());
+  MaskedArea area{note.Kind, begin, note.Count, note.AreaFileName != nullptr, {}};
+  if (area.hasFile) std::memcpy(area.file, note.AreaFileName, 16);
+  dump->masked_.push_back(area);
+  dump->saved_.push_back(SavedBytes{begin, std::vector<uint8_t>(note.At, note.At + note.Count)});
+}
+
+std::vector<uint8_t> ChipDump::RawRegion(uint64_t begin, uint64_t end) const {
+  std::vector<uint8_t> raw(region() + begin, region() + end);
+  // Later writes may cover earlier ones: undo them newest first.
+  for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved) {
+    const uint64_t from = std::max(begin, saved->begin);
+    const uint64_t to = std::min(end, saved->begin + saved->bytes.size());
+    if (from < to)
+      std::memcpy(raw.data() + (from - begin), saved->bytes.data() + (from - saved->begin), to - from);
+  }
+  return raw;
+}
+
+}  // namespace pdiff

@@ -1,0 +1,135 @@
+#include "diff/comparison.h"
+
+#include <algorithm>
+
+#include "ops/text.h"
+
+namespace pdiff {
+
+namespace {
+
+// The board's exit statuses.
+constexpr uint32_t kSuccess = 128;
+constexpr uint32_t kNotSupported = 130;
+constexpr uint32_t kFlashSizeMismatch = 135;
+constexpr uint32_t kFlashTypeMismatch = 136;
+constexpr uint32_t kBlockSizeMismatch = 137;
+constexpr uint32_t kBiosSizeMismatch = 138;
+constexpr uint32_t kModelNameMismatch = 139;
+constexpr uint32_t kVersionMismatch = 140;
+constexpr uint32_t kPartNumberMismatch = 141;
+constexpr uint32_t kDataMismatch = 142;
+
+constexpr uint32_t kMinimumBlockSize = 4096;
+
+std::vector<IdentityCheck> CheckIdentities(const BiosInfo& main, const BiosInfo& backup) {
+  // The flash part's name comes from the live mailbox, not from the image.
+  return {
+      {"Flash type check............... ", false, true, kFlashTypeMismatch},
+      {"Flash physical size check...... ", true, main.FlashSize == backup.FlashSize, kFlashSizeMismatch},
+      {"Flash block size check......... ", true, main.BlockSize == backup.BlockSize, kBlockSizeMismatch},
+      {"BIOS size check................ ", true, main.BiosSize == backup.BiosSize, kBiosSizeMismatch},
+      {"BIOS model name check.......... ", true, BoundedTextEqual(main.ModelName, backup.ModelName, 32),
+       kModelNameMismatch},
+      {"BIOS version check............. ", true, BoundedTextEqual(main.Version, backup.Version, 4), kVersionMismatch},
+      {"BIOS part number check......... ", true, BoundedTextEqual(main.PartNumber, backup.PartNumber, 8),
+       kPartNumberMismatch},
+  };
+}
+
+Verdict Decide(const Comparison& result) {
+  if (result.geometry.flashSize == 0) return {false, kNotSupported, std::nullopt};
+  // Every failing check stores its status: the last one in table order stays.
+  std::optional<uint32_t> failed;
+  for (const IdentityCheck& check : result.checks)
+    if (!check.agree) failed = check.status;
+  if (failed) return {false, *failed, std::nullopt};
+  const uint64_t block = result.geometry.blockSize;
+  const uint64_t compared = result.geometry.biosSize / block * block;  // a partial last block is not compared
+  if (!result.differences.empty() && result.differences.front().begin < compared) {
+    const uint64_t first = result.differences.front().begin / block * block;
+    return {false, kDataMismatch, WindowAddress(result.geometry, first)};
+  }
+  return {true, kSuccess, std::nullopt};
+}
+
+// Masked areas of both dumps as sorted, merged [begin, end) intervals.
+std::vector<std::pair<uint64_t, uint64_t>> MaskedIntervals(const ChipDump& main, const ChipDump& backup) {
+  std::vector<std::pair<uint64_t, uint64_t>> spans;
+  for (const ChipDump* dump : {&main, &backup})
+    for (const MaskedArea& area : dump->masked()) spans.emplace_back(area.begin, area.begin + area.length);
+  std::sort(spans.begin(), spans.end());
+  std::vector<std::pair<uint64_t, uint64_t>> merged;
+  for (const auto& span : spans) {
+    if (!merged.empty() && span.first <= merged.back().second)
+      merged.back().second = std::max(merged.back().second, span.second);
+    else
+      merged.push_back(span);
+  }
+  return merged;
+}
+
+std::vector<DifferingRange> RawMaskedDifferences(const ChipDump& main, const ChipDump& backup) {
+  std::vector<DifferingRange> ranges;
+  for (const auto& [begin, end] : MaskedIntervals(main, backup)) {
+    const std::vector<uint8_t> a = main.RawRegion(begin, end);
+    const std::vector<uint8_t> b = backup.RawRegion(begin, end);
+    for (DifferingRange range : FindDifferingRanges(a.data(), b.data(), end - begin, &main.map(), begin)) {
+      range.begin += begin;
+      range.end += begin;
+      ranges.push_back(range);
+    }
+  }
+  return ranges;
+}
+
+}  // namespace
+
+uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset) {
+  return uint32_t((uint64_t(1) << 32) - geometry.biosSize + regionOffset);
+}
+
+uint64_t FlashOffset(const Geometry& geometry, uint64_t regionOffset) {
+  return geometry.flashSize - geometry.biosSize + regionOffset;
+}
+
+Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options) {
+  Geometry geometry{main.fileSize(), main.fileSize(), kMinimumBlockSize};
+  if (main.hasDescriptor()) {
+    const BiosInfo& info = main.fileRecord();
+    geometry = {info.FlashSize, info.BiosSize, std::max(info.BlockSize, kMinimumBlockSize)};
+  }
+  if (options.blockSize) geometry.blockSize = *options.blockSize;
+  return geometry;
+}
+
+Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& options) {
+  Comparison result;
+  result.geometry = BoardGeometry(main, options);
+  const uint64_t region = result.geometry.biosSize;
+  main.PrepareRegion(region);
+  backup.PrepareRegion(region);
+  result.checks = CheckIdentities(main.record(), backup.record());
+  result.differences = FindDifferingRanges(main.region(), backup.region(), region, &main.map());
+  result.verdict = Decide(result);
+
+  for (int index = 0; index < 2; ++index) {
+    const ChipDump& dump = index == 0 ? main : backup;
+    for (const MaskedArea& area : dump.masked()) {
+      const uint64_t end = area.begin + area.length;
+      result.masked.push_back({index, area, main.RawRegion(area.begin, end) != backup.RawRegion(area.begin, end)});
+    }
+  }
+  if (options.rawMasked) result.rawMasked = RawMaskedDifferences(main, backup);
+
+  // The board never reads below the BIOS region; two whole parts of one
+  // size can still be compared there.
+  if (main.isWholePart() && backup.isWholePart() && main.fileSize() == backup.fileSize() &&
+      main.fileSize() > region) {
+    result.belowBiosRegionCompared = true;
+    result.belowBiosRegion = FindDifferingRanges(main.file(), backup.file(), main.fileSize() - region);
+  }
+  return result;
+}
+
+}  // namespace pdiff

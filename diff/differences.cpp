@@ -1,0 +1,72 @@
+#include "diff/differences.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pdiff {
+
+namespace {
+
+// Equal chunks are passed over with one memcmp; only chunks that differ are
+// looked at byte by byte.
+constexpr uint64_t kChunk = 4096;
+
+class RangeCollector {
+ public:
+  RangeCollector(const ImageMap* map, uint64_t offset) : map_(map), offset_(offset) {}
+
+  void AddRun(uint64_t begin, uint64_t end) {
+    while (begin < end) {
+      const Place* place = map_ != nullptr ? &map_->PlaceOf(begin + offset_) : nullptr;
+      const uint64_t stop = place != nullptr ? std::min(end, place->end - offset_) : end;
+      AddPiece(begin, stop, place);
+      begin = stop;
+    }
+  }
+
+  std::vector<DifferingRange> Take() { return std::move(ranges_); }
+
+ private:
+  void AddPiece(uint64_t begin, uint64_t end, const Place* place) {
+    if (!ranges_.empty()) {
+      DifferingRange& last = ranges_.back();
+      if (last.place == place && begin - last.end <= kMergeGap) {
+        last.end = end;
+        last.differingBytes += end - begin;
+        return;
+      }
+    }
+    ranges_.push_back(DifferingRange{begin, end, end - begin, place});
+  }
+
+  const ImageMap* map_;
+  uint64_t offset_;
+  std::vector<DifferingRange> ranges_;
+};
+
+}  // namespace
+
+std::vector<DifferingRange> FindDifferingRanges(const uint8_t* a, const uint8_t* b, uint64_t count,
+                                                const ImageMap* map, uint64_t offset) {
+  RangeCollector collector(map, offset);
+  uint64_t runStart = 0;
+  bool inRun = false;
+  for (uint64_t chunk = 0; chunk < count; chunk += kChunk) {
+    const uint64_t chunkEnd = std::min(count, chunk + kChunk);
+    if (!inRun && std::memcmp(a + chunk, b + chunk, chunkEnd - chunk) == 0) continue;
+    for (uint64_t i = chunk; i < chunkEnd; ++i) {
+      const bool differs = a[i] != b[i];
+      if (differs && !inRun) {
+        runStart = i;
+        inRun = true;
+      } else if (!differs && inRun) {
+        collector.AddRun(runStart, i);
+        inRun = false;
+      }
+    }
+  }
+  if (inRun) collector.AddRun(runStart, count);
+  return collector.Take();
+}
+
+}  // namespace pdiff

@@ -1,0 +1,39 @@
+// A saved chip (or BIOS region) in memory: the file mapped copy-on-write, so
+// that masking pays only for the pages it writes and the file itself is
+// never copied.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pdiff {
+
+class DumpBuffer {
+ public:
+  DumpBuffer() = default;
+  ~DumpBuffer();
+  DumpBuffer(const DumpBuffer&) = delete;
+  DumpBuffer& operator=(const DumpBuffer&) = delete;
+
+  // The whole file. False with a one-line reason in `problem` when the file
+  // is missing, unreadable or empty.
+  bool Read(const std::string& path, std::string* problem);
+
+  // Puts `count` erased (0xFF) bytes in front of the content. Moves it.
+  void PrependErased(uint64_t count);
+
+  uint8_t* data() { return data_; }
+  const uint8_t* data() const { return data_; }
+  uint64_t size() const { return size_; }
+
+ private:
+  void Unmap();
+
+  uint8_t* data_ = nullptr;
+  uint64_t size_ = 0;
+  void* mapping_ = nullptr;
+  std::vector<uint8_t> copy_;  // used instead of the mapping once padded
+};
+
+}  // namespace pdiff
