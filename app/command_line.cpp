@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 
 namespace {
 
@@ -58,27 +58,27 @@ bool ParseChipNumber(const char* text, ChipPosition* chip) {
 EFI_STATUS ParseCommandLine(int argc, char** argv) {
   int arguments = argc - 1;
   if (arguments <= 0) {
-    gTool.commandKind = CommandKind::Compare;
+    gTool.Command = CommandKind::Compare;
     return kEfiSuccess;
   }
   const char* option = argv[1];
   if (arguments == 1) {
     if (MatchesAny(option, kSimpleTestOptions)) {
-      gTool.commandKind = CommandKind::Compare;
-      gTool.fullRead = 0;
+      gTool.Command = CommandKind::Compare;
+      gTool.FullRead = 0;
       return kEfiSuccess;
     }
     if (MatchesAny(option, kDelayOptions)) {
-      gTool.commandKind = CommandKind::Compare;
-      gTool.delay = 0;
+      gTool.Command = CommandKind::Compare;
+      gTool.Delay = 0;
       return kEfiSuccess;
     }
     if (MatchesAny(option, kHelpOptions)) {
-      gTool.commandKind = CommandKind::Help;
+      gTool.Command = CommandKind::Help;
       return kEfiSuccess;
     }
     if (MatchesAny(option, kPositionOptions)) {
-      gTool.commandKind = CommandKind::Position;
+      gTool.Command = CommandKind::Position;
       return kEfiSuccess;
     }
     return kEfiUnsupported;
@@ -89,16 +89,16 @@ EFI_STATUS ParseCommandLine(int argc, char** argv) {
   if (MatchesAny(option, kDelayOptions)) {
     uint16_t delay = 0;
     if (!ParseTimer(value, &delay)) return kEfiUnsupported;
-    gTool.commandKind = CommandKind::Compare;
-    gTool.delay = delay;
+    gTool.Command = CommandKind::Compare;
+    gTool.Delay = delay;
     return kEfiSuccess;
   }
   bool change = MatchesAny(option, kChangeOptions);
   if (change || MatchesAny(option, kSaveOptions)) {
     ChipPosition chip = ChipPosition::Main;
     if (!ParseChipNumber(value, &chip)) return kEfiUnsupported;
-    gTool.commandKind = change ? CommandKind::Change : CommandKind::Save;
-    gTool.selection = chip;
+    gTool.Command = change ? CommandKind::Change : CommandKind::Save;
+    gTool.Selection = chip;
     return kEfiSuccess;
   }
   return kEfiUnsupported;

@@ -2,11 +2,11 @@
 
 #include "app/command_line.h"
 #include "app/position_commands.h"
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 #include "app/usage.h"
 #include "firmware/chip_select.h"
 #include "firmware/pool.h"
-#include "ops/comparison_test.h"
+#include "ops/compare_command.h"
 #include "ops/save_command.h"
 #include "runtime/efi_globals.h"
 #include "runtime/print.h"
@@ -20,7 +20,7 @@ void SetCursorVisible(bool visible) {
 }
 
 void Dispatch() {
-  switch (gTool.commandKind) {
+  switch (gTool.Command) {
     case CommandKind::Help:
       PrintUsage();
       break;
@@ -52,9 +52,9 @@ void RunCommandLine(int argc, char** argv) {
   }
   ChipPosition startup = GetChipPosition();
   SetExitStatus(ExitStatus::Success);
-  gTool.startupChip = startup;
-  gTool.lastReadChip = startup;
-  gTool.flashBaseAddress = 0u - gTool.Geometry.FlashSize;
+  gTool.StartupChip = startup;
+  gTool.LastReadChip = startup;
+  gTool.FlashBaseAddress = 0u - gTool.Geometry.FlashSize;
   Dispatch();
 }
 
@@ -73,5 +73,5 @@ int pellrix::main(int argc, char** argv) {
     gTool.StartupRecord = nullptr;
   }
   SetCursorVisible(true);
-  return static_cast<int>(gTool.exitStatus);
+  return static_cast<int>(gTool.ExitCode);
 }

@@ -1,6 +1,6 @@
 #include "app/position_commands.h"
 
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 #include "firmware/cache_control.h"
 #include "firmware/chip_select.h"
 #include "runtime/print.h"
@@ -13,12 +13,12 @@ const char* ChipLabel(ChipPosition chip) { return chip == ChipPosition::Main ? "
 
 void ShowBiosPosition(const char* label) {
   Print("%s BIOS position: ", label);
-  gTool.lastReadChip = GetChipPosition();
-  Print("%s\n", ChipLabel(gTool.lastReadChip));
+  gTool.LastReadChip = GetChipPosition();
+  Print("%s\n", ChipLabel(gTool.LastReadChip));
 }
 
 EFI_STATUS RestoreBiosPosition(uint8_t verbose) {
-  ChipPosition startup = gTool.startupChip;
+  ChipPosition startup = gTool.StartupChip;
   if (startup != ChipPosition::Main && startup != ChipPosition::Backup) return kEfiUnsupported;
   if (GetChipPosition() != startup) {
     if (verbose) Print("Restore BIOS position ........... Ok\n");
@@ -33,26 +33,26 @@ EFI_STATUS RestoreBiosPosition(uint8_t verbose) {
 
 void RunPositionCommand() {
   ShowBiosPosition("Current");
-  if (gTool.lastReadChip == ChipPosition::Main)
+  if (gTool.LastReadChip == ChipPosition::Main)
     SetExitStatus(ExitStatus::OnMain);
-  else if (gTool.lastReadChip == ChipPosition::Backup)
+  else if (gTool.LastReadChip == ChipPosition::Backup)
     SetExitStatus(ExitStatus::OnBackup);
 }
 
 void RunChangeCommand() {
   ShowBiosPosition("Original");
-  if (SetChipPosition(gTool.selection) != kEfiSuccess) {
+  if (SetChipPosition(gTool.Selection) != kEfiSuccess) {
     SetExitStatus(ExitStatus::SwitchFailed);
     Print("Fail to Switch BIOS!\n");
     return;
   }
   ApplyFlashWindowCacheOverride();
   Print("Switch BIOS from [ ");
-  if (gTool.startupChip == ChipPosition::Main)
+  if (gTool.StartupChip == ChipPosition::Main)
     Print("MAIN ]");
-  else if (gTool.startupChip == ChipPosition::Backup)
+  else if (gTool.StartupChip == ChipPosition::Backup)
     Print("BACKUP ]");
-  if (gTool.selection == ChipPosition::Main) {
+  if (gTool.Selection == ChipPosition::Main) {
     Print(" to [ MAIN ] successfully !\n");
     SetExitStatus(ExitStatus::OnMain);
   } else {

@@ -1,7 +1,7 @@
 // Client of the board's chip-select protocol, and firmware start-up.
 #pragma once
 
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 
 // Locates the protocol, checks support, allocates the start-up record and runs
 // the first mailbox query. Prints its own failure message and stores the exit

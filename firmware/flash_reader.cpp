@@ -1,6 +1,6 @@
 #include "firmware/flash_reader.h"
 
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 #include "firmware/cpu/flash_window.h"
 #include "firmware/mailbox.h"
 #include "runtime/efi_globals.h"
@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint64_t kFourGiB = 0x100000000ull;
 constexpr uint64_t kPageSize = 4096;
 
 // Takes one size of the reader's geometry, asking the mailbox while it is 0.

@@ -2,7 +2,7 @@
 // per-block read requests.
 #pragma once
 
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 #include "firmware/flash_mailbox.h"
 
 // Finds the ACPI FADT ("FACP") through the ACPI SDT protocol. Sets *table to

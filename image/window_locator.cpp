@@ -7,7 +7,6 @@ using namespace image_layout;
 
 namespace {
 
-constexpr uint64_t kWindowTop = uint64_t(1) << 32;
 constexpr uint32_t kTopVolume = 0xFFFFF000u;
 constexpr uint32_t kVolumePositions = 2047;
 // Fields copied from a match end with ModelName.
@@ -37,7 +36,7 @@ void LocateDescriptorInWindow(BiosInfo* info) {
         uint64_t(ReadFlashWindow32(volume + kFvLength)) | uint64_t(ReadFlashWindow32(volume + kFvLength + 4)) << 32;
     // Stop where a whole descriptor would no longer fit below 4 GiB.
     uint64_t positions = fvLength / 4;
-    const uint64_t fitting = (kWindowTop - kWindowDescriptorBytes - volume) / 4 + 1;
+    const uint64_t fitting = (kFourGiB - kWindowDescriptorBytes - volume) / 4 + 1;
     if (positions > fitting) positions = fitting;
     for (uint64_t j = 0; j < positions; ++j) {
       const uint32_t d = volume + uint32_t(j * 4);

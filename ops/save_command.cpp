@@ -1,7 +1,7 @@
 #include "ops/save_command.h"
 
 #include "app/position_commands.h"
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 #include "firmware/cache_control.h"
 #include "firmware/chip_select.h"
 #include "firmware/cpu/flash_window.h"
@@ -168,7 +168,7 @@ bool SaveBiosImage(const char* fileName) {
 
 void RunSaveCommand() {
   ApplyFlashWindowCacheOverride();
-  bool backup = gTool.selection == ChipPosition::Backup;
+  bool backup = gTool.Selection == ChipPosition::Backup;
   const char* fileName = backup ? "BACKUP.BIN" : "MAIN.BIN";
 
   ShowBiosPosition("Current");

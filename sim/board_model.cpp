@@ -1,13 +1,12 @@
 #include "sim/board_model.h"
 
+#include "firmware/cpu/flash_window.h"
 #include "firmware/flash_mailbox.h"
 #include "runtime/memory.h"
 
 namespace sim {
 
 namespace {
-
-constexpr uint64_t kFourGiB = 1ull << 32;
 
 uint64_t Smaller(uint64_t a, uint64_t b) { return a < b ? a : b; }
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "app/main.h"
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 #include "runtime/efi_globals.h"
 #include "sim/firmware_services.h"
 #include "sim/machine_impl.h"

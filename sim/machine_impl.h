@@ -7,7 +7,7 @@
 
 #include "runtime/efi.h"
 #include "sim/machine.h"
-#include "sim/pool.h"
+#include "sim/low_memory.h"
 
 namespace sim {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 
 namespace {
 
@@ -28,17 +28,17 @@ Parsed Parse(std::vector<std::string> arguments) {
 TEST(CommandLine, NoArgumentsIsTheFullComparison) {
   Parsed parsed = Parse({});
   ASSERT_TRUE(parsed.accepted);
-  EXPECT_EQ(parsed.state.commandKind, CommandKind::Compare);
-  EXPECT_EQ(parsed.state.fullRead, 1);
-  EXPECT_EQ(parsed.state.delay, 0);
+  EXPECT_EQ(parsed.state.Command, CommandKind::Compare);
+  EXPECT_EQ(parsed.state.FullRead, 1);
+  EXPECT_EQ(parsed.state.Delay, 0);
 }
 
 TEST(CommandLine, SimpleTestInBothCases) {
   for (const char* option : {"/i", "/I"}) {
     Parsed parsed = Parse({option});
     ASSERT_TRUE(parsed.accepted) << option;
-    EXPECT_EQ(parsed.state.commandKind, CommandKind::Compare);
-    EXPECT_EQ(parsed.state.fullRead, 0);
+    EXPECT_EQ(parsed.state.Command, CommandKind::Compare);
+    EXPECT_EQ(parsed.state.FullRead, 0);
   }
   EXPECT_FALSE(Parse({"/ix"}).accepted);
   EXPECT_FALSE(Parse({"/i "}).accepted);
@@ -50,9 +50,9 @@ TEST(CommandLine, DelayAloneAndWithTimer) {
   for (const char* option : {"/delay", "/DELAY", "/Delay"}) {
     Parsed alone = Parse({option});
     ASSERT_TRUE(alone.accepted) << option;
-    EXPECT_EQ(alone.state.commandKind, CommandKind::Compare);
-    EXPECT_EQ(alone.state.delay, 0);
-    EXPECT_EQ(alone.state.fullRead, 1);
+    EXPECT_EQ(alone.state.Command, CommandKind::Compare);
+    EXPECT_EQ(alone.state.Delay, 0);
+    EXPECT_EQ(alone.state.FullRead, 1);
   }
   struct Case {
     const char* timer;
@@ -62,11 +62,11 @@ TEST(CommandLine, DelayAloneAndWithTimer) {
                  Case{"99", 99}, Case{"5", 5}}) {
     Parsed parsed = Parse({"/delay", c.timer});
     ASSERT_TRUE(parsed.accepted) << c.timer;
-    EXPECT_EQ(parsed.state.commandKind, CommandKind::Compare);
-    EXPECT_EQ(parsed.state.delay, c.delay) << c.timer;
+    EXPECT_EQ(parsed.state.Command, CommandKind::Compare);
+    EXPECT_EQ(parsed.state.Delay, c.delay) << c.timer;
   }
-  EXPECT_EQ(Parse({"/DELAY", "25"}).state.delay, 25);
-  EXPECT_EQ(Parse({"/Delay", "100"}).state.delay, 100);
+  EXPECT_EQ(Parse({"/DELAY", "25"}).state.Delay, 25);
+  EXPECT_EQ(Parse({"/Delay", "100"}).state.Delay, 100);
 }
 
 TEST(CommandLine, TimersOutsideTheRulesAreRejected) {
@@ -93,8 +93,8 @@ TEST(CommandLine, ChangeAndSaveTakeOneOrTwo) {
                  Case{"/S", "1", CommandKind::Save, ChipPosition::Main}}) {
     Parsed parsed = Parse({c.option, c.chip});
     ASSERT_TRUE(parsed.accepted) << c.option << " " << c.chip;
-    EXPECT_EQ(parsed.state.commandKind, c.kind);
-    EXPECT_EQ(parsed.state.selection, c.selection);
+    EXPECT_EQ(parsed.state.Command, c.kind);
+    EXPECT_EQ(parsed.state.Selection, c.selection);
   }
   for (const char* option : {"/c", "/C", "/s", "/S"}) {
     for (const char* chip : {"3", "0", "01", "1x", "", "2 "}) EXPECT_FALSE(Parse({option, chip}).accepted) << chip;
@@ -107,12 +107,12 @@ TEST(CommandLine, HelpAndPosition) {
   for (const char* option : {"/?", "/h", "/H"}) {
     Parsed parsed = Parse({option});
     ASSERT_TRUE(parsed.accepted) << option;
-    EXPECT_EQ(parsed.state.commandKind, CommandKind::Help);
+    EXPECT_EQ(parsed.state.Command, CommandKind::Help);
   }
   for (const char* option : {"/p", "/P"}) {
     Parsed parsed = Parse({option});
     ASSERT_TRUE(parsed.accepted) << option;
-    EXPECT_EQ(parsed.state.commandKind, CommandKind::Position);
+    EXPECT_EQ(parsed.state.Command, CommandKind::Position);
   }
   EXPECT_FALSE(Parse({"/p", "1"}).accepted);
   EXPECT_FALSE(Parse({"/?", "1"}).accepted);

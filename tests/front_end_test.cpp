@@ -122,9 +122,9 @@ TEST(FrontEnd, StartUpRecordsChipAndFlashBase) {
   sim::Machine machine(board);
   sim::RunResult run = sim::RunTool(machine, {"/?"});
   EXPECT_EQ(run.exit_status, 128);
-  EXPECT_EQ(gTool.startupChip, ChipPosition::Backup);
-  EXPECT_EQ(gTool.lastReadChip, ChipPosition::Backup);
-  EXPECT_EQ(gTool.flashBaseAddress, 0xFF000000u);
+  EXPECT_EQ(gTool.StartupChip, ChipPosition::Backup);
+  EXPECT_EQ(gTool.LastReadChip, ChipPosition::Backup);
+  EXPECT_EQ(gTool.FlashBaseAddress, 0xFF000000u);
   EXPECT_EQ(gTool.Geometry.FlashSize, 0x1000000u);
   EXPECT_EQ(gTool.StartupRecord, nullptr);
 }
@@ -134,7 +134,7 @@ TEST(FrontEnd, ZeroFlashSizeGivesZeroBase) {
   board.main.flash_size = 0;
   sim::Machine machine(board);
   sim::RunTool(machine, {"/?"});
-  EXPECT_EQ(gTool.flashBaseAddress, 0u);
+  EXPECT_EQ(gTool.FlashBaseAddress, 0u);
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ class RestorePosition : public ::testing::Test {
   RestorePosition() : machine_(support::PatternBoard()) {}
   void SetUp() override {
     ResetToolState();
-    gTool.startupChip = ChipPosition::Main;
+    gTool.StartupChip = ChipPosition::Main;
   }
   std::string Printed() { return machine_.console().substr(mark_); }
   void Mark() { mark_ = machine_.console().size(); }
@@ -103,7 +103,7 @@ TEST_F(RestorePosition, VerboseNamesTheChipThatStayedWhenTheSwitchFails) {
   Mark();
   RestoreBiosPosition(1);
   EXPECT_EQ(Printed(), "Restore BIOS position ........... Ok\n\nCurrent BIOS position: BACKUP\n");
-  EXPECT_EQ(gTool.exitStatus, ExitStatus::Success);
+  EXPECT_EQ(gTool.ExitCode, ExitStatus::Success);
 }
 
 TEST_F(RestorePosition, SilentNeverPrints) {
@@ -115,7 +115,7 @@ TEST_F(RestorePosition, SilentNeverPrints) {
 }
 
 TEST_F(RestorePosition, WithoutARecordedStartupChipDoesNothing) {
-  gTool.startupChip = static_cast<ChipPosition>(0xFF);
+  gTool.StartupChip = static_cast<ChipPosition>(0xFF);
   machine_.set_active_raw(1);
   Mark();
   EXPECT_EQ(RestoreBiosPosition(1), kEfiUnsupported);

@@ -4,6 +4,9 @@
 
 #include <stdint.h>
 
+// The window ends at the top of the 32-bit address space.
+constexpr uint64_t kFourGiB = uint64_t(1) << 32;
+
 // Only the top 16 MiB below 4 GiB decode to flash on real chipsets. Below it
 // lie device registers (I/O APIC, HPET, TPM, local APIC) where a load has side
 // effects, so nothing reads the window there.

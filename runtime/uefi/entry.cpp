@@ -2,7 +2,7 @@
 // to UTF-8 and hands it to the tool. The tool's return value is the status the
 // shell sees (%lasterror%).
 #include "app/main.h"
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 #include "runtime/efi_globals.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // from vboard.efi's private protocol (0 Main, 1 Backup). It prints nothing and
 // changes nothing; Not Found when vboard.efi is not loaded.
 #include "runtime/efi.h"
-#include "sim/vboard/vboard_protocol.h"
+#include "firmware/cpu/vboard/vboard_protocol.h"
 
 extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE, EFI_SYSTEM_TABLE* table) {
   void* interface = nullptr;

@@ -13,7 +13,7 @@
 #include "sim/board_model.h"
 #include "sim/vboard/efi_media.h"
 #include "sim/vboard/vboard_file.h"
-#include "sim/vboard/vboard_protocol.h"
+#include "firmware/cpu/vboard/vboard_protocol.h"
 
 namespace {
 

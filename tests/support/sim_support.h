@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 #include "sim/board.h"
 #include "sim/machine.h"
 #include "sim/machine_impl.h"

@@ -1,7 +1,7 @@
 // The virtual board's private protocol as pellrix-vboard.efi finds it.
 #pragma once
 
-#include "sim/vboard/vboard_protocol.h"
+#include "firmware/cpu/vboard/vboard_protocol.h"
 
 // The protocol vboard.efi installed; null when the driver is not loaded. The
 // first successful lookup is kept for the rest of the run.

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr uint64_t kFourGiB = 0x100000000ull;
 
 }  // namespace
 

@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr uint64_t kFourGiB = 0x100000000ull;
 
 uint64_t LoadQword(uint64_t address) { return *reinterpret_cast<volatile const uint64_t*>(static_cast<uintptr_t>(address)); }
 

@@ -1,4 +1,4 @@
-#include "sim/pool.h"
+#include "sim/low_memory.h"
 
 #include <sys/mman.h>
 

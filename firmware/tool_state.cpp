@@ -1,4 +1,4 @@
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 
 ToolState gTool;
 

@@ -1,7 +1,7 @@
-#include "ops/comparison_test.h"
+#include "ops/compare_command.h"
 
 #include "app/position_commands.h"
-#include "app/tool_state.h"
+#include "firmware/tool_state.h"
 #include "firmware/cache_control.h"
 #include "firmware/chip_select.h"
 #include "firmware/flash_reader.h"
@@ -70,7 +70,7 @@ void ReleaseBuffers(Comparison* test) {
 bool SelectChip(const ChipRun& run) {
   if (GetChipPosition() == run.chip) return true;
   EFI_STATUS status = SetChipPosition(run.chip);
-  if (gTool.delay != 0) gBS->Stall(static_cast<UINTN>(gTool.delay) * 100000);
+  if (gTool.Delay != 0) gBS->Stall(static_cast<UINTN>(gTool.Delay) * 100000);
   if (status != kEfiSuccess) {
     SetExitStatus(ExitStatus::SwitchFailed);
     Print("%s", run.switchFailure);
@@ -92,7 +92,7 @@ void ReadIdentity(Comparison* test, const ChipRun& run, int index) {
   Print(run.flashPartFormat, partName);
 
   const FlashGeometry& geometry = gTool.Geometry;
-  if (gTool.fullRead) {
+  if (gTool.FullRead) {
     EFI_STATUS read = ReadFlashRegionInto(image, test->bufferSize, geometry.FlashSize - geometry.BiosSize,
                                           geometry.BiosSize, run.readCaption);
     if (EfiError(read)) {
@@ -152,7 +152,7 @@ void CompareData(Comparison* test) {
     uint64_t offset = static_cast<uint64_t>(i) * blockSize;
     if (memcmp(test->image[0] + offset, test->image[1] + offset, blockSize) != 0) {
       Fail(test, ExitStatus::DataMismatch);
-      uint32_t address = gTool.flashBaseAddress + (gTool.Geometry.FlashSize - biosSize) + i * blockSize;
+      uint32_t address = gTool.FlashBaseAddress + (gTool.Geometry.FlashSize - biosSize) + i * blockSize;
       Print("%c%s0x%x\n", 13, "BIOS Data Compare.............. FAIL at address ", address);
       return;
     }
@@ -191,7 +191,7 @@ void RunSteps(Comparison* test) {
   test->passed = true;
   CheckIdentities(test);
   if (!passedSoFar) test->passed = false;
-  if (test->passed && gTool.fullRead) CompareData(test);
+  if (test->passed && gTool.FullRead) CompareData(test);
 }
 
 }  // namespace

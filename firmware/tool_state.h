@@ -46,15 +46,16 @@ struct FlashGeometry {
 };
 static_assert(sizeof(FlashGeometry::PartInfo) + sizeof(FlashGeometry::PartName) == kPartAreaSize);
 
+// Fields are PascalCase, as in the firmware's own structures.
 struct ToolState {
-  ExitStatus exitStatus = ExitStatus::Success;
-  CommandKind commandKind = CommandKind::Help;
-  ChipPosition selection = ChipPosition::Main;
-  uint8_t fullRead = 1;  // 0 selects the simple test
-  uint16_t delay = 0;    // tenths of a second, at most 100
-  ChipPosition startupChip = static_cast<ChipPosition>(0xFF);  // 0xFF: not yet recorded
-  ChipPosition lastReadChip = ChipPosition::Main;
-  uint32_t flashBaseAddress = 0;  // 2^32 - FlashSize, 32-bit wrap-around
+  ExitStatus ExitCode = ExitStatus::Success;
+  CommandKind Command = CommandKind::Help;
+  ChipPosition Selection = ChipPosition::Main;
+  uint8_t FullRead = 1;  // 0 selects the simple test
+  uint16_t Delay = 0;    // tenths of a second, at most 100
+  ChipPosition StartupChip = static_cast<ChipPosition>(0xFF);  // 0xFF: not yet recorded
+  ChipPosition LastReadChip = ChipPosition::Main;
+  uint32_t FlashBaseAddress = 0;  // 2^32 - FlashSize, 32-bit wrap-around
   void* StartupRecord = nullptr;
   FlashGeometry Geometry = {};
   FlashGeometry ReaderGeometry = {};
@@ -71,6 +72,6 @@ extern ToolState gTool;
 // than once in one process).
 void ResetToolState();
 
-inline void SetExitStatus(ExitStatus status) { gTool.exitStatus = status; }
+inline void SetExitStatus(ExitStatus status) { gTool.ExitCode = status; }
 
 inline uint8_t RawChip(ChipPosition chip) { return static_cast<uint8_t>(chip); }
