@@ -11,13 +11,45 @@ namespace {
 
 constexpr uint64_t kPageSize = 4096;
 
-// Takes one size of the reader's geometry, asking the mailbox while it is 0.
-uint32_t TakeReaderSize(const uint32_t* field) {
-  if (*field == 0) {
-    FlashGeometry& geometry = gTool.ReaderGeometry;
-    QueryFlashMailbox(nullptr, &geometry.FlashSize, &geometry.BiosSize, &geometry.BlockSize);
-  }
-  return *field;
+// The three sizes the reader works with.
+struct ReaderSizes {
+  uint32_t block;
+  uint32_t flash;
+  uint32_t bios;
+};
+
+// One size of the reader's geometry; while it is 0 the mailbox is asked once
+// for all three (so up to three queries when every answer is missing).
+uint32_t SizeOnFirstUse(uint32_t FlashGeometry::*size) {
+  FlashGeometry& geometry = gTool.ReaderGeometry;
+  if (geometry.*size == 0) QueryFlashMailbox(nullptr, &geometry.FlashSize, &geometry.BiosSize, &geometry.BlockSize);
+  return geometry.*size;
+}
+
+// False when a size is still unknown after its query.
+bool TakeReaderSizes(ReaderSizes* sizes) {
+  sizes->block = SizeOnFirstUse(&FlashGeometry::BlockSize);
+  sizes->flash = SizeOnFirstUse(&FlashGeometry::FlashSize);
+  sizes->bios = SizeOnFirstUse(&FlashGeometry::BiosSize);
+  return sizes->block != 0 && sizes->flash != 0 && sizes->bios != 0;
+}
+
+// Where flash offset `offset` lies when the whole part is mapped to end at
+// 4 GiB (32-bit wrap-around).
+uint32_t WindowAddressOf(uint32_t offset, uint32_t flashSize) { return offset - flashSize; }
+
+// The lowest window address a block may be copied from: the window shows the
+// BIOS region only, and only the top 16 MiB of it decode to flash. Blocks
+// below come through the mailbox.
+uint32_t WindowFloor(uint32_t biosSize) {
+  uint32_t biosBase = 0u - biosSize;
+  return biosBase > kFlashDecodeFloor ? biosBase : kFlashDecodeFloor;
+}
+
+void PrintProgress(const char* caption, uint64_t blocksDone, uint32_t blockSize, uint32_t length) {
+  if (caption == nullptr) return;
+  uint64_t percent = blocksDone * blockSize * 100 / length;
+  Print("%c%s%d%%", 13, caption, static_cast<int>(percent));
 }
 
 // The mailbox carries only 32 bits of the destination address. A destination
@@ -71,35 +103,26 @@ EFI_STATUS ReadFlashRegion(void* destination, uint32_t start, uint32_t length, c
 
 EFI_STATUS ReadFlashRegionInto(void* destination, uint64_t capacity, uint32_t start, uint32_t length,
                                const char* caption) {
-  const FlashGeometry& geometry = gTool.ReaderGeometry;
-  uint32_t blockSize = TakeReaderSize(&geometry.BlockSize);
-  uint32_t flashSize = TakeReaderSize(&geometry.FlashSize);
-  uint32_t biosSize = TakeReaderSize(&geometry.BiosSize);
-  if (blockSize == 0 || flashSize == 0 || biosSize == 0) return kEfiUnsupported;
+  ReaderSizes sizes;
+  if (!TakeReaderSizes(&sizes)) return kEfiUnsupported;
 
-  uint32_t mask = ~(blockSize - 1);
+  uint32_t mask = ~(sizes.block - 1);
   uint32_t alignedStart = start & mask;
-  uint32_t biosBase = 0u - biosSize;
-  // A block comes from the window only when all of it lies in the BIOS
-  // region and in the flash decode; every other block through the mailbox.
-  uint32_t windowFloor = biosBase > kFlashDecodeFloor ? biosBase : kFlashDecodeFloor;
+  uint32_t windowFloor = WindowFloor(sizes.bios);
   auto* bytes = static_cast<uint8_t*>(destination);
   LowBounceBuffer bounce;
   bool complete = true;
-  uint64_t handled = 0;
-  for (uint64_t offset = 0; offset < length; offset += blockSize) {
-    uint32_t address = alignedStart + (static_cast<uint32_t>(offset) & mask) - flashSize;
+  uint64_t blocksDone = 0;
+  for (uint64_t offset = 0; offset < length; offset += sizes.block) {
+    uint32_t address = WindowAddressOf(alignedStart + (static_cast<uint32_t>(offset) & mask), sizes.flash);
+    // No transfer writes past the destination, whatever the block size.
     uint64_t room = offset < capacity ? capacity - offset : 0;
-    uint32_t count = room < blockSize ? static_cast<uint32_t>(room) : blockSize;
+    uint32_t count = room < sizes.block ? static_cast<uint32_t>(room) : sizes.block;
     if (address >= windowFloor)
       ReadFromWindow(address, count, bytes + offset);
     else
       complete = ReadThroughMailbox(address, count, bytes + offset, &bounce) && complete;
-    ++handled;
-    if (caption != nullptr) {
-      uint64_t percent = handled * blockSize * 100 / length;
-      Print("%c%s%d%%", 13, caption, static_cast<int>(percent));
-    }
+    PrintProgress(caption, ++blocksDone, sizes.block, length);
   }
   if (bounce.pages != 0) gBS->FreePages(bounce.address, bounce.pages);
   if (caption != nullptr) Print("\n");
