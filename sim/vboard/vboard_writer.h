@@ -3,77 +3,20 @@
 // --write-vboard option.
 #pragma once
 
-#include <cstdio>
-#include <filesystem>
 #include <string>
-#include <vector>
 
 #include "sim/board.h"
-#include "sim/board_model.h"
-#include "sim/whole_file.h"
 #include "sim/vboard/vboard_file.h"
 
 namespace vboard {
 
-inline ChipRecord RecordOf(const sim::Chip& chip, const char* imageFile) {
-  ChipRecord record{};
-  record.flash_size = chip.flash_size;
-  record.bios_size = chip.bios_size;
-  record.block_size = chip.block_size;
-  record.window_bytes = chip.window_bytes.value_or(chip.bios_size);
-  record.image_size = chip.size();
-  for (size_t i = 0; i < sizeof record.part_name && i < chip.part_name.size(); ++i)
-    record.part_name[i] = chip.part_name[i];
-  for (size_t i = 0; imageFile[i] != '\0' && i + 1 < sizeof record.image_file; ++i) record.image_file[i] = imageFile[i];
-  return record;
-}
-
 // The header as the driver reads it; chip select and the model's modes are
 // taken the way the simulated machine takes them.
-inline BoardFile BoardFileOf(const sim::Board& board) {
-  BoardFile file{};
-  for (size_t i = 0; i < sizeof kMagic; ++i) file.magic[i] = kMagic[i];
-  file.version = kVersion;
-  file.header_size = sizeof(BoardFile);
-  file.active = board.active;
-  file.is_supported = board.chip_select == sim::ChipSelectMode::Unsupported ? 0 : board.is_supported_value;
-  file.chip_select = board.chip_select == sim::ChipSelectMode::Absent ? kChipSelectAbsent : kChipSelectPresent;
-  file.switch_mode = static_cast<uint8_t>(static_cast<sim::ModelSwitch>(board.switch_mode));
-  file.mailbox = static_cast<uint8_t>(static_cast<sim::ModelMailbox>(board.mailbox));
-  file.smi_port = board.smi_port;
-  file.mailbox_answer = board.mailbox_answer;
-  file.chips[0] = RecordOf(board.main, kMainImageName);
-  file.chips[1] = RecordOf(board.backup, kBackupImageName);
-  return file;
-}
-
-// What the driver cannot reproduce because the real firmware decides it;
-// each entry is one line for the user.
-inline std::vector<std::string> NotCarried(const sim::Board& board) {
-  std::vector<std::string> notes;
-  if (board.smi_port != 0xB2)
-    notes.push_back("smi_port is not 0xB2: OVMF's FADT on q35 names 0xB2, so the board will see no SMI");
-  if (board.acpi != sim::AcpiMode::Present) notes.push_back("acpi: the real firmware's ACPI tables are used");
-  if (!board.fail_alloc.empty()) notes.push_back("fail_alloc: the real firmware's pool does not fail on request");
-  if (board.fail_file != sim::FileFailure::None) notes.push_back("fail_file: the real FAT drive does not fail on request");
-  return notes;
-}
+BoardFile BoardFileOf(const sim::Board& board);
 
 // DIR/VBOARD.BIN, DIR/MAIN.ROM and DIR/BACK.ROM; false with `problem` set
-// when a file cannot be written.
-inline bool WriteVboard(const sim::Board& board, const std::string& directory, std::string* problem) {
-  std::error_code code;
-  std::filesystem::create_directories(directory, code);
-  std::filesystem::path base(directory);
-  BoardFile file = BoardFileOf(board);
-  // An erased chip holds no bytes: its image file is empty and the driver's
-  // board model reads it as 0xFF all through, as this one does.
-  if (!sim::WriteWholeFile((base / kBoardFileName).string(), &file, sizeof file, problem) ||
-      !sim::WriteWholeFile((base / kMainImageName).string(), board.main.data(), board.main.size(), problem) ||
-      !sim::WriteWholeFile((base / kBackupImageName).string(), board.backup.data(), board.backup.size(), problem))
-    return false;
-  for (const std::string& note : NotCarried(board)) std::fprintf(stderr, "pellrix-sim: not in the virtual board: %s\n", note.c_str());
-  return true;
-}
+// when a file cannot be written. Keys the driver cannot reproduce, because
+// the real firmware decides them, are named on standard error.
+bool WriteVboard(const sim::Board& board, const std::string& directory, std::string* problem);
 
 }  // namespace vboard

@@ -1,0 +1,27 @@
+#include "sim/board_keys.h"
+
+namespace sim::board_keys {
+
+using namespace board_json;
+
+void ParseFailureKeys(const json& root, Board* board) {
+  if (root.contains("fail_alloc")) {
+    if (!root["fail_alloc"].is_array()) Problem("fail_alloc", "expected an array of integers");
+    for (size_t i = 0; i < root["fail_alloc"].size(); ++i) {
+      std::string key = "fail_alloc[" + std::to_string(i) + "]";
+      uint64_t ordinal = Integer(root["fail_alloc"][i], key, ~0ull);
+      if (ordinal == 0) Problem(key, "allocations are counted from 1");
+      board->fail_alloc.push_back(ordinal);
+    }
+  }
+  if (root.contains("fail_file"))
+    board->fail_file = Choice<FileFailure>(root["fail_file"], "fail_file",
+                                          {{"none", FileFailure::None},
+                                           {"open", FileFailure::Open},
+                                           {"write", FileFailure::Write},
+                                           {"close", FileFailure::Close},
+                                           {"rename", FileFailure::Rename}});
+  if (root.contains("disk_free")) board->disk_free = Integer(root["disk_free"], "disk_free", ~0ull);
+}
+
+}  // namespace sim::board_keys
