@@ -2,6 +2,9 @@
 
 #include <sys/mman.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 namespace sim {
@@ -37,17 +40,40 @@ void* MapSmall(size_t length) {
   return block == MAP_FAILED ? nullptr : block;
 }
 
+constexpr uint8_t kPoison = 0xDB;
+constexpr size_t kMostKeptPages = 64;
+
+// A released page whose poison was overwritten was written after release.
+void CheckPoison(const void* page, size_t poisoned) {
+  const auto* bytes = static_cast<const uint8_t*>(page);
+  for (size_t i = 0; i < poisoned; ++i) {
+    if (bytes[i] != kPoison) {
+      std::fprintf(stderr, "pellrix-sim: pool page %p written at offset %zu after its release\n", page, i);
+      std::abort();
+    }
+  }
+}
+
 }  // namespace
 
 LowMemory::~LowMemory() {
   for (auto& [start, block] : blocks_) munmap(reinterpret_cast<void*>(start), block.mapped);
+  for (const ReleasedPage& released : releasedPages_) munmap(released.page, kPage);
 }
 
 void* LowMemory::Allocate(size_t size) {
   // MAP_32BIT keeps every block in the low 2 GiB.
   bool large = size >= kHugePage;
   size_t length = large ? RoundUp(size, kHugePage) : RoundUp(size == 0 ? 1 : size, kPage);
-  void* block = large ? MapLarge(length) : MapSmall(length);
+  void* block = nullptr;
+  if (length == kPage && !releasedPages_.empty()) {
+    ReleasedPage released = releasedPages_.back();
+    releasedPages_.pop_back();
+    CheckPoison(released.page, released.poisoned);
+    block = released.page;
+  } else {
+    block = large ? MapLarge(length) : MapSmall(length);
+  }
   if (block == nullptr) return nullptr;
   blocks_[reinterpret_cast<uintptr_t>(block)] = Block{length, size};
   return block;
@@ -56,7 +82,13 @@ void* LowMemory::Allocate(size_t size) {
 bool LowMemory::Release(void* block) {
   auto found = blocks_.find(reinterpret_cast<uintptr_t>(block));
   if (found == blocks_.end()) return false;
-  munmap(block, found->second.mapped);
+  if (found->second.mapped == kPage && releasedPages_.size() < kMostKeptPages) {
+    size_t poisoned = found->second.requested == 0 ? 1 : found->second.requested;
+    std::memset(block, kPoison, poisoned);
+    releasedPages_.push_back(ReleasedPage{block, poisoned});
+  } else {
+    munmap(block, found->second.mapped);
+  }
   blocks_.erase(found);
   return true;
 }
