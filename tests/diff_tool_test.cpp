@@ -257,7 +257,8 @@ TEST_F(DiffTool, GarbageAndTruncatedDumpsAreReportedNotCrashedOn) {
     }
     // Garbage as Main has no volumes to place its differences in.
     if (other == &garbage) {
-      for (const json& d : DiffJson(path, whole)["differences"]) {
+      const json report = DiffJson(path, whole);
+      for (const json& d : report["differences"]) {
         EXPECT_EQ(d["kind"], "outside volumes");
       }
     }
