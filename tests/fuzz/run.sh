@@ -35,7 +35,7 @@ for target in $targets; do
     verdict="CRASH (see $log)"
     status=1
   fi
-  runs=$(sed -n 's/^stat::number_executed_units: *//p' "$log" | tail -1)
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   coverage=$(sed -n 's/.* cov: \([0-9]*\) .*/\1/p' "$log" | tail -1)
   printf 'fuzz_%-15s %10s runs  coverage %6s  %s\n' "$target" "${runs:-?}" "${coverage:-?}" "$verdict"
 done
