@@ -80,6 +80,7 @@ pellrix_efi_image(pellrix-vboard efi_application ${PELLRIX_VBOARD_APP_OBJECTS})
 
 pellrix_efi_objects(PELLRIX_VBOARD_DRIVER_OBJECTS
   ${CMAKE_SOURCE_DIR}/sim/vboard/driver.cpp
+  ${CMAKE_SOURCE_DIR}/sim/vboard/vboard_check.cpp
   ${CMAKE_SOURCE_DIR}/sim/board_model.cpp
   ${CMAKE_SOURCE_DIR}/runtime/uefi/libc.cpp)
 pellrix_efi_image(vboard efi_boot_service_driver ${PELLRIX_VBOARD_DRIVER_OBJECTS})

@@ -1,11 +1,18 @@
+// The builder writes every field through the names in sim/builder_layout.h,
+// which are its own: it does not include image/layout.h, so that it stays a
+// second opinion on the format the program reads.
 #include "sim/image_builder.h"
 
 #include <cstring>
 #include <stdexcept>
 
+#include "sim/builder_layout.h"
+
 namespace sim {
 
 namespace {
+
+namespace layout = builder_layout;
 
 void Put16(uint8_t* p, uint16_t v) {
   p[0] = uint8_t(v);
@@ -31,7 +38,7 @@ void PutText(uint8_t* p, const std::string& text, size_t width) {
   std::memcpy(p, text.data(), text.size());
 }
 
-size_t Align8(size_t v) { return (v + 7) & ~size_t(7); }
+size_t AlignFile(size_t v) { return (v + layout::file::kAlignment - 1) & ~(layout::file::kAlignment - 1); }
 
 void Copy(Bytes& to, size_t offset, const Bytes& from) {
   if (offset > to.size() || from.size() > to.size() - offset) throw std::out_of_range("placement outside the image");
@@ -44,7 +51,7 @@ Bytes PadFile(size_t size, const Bytes& body = {}) {
   pad.type = kFileTypePad;
   pad.checksummed = false;
   pad.body = body;
-  pad.body.resize(size - 24, 0xFF);
+  pad.body.resize(size - layout::file::kHeaderBytes, 0xFF);
   return BuildFile(pad);
 }
 
@@ -68,77 +75,106 @@ Guid FileSystem2Guid() {
 }
 
 Bytes Section(uint8_t type, const Bytes& data) {
-  Bytes s(4 + data.size());
-  if (s.size() >= 0xFFFFFF) throw std::invalid_argument("section too large");
-  Put24(s.data(), uint32_t(s.size()));
-  s[3] = type;
-  if (!data.empty()) std::memcpy(s.data() + 4, data.data(), data.size());
+  namespace section = layout::section;
+  Bytes s(section::kHeaderBytes + data.size());
+  if (s.size() >= section::kLargestSize) throw std::invalid_argument("section too large");
+  Put24(s.data() + section::kSize, uint32_t(s.size()));
+  s[section::kType] = type;
+  if (!data.empty()) std::memcpy(s.data() + section::kHeaderBytes, data.data(), data.size());
   return s;
 }
 
+Bytes Pe32Image(size_t size, uint32_t seed) {
+  namespace pe = layout::pe32;
+  if (size < pe::kHeaderBytes) throw std::invalid_argument("PE32 image smaller than its headers");
+  Bytes image = PseudoRandomBytes(size, seed);
+  std::memset(image.data(), 0, pe::kHeaderBytes);
+  image[pe::kDosMagic] = 'M';
+  image[pe::kDosMagic + 1] = 'Z';
+  Put32(image.data() + pe::kDosNewHeaderOffset, uint32_t(pe::kPeHeader));
+  std::memcpy(image.data() + pe::kPeSignature, "PE\0\0", 4);
+  Put16(image.data() + pe::kMachine, pe::kMachineX64);
+  Put16(image.data() + pe::kSectionCount, 0);
+  Put16(image.data() + pe::kOptionalHeaderSize, uint16_t(pe::kOptionalHeaderBytes));
+  Put16(image.data() + pe::kCharacteristics, pe::kExecutableImage);
+  Put16(image.data() + pe::kOptionalMagic, pe::kPe32PlusMagic);
+  Put32(image.data() + pe::kSectionAlignment, 0x20);
+  Put32(image.data() + pe::kFileAlignment, 0x20);
+  Put32(image.data() + pe::kImageSize, uint32_t(size));
+  Put32(image.data() + pe::kHeadersSize, uint32_t(pe::kHeaderBytes));
+  Put16(image.data() + pe::kSubsystem, pe::kSubsystemBootServiceDriver);
+  Put32(image.data() + pe::kDirectoryCount, 0);
+  return image;
+}
+
 Bytes BuildFile(const FileSpec& spec) {
-  const size_t size = 24 + spec.body.size();
-  if (size >= 0xFFFFFF) throw std::invalid_argument("file too large");
+  namespace file = layout::file;
+  const size_t size = file::kHeaderBytes + spec.body.size();
+  if (size >= layout::section::kLargestSize) throw std::invalid_argument("file too large");
   Bytes f(size);
-  std::memcpy(f.data(), spec.name.data(), 16);
-  f[18] = spec.type;
-  f[19] = uint8_t(spec.other_attributes | (spec.checksummed ? kFileAttributeChecksum : 0));
-  Put24(f.data() + 20, uint32_t(size));
-  f[23] = spec.state;
-  if (!spec.body.empty()) std::memcpy(f.data() + 24, spec.body.data(), spec.body.size());
+  std::memcpy(f.data() + file::kName, spec.name.data(), spec.name.size());
+  f[file::kType] = spec.type;
+  f[file::kAttributes] = uint8_t(spec.other_attributes | (spec.checksummed ? kFileAttributeChecksum : 0));
+  Put24(f.data() + file::kSize, uint32_t(size));
+  f[file::kState] = spec.state;
+  if (!spec.body.empty()) std::memcpy(f.data() + file::kHeaderBytes, spec.body.data(), spec.body.size());
   FixFileChecksums(f.data());
   return f;
 }
 
-void FixFileChecksums(uint8_t* file) {
-  const uint32_t size = Get24(file + 20);
-  uint8_t data = 0xAA;  // the fixed value of files without checksums
-  if (file[19] & kFileAttributeChecksum) {
+void FixFileChecksums(uint8_t* f) {
+  namespace file = layout::file;
+  const uint32_t size = Get24(f + file::kSize);
+  uint8_t data = file::kUnsummedDataChecksum;
+  if (f[file::kAttributes] & kFileAttributeChecksum) {
     uint32_t sum = 0;
-    for (uint32_t i = 24; i < size; ++i) sum += file[i];
+    for (uint32_t i = file::kHeaderBytes; i < size; ++i) sum += f[i];
     data = uint8_t(0x100 - (sum & 0xFF));
   }
-  file[16] = 0;
-  file[17] = data;
+  f[file::kHeaderChecksum] = 0;
+  f[file::kDataChecksum] = data;
+  // The header sum leaves out the data checksum and the state.
   uint32_t header = 0;
-  for (int i = 0; i < 24; ++i)
-    if (i != 17 && i != 23) header += file[i];
-  file[16] = uint8_t(0x100 - (header & 0xFF));
+  for (size_t i = 0; i < file::kHeaderBytes; ++i)
+    if (i != file::kDataChecksum && i != file::kState) header += f[i];
+  f[file::kHeaderChecksum] = uint8_t(0x100 - (header & 0xFF));
 }
 
-void FixVolumeChecksum(uint8_t* volume) {
-  const uint16_t length = Get16(volume + 48);
-  Put16(volume + 50, 0);
+void FixVolumeChecksum(uint8_t* v) {
+  namespace volume = layout::volume;
+  const uint16_t length = Get16(v + volume::kHeaderLength);
+  Put16(v + volume::kChecksum, 0);
   uint32_t sum = 0;
-  for (uint32_t i = 0; i + 1 < length; i += 2) sum += Get16(volume + i);
-  Put16(volume + 50, uint16_t(0x10000 - (sum & 0xFFFF)));
+  for (uint32_t i = 0; i + 1 < length; i += 2) sum += Get16(v + i);
+  Put16(v + volume::kChecksum, uint16_t(0x10000 - (sum & 0xFFFF)));
 }
 
 Bytes BuildVolume(const VolumeSpec& spec, std::vector<size_t>* file_offsets) {
+  namespace volume = layout::volume;
   if (spec.length < kVolumeHeaderLength) throw std::invalid_argument("volume too short");
   Bytes v(spec.length, 0xFF);
-  std::memset(v.data(), 0, 16);
-  std::memcpy(v.data() + 16, spec.file_system.data(), 16);
-  Put64(v.data() + 32, spec.length);
-  Put32(v.data() + 40, 0x4856465F);
-  Put32(v.data() + 44, spec.attributes);
-  Put16(v.data() + 48, uint16_t(kVolumeHeaderLength));
-  Put16(v.data() + 52, 0);
-  v[54] = 0;
-  v[55] = 2;
-  Put32(v.data() + 56, uint32_t(spec.length / spec.block_size));
-  Put32(v.data() + 60, spec.block_size);
-  Put64(v.data() + 64, 0);
+  std::memset(v.data() + volume::kZeroVector, 0, 16);
+  std::memcpy(v.data() + volume::kFileSystemGuid, spec.file_system.data(), spec.file_system.size());
+  Put64(v.data() + volume::kLength, spec.length);
+  Put32(v.data() + volume::kSignature, volume::kSignatureValue);
+  Put32(v.data() + volume::kAttributes, spec.attributes);
+  Put16(v.data() + volume::kHeaderLength, uint16_t(kVolumeHeaderLength));
+  Put16(v.data() + volume::kExtHeaderOffset, 0);
+  v[volume::kReserved] = 0;
+  v[volume::kRevision] = volume::kRevisionValue;
+  Put32(v.data() + volume::kBlockCount, uint32_t(spec.length / spec.block_size));
+  Put32(v.data() + volume::kBlockLength, spec.block_size);
+  Put64(v.data() + volume::kBlockMapEnd, 0);
 
   size_t offset = kVolumeHeaderLength;
   if (spec.ext_name) {
-    Bytes ext(20);
-    std::memcpy(ext.data(), spec.ext_name->data(), 16);
-    Put32(ext.data() + 16, 20);
-    const Bytes pad = PadFile(24 + ext.size(), ext);
+    Bytes ext(volume::kExtHeaderBytes);
+    std::memcpy(ext.data() + volume::kExtName, spec.ext_name->data(), spec.ext_name->size());
+    Put32(ext.data() + volume::kExtSize, uint32_t(volume::kExtHeaderBytes));
+    const Bytes pad = PadFile(layout::file::kHeaderBytes + ext.size(), ext);
     Copy(v, offset, pad);
-    Put16(v.data() + 52, uint16_t(offset + 24));
-    offset = Align8(offset + pad.size());
+    Put16(v.data() + volume::kExtHeaderOffset, uint16_t(offset + layout::file::kHeaderBytes));
+    offset = AlignFile(offset + pad.size());
   }
   for (size_t i = 0; i < spec.files.size(); ++i) {
     const Bytes& file = spec.files[i];
@@ -148,66 +184,69 @@ Bytes BuildVolume(const VolumeSpec& spec, std::vector<size_t>* file_offsets) {
       const size_t top = spec.length - file.size();
       const size_t gap = top - offset;
       if (gap != 0) {
-        if (gap < 24) throw std::invalid_argument("no room for a pad file before the top file");
+        if (gap < layout::file::kHeaderBytes) throw std::invalid_argument("no room for a pad file before the top file");
         Copy(v, offset, PadFile(gap));
       }
       offset = top;
     }
     Copy(v, offset, file);
     if (file_offsets) file_offsets->push_back(offset);
-    offset = Align8(offset + file.size());
+    offset = AlignFile(offset + file.size());
   }
   FixVolumeChecksum(v.data());
   return v;
 }
 
 Bytes BuildDescriptor(const DescriptorSpec& spec) {
+  namespace desc = layout::descriptor;
+  namespace checksum = layout::checksum_entry;
+  namespace area = layout::area_entry;
   const size_t checksumOffset = spec.checksum_table_offset.value_or(uint16_t(kDescriptorLength));
   const size_t areaOffset =
-      spec.area_table_offset.value_or(uint16_t(checksumOffset + 16 * spec.checksums.size()));
+      spec.area_table_offset.value_or(uint16_t(checksumOffset + checksum::kBytes * spec.checksums.size()));
   size_t length = kDescriptorLength;
   // Tables without entries may point anywhere; they take no room.
-  if (!spec.checksums.empty()) length = std::max(length, checksumOffset + 16 * spec.checksums.size());
-  if (!spec.areas.empty()) length = std::max(length, areaOffset + 32 * spec.areas.size());
+  if (!spec.checksums.empty()) length = std::max(length, checksumOffset + checksum::kBytes * spec.checksums.size());
+  if (!spec.areas.empty()) length = std::max(length, areaOffset + area::kBytes * spec.areas.size());
   Bytes d(length, 0);
   uint8_t* p = d.data();
-  Put32(p, spec.signature);
-  Put16(p + 8, spec.signature2);
-  p[10] = spec.revision[0];
-  p[11] = spec.revision[1];
-  Put32(p + 16, spec.flash_size);
-  Put32(p + 20, spec.bios_size);
-  Put32(p + 24, spec.block_size);
-  PutText(p + 32, spec.part_number, 8);
-  PutText(p + 40, spec.version, 4);
-  Put16(p + 44, spec.aux_word);
-  p[46] = spec.aux_byte1;
-  p[47] = spec.aux_byte2;
-  Put16(p + 61, spec.aux_word2);
-  p[63] = spec.aux_byte3;
-  PutText(p + 64, spec.model_name, 32);
-  Put16(p + 96, uint16_t(checksumOffset));
-  p[98] = spec.checksum_count.value_or(uint8_t(spec.checksums.size()));
-  p[99] = spec.checksum_enabled;
-  Put16(p + 100, uint16_t(areaOffset));
-  p[102] = spec.area_count.value_or(uint8_t(spec.areas.size()));
-  std::memcpy(p + 160, spec.chip_area.data(), 32);
+  Put32(p + desc::kSignature, spec.signature);
+  Put16(p + desc::kSignature2, spec.signature2);
+  p[desc::kRevision] = spec.revision[0];
+  p[desc::kRevision + 1] = spec.revision[1];
+  Put32(p + desc::kFlashSize, spec.flash_size);
+  Put32(p + desc::kBiosSize, spec.bios_size);
+  Put32(p + desc::kBlockSize, spec.block_size);
+  PutText(p + desc::kPartNumber, spec.part_number, desc::kPartNumberWidth);
+  PutText(p + desc::kVersion, spec.version, desc::kVersionWidth);
+  Put16(p + desc::kAuxWord, spec.aux_word);
+  p[desc::kAuxByte1] = spec.aux_byte1;
+  p[desc::kAuxByte2] = spec.aux_byte2;
+  Put16(p + desc::kAuxWord2, spec.aux_word2);
+  p[desc::kAuxByte3] = spec.aux_byte3;
+  PutText(p + desc::kModelName, spec.model_name, desc::kModelNameWidth);
+  Put16(p + desc::kChecksumTableOffset, uint16_t(checksumOffset));
+  p[desc::kChecksumCount] = spec.checksum_count.value_or(uint8_t(spec.checksums.size()));
+  p[desc::kChecksumEnabled] = spec.checksum_enabled;
+  Put16(p + desc::kAreaTableOffset, uint16_t(areaOffset));
+  p[desc::kAreaCount] = spec.area_count.value_or(uint8_t(spec.areas.size()));
+  std::memcpy(p + desc::kChipArea, spec.chip_area.data(), desc::kChipAreaBytes);
   // Tables are written after the fixed fields, so a table placed over them wins.
   for (size_t i = 0; i < spec.checksums.size(); ++i) {
-    uint8_t* e = p + checksumOffset + 16 * i;
+    uint8_t* e = p + checksumOffset + checksum::kBytes * i;
     const ChecksumRange& r = spec.checksums[i];
-    Put32(e, r.address);
-    Put32(e + 4, r.unit_size);
-    Put16(e + 8, r.unit_count);
-    Put32(e + 12, r.checksum);
+    Put32(e + checksum::kAddress, r.address);
+    Put32(e + checksum::kUnitSize, r.unit_size);
+    Put16(e + checksum::kUnitCount, r.unit_count);
+    Put32(e + checksum::kChecksum, r.checksum);
   }
   for (size_t i = 0; i < spec.areas.size(); ++i) {
-    uint8_t* e = p + areaOffset + 32 * i;
+    uint8_t* e = p + areaOffset + area::kBytes * i;
     const AreaSpec& a = spec.areas[i];
-    if (a.tag.size() != 4) throw std::invalid_argument("area tag must have four characters");
-    std::memcpy(e, a.tag.data(), 4);
-    Put32(e + 4, a.length);
-    std::memcpy(e + 10, a.file.data(), 16);
+    if (a.tag.size() != area::kTagWidth) throw std::invalid_argument("area tag must have four characters");
+    std::memcpy(e + area::kTag, a.tag.data(), area::kTagWidth);
+    Put32(e + area::kLength, a.length);
+    std::memcpy(e + area::kFile, a.file.data(), a.file.size());
   }
   return d;
 }
@@ -243,18 +282,20 @@ uint32_t ScrambledChecksum(uint32_t sum, uint32_t index) {
 }
 
 bool ComputeDescriptorChecksums(Bytes& image, size_t descriptor_offset) {
+  namespace checksum = layout::checksum_entry;
   uint8_t* d = image.data() + descriptor_offset;
-  const size_t table = descriptor_offset + Get16(d + 96);
-  const size_t count = d[98];
-  if (table + 16 * count > image.size()) throw std::out_of_range("checksum table outside the image");
-  for (size_t i = 0; i < count; ++i) Put32(image.data() + table + 16 * i + 12, 0);
+  const size_t table = descriptor_offset + Get16(d + layout::descriptor::kChecksumTableOffset);
+  const size_t count = d[layout::descriptor::kChecksumCount];
+  auto entry = [&](size_t i) { return image.data() + table + checksum::kBytes * i; };
+  if (table + checksum::kBytes * count > image.size()) throw std::out_of_range("checksum table outside the image");
+  for (size_t i = 0; i < count; ++i) Put32(entry(i) + checksum::kChecksum, 0);
   const uint64_t base = (uint64_t(1) << 32) - image.size();
   std::vector<uint32_t> values(count, 0);
   bool inside = true;
   for (size_t i = 0; i < count; ++i) {
-    const uint8_t* e = image.data() + table + 16 * i;
-    const uint64_t address = Get32(e);
-    const uint64_t bytes = uint32_t(Get32(e + 4) * Get16(e + 8));
+    const uint8_t* e = entry(i);
+    const uint64_t address = Get32(e + checksum::kAddress);
+    const uint64_t bytes = uint32_t(Get32(e + checksum::kUnitSize) * Get16(e + checksum::kUnitCount));
     const uint64_t words = (bytes + 3) / 4;
     if (address < base || address - base + 4 * words > image.size()) {
       inside = false;
@@ -264,24 +305,31 @@ bool ComputeDescriptorChecksums(Bytes& image, size_t descriptor_offset) {
     for (uint64_t w = 0; w < words; ++w) sum += Get32(image.data() + (address - base) + 4 * w);
     values[i] = ScrambledChecksum(sum, uint32_t(i));
   }
-  for (size_t i = 0; i < count; ++i) Put32(image.data() + table + 16 * i + 12, values[i]);
+  for (size_t i = 0; i < count; ++i) Put32(entry(i) + checksum::kChecksum, values[i]);
   return inside;
 }
 
 Bytes BuildVariableStoreVolume(uint64_t length, const std::vector<std::pair<std::string, std::string>>& variables) {
   Bytes records;
+  namespace variable = layout::variable;
   for (const auto& [name, value] : variables) {
-    Bytes r(10);
-    std::memcpy(r.data(), "NVAR", 4);
-    Put24(r.data() + 6, 0xFFFFFF);  // no newer copy
-    r[9] = 0x83;                    // runtime, ASCII name, data valid
+    Bytes r(variable::kHeaderBytes);
+    std::memcpy(r.data() + variable::kSignature, "NVAR", 4);
+    Put24(r.data() + variable::kNext, variable::kNoNewerCopy);
+    r[variable::kAttributes] = variable::kRuntimeAsciiNameValid;
     r.insert(r.end(), name.begin(), name.end());
     r.push_back(0);
     r.insert(r.end(), value.begin(), value.end());
-    Put16(r.data() + 4, uint16_t(r.size()));
+    Put16(r.data() + variable::kSize, uint16_t(r.size()));
     records.insert(records.end(), r.begin(), r.end());
   }
-  if (records.empty()) records = {'N', 'V', 'A', 'R', 10, 0, 0xFF, 0xFF, 0xFF, 0x00};
+  if (records.empty()) {
+    // One empty record with no attributes, so the store still starts with "NVAR".
+    records.assign(variable::kHeaderBytes, 0);
+    std::memcpy(records.data() + variable::kSignature, "NVAR", 4);
+    Put16(records.data() + variable::kSize, uint16_t(variable::kHeaderBytes));
+    Put24(records.data() + variable::kNext, variable::kNoNewerCopy);
+  }
   FileSpec store;
   store.name = MakeGuid(0x2C7E9A4D, 0x51B0, 0x4F3E, {0x8D, 0x21, 0x6A, 0x0E, 0x94, 0x37, 0xC5, 0xB8});
   store.type = kFileTypeRaw;
@@ -301,8 +349,8 @@ Bytes BuildBiosRegion(size_t size, const std::vector<Placement>& placements) {
 
 Bytes BuildFlashPart(size_t flash_size, const Bytes& bios_region) {
   if (bios_region.size() > flash_size) throw std::invalid_argument("BIOS region larger than the part");
+  // Erased below the region: no flash descriptor is claimed that is not there.
   Bytes part(flash_size, 0xFF);
-  if (flash_size > bios_region.size() + 20) Put32(part.data() + 16, 0x0FF0A55A);
   Copy(part, flash_size - bios_region.size(), bios_region);
   return part;
 }
@@ -332,7 +380,7 @@ Bytes ModuleFile(uint32_t index, uint8_t type, size_t image_size) {
   FileSpec f;
   f.name = ModuleName(index);
   f.type = type;
-  f.body = Section(kSectionPe32, PseudoRandomBytes(image_size, index));
+  f.body = Section(kSectionPe32, Pe32Image(image_size, index));
   return BuildFile(f);
 }
 
@@ -404,11 +452,11 @@ Bytes BuildDxeVolume() {
   VolumeSpec spec;
   spec.length = SampleLayout::kDxeVolumeLength;
   spec.ext_name = MakeGuid(0x5C60F367, 0xA505, 0x419A, {0x85, 0x9E, 0x2A, 0x4F, 0xF6, 0xCA, 0x6F, 0xE5});
-  size_t used = kVolumeHeaderLength + 48;
+  size_t used = kVolumeHeaderLength + AlignFile(layout::file::kHeaderBytes + layout::volume::kExtHeaderBytes);
   for (uint32_t i = 0; used < SampleLayout::kDxeVolumeLength * 7 / 8; ++i) {
     const size_t size = 0x800 + (PseudoRandomBytes(4, 1000 + i)[0] | PseudoRandomBytes(4, 2000 + i)[1] << 8) % 0x18000;
     spec.files.push_back(ModuleFile(100 + i, kFileTypeDriver, size));
-    used += Align8(spec.files.back().size());
+    used += AlignFile(spec.files.back().size());
   }
   return BuildVolume(spec);
 }
@@ -421,7 +469,7 @@ Bytes BuildPeiVolume() {
   FileSpec top;
   top.name = MakeGuid(0x1BA0062E, 0xC779, 0x4582, {0x85, 0x66, 0x33, 0x6A, 0xE8, 0xF7, 0x8F, 0x09});
   top.type = kFileTypeRaw;
-  top.body = PseudoRandomBytes(0x800 - 24, 77);
+  top.body = PseudoRandomBytes(0x800 - layout::file::kHeaderBytes, 77);
   const uint8_t resetVector[16] = {0x90, 0x90, 0xE9, 0xAB, 0xFF, 0x00, 0x00, 0x00,
                                    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
   std::memcpy(top.body.data() + top.body.size() - 16, resetVector, 16);

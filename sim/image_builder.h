@@ -36,6 +36,10 @@ inline constexpr uint8_t kFileAttributeChecksum = 0x40;
 // A section: 4-byte common header (24-bit size, type) and the data.
 Bytes Section(uint8_t type, const Bytes& data);
 
+// A PE32+ image of `size` bytes: the headers a parser checks (DOS, PE and
+// optional header, no sections), then deterministic filler from `seed`.
+Bytes Pe32Image(size_t size, uint32_t seed);
+
 struct FileSpec {
   Guid name{};
   uint8_t type = kFileTypeDriver;
@@ -137,8 +141,7 @@ struct Placement {
 };
 // A BIOS region of `size` erased bytes with each placement copied in.
 Bytes BuildBiosRegion(size_t size, const std::vector<Placement>& placements);
-// A whole flash part: an Intel flash descriptor signature at offset 16 and
-// erased space below the BIOS region, the region at the top.
+// A whole flash part: erased space below the BIOS region, the region at the top.
 Bytes BuildFlashPart(size_t flash_size, const Bytes& bios_region);
 
 // Deterministic filler bytes (for module bodies).

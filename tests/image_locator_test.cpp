@@ -108,18 +108,7 @@ TEST(DescriptorLocator, NotFoundWritesTheNotFoundValuesAndLeavesTheTexts) {
   std::strcpy(info.ModelName, "KEEP");
   info.AuxWord = 0x1111;
   EXPECT_EQ(LocateDescriptor(&info), kEfiNotFound);
-  EXPECT_EQ(+info.Found, 0);
-  EXPECT_EQ(+info.AreaTable, nullptr);
-  EXPECT_EQ(+info.Descriptor, nullptr);
-  EXPECT_EQ(+info.ChecksumTableRev100, nullptr);
-  EXPECT_EQ(+info.ChecksumTableOther, nullptr);
-  EXPECT_EQ(+info.Volume, nullptr);
-  EXPECT_EQ(+info.AuxByte3, 0);
-  EXPECT_EQ(+info.FlashSize, 0u);
-  EXPECT_EQ(+info.BiosSize, 0u);
-  EXPECT_EQ(+info.BlockSize, 0u);  // no 4096 floor when nothing was found
-  EXPECT_EQ(+info.HasBiosOffset, 0);
-  EXPECT_EQ(+info.BiosOffset, 0u);
+  image_test::ExpectNotFoundRecord(info);
   EXPECT_STREQ(info.ModelName, "KEEP");
   EXPECT_EQ(+info.AuxWord, 0x1111);
 }

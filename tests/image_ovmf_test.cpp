@@ -84,7 +84,7 @@ TEST_F(ImageOvmf, HasNoDescriptorAndNoVariableStore) {
   GuardedBuffer buffer(image_);
   BiosInfo info = InfoFor(buffer.data(), buffer.size());
   EXPECT_EQ(LocateDescriptor(&info), kEfiNotFound);
-  EXPECT_EQ(+info.Found, 0);
+  image_test::ExpectNotFoundRecord(info);
   MaskVariableStore(buffer.data(), buffer.size());
   EXPECT_EQ(buffer.bytes(), image_);
 }

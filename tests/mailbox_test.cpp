@@ -61,7 +61,6 @@ TEST_F(Mailbox, SecondQueryRepeatsTheHandshakeWithoutAcpi) {
   ASSERT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiSuccess);
   EXPECT_EQ(gTool.MailboxSignature, kSignatureQvt);
   uint64_t tableReads = machine.report().get_acpi_table_calls;
-  EXPECT_EQ(tableReads, 2u);  // FACP is the second table
   machine.board().mailbox = sim::MailboxMode::Qv1;
   ASSERT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiSuccess);
   EXPECT_EQ(gTool.MailboxSignature, kSignatureQv1);
@@ -106,10 +105,13 @@ TEST_F(Mailbox, AcpiFailuresSendNothingAndAreRetried) {
     ResetToolState();
     sim::Machine machine(board_);
     EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiNotFound);
-    EXPECT_EQ(machine.report().get_acpi_table_calls, 3u);  // two tables, then the end of the list
+    const uint64_t firstWalk = machine.report().get_acpi_table_calls;
     // Nothing was cached, so the next query walks the tables again.
     EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiNotFound);
-    EXPECT_EQ(machine.report().get_acpi_table_calls, 6u);
+    EXPECT_EQ(machine.report().get_acpi_table_calls, 2 * firstWalk);
+    EXPECT_EQ(machine.report().smi.query, 0u);
+    EXPECT_EQ(gTool.FadtPointer, nullptr);
+    EXPECT_EQ(machine.impl().pool.live_blocks(), 0u);
   }
 }
 
@@ -135,7 +137,10 @@ TEST_F(Mailbox, NoMemoryForTheQuerySendsNothing) {
   sim::Machine machine(board_);
   EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiUnsupported);
   EXPECT_EQ(machine.report().smi.query, 0u);
-  EXPECT_EQ(machine.report().get_acpi_table_calls, 0u);
+  EXPECT_EQ(machine.impl().pool.live_blocks(), 0u);
+  // The failure was the memory, not the tables: the next query succeeds.
+  EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiSuccess);
+  EXPECT_EQ(machine.report().smi.query, 1u);
 }
 
 TEST_F(Mailbox, NoRequestBeforeAHandshake) {
@@ -165,17 +170,43 @@ TEST_F(Mailbox, ReadRequestsCarryTheAgreedSignature) {
   }
 }
 
-TEST_F(Mailbox, PrepareClearsTheBuffer) {
+TEST_F(Mailbox, NoCommandByteSendsNoRequest) {
   sim::Machine machine(board_);
   support::StartFirmware();
-  FlashMailbox buffer;
-  std::memset(&buffer, 0xAB, sizeof buffer);
-  ASSERT_TRUE(PrepareMailboxRequest(&buffer));
-  for (size_t i = 0; i < sizeof buffer; ++i) ASSERT_EQ(reinterpret_cast<uint8_t*>(&buffer)[i], 0) << i;
+  ASSERT_TRUE(SendMailboxCommand(MailboxCommand::BeginRead));
+  EXPECT_EQ(machine.report().smi.begin_read, 1u);
   gTool.SmiCommandByte = 0;
-  std::memset(&buffer, 0xAB, sizeof buffer);
-  EXPECT_FALSE(PrepareMailboxRequest(&buffer));
-  EXPECT_EQ(buffer.Signature, 0xABABABABu);
+  EXPECT_FALSE(SendMailboxCommand(MailboxCommand::BeginRead));
+  EXPECT_FALSE(SendMailboxCommand(MailboxCommand::EndRead));
+  EXPECT_EQ(machine.report().smi.begin_read, 1u);
+  EXPECT_EQ(machine.report().smi.end_read, 0u);
+  EXPECT_EQ(machine.impl().pool.live_blocks(), 0u);
 }
+
+// The FADT's SMI_CMD field is bytes 48-51; its low half, the port, needs a
+// table of at least 50 bytes.
+TEST_F(Mailbox, FadtLengthDecidesWhetherThePortIsRead) {
+  for (uint32_t length : {49u, 50u, 51u}) {
+    ResetToolState();
+    sim::Machine machine(board_);
+    std::vector<uint8_t>& fadt = machine.impl().acpi_tables[1];
+    ASSERT_EQ(std::memcmp(fadt.data(), "FACP", 4), 0);
+    fadt.resize(length);
+    std::memcpy(fadt.data() + 4, &length, 4);
+    SCOPED_TRACE("FADT of " + std::to_string(length) + " bytes");
+    if (length < 50) {
+      EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiUnsupported);
+      EXPECT_EQ(gTool.SmiCommandPort, 0);
+      EXPECT_EQ(machine.report().smi.query, 0u);
+      EXPECT_EQ(machine.report().port_writes_elsewhere, 0u);
+    } else {
+      EXPECT_EQ(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr), kEfiSuccess);
+      EXPECT_EQ(gTool.SmiCommandPort, 0xB2);
+      EXPECT_EQ(machine.report().smi.query, 1u);
+    }
+    EXPECT_EQ(machine.impl().pool.live_blocks(), 0u);
+  }
+}
+
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "runtime/memory.h"
 #include "sim/board_model.h"
 #include "sim/vboard/efi_media.h"
+#include "sim/vboard/vboard_check.h"
 #include "sim/vboard/vboard_file.h"
 #include "firmware/cpu/vboard/vboard_protocol.h"
 
@@ -26,6 +27,11 @@ sim::BoardModel board{};
 BOOLEAN EFIAPI IsSupported() { return sim::ModelIsSupported(board); }
 uint8_t EFIAPI GetActiveChip() { return board.active; }
 void EFIAPI SetActiveChip(uint8_t chip) { sim::ModelSetActiveChip(board, chip); }
+
+// A request naming memory the board must not write is counted and dropped.
+bool DestinationAllowed(void*, uint64_t address, uint32_t count) {
+  return vboard::MailboxDestinationAllowed(board, address, count);
+}
 
 void EFIAPI TakeSmi(uint16_t port, uint8_t commandByte, void* buffer) {
   sim::ModelTakeSmi(board, port, commandByte, buffer);
@@ -115,17 +121,8 @@ bool ReadExactly(EFI_FILE_PROTOCOL* file, void* buffer, uint64_t size) {
   return !EfiError(file->Read(file, &count, &extra)) && count == 0;
 }
 
-bool ValidName(const char* name, size_t capacity) {
-  for (size_t i = 0; i < capacity; ++i)
-    if (name[i] == '\0') return i > 0;
-  return false;
-}
-
+// The record has passed BoardFileProblem.
 bool LoadChip(const Directory& directory, const vboard::ChipRecord& record, sim::ModelChip* chip) {
-  if (!ValidName(record.image_file, sizeof record.image_file)) {
-    Say("bad image file name in ", vboard::kBoardFileName);
-    return false;
-  }
   EFI_FILE_PROTOCOL* file = OpenInDirectory(directory, record.image_file);
   if (file == nullptr) {
     Say("cannot open ", record.image_file);
@@ -153,12 +150,6 @@ bool LoadChip(const Directory& directory, const vboard::ChipRecord& record, sim:
   chip->window_bytes = record.window_bytes;
   memcpy(chip->part_name, record.part_name, sizeof chip->part_name);
   return true;
-}
-
-bool ValidHeader(const vboard::BoardFile& file) {
-  return memcmp(file.magic, vboard::kMagic, sizeof file.magic) == 0 && file.version == vboard::kVersion &&
-         file.header_size == sizeof file && file.switch_mode <= static_cast<uint8_t>(sim::ModelSwitch::IgnoreBackup) &&
-         file.mailbox <= static_cast<uint8_t>(sim::ModelMailbox::None) && file.chip_select <= vboard::kChipSelectAbsent;
 }
 
 bool LoadBoard(EFI_HANDLE imageHandle, vboard::BoardFile* header) {
@@ -189,8 +180,9 @@ bool LoadBoard(EFI_HANDLE imageHandle, vboard::BoardFile* header) {
   } else {
     bool read = ReadExactly(file, header, sizeof *header);
     file->Close(file);
-    if (!read || !ValidHeader(*header))
-      Say("not a board file of this version: ", vboard::kBoardFileName);
+    const char* problem = read ? vboard::BoardFileProblem(*header) : "not a board file of this version: ";
+    if (problem != nullptr)
+      Say(problem, vboard::kBoardFileName);
     else
       loaded = LoadChip(directory, header->chips[0], &board.chips[0]) &&
                LoadChip(directory, header->chips[1], &board.chips[1]);
@@ -222,6 +214,7 @@ extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* 
   board.mailbox_answer = header.mailbox_answer;
   board.smi_port = header.smi_port;
   board.events = &boardEvents;
+  board.dma_allowed = DestinationAllowed;
 
   auto install = reinterpret_cast<EFI_INSTALL_PROTOCOL_INTERFACE>(bootServices->InstallProtocolInterface);
   EFI_HANDLE handle = imageHandle;

@@ -1,11 +1,14 @@
-// Writes seed inputs for the fuzz targets, made with the image builder:
-//   make_seeds IMAGE_DIR CHECKSUM_DIR
+// Writes seed inputs for every fuzz target, made with the image builder and
+// the virtual-board writer, into OUT_DIR/seeds_<target>:
+//   make_seeds OUT_DIR
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "sim/image_builder.h"
+#include "sim/vboard/vboard_writer.h"
 
 namespace {
 
@@ -46,26 +49,61 @@ Bytes SmallImage(size_t size, bool ext, uint8_t revision, size_t* descriptor) {
   return image;
 }
 
+// VBOARD.BIN's header for a board of two chips holding `image`, their bytes, and
+// mailbox requests (command and chip, address, length, destination offset).
+Bytes VboardInput(const Bytes& image) {
+  sim::Board board;
+  for (sim::Chip* chip : {&board.main, &board.backup}) {
+    chip->image = image;
+    chip->flash_size = chip->bios_size = uint32_t(image.size());
+  }
+  const vboard::BoardFile header = vboard::BoardFileOf(board);
+  Bytes input(reinterpret_cast<const uint8_t*>(&header), reinterpret_cast<const uint8_t*>(&header) + sizeof header);
+  input.insert(input.end(), image.begin(), image.end());
+  input.insert(input.end(), image.begin(), image.end());
+  const uint32_t base = 0u - uint32_t(image.size());
+  const uint32_t requests[][4] = {{0x001, 0, 0, 0}, {0x002, base, 0x1000, 0}, {0x102, base + 0x800, 0x1000, 0x100}};
+  for (const auto& request : requests)
+    input.insert(input.end(), reinterpret_cast<const uint8_t*>(request), reinterpret_cast<const uint8_t*>(request + 1));
+  return input;
+}
+
+const char* const kBoardFiles[] = {
+    "{}",
+    R"({"active": "backup", "switch": "stuck", "chips": {"main": {"flash_size": "0x20000", "bios_size": "0x10000",
+       "block_size": 4096, "part_name": "W25Q128"}, "backup": {"flash_size": 65536}}})",
+    R"({"chip_select": "absent", "is_supported": 0, "mailbox": "qv1", "fail_alloc": [1, 3],
+       "mtrr": {"variable_pairs": 8, "phys_address_bits": 40}})",
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: make_seeds IMAGE_DIR CHECKSUM_DIR\n");
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_seeds OUT_DIR\n");
     return 2;
   }
-  const std::string images = argv[1];
-  const std::string checksums = argv[2];
+  auto directory = [&](const std::string& target) {
+    const std::string path = std::string(argv[1]) + "/seeds_" + target;
+    std::filesystem::create_directories(path);
+    return path;
+  };
   int n = 0;
   for (size_t size : {size_t(0x3000), size_t(0x4000)})
     for (bool ext : {false, true})
       for (uint8_t revision : {uint8_t(1), uint8_t(2)}) {
         size_t d = 0;
         Bytes image = SmallImage(size, ext, revision, &d);
-        Write(images + "/seed" + std::to_string(n), image);
+        const std::string name = "/seed" + std::to_string(n++);
+        // The image targets read the same images: as a BIOS region or as the window's top.
+        for (const char* target : {"image", "volume_walker", "window_locator"}) Write(directory(target) + name, image);
         Bytes prefixed = {uint8_t(d), uint8_t(d >> 8)};
         prefixed.insert(prefixed.end(), image.begin(), image.end());
-        Write(checksums + "/seed" + std::to_string(n), prefixed);
-        ++n;
+        Write(directory("checksums") + name, prefixed);
+        Write(directory("vboard_file") + name, VboardInput(image));
       }
+  n = 0;
+  for (const char* text : kBoardFiles)
+    Write(directory("board_file") + "/seed" + std::to_string(n++), Bytes(text, text + std::strlen(text)));
   return 0;
 }

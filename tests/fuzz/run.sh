@@ -1,39 +1,42 @@
 #!/bin/sh
-# Builds the image-analysis fuzz targets with clang's libFuzzer, ASan and
-# UBSan, makes seed inputs with the image builder, and runs each target for
-# SECONDS (default 60). Exits non-zero when a target finds a crash.
+# Builds the fuzz targets (CMake, PELLRIX_BUILD_FUZZ with clang), writes their
+# seed inputs and runs each for SECONDS (default 60). Prints one line per
+# target (runs, coverage, crash or not) and exits non-zero when any target
+# crashed; the crashing input and the target's full log stay in the output
+# directory.
 #   tests/fuzz/run.sh [SECONDS]
-# Output goes to $PELLRIX_FUZZ_DIR (default: build-fuzz in the source tree).
+# Output goes to $PELLRIX_FUZZ_DIR (default: build-fuzz in the source tree);
+# $PELLRIX_FUZZ_JOBS sets the build's parallel jobs.
 set -eu
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=${PELLRIX_FUZZ_DIR:-$root/build-fuzz}
-cxx=${PELLRIX_FUZZ_CXX:-clang++}
+jobs=${PELLRIX_FUZZ_JOBS:-$(nproc)}
+targets="image checksums volume_walker window_locator board_file vboard_file"
+
 mkdir -p "$out"
-
-flags="-std=c++20 -g -O1 -I$root -fno-exceptions -fno-rtti"
-sanitize="-fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
-program="$root/image/descriptor_locator.cpp $root/image/masking.cpp $root/image/checksums.cpp $root/image/volume_walker.cpp"
-
-"$cxx" $flags $sanitize -o "$out/fuzz_image" "$root/tests/fuzz/fuzz_image.cpp" $program
-"$cxx" $flags $sanitize -o "$out/fuzz_checksums" "$root/tests/fuzz/fuzz_checksums.cpp" $program
-"$cxx" $flags $sanitize -o "$out/fuzz_volume_walker" "$root/tests/fuzz/fuzz_volume_walker.cpp" $program
-"$cxx" -std=c++20 -O1 -I"$root" -o "$out/make_seeds" "$root/tests/fuzz/make_seeds.cpp" "$root/sim/image_builder.cpp"
-
-mkdir -p "$out/seeds_image" "$out/seeds_checksums" "$out/corpus_image" "$out/corpus_checksums" \
-  "$out/corpus_volume_walker"
-"$out/make_seeds" "$out/seeds_image" "$out/seeds_checksums"
-# The walker reads the same images as the locator and the masks.
-rm -rf "$out/seeds_volume_walker"
-cp -r "$out/seeds_image" "$out/seeds_volume_walker"
+cmake -S "$root" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER="${PELLRIX_FUZZ_CC:-clang}" -DCMAKE_CXX_COMPILER="${PELLRIX_FUZZ_CXX:-clang++}" \
+  -DPELLRIX_BUILD_FUZZ=ON -DPELLRIX_BUILD_EFI=OFF -DPELLRIX_BUILD_TESTS=OFF >"$out/configure.log" 2>&1 ||
+  { cat "$out/configure.log" >&2; exit 1; }
+cmake --build "$out" -j"$jobs" --target fuzz_all >"$out/build.log" 2>&1 || { tail -50 "$out/build.log" >&2; exit 1; }
+rm -rf "$out"/seeds_*
+"$out/tests/fuzz/make_seeds" "$out"
 
 status=0
-for target in image checksums volume_walker; do
-  echo "== fuzz_$target for ${seconds}s"
-  if ! (cd "$out" && ./fuzz_$target -max_total_time="$seconds" -max_len=20000 -print_final_stats=1 \
-        "corpus_$target" "seeds_$target"); then
-    echo "fuzz_$target FAILED" >&2
+for target in $targets; do
+  corpus="$out/corpus_$target"
+  log="$out/fuzz_$target.log"
+  mkdir -p "$corpus" "$out/crashes"
+  if (cd "$out" && ./tests/fuzz/fuzz_$target -max_total_time="$seconds" -max_len=20000 -print_final_stats=1 \
+        -artifact_prefix="$out/crashes/${target}-" "$corpus" "seeds_$target" </dev/null >"$log" 2>&1); then
+    verdict="no crash"
+  else
+    verdict="CRASH (see $log)"
     status=1
   fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  coverage=$(sed -n 's/.* cov: \([0-9]*\) .*/\1/p' "$log" | tail -1)
+  printf 'fuzz_%-15s %10s runs  coverage %6s  %s\n' "$target" "${runs:-?}" "${coverage:-?}" "$verdict"
 done
 exit $status

@@ -1,5 +1,6 @@
 #include "tests/support/image_test_support.h"
 
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -47,6 +48,21 @@ sim::Bytes ModuleFile(uint32_t seed, size_t body_size, bool checksummed) {
   file.checksummed = checksummed;
   file.body = sim::PseudoRandomBytes(body_size, seed);
   return sim::BuildFile(file);
+}
+
+void ExpectNotFoundRecord(const BiosInfo& info) {
+  EXPECT_EQ(+info.Found, 0);
+  EXPECT_EQ(+info.Descriptor, nullptr);
+  EXPECT_EQ(+info.AreaTable, nullptr);
+  EXPECT_EQ(+info.Volume, nullptr);
+  EXPECT_EQ(+info.ChecksumTableRev100, nullptr);
+  EXPECT_EQ(+info.ChecksumTableOther, nullptr);
+  EXPECT_EQ(+info.AuxByte3, 0);
+  EXPECT_EQ(+info.FlashSize, 0u);
+  EXPECT_EQ(+info.BiosSize, 0u);
+  EXPECT_EQ(+info.BlockSize, 0u);  // no 4096 floor when nothing was found
+  EXPECT_EQ(+info.HasBiosOffset, 0);
+  EXPECT_EQ(+info.BiosOffset, 0u);
 }
 
 }  // namespace image_test

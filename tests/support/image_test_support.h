@@ -43,6 +43,10 @@ inline BiosInfo InfoFor(uint8_t* image, uint64_t size) {
   return info;
 }
 
+// Every field a search that found nothing writes holds its not-found value:
+// no pointers, no sizes, no BIOS offset. The texts are not looked at.
+void ExpectNotFoundRecord(const BiosInfo& info);
+
 inline sim::DescriptorSpec NamedDescriptor(const std::string& model) {
   sim::DescriptorSpec spec;
   spec.model_name = model;
