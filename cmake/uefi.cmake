@@ -7,6 +7,8 @@
 #   pellrix-vboard.efi  pellrix.efi with the SMI trigger and the flash window
 #                       going to vboard.efi's protocol
 #   vbactive.efi        reports the virtual board's active chip as its status
+#   pellrix-record-vboard.efi  pellrix-record.efi on the same CPU layer as
+#                       pellrix-vboard.efi
 # and, for the shell test, legacy-shell-launcher.efi.
 find_program(PELLRIX_CLANG NAMES clang++ clang++-14 REQUIRED)
 find_program(PELLRIX_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
@@ -60,9 +62,19 @@ endfunction()
 file(GLOB PELLRIX_EFI_RUNTIME_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/runtime/uefi/*.cpp)
 file(GLOB PELLRIX_EFI_CPU_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/firmware/cpu/x64/*.cpp)
 
-pellrix_efi_objects(PELLRIX_EFI_OBJECTS
+# Each application's image entry hands its program to the shell runtime.
+set(PELLRIX_EFI_ENTRY ${CMAKE_SOURCE_DIR}/app/uefi/efi_main.cpp)
+set(PELLRIX_RECORD_EFI_ENTRY ${CMAKE_SOURCE_DIR}/record/uefi/efi_main.cpp)
+
+pellrix_efi_objects(PELLRIX_EFI_OBJECTS ${PELLRIX_EFI_ENTRY}
   ${PELLRIX_PROGRAM_SOURCES} ${PELLRIX_RUNTIME_COMMON_SOURCES} ${PELLRIX_EFI_RUNTIME_SOURCES} ${PELLRIX_EFI_CPU_SOURCES})
 pellrix_efi_image(pellrix efi_application ${PELLRIX_EFI_OBJECTS})
+
+# pellrix-record.efi: the recorder over the same firmware layer, runtime and
+# CPU layer objects as pellrix.efi.
+pellrix_efi_objects(PELLRIX_RECORD_EFI_OBJECTS ${PELLRIX_RECORD_EFI_ENTRY} ${PELLRIX_RECORD_SOURCES}
+  ${PELLRIX_FIRMWARE_SOURCES} ${PELLRIX_RUNTIME_COMMON_SOURCES} ${PELLRIX_EFI_RUNTIME_SOURCES} ${PELLRIX_EFI_CPU_SOURCES})
+pellrix_efi_image(pellrix-record efi_application ${PELLRIX_RECORD_EFI_OBJECTS})
 
 # The virtual board's CPU layer: the real one except the SMI trigger and the
 # flash window.
@@ -74,9 +86,13 @@ list(APPEND PELLRIX_VBOARD_CPU_SOURCES
   ${CMAKE_SOURCE_DIR}/firmware/cpu/vboard/board_protocol.cpp
   ${CMAKE_SOURCE_DIR}/firmware/cpu/vboard/port.cpp
   ${CMAKE_SOURCE_DIR}/firmware/cpu/vboard/flash_window.cpp)
-pellrix_efi_objects(PELLRIX_VBOARD_APP_OBJECTS
+pellrix_efi_objects(PELLRIX_VBOARD_APP_OBJECTS ${PELLRIX_EFI_ENTRY}
   ${PELLRIX_PROGRAM_SOURCES} ${PELLRIX_RUNTIME_COMMON_SOURCES} ${PELLRIX_EFI_RUNTIME_SOURCES} ${PELLRIX_VBOARD_CPU_SOURCES})
 pellrix_efi_image(pellrix-vboard efi_application ${PELLRIX_VBOARD_APP_OBJECTS})
+
+pellrix_efi_objects(PELLRIX_RECORD_VBOARD_OBJECTS ${PELLRIX_RECORD_EFI_ENTRY} ${PELLRIX_RECORD_SOURCES}
+  ${PELLRIX_FIRMWARE_SOURCES} ${PELLRIX_RUNTIME_COMMON_SOURCES} ${PELLRIX_EFI_RUNTIME_SOURCES} ${PELLRIX_VBOARD_CPU_SOURCES})
+pellrix_efi_image(pellrix-record-vboard efi_application ${PELLRIX_RECORD_VBOARD_OBJECTS})
 
 pellrix_efi_objects(PELLRIX_VBOARD_DRIVER_OBJECTS
   ${CMAKE_SOURCE_DIR}/sim/vboard/driver.cpp

@@ -1,6 +1,6 @@
 #include "firmware/cache_control.h"
 
-#include "firmware/cpu/cpuid.h"
+#include "firmware/address_width.h"
 #include "firmware/cpu/msr.h"
 #include "runtime/efi_globals.h"
 
@@ -32,28 +32,6 @@ bool MatchesClass(EFI_HANDLE handle, uint8_t baseClass, uint8_t subclass) {
   uint32_t classCode = 0;
   if (EfiError(pciIo->Pci.Read(pciIo, EfiPciIoWidthUint32, kPciClassCodeOffset, 1, &classCode))) return false;
   return static_cast<uint8_t>(classCode >> 24) == baseClass && static_cast<uint8_t>(classCode >> 16) == subclass;
-}
-
-// Physical address width from CPUID; 36 bits when the leaf is not offered.
-uint32_t PhysicalAddressBits() {
-  if (Cpuid(0x80000000).eax < 0x80000008) return 36;
-  uint32_t bits = Cpuid(0x80000008).eax & 0xFF;
-  return bits != 0 ? bits : 36;
-}
-
-// With multi-key memory encryption active, the top KeyID bits of a physical
-// address select a key and are not address bits. IA32_TME_ACTIVATE exists
-// only where CPUID reports the feature; reading it elsewhere faults.
-uint32_t MemoryEncryptionKeyIdBits() {
-  constexpr uint32_t kStructuredFeaturesLeaf = 7;
-  constexpr uint32_t kTmeSupported = 1u << 13;  // leaf 7, ECX
-  constexpr uint32_t kTmeActivate = 0x982;
-  constexpr uint64_t kTmeEnabled = 1ull << 1;
-  if (Cpuid(0).eax < kStructuredFeaturesLeaf) return 0;
-  if ((Cpuid(kStructuredFeaturesLeaf, 0).ecx & kTmeSupported) == 0) return 0;
-  uint64_t activate = ReadMsr(kTmeActivate);
-  if ((activate & kTmeEnabled) == 0) return 0;
-  return static_cast<uint32_t>(activate >> 32) & 0xF;
 }
 
 // Address bits that an MTRR may set: the physical width less the KeyID bits.

@@ -12,15 +12,6 @@ constexpr uint32_t kFadtSmiCommandOffset = 48;
 
 FlashMailbox* AllocateMailbox() { return static_cast<FlashMailbox*>(AllocateZeroed(sizeof(FlashMailbox))); }
 
-// The low half of the FADT's SMI_CMD field; 0 when the table is too short to
-// hold it.
-uint16_t ReadSmiCommandPort(const EFI_ACPI_SDT_HEADER* fadt) {
-  if (fadt->Length < kFadtSmiCommandOffset + sizeof(uint16_t)) return 0;
-  uint16_t port = 0;
-  memcpy(&port, reinterpret_cast<const uint8_t*>(fadt) + kFadtSmiCommandOffset, sizeof port);
-  return port;
-}
-
 // Resolves the SMI command port from the FADT while it is unknown.
 EFI_STATUS ResolveSmiCommandPort() {
   if (gTool.SmiCommandPort != 0) return kEfiSuccess;
@@ -51,6 +42,13 @@ bool SendRequest(MailboxCommand command, uint32_t arg0, uint32_t arg1, uint32_t 
 }
 
 }  // namespace
+
+uint16_t ReadSmiCommandPort(const EFI_ACPI_SDT_HEADER* fadt) {
+  if (fadt->Length < kFadtSmiCommandOffset + sizeof(uint16_t)) return 0;
+  uint16_t port = 0;
+  memcpy(&port, reinterpret_cast<const uint8_t*>(fadt) + kFadtSmiCommandOffset, sizeof port);
+  return port;
+}
 
 EFI_STATUS FindFadt(const EFI_ACPI_SDT_HEADER** table) {
   *table = nullptr;

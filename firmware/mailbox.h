@@ -9,6 +9,10 @@
 // null first; returns 0 with *table set, or the failing status.
 EFI_STATUS FindFadt(const EFI_ACPI_SDT_HEADER** table);
 
+// The low half of the FADT's SMI_CMD field; 0 when the table is too short to
+// hold it.
+uint16_t ReadSmiCommandPort(const EFI_ACPI_SDT_HEADER* fadt);
+
 // Handshake and geometry query. Every output pointer is optional: the 56-byte
 // part area (PartInfo then PartName) and the three sizes. Outputs are written
 // only on success.

@@ -12,7 +12,7 @@
 #include "image/checksums.h"
 #include "image/descriptor_locator.h"
 #include "runtime/efi_globals.h"
-#include "runtime/file_stream.h"
+#include "runtime/file_replace.h"
 #include "runtime/memory.h"
 #include "runtime/print.h"
 
@@ -67,75 +67,18 @@ void ReportChecksums(uint8_t* image, uint32_t flashSize) {
   ReleasePool(record);
 }
 
-// Writes exactly `flashSize` bytes in block-sized chunks, stopping at the
-// first chunk that does not reach the file whole (it still gets its progress
-// line); false then.
-bool WriteImage(FileStream* stream, const uint8_t* image, uint32_t flashSize, uint32_t blockSize) {
-  for (uint64_t k = 0; k * blockSize < flashSize; ++k) {
-    uint64_t offset = k * blockSize;
-    uint64_t count = flashSize - offset < blockSize ? flashSize - offset : blockSize;
-    bool written = WriteFileStream(stream, image + offset, count) == count;
-    uint64_t percent = (k + 1) * blockSize * 100 / flashSize;
-    Print("%c%s%d%%", 13, kWriteCaption, static_cast<int>(percent));
-    if (!written) return false;
-  }
-  return true;
-}
-
-// The names a save works with: the image goes to "<name>.NEW" first, and an
-// earlier file steps aside to "<name>.OLD" while the new one takes its name.
-struct SaveFileNames {
-  char final[16];
-  char fresh[20];
-  char old[20];
-};
-
-void JoinName(char* out, const char* name, const char* suffix) {
-  unsigned length = 0;
-  for (; name[length] != '\0'; ++length) out[length] = name[length];
-  for (unsigned i = 0; suffix[i] != '\0'; ++i) out[length++] = suffix[i];
-  out[length] = '\0';
-}
-
-SaveFileNames NamesFor(const char* fileName) {
-  SaveFileNames names;
-  JoinName(names.final, fileName, "");
-  JoinName(names.fresh, fileName, ".NEW");
-  JoinName(names.old, fileName, ".OLD");
-  return names;
-}
-
-// Puts the complete new file in place of the final name. FAT cannot rename
-// onto an existing name, so an earlier file is moved aside first and removed
-// only once the new one stands under the final name; if that step fails the
-// earlier file goes back.
-bool ReplaceWithNewFile(const SaveFileNames& names) {
-  bool hadEarlier = FileExists(names.final);
-  if (hadEarlier) {
-    // An aside file next to the final one is left over from an interrupted
-    // run; the final file is the newer of the two.
-    if (!RemoveFile(names.old) || !RenameFile(names.final, names.old)) return false;
-  }
-  if (!RenameFile(names.fresh, names.final)) {
-    if (hadEarlier) RenameFile(names.old, names.final);
-    return false;
-  }
-  if (hadEarlier) RemoveFile(names.old);
-  return true;
-}
-
 // Everything after the buffer is filled with 0xFF: the top-block test, the
 // read, the checksum report and the file. The new file is removed again on
 // every failure, so an earlier file is never lost or cut short.
 bool WriteImageFile(uint8_t* image, uint64_t bufferSize, uint32_t flashSize, uint32_t blockSize,
-                    const SaveFileNames& names) {
+                    const SafeFileNames& names) {
   if (TopBlockIsErased(image, bufferSize, blockSize)) return false;
   FileStream* stream = OpenFileStream(names.fresh, "wb");
   if (stream == nullptr) return false;
   bool saved = !EfiError(ReadFlashRegionInto(image, bufferSize, 0, flashSize, kReadCaption));
   if (saved) {
     ReportChecksums(image, flashSize);
-    saved = WriteImage(stream, image, flashSize, blockSize);
+    saved = WriteInChunks(stream, image, flashSize, blockSize, kWriteCaption);
     Print("\n");
   }
   saved = CloseFileStream(stream) && saved;
@@ -157,7 +100,7 @@ bool SaveBiosImage(const char* fileName) {
   uint64_t bufferSize = flashSize;
   if (bufferSize % blockSize != 0) bufferSize += blockSize - bufferSize % blockSize;
   auto* image = static_cast<uint8_t*>(AllocateErased(bufferSize));
-  bool saved = image != nullptr && WriteImageFile(image, bufferSize, flashSize, blockSize, NamesFor(fileName));
+  bool saved = image != nullptr && WriteImageFile(image, bufferSize, flashSize, blockSize, SafeNamesFor(fileName));
   if (saved)
     PrintSavedMessage(fileName);
   else

@@ -1,5 +1,6 @@
 // Byte streams to files in the shell's current directory, opened by plain name,
-// and the few whole-file operations a safe replace needs.
+// and the few whole-file operations a safe replace needs. A name may lead
+// through a folder of the current directory ("FOLDER/NAME").
 #pragma once
 
 #include <stdint.h>
@@ -22,6 +23,13 @@ bool FileExists(const char* name);
 // Deletes the file; true when it is gone (or was never there).
 bool RemoveFile(const char* name);
 
-// Renames a file within the current directory. As on FAT, a rename onto a
-// name that exists fails and changes nothing.
+// Renames a file within its folder (`to` names the same folder). As on FAT, a
+// rename onto a name that exists fails and changes nothing.
 bool RenameFile(const char* from, const char* to);
+
+// Creates a folder in the current directory. True when a folder of that name
+// is there afterwards (also when it already was); a file of that name fails.
+bool CreateFolder(const char* name);
+
+// Removes an empty folder; true when it is gone.
+bool RemoveEmptyFolder(const char* name);

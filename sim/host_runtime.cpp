@@ -92,3 +92,17 @@ bool RenameFile(const char* from, const char* to) {
   machine.impl().files.insert(to);
   return true;
 }
+
+bool CreateFolder(const char* name) {
+  fs::path path = PathOf(name);
+  std::error_code error;
+  fs::create_directory(path, error);
+  return fs::is_directory(path, error);
+}
+
+bool RemoveEmptyFolder(const char* name) {
+  std::error_code error;
+  fs::path path = PathOf(name);
+  if (!fs::exists(path, error)) return true;
+  return fs::is_directory(path, error) && fs::remove(path, error);
+}

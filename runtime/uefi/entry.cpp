@@ -1,9 +1,8 @@
-// The application's entry: takes the argument list from the shell, converts it
-// to UTF-8 and hands it to the tool. The tool's return value is the status the
-// shell sees (%lasterror%).
-#include "app/main.h"
-#include "firmware/tool_state.h"
+// The shell application's start: takes the argument list from the shell,
+// converts it to UTF-8 and hands it to the program. The program's return value
+// is the status the shell sees (%lasterror%).
 #include "runtime/efi_globals.h"
+#include "runtime/shell_program.h"
 
 namespace {
 
@@ -36,7 +35,7 @@ char* ToUtf8(const CHAR16* text, char* out) {
 
 }  // namespace
 
-extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* systemTable) {
+EFI_STATUS RunShellProgram(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* systemTable, ShellProgram program) {
   gImageHandle = imageHandle;
   gST = systemTable;
   gBS = systemTable->BootServices;
@@ -46,7 +45,8 @@ extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* 
   void* interface = nullptr;
   if (EfiError(gBS->HandleProtocol(imageHandle, &kShellParametersProtocolGuid, &interface)) || interface == nullptr) {
     gST->ConOut->OutputString(gST->ConOut, u"This utility requires UEFI Shell 2.0 or later.\r\n");
-    return static_cast<EFI_STATUS>(ExitStatus::NotSupported);
+    constexpr EFI_STATUS kNotSupportedStatus = 130;  // the programs' "not supported" exit status
+    return kNotSupportedStatus;
   }
   auto* parameters = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL*>(interface);
 
@@ -64,7 +64,7 @@ extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* 
   }
   argv[argc] = nullptr;
 
-  int status = pellrix::main(static_cast<int>(argc), argv);
+  int status = program(static_cast<int>(argc), argv);
   gBS->FreePool(block);
   return static_cast<EFI_STATUS>(static_cast<uint32_t>(status));
 }

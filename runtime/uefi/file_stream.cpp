@@ -12,12 +12,15 @@ EFI_SHELL_PROTOCOL* Shell() {
   return static_cast<EFI_SHELL_PROTOCOL*>(interface);
 }
 
-// File names are short ASCII; longer ones are refused rather than cut.
+constexpr uint64_t kFileDirectory = 0x10;  // EFI_FILE_INFO attribute
+
+// File names are short ASCII; longer ones are refused rather than cut. The
+// folder separator '/' becomes the shell's '\\'.
 bool ToUtf16(const char* name, CHAR16* out, unsigned capacity) {
   unsigned i = 0;
   for (; name[i] != '\0'; ++i) {
     if (i + 1 >= capacity || static_cast<uint8_t>(name[i]) >= 0x80) return false;
-    out[i] = static_cast<CHAR16>(name[i]);
+    out[i] = name[i] == '/' ? u'\\' : static_cast<CHAR16>(name[i]);
   }
   out[i] = 0;
   return true;
@@ -105,7 +108,12 @@ bool RenameFile(const char* from, const char* to) {
   CHAR16 wideFrom[kNameCapacity];
   alignas(8) uint8_t buffer[kHeader + sizeof(CHAR16) * kNameCapacity];
   auto* renamed = reinterpret_cast<EFI_FILE_INFO*>(buffer);
-  if (shell == nullptr || !ToUtf16(from, wideFrom, kNameCapacity) || !ToUtf16(to, renamed->FileName, kNameCapacity))
+  // The new name is the last part of `to` alone: the file system takes it
+  // within the file's own folder.
+  const char* toLeaf = to;
+  for (const char* c = to; *c != '\0'; ++c)
+    if (*c == '/') toLeaf = c + 1;
+  if (shell == nullptr || !ToUtf16(from, wideFrom, kNameCapacity) || !ToUtf16(toLeaf, renamed->FileName, kNameCapacity))
     return false;
   // FAT fails a rename onto an existing name; make that so on every file
   // system rather than rely on it.
@@ -122,4 +130,41 @@ bool RenameFile(const char* from, const char* to) {
     gBS->FreePool(current);
   }
   return !EfiError(shell->CloseFile(handle)) && done;
+}
+
+namespace {
+
+// 1: a folder of that name exists, 0: nothing of that name, -1: a file.
+int FolderState(EFI_SHELL_PROTOCOL* shell, const CHAR16* wideName) {
+  SHELL_FILE_HANDLE handle = nullptr;
+  if (EfiError(shell->OpenFileByName(wideName, &handle, kEfiFileModeRead))) return 0;
+  int state = -1;
+  if (EFI_FILE_INFO* info = shell->GetFileInfo(handle)) {
+    if ((info->Attribute & kFileDirectory) != 0) state = 1;
+    gBS->FreePool(info);
+  }
+  shell->CloseFile(handle);
+  return state;
+}
+
+}  // namespace
+
+bool CreateFolder(const char* name) {
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  CHAR16 wideName[260];
+  if (shell == nullptr || !ToUtf16(name, wideName, 260)) return false;
+  int state = FolderState(shell, wideName);
+  if (state != 0) return state == 1;
+  SHELL_FILE_HANDLE handle = nullptr;
+  if (EfiError(shell->CreateFile(wideName, kFileDirectory, &handle))) return false;
+  shell->CloseFile(handle);
+  return FolderState(shell, wideName) == 1;
+}
+
+bool RemoveEmptyFolder(const char* name) {
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  CHAR16 wideName[260];
+  if (shell == nullptr || !ToUtf16(name, wideName, 260)) return false;
+  if (FolderState(shell, wideName) == 0) return true;
+  return !EfiError(shell->DeleteFileByName(wideName)) && FolderState(shell, wideName) == 0;
 }

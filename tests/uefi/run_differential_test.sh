@@ -19,6 +19,10 @@
 #   VBOARD_COMMANDS  replaces each board's command list: command lines
 #                    separated by ';', '-' for none (no expected statuses)
 #   VBOARD_SHOW      1: print the real shell's console text of every command
+#   VBOARD_RECORD    1: also record each board with pellrix-record-vboard.efi
+#                    before its commands, copy PELLRIX.REC out, and require
+#                    pellrix-sim on the recorded board to match the real shell
+#                    exactly as pellrix-sim on the original board must
 #
 # One boot per board: the driver reads its board when it is loaded, and the
 # board keeps its active chip from one command to the next within the boot.
@@ -40,6 +44,7 @@ ovmf_vars=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
 qemu=${QEMU:-qemu-system-x86_64}
 qemu_timeout=${QEMU_TIMEOUT:-300}
 show=${VBOARD_SHOW:-0}
+record=${VBOARD_RECORD:-0}
 
 # Each board's commands: "arguments|expected status|extra check", separated
 # by ';'. '-' stands for no arguments; an empty status is not fixed. Extra
@@ -66,7 +71,9 @@ fail() {
 [[ $# -ge 1 && $# -le 2 ]] || { echo "usage: $0 BUILD_DIR [WORK_DIR]" >&2; exit 2; }
 build=$(cd "$1" && pwd) || fail "no such directory: $1"
 sim=$build/pellrix-sim
-for file in "$sim" "$build/pellrix-vboard.efi" "$build/vboard.efi" "$build/vbactive.efi"; do
+images=("$build/pellrix-vboard.efi" "$build/vboard.efi" "$build/vbactive.efi")
+(( record )) && images+=("$build/pellrix-record-vboard.efi")
+for file in "$sim" "${images[@]}"; do
   [[ -f $file ]] || fail "not built: $file"
 done
 [[ -f $ovmf_code ]] || fail "OVMF firmware not found: $ovmf_code (Debian package ovmf, or set OVMF_CODE)"
@@ -111,7 +118,12 @@ for board in "${boards[@]}"; do
   python3 "$cases_tool" make-board "$board" "$work/sample-source" "$dir/board" || fail "$board: cannot make the board"
   timeout 60 "$sim" --board "$dir/board/board.json" --write-vboard "$dir/fs" -- ||
     fail "$board: pellrix-sim --write-vboard failed"
-  cp "$build/vboard.efi" "$build/pellrix-vboard.efi" "$build/vbactive.efi" "$dir/fs/"
+  cp "${images[@]}" "$dir/fs/"
+  # The sides that must match the real shell: pellrix-sim on the board, and on
+  # the board as the real shell recorded it.
+  sides=(sim)
+  (( record )) && sides+=(replay)
+  mkdir -p "$dir/replay"
 
   IFS=';' read -r -a entries <<<"${plan[$board]}"
   count=${#entries[@]}
@@ -121,6 +133,15 @@ for board in "${boards[@]}"; do
     echo "cd \\"
     echo "load vboard.efi"
     echo "echo \"=== load %lasterror% ===\""
+    if (( record )); then
+      echo "mkdir rec"
+      echo "cd rec"
+      echo "fs0:\\pellrix-record-vboard.efi"
+      echo "echo \"=== record status %lasterror% ===\""
+      echo "fs0:\\vbactive.efi"
+      echo "echo \"=== record active %lasterror% ===\""
+      echo "cd \\"
+    fi
     for ((k = 1; k <= count; ++k)); do
       IFS='|' read -r arguments _ <<<"${entries[k - 1]}"
       [[ $arguments == - ]] && arguments=""
@@ -145,7 +166,7 @@ for board in "${boards[@]}"; do
   saves=$(grep -o '/s [12]' <<<"${plan[$board]}" | wc -l)
   image_bytes=$(( $(stat -c %s "$dir/fs/MAIN.ROM") + $(stat -c %s "$dir/fs/BACK.ROM") ))
   largest=$(stat -c %s "$dir/fs/MAIN.ROM" "$dir/fs/BACK.ROM" | sort -n | tail -n 1)
-  fat_kib=$(( (image_bytes + 2 * saves * largest) / 1024 + 65536 ))
+  fat_kib=$(( (image_bytes + 2 * (saves + record) * largest) / 1024 + 65536 ))
   for ((k = 1; k <= count; ++k)); do
     IFS='|' read -r arguments _ <<<"${entries[k - 1]}"
     case $arguments in
@@ -153,9 +174,10 @@ for board in "${boards[@]}"; do
       "/s 2") stale=BACKUP.BIN ;;
       *) continue ;;
     esac
-    mkdir -p "$dir/fs/c$k" "$dir/sim/c$k"
+    mkdir -p "$dir/fs/c$k" "$dir/sim/c$k" "$dir/replay/c$k"
     head -c $((largest + 4096)) /dev/zero | tr '\0' 'x' >"$dir/fs/c$k/$stale"
     cp "$dir/fs/c$k/$stale" "$dir/sim/c$k/$stale"
+    cp "$dir/fs/c$k/$stale" "$dir/replay/c$k/$stale"
   done
   rm -f "$dir/fat.img"
   mkfs.fat -F 32 -n VBOARD -C "$dir/fat.img" "$fat_kib" >/dev/null || fail "$board: mkfs.fat failed"
@@ -180,34 +202,35 @@ for board in "${boards[@]}"; do
   for ((k = 1; k <= count; ++k)); do
     mcopy -s -n -i "$dir/fat.img" "::/c$k" "$dir/shell/" 2>/dev/null || mkdir -p "$dir/shell/c$k"
   done
+  if (( record )); then
+    rm -rf "$dir/rec"
+    if ! mcopy -s -n -i "$dir/fat.img" "::/rec/PELLRIX.REC" "$dir/rec" 2>/dev/null; then
+      grep -A12 '^Pellrix board recorder' <<<"$console" >&2
+      failed+=("$board (no record written)")
+      continue
+    fi
+    # The record leaves the board as it found it and describes it truly.
+    record_problem=$(python3 "$cases_tool" check-record "$board" "$dir/board/board.json" "$dir/rec" \
+      "$(grep -x '=== record status 0x[0-9A-Fa-f]* ===' <<<"$console")" \
+      "$(grep -x '=== record active 0x[0-9A-Fa-f]* ===' <<<"$console")")
+    if [[ -n $record_problem ]]; then
+      echo "[$board record] $record_problem" >&2
+      failed+=("$board (record)")
+    fi
+  fi
 
-  # The simulator, command after command, from the board's own start.
-  board_json=$dir/board/board.json
+  # Each side, command after command, from the board's own start: each
+  # command runs on the board with the active chip the previous one left.
+  declare -A side_base=([sim]=$dir/board/board.json [replay]=$dir/rec/board.json)
+  declare -A side_board=([sim]=$dir/board/board.json [replay]=$dir/rec/board.json)
+  declare -A side_label=([sim]="pellrix-sim" [replay]="pellrix-sim on the recorded board")
   for ((k = 1; k <= count; ++k)); do
     IFS='|' read -r arguments want check <<<"${entries[k - 1]}"
     [[ $arguments == - ]] && arguments=""
     shown="pellrix${arguments:+ $arguments}"
     ((++total))
     name="$board #$k '$shown'"
-    mkdir -p "$dir/sim/c$k"
     read -r -a words <<<"$arguments"
-    timeout 120 "$sim" --board "$board_json" --dir "$dir/sim/c$k" --report "$dir/sim/case-$k.report.json" \
-      -- "${words[@]}" >"$dir/sim/case-$k.txt" 2>"$dir/sim/case-$k.err"
-    sim_status=$?
-    if [[ ! -s $dir/sim/case-$k.report.json ]] || (( sim_status == 2 || sim_status == 124 )); then
-      echo "[$name] pellrix-sim failed (status $sim_status): $(cat "$dir/sim/case-$k.err")" >&2
-      failed+=("$name")
-      break
-    fi
-    sim_active=$(python3 "$cases_tool" active "$dir/sim/case-$k.report.json")
-    hazards=$(python3 "$cases_tool" hazards "$dir/sim/case-$k.report.json")
-    if [[ -n $hazards ]]; then
-      echo "[$name] pellrix-sim saw accesses a real board would not survive: ${hazards//$'\n'/; }" >&2
-      failed+=("$name")
-    fi
-    python3 "$cases_tool" with-active "$dir/board/board.json" "$sim_active" "$dir/board/after-$k.json"
-    board_json=$dir/board/after-$k.json
-
     shell_text=$dir/shell/case-$k.txt
     if [[ ! -f $shell_text ]]; then
       echo "[$name] the real shell's console has no complete case $k" >&2
@@ -215,40 +238,63 @@ for board in "${boards[@]}"; do
       continue
     fi
     (( show )) && { echo "=== $board: $shown ==="; cat "$shell_text"; }
-    ok=1
-    if ! cmp -s "$dir/sim/case-$k.txt" "$shell_text"; then
-      echo "[$name] console text differs (- simulator, + real shell):" >&2
-      diff -u --label "pellrix-sim: $shown" --label "UEFI Shell: $shown" \
-        <(visible "$dir/sim/case-$k.txt") <(visible "$shell_text") | head -n 60 >&2
-      ok=0
-    fi
     shell_status=$(<"$dir/shell/case-$k.status")
-    if [[ $shell_status != "$sim_status" ]]; then
-      echo "[$name] status differs: pellrix-sim $sim_status, %lasterror% $shell_status" >&2
-      ok=0
-    fi
-    if [[ -n $want && $sim_status != "$want" ]]; then
-      echo "[$name] pellrix-sim's status is $sim_status, the board implies $want" >&2
-      ok=0
-    fi
     shell_active=$(grep -x "=== active $k 0x[0-9A-Fa-f]* ===" <<<"$console" | sed 's/.* \(0x[0-9A-Fa-f]*\) ===/\1/')
-    if [[ -z $shell_active ]] || (( 16#${shell_active#0x} != sim_active )); then
-      echo "[$name] active chip afterwards differs: pellrix-sim $sim_active, vboard.efi ${shell_active:-(none)}" >&2
-      ok=0
-    fi
-    sim_files=$(cd "$dir/sim/c$k" && ls -A)
     shell_files=$(cd "$dir/shell/c$k" && ls -A)
-    if [[ $sim_files != "$shell_files" ]]; then
-      echo "[$name] files written differ: pellrix-sim [${sim_files//$'\n'/ }], real shell [${shell_files//$'\n'/ }]" >&2
-      ok=0
-    else
-      for file in $sim_files; do
-        if ! cmp "$dir/sim/c$k/$file" "$dir/shell/c$k/$file" >&2; then
-          echo "[$name] $file differs between pellrix-sim and the real shell" >&2
-          ok=0
-        fi
-      done
-    fi
+    ok=1
+    for side in "${sides[@]}"; do
+      out=$dir/$side
+      label=${side_label[$side]}
+      mkdir -p "$out/c$k"
+      timeout 120 "$sim" --board "${side_board[$side]}" --dir "$out/c$k" --report "$out/case-$k.report.json" \
+        -- "${words[@]}" >"$out/case-$k.txt" 2>"$out/case-$k.err"
+      sim_status=$?
+      if [[ ! -s $out/case-$k.report.json ]] || (( sim_status == 2 || sim_status == 124 )); then
+        echo "[$name] $label failed (status $sim_status): $(cat "$out/case-$k.err")" >&2
+        failed+=("$name")
+        break 2
+      fi
+      sim_active=$(python3 "$cases_tool" active "$out/case-$k.report.json")
+      hazards=$(python3 "$cases_tool" hazards "$out/case-$k.report.json")
+      if [[ -n $hazards ]]; then
+        echo "[$name] $label saw accesses a real board would not survive: ${hazards//$'\n'/; }" >&2
+        ok=0
+      fi
+      next=$(dirname "${side_base[$side]}")/after-$k.json
+      python3 "$cases_tool" with-active "${side_base[$side]}" "$sim_active" "$next"
+      side_board[$side]=$next
+
+      if ! cmp -s "$out/case-$k.txt" "$shell_text"; then
+        echo "[$name] console text differs (- $label, + real shell):" >&2
+        diff -u --label "$label: $shown" --label "UEFI Shell: $shown" \
+          <(visible "$out/case-$k.txt") <(visible "$shell_text") | head -n 60 >&2
+        ok=0
+      fi
+      if [[ $shell_status != "$sim_status" ]]; then
+        echo "[$name] status differs: $label $sim_status, %lasterror% $shell_status" >&2
+        ok=0
+      fi
+      if [[ -n $want && $sim_status != "$want" ]]; then
+        echo "[$name] $label's status is $sim_status, the board implies $want" >&2
+        ok=0
+      fi
+      if [[ -z $shell_active ]] || (( 16#${shell_active#0x} != sim_active )); then
+        echo "[$name] active chip afterwards differs: $label $sim_active, vboard.efi ${shell_active:-(none)}" >&2
+        ok=0
+      fi
+      sim_files=$(cd "$out/c$k" && ls -A)
+      if [[ $sim_files != "$shell_files" ]]; then
+        echo "[$name] files written differ: $label [${sim_files//$'\n'/ }], real shell [${shell_files//$'\n'/ }]" >&2
+        ok=0
+      else
+        for file in $sim_files; do
+          if ! cmp "$out/c$k/$file" "$dir/shell/c$k/$file" >&2; then
+            echo "[$name] $file differs between $label and the real shell" >&2
+            ok=0
+          fi
+        done
+      fi
+    done
     read -r kind what <<<"$check"
     case $kind in
       file)
@@ -273,7 +319,7 @@ for board in "${boards[@]}"; do
   echo "differential: $board: $count commands run in the real shell in ${boot_time} s"
   # A board that matched keeps only its texts; a failing one keeps everything.
   if (( ${#failed[@]} == failed_before )); then
-    rm -rf "$dir/fat.img" "$dir/board" "$dir/shell"/c* "$dir/sim"/c*
+    rm -rf "$dir/fat.img" "$dir/board" "$dir/rec" "$dir/shell"/c* "$dir/sim"/c* "$dir/replay"/c*
   fi
 done
 
@@ -284,4 +330,6 @@ if (( ${#failed[@]} > 0 )); then
   [[ $# -eq 2 ]] && kept="; files in $work"
   fail "${#failed[@]} of $total commands differ or failed$kept (${elapsed} s)"
 fi
-echo "differential: $total commands on ${#boards[@]} boards match between the UEFI Shell and pellrix-sim (${elapsed} s)"
+replayed=""
+(( record )) && replayed=", also on the boards as pellrix-record recorded them"
+echo "differential: $total commands on ${#boards[@]} boards match between the UEFI Shell and pellrix-sim$replayed (${elapsed} s)"

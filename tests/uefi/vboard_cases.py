@@ -5,6 +5,8 @@
   with-active BOARD_JSON ACTIVE OUT    the board with "active" set to ACTIVE
   active REPORT_JSON                   print the report's active_chip
   split SERIAL_LOG OUT_DIR             one console text and status per case
+  check-record NAME BOARD_JSON REC_DIR STATUS_MARKER ACTIVE_MARKER
+                                       what pellrix-record wrote for board NAME
 
 The boards are variations of the sample board written by
 `pellrix-sim --write-sample`; every board states QEMU's MTRR count and
@@ -137,8 +139,57 @@ def split(serial_log, out_dir):
             f.write("%d\n" % int(status.group(1), 16))
 
 
+def check_record(name, board_json, rec_dir, status_marker, active_marker):
+    """Prints every way in which the record differs from what the board is;
+    nothing when it describes the board truly and the run left the board's
+    start-up chip active."""
+    with open(board_json) as f:
+        board = json.load(f)
+    base = os.path.dirname(board_json)
+    problems = []
+    if status_marker != "=== record status 0x80 ===":
+        problems.append("pellrix-record did not end with 0x80: " + (status_marker or "(no status)"))
+    startup = 1 if board.get("active") == "backup" else 0
+    if active_marker != "=== record active 0x%X ===" % startup:
+        problems.append("the active chip after recording is not the start-up chip %d: %s" % (startup, active_marker))
+    try:
+        with open(os.path.join(rec_dir, "board.json")) as f:
+            record = json.load(f)
+    except (OSError, ValueError) as error:
+        print("no readable board.json in the record: %s" % error)
+        return
+    present = board.get("chip_select", "present") == "present" and board.get("is_supported", 1) != 0
+    expected = {
+        "active": startup if board.get("chip_select") != "absent" else 0,
+        "chip_select": "absent" if board.get("chip_select") == "absent" else "present" if present else "unsupported",
+        "switch": board.get("switch", "ok") if present else None,
+        "mailbox": "qvt",
+        "acpi": "present",
+    }
+    for key, value in expected.items():
+        if record.get(key) != value:
+            problems.append("%s is %r, the board has %r" % (key, record.get(key), value))
+    images = {"main": board["chips"]["main"]["image"], "backup": board["chips"]["backup"]["image"]}
+    if not present or board.get("switch") == "stuck":
+        # One readable chip, the start-up one, stands for both.
+        images = dict.fromkeys(images, images["backup" if startup == 1 and present else "main"])
+    for chip, image in images.items():
+        recorded = record["chips"][chip]
+        with open(os.path.join(base, image), "rb") as f:
+            want = f.read()
+        with open(os.path.join(rec_dir, recorded["image"]), "rb") as f:
+            got = f.read()
+        if got != want:
+            problems.append("%s.rom is not the board's %s" % (chip, image))
+        for key in ("bios_size", "block_size"):
+            if recorded.get(key) != board["chips"][chip][key]:
+                problems.append("chips.%s.%s is %r, the board has %r" % (chip, key, recorded.get(key), board["chips"][chip][key]))
+    for problem in problems:
+        print(problem)
+
+
 def main(argv):
-    commands = {"make-board": (make_board, 3), "with-active": (with_active, 3), "active": (active, 1), "hazards": (hazards, 1), "split": (split, 2)}
+    commands = {"make-board": (make_board, 3), "with-active": (with_active, 3), "active": (active, 1), "hazards": (hazards, 1), "split": (split, 2), "check-record": (check_record, 5)}
     if len(argv) < 2 or argv[1] not in commands or len(argv) - 2 != commands[argv[1]][1]:
         sys.exit(__doc__)
     function, _ = commands[argv[1]]

@@ -1,0 +1,194 @@
+#include "record/board_json.h"
+
+namespace {
+
+const char* ChipSelectText(ChipSelectState state) {
+  switch (state) {
+    case ChipSelectState::Present: return "present";
+    case ChipSelectState::Absent: return "absent";
+    case ChipSelectState::Unsupported: return "unsupported";
+  }
+  return "present";
+}
+
+const char* SwitchText(SwitchBehaviour behaviour) {
+  switch (behaviour) {
+    case SwitchBehaviour::Stuck: return "stuck";
+    case SwitchBehaviour::IgnoreMain: return "ignore-main";
+    case SwitchBehaviour::IgnoreBackup: return "ignore-backup";
+    case SwitchBehaviour::Ok:
+    case SwitchBehaviour::Untested: break;
+  }
+  return "ok";
+}
+
+const char* MailboxText(MailboxKind kind) {
+  switch (kind) {
+    case MailboxKind::Qvt: return "qvt";
+    case MailboxKind::Qv1: return "qv1";
+    case MailboxKind::None: break;
+  }
+  return "none";
+}
+
+const char* AcpiText(AcpiState state) {
+  switch (state) {
+    case AcpiState::Present: return "present";
+    case AcpiState::Absent: return "absent";
+    case AcpiState::NoFacp: return "no-facp";
+  }
+  return "present";
+}
+
+void Key(TextBuffer* json, const char* indent, const char* key) {
+  AppendText(json, indent);
+  AppendText(json, "\"");
+  AppendText(json, key);
+  AppendText(json, "\": ");
+}
+
+void StringValue(TextBuffer* json, const char* value) {
+  AppendText(json, "\"");
+  AppendText(json, value);
+  AppendText(json, "\"");
+}
+
+// A JSON string of the part name. The board file is UTF-8: a byte above 0x7F
+// cannot stand for itself and is written as '?'.
+void PartNameValue(TextBuffer* json, const char* name) {
+  AppendText(json, "\"");
+  for (const char* c = name; *c != '\0'; ++c) {
+    uint8_t byte = static_cast<uint8_t>(*c);
+    char plain[2] = {*c, '\0'};
+    if (byte == '"' || byte == '\\') {
+      AppendText(json, byte == '"' ? "\\\"" : "\\\\");
+    } else if (byte < 0x20) {
+      AppendText(json, byte < 0x10 ? "\\u000" : "\\u001");
+      plain[0] = "0123456789abcdef"[byte & 0xF];
+      AppendText(json, plain);
+    } else {
+      if (byte >= 0x80) plain[0] = '?';
+      AppendText(json, plain);
+    }
+  }
+  AppendText(json, "\"");
+}
+
+void WritePci(const BoardRecord& record, TextBuffer* json) {
+  Key(json, "  ", "pci");
+  AppendText(json, "[");
+  for (uint32_t i = 0; i < record.PciCount; ++i) {
+    const PciRecord& function = record.Pci[i];
+    AppendText(json, i == 0 ? "\n    {" : ",\n    {");
+    if (function.HandleProtocolFails) {
+      AppendText(json, "\"handle_protocol_fails\": true");
+    } else if (function.ClassReadFails) {
+      AppendText(json, "\"class_read_fails\": true");
+    } else {
+      AppendText(json, "\"vendor\": \"");
+      AppendHex(json, function.Vendor);
+      AppendText(json, "\", \"class\": ");
+      AppendDecimal(json, function.BaseClass);
+      AppendText(json, ", \"subclass\": ");
+      AppendDecimal(json, function.Subclass);
+      if (function.VendorReadFails) AppendText(json, ", \"vendor_read_fails\": true");
+    }
+    AppendText(json, "}");
+  }
+  AppendText(json, record.PciCount == 0 ? "],\n" : "\n  ],\n");
+}
+
+void WriteMtrr(const MtrrRecord& mtrr, TextBuffer* json) {
+  AppendText(json, "  \"mtrr\": {\n");
+  Key(json, "    ", "variable_pairs");
+  AppendDecimal(json, mtrr.VariablePairs);
+  AppendText(json, ",\n");
+  Key(json, "    ", "phys_address_bits");
+  AppendDecimal(json, mtrr.PhysAddressBits);
+  AppendText(json, ",\n");
+  Key(json, "    ", "tme_keyid_bits");
+  AppendDecimal(json, mtrr.TmeKeyIdBits);
+  AppendText(json, ",\n");
+  // Every non-zero pair; an empty object, not a missing key, when there is
+  // none, since a missing key stands for the default pair.
+  Key(json, "    ", "pairs");
+  AppendText(json, "{");
+  bool first = true;
+  for (uint32_t pair = 0; pair < mtrr.VariablePairs; ++pair) {
+    if (mtrr.Base[pair] == 0 && mtrr.Mask[pair] == 0) continue;
+    AppendText(json, first ? "\n      \"" : ",\n      \"");
+    first = false;
+    AppendDecimal(json, pair);
+    AppendText(json, "\": {\"base\": \"");
+    AppendHex(json, mtrr.Base[pair]);
+    AppendText(json, "\", \"mask\": \"");
+    AppendHex(json, mtrr.Mask[pair]);
+    AppendText(json, "\"}");
+  }
+  AppendText(json, first ? "}\n" : "\n    }\n");
+  AppendText(json, "  },\n");
+}
+
+void WriteChip(const ChipRecord& chip, const char* key, const char* image, TextBuffer* json) {
+  Key(json, "    ", key);
+  AppendText(json, "{\n");
+  Key(json, "      ", "image");
+  StringValue(json, image);
+  AppendText(json, ",\n");
+  Key(json, "      ", "flash_size");
+  AppendDecimal(json, chip.FlashSize);
+  AppendText(json, ",\n");
+  Key(json, "      ", "bios_size");
+  AppendDecimal(json, chip.BiosSize);
+  AppendText(json, ",\n");
+  Key(json, "      ", "block_size");
+  AppendDecimal(json, chip.BlockSize);
+  if (chip.HasPartName) {
+    AppendText(json, ",\n");
+    Key(json, "      ", "part_name");
+    PartNameValue(json, chip.PartName);
+  }
+  AppendText(json, "\n    }");
+}
+
+}  // namespace
+
+uint32_t BoardJsonCapacity(const BoardRecord& record) {
+  constexpr uint32_t kFixedPart = 4096;
+  constexpr uint32_t kPerPciFunction = 80;
+  constexpr uint32_t kPerMtrrPair = 80;
+  return kFixedPart + record.PciCount * kPerPciFunction + record.Mtrr.VariablePairs * kPerMtrrPair;
+}
+
+void WriteBoardJson(const BoardRecord& record, TextBuffer* json) {
+  AppendText(json, "{\n");
+  Key(json, "  ", "active");
+  AppendDecimal(json, record.Active);
+  AppendText(json, ",\n");
+  Key(json, "  ", "chip_select");
+  StringValue(json, ChipSelectText(record.ChipSelect));
+  AppendText(json, ",\n");
+  if (record.Switch != SwitchBehaviour::Untested) {
+    Key(json, "  ", "switch");
+    StringValue(json, SwitchText(record.Switch));
+    AppendText(json, ",\n");
+  }
+  Key(json, "  ", "mailbox");
+  StringValue(json, MailboxText(record.Mailbox));
+  AppendText(json, ",\n");
+  Key(json, "  ", "acpi");
+  StringValue(json, AcpiText(record.Acpi));
+  AppendText(json, ",\n");
+  if (record.Acpi == AcpiState::Present) {
+    Key(json, "  ", "smi_port");
+    AppendDecimal(json, record.SmiPort);
+    AppendText(json, ",\n");
+  }
+  WritePci(record, json);
+  WriteMtrr(record.Mtrr, json);
+  AppendText(json, "  \"chips\": {\n");
+  WriteChip(record.Chips[0], "main", "main.rom", json);
+  AppendText(json, ",\n");
+  WriteChip(record.Chips[1], "backup", "backup.rom", json);
+  AppendText(json, "\n  }\n}\n");
+}

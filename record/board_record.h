@@ -1,0 +1,63 @@
+// What the recorder learns about a board: every answer the utility ever asks
+// the firmware for, in the shape of a board description.
+#pragma once
+
+#include <stdint.h>
+
+#include "firmware/tool_state.h"
+
+enum class ChipSelectState : uint8_t { Present, Absent, Unsupported };
+
+// The switch as observed. Untested: the chips were never switched (one chip).
+enum class SwitchBehaviour : uint8_t { Untested, Ok, Stuck, IgnoreMain, IgnoreBackup };
+
+enum class MailboxKind : uint8_t { None, Qvt, Qv1 };
+
+enum class AcpiState : uint8_t { Present, Absent, NoFacp };
+
+// One PCI I/O handle. A read that fails is kept as such: the utility's probe
+// skips that handle in the same way on the replayed board.
+struct PciRecord {
+  uint16_t Vendor;
+  uint8_t BaseClass;
+  uint8_t Subclass;
+  bool HandleProtocolFails;
+  bool ClassReadFails;
+  bool VendorReadFails;
+};
+
+constexpr unsigned kMostMtrrPairs = 255;  // MTRRcap's count is 8 bits
+
+struct MtrrRecord {
+  uint32_t VariablePairs;
+  uint32_t PhysAddressBits;
+  uint32_t TmeKeyIdBits;
+  uint64_t Base[kMostMtrrPairs];
+  uint64_t Mask[kMostMtrrPairs];
+};
+
+// One chip's whole part as the save reads it, with the mailbox's answers
+// while it was active.
+struct ChipRecord {
+  uint8_t* Image;  // FlashSize bytes (pool), null until read
+  uint32_t FlashSize;
+  uint32_t BiosSize;
+  uint32_t BlockSize;
+  bool HasPartName;  // false when no mailbox answered
+  char PartName[kPartNameSize + 1];
+};
+
+struct BoardRecord {
+  uint8_t Active;  // raw start-up position
+  ChipSelectState ChipSelect;
+  SwitchBehaviour Switch;
+  MailboxKind Mailbox;
+  AcpiState Acpi;
+  uint16_t SmiPort;
+  uint32_t PciCount;
+  PciRecord* Pci;  // PciCount entries (pool), null when none
+  MtrrRecord Mtrr;
+  // Main and Backup. A chip that could not be made active holds no image of
+  // its own: it is written as a copy of the other.
+  ChipRecord Chips[2];
+};

@@ -1,0 +1,127 @@
+#include "record/recorder.h"
+
+#include "firmware/cache_control.h"
+#include "firmware/pool.h"
+#include "record/board_json.h"
+#include "record/board_probe.h"
+#include "record/chip_capture.h"
+#include "record/record_files.h"
+#include "runtime/efi_globals.h"
+#include "runtime/print.h"
+
+namespace {
+
+const char* ChipSelectLine(const BoardRecord& record) {
+  switch (record.ChipSelect) {
+    case ChipSelectState::Present: return "present";
+    case ChipSelectState::Absent: return "absent: one chip is recorded as both";
+    case ChipSelectState::Unsupported: return "unsupported: one chip is recorded as both";
+  }
+  return "";
+}
+
+const char* MailboxLine(MailboxKind kind) {
+  switch (kind) {
+    case MailboxKind::Qvt: return "$QVT";
+    case MailboxKind::Qv1: return "$QV1";
+    case MailboxKind::None: break;
+  }
+  return "none: only the flash window from 0xFF000000 is recorded";
+}
+
+const char* SwitchLine(SwitchBehaviour behaviour) {
+  switch (behaviour) {
+    case SwitchBehaviour::Ok: return "ok";
+    case SwitchBehaviour::Stuck: return "stuck";
+    case SwitchBehaviour::IgnoreMain: return "ignores Main";
+    case SwitchBehaviour::IgnoreBackup: return "ignores Backup";
+    case SwitchBehaviour::Untested: break;
+  }
+  return "not tried";
+}
+
+// What does not depend on the active chip. The MTRRs come first, before the
+// cache override may take pair 9.
+bool ProbeBoard(BoardRecord* record) {
+  ProbeMtrrs(&record->Mtrr);
+  Print("MTRRs ........................... %d variable pairs, %d address bits\n",
+        static_cast<int>(record->Mtrr.VariablePairs), static_cast<int>(record->Mtrr.PhysAddressBits));
+  if (!ProbePciFunctions(record)) {
+    Print("%s\n", "Memory allocation error!");
+    return false;
+  }
+  Print("PCI functions ................... %d\n", static_cast<int>(record->PciCount));
+  ProbeAcpi(record);
+  if (record->Acpi == AcpiState::Present)
+    Print("ACPI FADT ....................... SMI port 0x%x\n", static_cast<unsigned>(record->SmiPort));
+  else
+    Print("ACPI FADT ....................... %s\n", record->Acpi == AcpiState::Absent ? "no ACPI tables" : "none");
+  ProbeChipSelect(record);
+  Print("Chip select ..................... %s\n", ChipSelectLine(*record));
+  if (record->ChipSelect != ChipSelectState::Absent)
+    Print("Start-up BIOS position .......... %s (%d)\n", record->Active == 1 ? "BACKUP" : "MAIN",
+          static_cast<int>(record->Active));
+  ApplyFlashWindowCacheOverride();
+  ProbeMailbox(record);
+  Print("Flash mailbox ................... %s\n", MailboxLine(record->Mailbox));
+  return true;
+}
+
+void PrintSummary(const BoardRecord& record) {
+  Print("Board recorded in %s: Main %d bytes, Backup %d bytes, switch %s\n", kRecordFolder,
+        static_cast<int>(record.Chips[0].FlashSize), static_cast<int>(record.Chips[1].FlashSize),
+        SwitchLine(record.Switch));
+}
+
+bool WriteRecord(const BoardRecord& record) {
+  TextBuffer json;
+  if (!AllocateTextBuffer(&json, BoardJsonCapacity(record))) {
+    Print("%s\n", "Memory allocation error!");
+    return false;
+  }
+  WriteBoardJson(record, &json);
+  bool written = !json.Overflow && WriteRecordFiles(record, json);
+  ReleaseTextBuffer(&json);
+  return written;
+}
+
+// 128 when the record is written and the start-up chip is active again.
+ExitStatus Record(BoardRecord* record) {
+  bool restored = true;
+  bool captured = ProbeBoard(record) && CaptureChips(record, &restored);
+  Print("\n");
+  bool written = captured && WriteRecord(*record);
+  if (!written) {
+    Print("%s\n", "!!! Fail to record the board !!!");
+    return ExitStatus::NotSupported;
+  }
+  if (!restored) {
+    Print("%s\n", "!!! Board recorded, but the start-up BIOS position could not be restored !!!");
+    return ExitStatus::NotSupported;
+  }
+  PrintSummary(*record);
+  return ExitStatus::Success;
+}
+
+}  // namespace
+
+int RecordBoardMain(int argc, char** argv) {
+  (void)argv;
+  // Reading and writing two whole chips outlasts the firmware's watchdog.
+  gBS->SetWatchdogTimer(0, 0, 0, nullptr);
+  Print("Pellrix board recorder\n\n");
+  if (argc > 1) {
+    Print("Usage: pellrix-record\n  Records this board into %s in the current directory.\n", kRecordFolder);
+    return static_cast<int>(ExitStatus::InvalidCommand);
+  }
+  auto* record = static_cast<BoardRecord*>(AllocateZeroed(sizeof(BoardRecord)));
+  if (record == nullptr) {
+    Print("%s\n%s\n", "Memory allocation error!", "!!! Fail to record the board !!!");
+    return static_cast<int>(ExitStatus::NotSupported);
+  }
+  ExitStatus status = Record(record);
+  ReleaseChipImages(record);
+  ReleasePool(record->Pci);
+  ReleasePool(record);
+  return static_cast<int>(status);
+}

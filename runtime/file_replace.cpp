@@ -1,0 +1,49 @@
+#include "runtime/file_replace.h"
+
+#include "runtime/print.h"
+
+namespace {
+
+void JoinName(char* out, unsigned capacity, const char* name, const char* suffix) {
+  unsigned length = 0;
+  for (; name[length] != '\0' && length + 1 < capacity; ++length) out[length] = name[length];
+  for (unsigned i = 0; suffix[i] != '\0' && length + 1 < capacity; ++i) out[length++] = suffix[i];
+  out[length] = '\0';
+}
+
+}  // namespace
+
+SafeFileNames SafeNamesFor(const char* fileName) {
+  SafeFileNames names;
+  JoinName(names.final, sizeof names.final, fileName, "");
+  JoinName(names.fresh, sizeof names.fresh, names.final, ".NEW");
+  JoinName(names.old, sizeof names.old, names.final, ".OLD");
+  return names;
+}
+
+bool ReplaceWithNewFile(const SafeFileNames& names) {
+  bool hadEarlier = FileExists(names.final);
+  if (hadEarlier) {
+    // An aside file next to the final one is left over from an interrupted
+    // run; the final file is the newer of the two.
+    if (!RemoveFile(names.old) || !RenameFile(names.final, names.old)) return false;
+  }
+  if (!RenameFile(names.fresh, names.final)) {
+    if (hadEarlier) RenameFile(names.old, names.final);
+    return false;
+  }
+  if (hadEarlier) RemoveFile(names.old);
+  return true;
+}
+
+bool WriteInChunks(FileStream* stream, const uint8_t* data, uint32_t size, uint32_t chunkSize, const char* caption) {
+  for (uint64_t k = 0; k * chunkSize < size; ++k) {
+    uint64_t offset = k * chunkSize;
+    uint64_t count = size - offset < chunkSize ? size - offset : chunkSize;
+    bool written = WriteFileStream(stream, data + offset, count) == count;
+    uint64_t percent = (k + 1) * chunkSize * 100 / size;
+    Print("%c%s%d%%", 13, caption, static_cast<int>(percent));
+    if (!written) return false;
+  }
+  return true;
+}

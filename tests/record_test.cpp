@@ -1,0 +1,294 @@
+// pellrix-record on the simulated board: what it records replays as the board
+// it ran on (same console text, status, active chip, MSR writes and saved
+// files for every command), it leaves the start-up chip active, and a record
+// that cannot be written completely leaves nothing half-written behind.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "record/recorder.h"
+#include "sim/board_file.h"
+#include "tests/support/sim_support.h"
+
+using support::PatternBoard;
+using support::ReadFileBytes;
+using support::TempDir;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RecordRun {
+  int status = 0;
+  std::string console;
+  sim::Report report;
+  uint8_t activeAfter = 0;
+  uint64_t poolOutstanding = 0;
+};
+
+RecordRun Record(const sim::Board& board, const fs::path& directory) {
+  sim::Machine machine(board, directory.string());
+  ResetToolState();
+  char name[] = "pellrix-record";
+  char* argv[] = {name, nullptr};
+  RecordRun run;
+  run.status = RecordBoardMain(1, argv);
+  run.console = machine.console();
+  run.report = machine.report();
+  run.activeAfter = machine.active_raw();
+  run.poolOutstanding = machine.impl().pool.live_blocks() + machine.impl().pages.live_blocks();
+  return run;
+}
+
+sim::Board LoadRecord(const fs::path& directory) {
+  sim::Board board;
+  sim::BoardError error;
+  EXPECT_TRUE(sim::LoadBoardFile((directory / "PELLRIX.REC" / "board.json").string(), &board, &error))
+      << error.message;
+  return board;
+}
+
+nlohmann::json RecordJson(const fs::path& directory) {
+  std::ifstream in(directory / "PELLRIX.REC" / "board.json");
+  return nlohmann::json::parse(in);
+}
+
+std::vector<uint8_t> WholePart(const sim::Chip& chip) {
+  std::vector<uint8_t> part(chip.flash_size, 0xFF);
+  std::copy_n(chip.data(), std::min<uint64_t>(chip.size(), chip.flash_size), part.begin());
+  return part;
+}
+
+std::vector<std::string> Listing(const fs::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(directory))
+    names.push_back(fs::relative(entry.path(), directory).string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+const std::vector<std::vector<std::string>> kCommands = {{}, {"/i"}, {"/p"}, {"/c", "2"}, {"/c", "1"},
+                                                          {"/s", "1"}, {"/s", "2"}, {"/delay", "3"}};
+
+// Every command, from the board's start, on the original and on the replay.
+void ExpectSameRuns(const sim::Board& original, const sim::Board& replay) {
+  for (const auto& command : kCommands) {
+    std::string shown = command.empty() ? "(none)" : command[0];
+    TempDir originalDir;
+    TempDir replayDir;
+    sim::RunResult expected = sim::RunOnBoard(original, command, originalDir.str());
+    sim::RunResult actual = sim::RunOnBoard(replay, command, replayDir.str());
+    EXPECT_EQ(actual.output, expected.output) << shown;
+    EXPECT_EQ(actual.exit_status, expected.exit_status) << shown;
+    EXPECT_EQ(actual.report.active_chip, expected.report.active_chip) << shown;
+    EXPECT_EQ(actual.report.switch_requests, expected.report.switch_requests) << shown;
+    EXPECT_EQ(actual.report.msr_writes, expected.report.msr_writes) << shown;
+    ASSERT_EQ(actual.report.files, expected.report.files) << shown;
+    for (const std::string& file : expected.report.files)
+      EXPECT_EQ(ReadFileBytes(replayDir.path() / file), ReadFileBytes(originalDir.path() / file)) << shown << file;
+  }
+}
+
+sim::Board DistinctChips() {
+  sim::Board board = PatternBoard();
+  board.backup = support::PatternChip(0x40000, 0x20000, 0x2000, 7);
+  board.main.part_name = "MAIN \"PART\"\\1";
+  board.backup.part_name = "BACKUP25Q256";
+  board.smi_port = 0x1234;
+  board.pci = {{0x1022, 6, 0}, {0x8086, 1, 1}, {0x8086, 6, 0}};
+  board.pci[1].class_read_fails = true;
+  board.mtrr_pairs[3] = {0x80000000ull, 0x7F80000800ull};
+  return board;
+}
+
+TEST(Recorder, ReplaysTheBoardItRanOn) {
+  struct Case {
+    std::string name;
+    sim::Board board;
+  };
+  std::vector<Case> cases = {{"distinct chips", DistinctChips()}};
+  cases.push_back({"backup active", DistinctChips()});
+  cases.back().board.active = 1;
+  cases.push_back({"stuck switch", DistinctChips()});
+  cases.back().board.switch_mode = sim::SwitchMode::Stuck;
+  cases.push_back({"stuck on backup", DistinctChips()});
+  cases.back().board.switch_mode = sim::SwitchMode::Stuck;
+  cases.back().board.active = 1;
+  cases.push_back({"no chip select", DistinctChips()});
+  cases.back().board.chip_select = sim::ChipSelectMode::Absent;
+  cases.push_back({"unsupported", DistinctChips()});
+  cases.back().board.is_supported_value = 0;
+  cases.push_back({"qv1 mailbox, encrypted memory", DistinctChips()});
+  cases.back().board.mailbox = sim::MailboxMode::Qv1;
+  cases.back().board.tme_keyid_bits = 4;
+  cases.push_back({"no MTRR pairs in use", DistinctChips()});
+  cases.back().board.mtrr_pairs.clear();
+  cases.push_back({"no ACPI", DistinctChips()});
+  cases.back().board.acpi = sim::AcpiMode::Absent;
+  cases.push_back({"sample board", sim::SampleBoard()});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    RecordRun run = Record(c.board, dir.path());
+    EXPECT_EQ(run.status, 128) << run.console;
+    EXPECT_EQ(run.activeAfter, c.board.active);
+    EXPECT_EQ(run.poolOutstanding, 0u);
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"PELLRIX.REC", "PELLRIX.REC/backup.rom",
+                                                             "PELLRIX.REC/board.json", "PELLRIX.REC/main.rom"}));
+    ExpectSameRuns(c.board, LoadRecord(dir.path()));
+  }
+}
+
+TEST(Recorder, RecordsWhatItObserves) {
+  sim::Board board = DistinctChips();
+  TempDir dir;
+  RecordRun run = Record(board, dir.path());
+  ASSERT_EQ(run.status, 128) << run.console;
+  nlohmann::json json = RecordJson(dir.path());
+  EXPECT_EQ(json["switch"], "ok");
+  EXPECT_EQ(json["smi_port"], 0x1234);
+  EXPECT_EQ(json["pci"][0]["vendor"], "0x1022");
+  EXPECT_EQ(json["pci"][1]["class_read_fails"], true);
+  // The pairs as they were before the cache override took pair 9.
+  EXPECT_EQ(json["mtrr"]["pairs"], nlohmann::json::parse(R"({"0": {"base": "0xFF000005", "mask": "0x7FFF000800"},
+                                                           "3": {"base": "0x80000000", "mask": "0x7F80000800"}})"));
+  EXPECT_FALSE(run.report.msr_writes.empty()) << "the override was applied after the MTRRs were recorded";
+  EXPECT_EQ(json["chips"]["main"]["part_name"], "MAIN \"PART\"\\1");
+  EXPECT_EQ(json["chips"]["backup"]["block_size"], 0x2000);
+  EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/main.rom"), WholePart(board.main));
+  EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/backup.rom"), WholePart(board.backup));
+  EXPECT_EQ(run.report.switch_requests, (std::vector<uint8_t>{1, 0}));
+
+  board.mtrr_pairs.clear();
+  TempDir empty;
+  ASSERT_EQ(Record(board, empty.path()).status, 128);
+  EXPECT_EQ(RecordJson(empty.path())["mtrr"]["pairs"], nlohmann::json::object());
+}
+
+TEST(Recorder, NamesTheSwitchBehaviour) {
+  struct Case {
+    sim::SwitchMode mode;
+    uint8_t active;
+    std::string recorded;
+    int status;
+  };
+  // A board that never leaves its start-up chip behaves as stuck from there,
+  // whichever direction it ignores; one that leaves it but cannot return
+  // names the direction, and the run reports that it could not restore.
+  for (const Case& c : std::vector<Case>{{sim::SwitchMode::Stuck, 0, "stuck", 128},
+                                         {sim::SwitchMode::IgnoreBackup, 0, "stuck", 128},
+                                         {sim::SwitchMode::IgnoreMain, 1, "stuck", 128},
+                                         {sim::SwitchMode::IgnoreMain, 0, "ignore-main", 130},
+                                         {sim::SwitchMode::IgnoreBackup, 1, "ignore-backup", 130}}) {
+    sim::Board board = DistinctChips();
+    board.switch_mode = c.mode;
+    board.active = c.active;
+    TempDir dir;
+    RecordRun run = Record(board, dir.path());
+    SCOPED_TRACE(c.recorded + " from " + std::to_string(c.active));
+    EXPECT_EQ(run.status, c.status) << run.console;
+    EXPECT_EQ(RecordJson(dir.path())["switch"], c.recorded);
+    if (c.recorded == "stuck") {
+      const sim::Chip& startup = c.active == 1 ? board.backup : board.main;
+      EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/main.rom"), WholePart(startup));
+      EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/backup.rom"), WholePart(startup));
+      EXPECT_EQ(run.activeAfter, c.active);
+    } else {
+      EXPECT_NE(run.console.find("could not be restored"), std::string::npos);
+      ExpectSameRuns(board, LoadRecord(dir.path()));
+    }
+  }
+}
+
+TEST(Recorder, OneChipWithoutChipSelect) {
+  sim::Board board = DistinctChips();
+  board.chip_select = sim::ChipSelectMode::Absent;
+  board.active = 1;  // not reachable without the protocol: Backup answers
+  TempDir dir;
+  RecordRun run = Record(board, dir.path());
+  ASSERT_EQ(run.status, 128) << run.console;
+  nlohmann::json json = RecordJson(dir.path());
+  EXPECT_EQ(json["chip_select"], "absent");
+  EXPECT_EQ(json["active"], 0);
+  EXPECT_FALSE(json.contains("switch"));
+  EXPECT_TRUE(run.report.switch_requests.empty());
+  EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/main.rom"), WholePart(board.backup));
+  EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/backup.rom"), WholePart(board.backup));
+}
+
+TEST(Recorder, WithoutMailboxOnlyTheDecodedWindow) {
+  sim::Board board = sim::SampleBoard();
+  board.mailbox = sim::MailboxMode::None;
+  TempDir dir;
+  RecordRun run = Record(board, dir.path());
+  ASSERT_EQ(run.status, 128) << run.console;
+  nlohmann::json json = RecordJson(dir.path());
+  EXPECT_EQ(json["mailbox"], "none");
+  EXPECT_EQ(json["chips"]["main"]["flash_size"], 0x1000000);
+  EXPECT_FALSE(json["chips"]["main"].contains("part_name"));
+  EXPECT_EQ(run.report.smi.read_block, 0u);
+  EXPECT_EQ(run.report.mmio_reads, 0u);
+  // The sample part is 16 MiB with an 8 MiB BIOS region: the window shows the
+  // region and erased bytes below it.
+  std::vector<uint8_t> expected(0x800000, 0xFF);
+  std::vector<uint8_t> part = WholePart(board.main);
+  expected.insert(expected.end(), part.end() - 0x800000, part.end());
+  EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/main.rom"), expected);
+  ExpectSameRuns(board, LoadRecord(dir.path()));
+}
+
+TEST(Recorder, FailedWritesLeaveNoHalfRecord) {
+  sim::Board board = DistinctChips();
+  std::vector<std::pair<std::string, std::function<void(sim::Board&)>>> failures = {
+      {"disk full", [](sim::Board& b) { b.disk_free = 0x30000; }},
+      {"write", [](sim::Board& b) { b.fail_file = sim::FileFailure::Write; }},
+      {"close", [](sim::Board& b) { b.fail_file = sim::FileFailure::Close; }},
+      {"rename", [](sim::Board& b) { b.fail_file = sim::FileFailure::Rename; }},
+      {"open", [](sim::Board& b) { b.fail_file = sim::FileFailure::Open; }},
+  };
+  for (const auto& [name, breakBoard] : failures) {
+    SCOPED_TRACE(name);
+    sim::Board broken = board;
+    breakBoard(broken);
+    // No earlier record: nothing at all is left.
+    TempDir fresh;
+    RecordRun run = Record(broken, fresh.path());
+    EXPECT_EQ(run.status, 130);
+    EXPECT_NE(run.console.find("!!! Fail to record the board !!!\n"), std::string::npos);
+    EXPECT_TRUE(Listing(fresh.path()).empty());
+    EXPECT_EQ(run.activeAfter, broken.active);
+    // An earlier record stays byte for byte as it was.
+    TempDir earlier;
+    sim::Board other = PatternBoard();
+    ASSERT_EQ(Record(other, earlier.path()).status, 128);
+    std::vector<std::string> before = Listing(earlier.path());
+    auto json = ReadFileBytes(earlier.path() / "PELLRIX.REC/board.json");
+    auto main = ReadFileBytes(earlier.path() / "PELLRIX.REC/main.rom");
+    EXPECT_EQ(Record(broken, earlier.path()).status, 130);
+    EXPECT_EQ(Listing(earlier.path()), before);
+    EXPECT_EQ(ReadFileBytes(earlier.path() / "PELLRIX.REC/board.json"), json);
+    EXPECT_EQ(ReadFileBytes(earlier.path() / "PELLRIX.REC/main.rom"), main);
+  }
+}
+
+TEST(Recorder, ReplacesAnEarlierRecord) {
+  TempDir dir;
+  ASSERT_EQ(Record(PatternBoard(), dir.path()).status, 128);
+  sim::Board board = DistinctChips();
+  ASSERT_EQ(Record(board, dir.path()).status, 128);
+  EXPECT_EQ(Listing(dir.path()).size(), 4u);
+  ExpectSameRuns(board, LoadRecord(dir.path()));
+}
+
+TEST(Recorder, RefusesArguments) {
+  sim::Machine machine(PatternBoard());
+  ResetToolState();
+  char name[] = "pellrix-record";
+  char argument[] = "/s";
+  char* argv[] = {name, argument, nullptr};
+  EXPECT_EQ(RecordBoardMain(2, argv), 131);
+  EXPECT_TRUE(machine.report().switch_requests.empty());
+}
+
+}  // namespace
