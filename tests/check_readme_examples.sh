@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs every simulator example of the README, in order, as written, in a
+# Runs every example of the README's simulator section, in order, as written, in a
 # scratch directory where build/ is the build directory: none may be refused
 # (status 2), taken for a bad utility command line (131, "Invalid command!")
 # or print to standard error.
@@ -13,8 +13,10 @@ work=$(mktemp -d) || exit 2
 trap 'rm -rf "$work"' EXIT
 ln -s "$build" "$work/build"
 
-# The command lines of the README's shell blocks that start the simulator.
-mapfile -t examples < <(awk '/^```sh$/ { inside = 1; next } /^```$/ { inside = 0 } inside && /^build\/pellrix-sim/' "$readme" |
+# The command lines of the simulator section's shell blocks that start the
+# simulator (other sections' examples need a board's recording or dumps).
+mapfile -t examples < <(awk '/^## / { section = ($0 == "## The simulator") }
+  section && /^```sh$/ { inside = 1; next } /^```$/ { inside = 0 } section && inside && /^build\/pellrix-sim/' "$readme" |
   sed 's/[[:space:]]*#.*$//')
 (( ${#examples[@]} >= 3 )) || { echo "readme: found only ${#examples[@]} simulator examples" >&2; exit 1; }
 
