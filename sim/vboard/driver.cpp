@@ -207,12 +207,7 @@ extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* 
     FreeImages();
     return kEfiNotFound;
   }
-  board.active = header.active;
-  board.is_supported = header.is_supported;
-  board.switch_mode = static_cast<sim::ModelSwitch>(header.switch_mode);
-  board.mailbox = static_cast<sim::ModelMailbox>(header.mailbox);
-  board.mailbox_answer = header.mailbox_answer;
-  board.smi_port = header.smi_port;
+  vboard::SetModesFromBoardFile(header, &board);
   board.events = &boardEvents;
   board.dma_allowed = DestinationAllowed;
 

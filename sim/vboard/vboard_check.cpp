@@ -45,4 +45,13 @@ bool MailboxDestinationAllowed(const sim::BoardModel& board, uint64_t address, u
   return true;
 }
 
+void SetModesFromBoardFile(const BoardFile& file, sim::BoardModel* board) {
+  board->active = file.active;
+  board->is_supported = file.is_supported;
+  board->switch_mode = static_cast<sim::ModelSwitch>(file.switch_mode);
+  board->mailbox = static_cast<sim::ModelMailbox>(file.mailbox);
+  board->mailbox_answer = file.mailbox_answer;
+  board->smi_port = file.smi_port;
+}
+
 }  // namespace vboard

@@ -24,4 +24,8 @@ const char* BoardFileProblem(const BoardFile& file);
 // holds.
 bool MailboxDestinationAllowed(const sim::BoardModel& board, uint64_t address, uint32_t count);
 
+// The board model's modes from a checked file: active chip, support answer,
+// switch and mailbox behaviour, SMI port. The chips are loaded apart.
+void SetModesFromBoardFile(const BoardFile& file, sim::BoardModel* board);
+
 }  // namespace vboard

@@ -84,12 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       record.bios_size, record.block_size, record.window_bytes, {}};
     memcpy(board.chips[i].part_name, record.part_name, sizeof record.part_name);
   }
-  board.active = header.active;
-  board.is_supported = header.is_supported;
-  board.switch_mode = static_cast<sim::ModelSwitch>(header.switch_mode);
-  board.mailbox = static_cast<sim::ModelMailbox>(header.mailbox);
-  board.mailbox_answer = header.mailbox_answer;
-  board.smi_port = header.smi_port;
+  vboard::SetModesFromBoardFile(header, &board);
   board.events = &events;
   board.dma_allowed = DestinationAllowed;
   board.dma_context = &board;
