@@ -235,10 +235,3 @@ BENCHMARK(BM_MaskAreas)->Arg(16)->Arg(32)->UseManualTime()->Unit(benchmark::kMic
 BENCHMARK(BM_VerifyDescriptorChecksums)->Arg(16)->Arg(32)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::AddCustomContext("ratio", "ours / reference, lower is better");
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-}

@@ -161,10 +161,3 @@ BENCHMARK(BM_SaveVsCp)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(
 BENCHMARK(BM_DiffVsCmp)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::AddCustomContext("ratio", "ours / reference, lower is better");
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-}

@@ -44,7 +44,7 @@ bool FillReaderGeometry() {
 bool TopBlockIsErased(const uint8_t* buffer, uint64_t bufferSize, uint32_t blockSize) {
   uint8_t chunk[256];
   uint32_t address = 0u - blockSize;
-  if (blockSize == 0 || address < kFlashDecodeFloor) address = kFlashDecodeFloor;
+  if (address < kFlashDecodeFloor) address = kFlashDecodeFloor;
   uint32_t length = 0u - address;
   const uint8_t* expected = buffer + bufferSize - length;
   for (uint32_t done = 0; done < length;) {

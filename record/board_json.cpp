@@ -53,6 +53,19 @@ void StringValue(TextBuffer* json, const char* value) {
   AppendText(json, "\"");
 }
 
+// `"key": value,` and a line end, for every member that is not the last.
+void DecimalMember(TextBuffer* json, const char* indent, const char* key, uint64_t value) {
+  Key(json, indent, key);
+  AppendDecimal(json, value);
+  AppendText(json, ",\n");
+}
+
+void StringMember(TextBuffer* json, const char* indent, const char* key, const char* value) {
+  Key(json, indent, key);
+  StringValue(json, value);
+  AppendText(json, ",\n");
+}
+
 // A JSON string of the part name. The board file is UTF-8: a byte above 0x7F
 // cannot stand for itself and is written as '?'.
 void PartNameValue(TextBuffer* json, const char* name) {
@@ -100,15 +113,9 @@ void WritePci(const BoardRecord& record, TextBuffer* json) {
 
 void WriteMtrr(const MtrrRecord& mtrr, TextBuffer* json) {
   AppendText(json, "  \"mtrr\": {\n");
-  Key(json, "    ", "variable_pairs");
-  AppendDecimal(json, mtrr.VariablePairs);
-  AppendText(json, ",\n");
-  Key(json, "    ", "phys_address_bits");
-  AppendDecimal(json, mtrr.PhysAddressBits);
-  AppendText(json, ",\n");
-  Key(json, "    ", "tme_keyid_bits");
-  AppendDecimal(json, mtrr.TmeKeyIdBits);
-  AppendText(json, ",\n");
+  DecimalMember(json, "    ", "variable_pairs", mtrr.VariablePairs);
+  DecimalMember(json, "    ", "phys_address_bits", mtrr.PhysAddressBits);
+  DecimalMember(json, "    ", "tme_keyid_bits", mtrr.TmeKeyIdBits);
   // Every non-zero pair; an empty object, not a missing key, when there is
   // none, since a missing key stands for the default pair.
   Key(json, "    ", "pairs");
@@ -132,15 +139,9 @@ void WriteMtrr(const MtrrRecord& mtrr, TextBuffer* json) {
 void WriteChip(const ChipRecord& chip, const char* key, const char* image, TextBuffer* json) {
   Key(json, "    ", key);
   AppendText(json, "{\n");
-  Key(json, "      ", "image");
-  StringValue(json, image);
-  AppendText(json, ",\n");
-  Key(json, "      ", "flash_size");
-  AppendDecimal(json, chip.FlashSize);
-  AppendText(json, ",\n");
-  Key(json, "      ", "bios_size");
-  AppendDecimal(json, chip.BiosSize);
-  AppendText(json, ",\n");
+  StringMember(json, "      ", "image", image);
+  DecimalMember(json, "      ", "flash_size", chip.FlashSize);
+  DecimalMember(json, "      ", "bios_size", chip.BiosSize);
   Key(json, "      ", "block_size");
   AppendDecimal(json, chip.BlockSize);
   if (chip.HasPartName) {
@@ -162,28 +163,12 @@ uint32_t BoardJsonCapacity(const BoardRecord& record) {
 
 void WriteBoardJson(const BoardRecord& record, TextBuffer* json) {
   AppendText(json, "{\n");
-  Key(json, "  ", "active");
-  AppendDecimal(json, record.Active);
-  AppendText(json, ",\n");
-  Key(json, "  ", "chip_select");
-  StringValue(json, ChipSelectText(record.ChipSelect));
-  AppendText(json, ",\n");
-  if (record.Switch != SwitchBehaviour::Untested) {
-    Key(json, "  ", "switch");
-    StringValue(json, SwitchText(record.Switch));
-    AppendText(json, ",\n");
-  }
-  Key(json, "  ", "mailbox");
-  StringValue(json, MailboxText(record.Mailbox));
-  AppendText(json, ",\n");
-  Key(json, "  ", "acpi");
-  StringValue(json, AcpiText(record.Acpi));
-  AppendText(json, ",\n");
-  if (record.Acpi == AcpiState::Present) {
-    Key(json, "  ", "smi_port");
-    AppendDecimal(json, record.SmiPort);
-    AppendText(json, ",\n");
-  }
+  DecimalMember(json, "  ", "active", record.Active);
+  StringMember(json, "  ", "chip_select", ChipSelectText(record.ChipSelect));
+  if (record.Switch != SwitchBehaviour::Untested) StringMember(json, "  ", "switch", SwitchText(record.Switch));
+  StringMember(json, "  ", "mailbox", MailboxText(record.Mailbox));
+  StringMember(json, "  ", "acpi", AcpiText(record.Acpi));
+  if (record.Acpi == AcpiState::Present) DecimalMember(json, "  ", "smi_port", record.SmiPort);
   WritePci(record, json);
   WriteMtrr(record.Mtrr, json);
   AppendText(json, "  \"chips\": {\n");
