@@ -100,6 +100,9 @@ void SetFlashWindowUncached() {
   WriteMsr(kOverrideBase, kOverrideBaseValue);
   WriteMsr(kOverrideMask, OverrideMaskValue(usableBits));
   ReloadCr3();
+  // Lines filled while the range was write-protected would still answer
+  // reads after a chip switch: flush them once the range is uncacheable.
+  WriteBackInvalidateCaches();
 }
 
 void ApplyFlashWindowCacheOverride() {

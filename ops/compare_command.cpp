@@ -143,11 +143,21 @@ void CheckIdentities(Comparison* test) {
         ExitStatus::PartNumberMismatch);
 }
 
+// True when the region is a whole, non-zero number of blocks. Otherwise a
+// block-by-block compare would leave bytes unread (the top of the region,
+// where the reset vector lies), and a PASS would vouch for them.
+bool RegionIsWholeBlocks(const FlashGeometry& geometry) {
+  return geometry.BiosSize != 0 && geometry.BlockSize != 0 && geometry.BiosSize % geometry.BlockSize == 0;
+}
+
 void CompareData(Comparison* test) {
+  if (!RegionIsWholeBlocks(gTool.Geometry)) {
+    Fail(test, ExitStatus::NotSupported);
+    return;
+  }
   uint32_t biosSize = gTool.Geometry.BiosSize;
-  // A block size of 0 would leave the data unchecked: compare the region whole.
-  uint32_t blockSize = gTool.Geometry.BlockSize != 0 ? gTool.Geometry.BlockSize : biosSize;
-  uint32_t blocks = blockSize != 0 ? biosSize / blockSize : 0;
+  uint32_t blockSize = gTool.Geometry.BlockSize;
+  uint32_t blocks = biosSize / blockSize;
   for (uint32_t i = 0; i < blocks; ++i) {
     uint64_t offset = static_cast<uint64_t>(i) * blockSize;
     if (memcmp(test->image[0] + offset, test->image[1] + offset, blockSize) != 0) {

@@ -73,6 +73,8 @@ void ReportChecksums(uint8_t* image, uint32_t flashSize) {
 bool WriteImageFile(uint8_t* image, uint64_t bufferSize, uint32_t flashSize, uint32_t blockSize,
                     const SafeFileNames& names) {
   if (TopBlockIsErased(image, bufferSize, blockSize)) return false;
+  // Refused before anything is created, so the directory stays as it was.
+  if (!NamesHoldNoFolder(names) || !VolumeHasRoomFor(flashSize)) return false;
   FileStream* stream = OpenFileStream(names.fresh, "wb");
   if (stream == nullptr) return false;
   bool saved = !EfiError(ReadFlashRegionInto(image, bufferSize, 0, flashSize, kReadCaption));

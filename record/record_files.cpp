@@ -15,23 +15,50 @@ struct RecordFile {
 
 constexpr unsigned kFileCount = 3;
 
-SafeFileNames NamesInFolder(const char* name) {
-  char path[64];
+// Every name a record folder may hold: the three files, and the temporary
+// and aside names that records written file by file left behind.
+constexpr const char* kRecordNames[] = {
+    "main.rom",     "backup.rom",     "board.json",     "main.rom.NEW", "backup.rom.NEW",
+    "board.json.NEW", "main.rom.OLD", "backup.rom.OLD", "board.json.OLD",
+};
+
+void JoinPath(char* out, unsigned capacity, const char* folder, const char* name) {
   unsigned length = 0;
-  for (const char* c = kRecordFolder; *c != '\0'; ++c) path[length++] = *c;
-  path[length++] = '/';
-  for (const char* c = name; *c != '\0' && length + 1 < sizeof path; ++c) path[length++] = *c;
-  path[length] = '\0';
-  return SafeNamesFor(path);
+  for (const char* c = folder; *c != '\0' && length + 1 < capacity; ++c) out[length++] = *c;
+  if (length + 1 < capacity) out[length++] = '/';
+  for (const char* c = name; *c != '\0' && length + 1 < capacity; ++c) out[length++] = *c;
+  out[length] = '\0';
 }
 
-bool WriteNewFile(const RecordFile& file) {
-  SafeFileNames names = NamesInFolder(file.name);
-  FileStream* stream = OpenFileStream(names.fresh, "wb");
+// Removes a record folder and what a record puts in it; a folder holding
+// anything else stays, and the removal fails.
+bool RemoveRecordFolder(const char* folder) {
+  if (!FileExists(folder)) return true;
+  if (!FolderExists(folder)) return false;
+  char path[96];
+  for (const char* name : kRecordNames) {
+    JoinPath(path, sizeof path, folder, name);
+    if (!RemoveFile(path)) return false;
+  }
+  return RemoveEmptyFolder(folder);
+}
+
+bool WriteFileInto(const char* folder, const RecordFile& file) {
+  char path[96];
+  JoinPath(path, sizeof path, folder, file.name);
+  FileStream* stream = OpenFileStream(path, "wb");
   if (stream == nullptr) return false;
   bool written = WriteInChunks(stream, file.data, file.size, file.chunkSize, file.caption);
   Print("\n");
   return CloseFileStream(stream) && written;
+}
+
+// The record's bytes, each file in whole clusters, plus a cluster for the
+// folder's own entries.
+uint64_t RecordBytes(const RecordFile* files) {
+  uint64_t total = 4096;
+  for (unsigned i = 0; i < kFileCount; ++i) total += (static_cast<uint64_t>(files[i].size) + 4095) / 4096 * 4096;
+  return total;
 }
 
 }  // namespace
@@ -45,19 +72,16 @@ bool WriteRecordFiles(const BoardRecord& record, const TextBuffer& json) {
       {"board.json", "Writing board.json .............. ", reinterpret_cast<const uint8_t*>(json.Data), json.Length,
        json.Length},
   };
-  bool createdFolder = !FileExists(kRecordFolder);
-  bool written = CreateFolder(kRecordFolder);
-  for (unsigned i = 0; i < kFileCount && written; ++i) written = WriteNewFile(files[i]);
-  // board.json last: a record whose description stands has its images.
-  for (unsigned i = 0; i < kFileCount && written; ++i) written = ReplaceWithNewFile(NamesInFolder(files[i].name));
-  if (!written) {
-    for (unsigned i = 0; i < kFileCount; ++i) {
-      SafeFileNames names = NamesInFolder(files[i].name);
-      RemoveFile(names.fresh);
-      // Everything in a folder of this run's own is this run's.
-      if (createdFolder) RemoveFile(names.final);
-    }
-    if (createdFolder) RemoveEmptyFolder(kRecordFolder);
-  }
+  SafeFileNames names = SafeNamesFor(kRecordFolder);
+  // An earlier record that is not a folder is not ours to replace; a
+  // leftover new folder is removed (it can only be an interrupted run's).
+  if (FileExists(names.final) && !FolderExists(names.final)) return false;
+  if (!VolumeHasRoomFor(RecordBytes(files)) || !RemoveRecordFolder(names.fresh)) return false;
+  bool written = CreateFolder(names.fresh);
+  for (unsigned i = 0; i < kFileCount && written; ++i) written = WriteFileInto(names.fresh, files[i]);
+  // The whole folder takes the record's name at once: an earlier record
+  // stays whole until a complete one stands beside it.
+  written = written && ReplaceWithNewEntry(names, RemoveRecordFolder);
+  if (!written) RemoveRecordFolder(names.fresh);
   return written;
 }

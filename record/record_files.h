@@ -7,9 +7,10 @@
 
 constexpr const char* kRecordFolder = "PELLRIX.REC";
 
-// Writes the three files as the save writes its image: each to "<name>.NEW"
-// first, and only when all three are complete do they take their names, one
-// by one, an earlier file stepping aside until its successor stands. On
-// failure every new file is removed, an earlier record stays as it was, and a
-// folder this call created is removed again.
+// Writes the three files into the folder "PELLRIX.REC.NEW" first; only when
+// all three are complete does the folder take the record's name, an earlier
+// record stepping aside until its successor stands (as the save does with its
+// file). On failure the new folder is removed and an earlier record stays
+// whole. A volume without room for the record is refused before anything is
+// created.
 bool WriteRecordFiles(const BoardRecord& record, const TextBuffer& json);

@@ -62,6 +62,13 @@ bool ProbeBoard(BoardRecord* record) {
     Print("Start-up BIOS position .......... %s (%d)\n", record->Active == 1 ? "BACKUP" : "MAIN",
           static_cast<int>(record->Active));
   ApplyFlashWindowCacheOverride();
+  // Without the board's chip select the flash SMI number may belong to
+  // another vendor's handler: the utility never sends it there, nor does this.
+  if (record->ChipSelect != ChipSelectState::Present) {
+    record->Mailbox = MailboxKind::None;
+    Print("Flash mailbox ................... %s\n", "not probed without a chip select: only the flash window from 0xFF000000 is recorded");
+    return true;
+  }
   ProbeMailbox(record);
   Print("Flash mailbox ................... %s\n", MailboxLine(record->Mailbox));
   return true;

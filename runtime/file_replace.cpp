@@ -21,20 +21,35 @@ SafeFileNames SafeNamesFor(const char* fileName) {
   return names;
 }
 
-bool ReplaceWithNewFile(const SafeFileNames& names) {
+bool NamesHoldNoFolder(const SafeFileNames& names) {
+  return !FolderExists(names.final) && !FolderExists(names.fresh) && !FolderExists(names.old);
+}
+
+bool VolumeHasRoomFor(uint64_t bytes) {
+  uint64_t freeBytes = 0;
+  uint32_t clusterBytes = 0;
+  if (!QueryFreeSpace(&freeBytes, &clusterBytes)) return true;
+  uint64_t cluster = clusterBytes != 0 ? clusterBytes : 1;
+  uint64_t clusters = (bytes + cluster - 1) / cluster;
+  return freeBytes >= (clusters + 1) * cluster;
+}
+
+bool ReplaceWithNewEntry(const SafeFileNames& names, RemoveEntry remove) {
   bool hadEarlier = FileExists(names.final);
   if (hadEarlier) {
-    // An aside file next to the final one is left over from an interrupted
-    // run; the final file is the newer of the two.
-    if (!RemoveFile(names.old) || !RenameFile(names.final, names.old)) return false;
+    // An aside entry next to the final one is left over from an interrupted
+    // run; the final one is the newer of the two.
+    if (!remove(names.old) || !RenameFile(names.final, names.old)) return false;
   }
   if (!RenameFile(names.fresh, names.final)) {
     if (hadEarlier) RenameFile(names.old, names.final);
     return false;
   }
-  if (hadEarlier) RemoveFile(names.old);
+  if (hadEarlier) remove(names.old);
   return true;
 }
+
+bool ReplaceWithNewFile(const SafeFileNames& names) { return ReplaceWithNewEntry(names, RemoveFile); }
 
 bool WriteInChunks(FileStream* stream, const uint8_t* data, uint32_t size, uint32_t chunkSize, const char* caption) {
   for (uint64_t k = 0; k * chunkSize < size; ++k) {

@@ -20,6 +20,13 @@ bool CloseFileStream(FileStream* stream);
 // True when a file of that name exists in the current directory.
 bool FileExists(const char* name);
 
+// True when `name` is a folder (not a file) of the current directory.
+bool FolderExists(const char* name);
+
+// The free bytes of the current directory's file system and its cluster
+// size; false when the file system does not report them.
+bool QueryFreeSpace(uint64_t* freeBytes, uint32_t* clusterBytes);
+
 // Deletes the file; true when it is gone (or was never there).
 bool RemoveFile(const char* name);
 

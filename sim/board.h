@@ -53,7 +53,7 @@ enum class ChipSelectMode { Present, Absent, Unsupported };
 enum class SwitchMode { Ok, Stuck, IgnoreMain, IgnoreBackup };
 enum class MailboxMode { Qvt, Qv1, None };
 enum class AcpiMode { Present, Absent, NoFacp };
-enum class FileFailure { None, Open, Write, Close, Rename };
+enum class FileFailure { None, Open, Write, Close, Rename, RenameIntoPlace };
 
 struct MtrrPair {
   uint64_t base = 0;

@@ -20,7 +20,8 @@ void ParseFailureKeys(const json& root, Board* board) {
                                            {"open", FileFailure::Open},
                                            {"write", FileFailure::Write},
                                            {"close", FileFailure::Close},
-                                           {"rename", FileFailure::Rename}});
+                                           {"rename", FileFailure::Rename},
+                                           {"rename-into-place", FileFailure::RenameIntoPlace}});
   if (root.contains("disk_free")) board->disk_free = Integer(root["disk_free"], "disk_free", ~0ull);
 }
 

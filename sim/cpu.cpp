@@ -77,6 +77,7 @@ void TriggerSoftwareSmi(uint16_t port, uint8_t commandByte, void* buffer) {
 
 uint64_t ReadMsr(uint32_t index) {
   Machine& machine = CurrentMachine();
+  machine.impl().cr3_just_reloaded = false;
   auto& msrs = machine.impl().msrs;
   auto found = msrs.find(index);
   if (found == msrs.end()) {
@@ -90,6 +91,7 @@ uint64_t ReadMsr(uint32_t index) {
 // the report names every fault.
 void WriteMsr(uint32_t index, uint64_t value) {
   Machine& machine = CurrentMachine();
+  machine.impl().cr3_just_reloaded = false;
   machine.report().msr_writes.emplace_back(index, value);
   auto& msrs = machine.impl().msrs;
   if (msrs.find(index) == msrs.end()) {
@@ -101,7 +103,17 @@ void WriteMsr(uint32_t index, uint64_t value) {
   msrs[index] = value;
 }
 
-void ReloadCr3() { ++CurrentMachine().report().cr3_reloads; }
+void ReloadCr3() {
+  ++CurrentMachine().report().cr3_reloads;
+  CurrentMachine().impl().cr3_just_reloaded = true;
+}
+
+void WriteBackInvalidateCaches() {
+  Machine& machine = CurrentMachine();
+  ++machine.report().cache_flushes;
+  if (machine.impl().cr3_just_reloaded) ++machine.report().cache_flushes_after_cr3;
+  machine.impl().cr3_just_reloaded = false;
+}
 
 CpuidResult Cpuid(uint32_t leaf, uint32_t subleaf) {
   const sim::Board& board = CurrentMachine().board();

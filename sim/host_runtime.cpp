@@ -2,8 +2,12 @@
 // console, files to the directory that stands for the shell's current
 // directory, which behaves as a FAT directory would (no rename onto an
 // existing name), with the board's file failures and free space applied.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -48,9 +52,17 @@ FileStream* OpenFileStream(const char* name, const char* mode) {
   sim::FileFailure failure = machine.board().fail_file;
   if (failure == sim::FileFailure::Open) return nullptr;
   fs::path path = PathOf(name);
+  std::error_code error;
+  // A link in its place is replaced, never written through.
+  if (fs::is_symlink(fs::symlink_status(path, error)) && !fs::remove(path, error)) return nullptr;
   uint64_t truncated = SizeOf(path);
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return nullptr;
+  int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (descriptor < 0) return nullptr;
+  std::FILE* file = fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    close(descriptor);
+    return nullptr;
+  }
   // The save writes block-sized chunks; a large buffer spares a system call
   // per 4 KiB block.
   std::setvbuf(file, nullptr, _IOFBF, kWriteBufferBytes);
@@ -80,6 +92,19 @@ bool FileExists(const char* name) {
   return fs::exists(PathOf(name), error);
 }
 
+bool FolderExists(const char* name) {
+  std::error_code error;
+  return fs::is_directory(fs::symlink_status(PathOf(name), error));
+}
+
+// As FAT reports it: what is left of `disk_free`, in 4 KiB clusters.
+bool QueryFreeSpace(uint64_t* freeBytes, uint32_t* clusterBytes) {
+  const auto& diskFree = sim::CurrentMachine().board().disk_free;
+  *freeBytes = diskFree ? *diskFree : 1ull << 62;
+  *clusterBytes = 4096;
+  return true;
+}
+
 bool RemoveFile(const char* name) {
   fs::path path = PathOf(name);
   uint64_t size = SizeOf(path);
@@ -90,11 +115,30 @@ bool RemoveFile(const char* name) {
 
 bool RenameFile(const char* from, const char* to) {
   sim::Machine& machine = sim::CurrentMachine();
-  if (machine.board().fail_file == sim::FileFailure::Rename || FileExists(to) || !FileExists(from)) return false;
+  sim::FileFailure failure = machine.board().fail_file;
+  if (failure == sim::FileFailure::Rename || FileExists(to) || !FileExists(from)) return false;
+  std::string source(from);
+  if (failure == sim::FileFailure::RenameIntoPlace && source.size() > 4 && source.ends_with(".NEW")) return false;
   std::error_code error;
   fs::rename(PathOf(from), PathOf(to), error);
   if (error) return false;
-  machine.impl().files.insert(to);
+  // What the run wrote moves with the name (a folder's files with it); a file
+  // that was there before the run is only moved, not written.
+  auto& files = machine.impl().files;
+  std::string folderPrefix = source + "/";
+  std::set<std::string> moved;
+  for (auto name = files.begin(); name != files.end();) {
+    if (*name == source) {
+      moved.insert(to);
+    } else if (name->starts_with(folderPrefix)) {
+      moved.insert(std::string(to) + "/" + name->substr(folderPrefix.size()));
+    } else {
+      ++name;
+      continue;
+    }
+    name = files.erase(name);
+  }
+  files.insert(moved.begin(), moved.end());
   return true;
 }
 

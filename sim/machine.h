@@ -25,6 +25,7 @@ struct Report : BoardEvents {
   std::vector<uint64_t> stalls_us;
   std::vector<std::pair<uint32_t, uint64_t>> msr_writes;
   uint64_t cr3_reloads = 0;
+  uint64_t cache_flushes = 0;  // WBINVD
   uint64_t pool_outstanding = 0;
   bool cursor_visible = true;
   std::vector<std::string> files;
@@ -39,7 +40,8 @@ struct Report : BoardEvents {
   uint64_t locate_chip_select_calls = 0;
   uint64_t get_acpi_table_calls = 0;
   std::vector<uint64_t> watchdog_timeouts;  // every SetWatchdogTimer timeout, in order
-  uint64_t pool_allocations = 0;  // program AllocatePool calls, failed ones included
+  uint64_t pool_allocations = 0;
+  uint64_t cache_flushes_after_cr3 = 0;  // WBINVDs that came right after a CR3 reload  // program AllocatePool calls, failed ones included
 };
 
 class Machine {

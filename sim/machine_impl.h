@@ -28,6 +28,7 @@ struct Machine::Impl {
   LowMemory pages;
   uint64_t pool_calls = 0;
   std::map<uint32_t, uint64_t> msrs;
+  bool cr3_just_reloaded = false;  // the last processor operation was a CR3 reload
   std::set<std::string> files;
 };
 

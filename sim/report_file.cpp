@@ -19,6 +19,7 @@ std::string ReportJson(const Report& report) {
         {"end_read", report.smi.end_read}}},
       {"msr_writes", msrWrites},
       {"cr3_reloads", report.cr3_reloads},
+      {"cache_flushes", report.cache_flushes},
       {"pool_outstanding", report.pool_outstanding},
       {"cursor_visible", report.cursor_visible},
       {"files", report.files},

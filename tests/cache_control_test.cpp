@@ -1,7 +1,12 @@
 // The host-bridge probe and the MTRR override of the flash window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "firmware/cache_control.h"
+#include "firmware/tool_state.h"
+#include "record/recorder.h"
 #include "tests/support/sim_support.h"
 
 namespace {
@@ -68,6 +73,8 @@ TEST_F(FlashWindowOverride, WritesPairNineAndFlushes) {
   EXPECT_EQ(report.msr_writes[0], (std::pair<uint32_t, uint64_t>{0x212, 0xFF000000}));
   EXPECT_EQ(report.msr_writes[1], (std::pair<uint32_t, uint64_t>{0x213, 0x7FFF000800}));
   EXPECT_EQ(report.cr3_reloads, 1u);
+  EXPECT_EQ(report.cache_flushes, 1u);
+  EXPECT_EQ(report.cache_flushes_after_cr3, 1u);
   EXPECT_TRUE(report.cpu_faults.empty());
 }
 
@@ -114,6 +121,54 @@ TEST_F(FlashWindowOverride, ProcessorsWithFewerPairsAreLeftAlone) {
   EXPECT_TRUE(report.msr_writes.empty());
   EXPECT_TRUE(report.cpu_faults.empty());
   EXPECT_EQ(report.cr3_reloads, 0u);
+}
+
+// Every road that may write pair 9 flushes the caches exactly once, right
+// after the CR3 reload that follows the write, and never without the write.
+TEST(FlashWindowOverrideGuard, CachesAreFlushedOncePerOverrideOnEveryRoad) {
+  struct Road {
+    std::string name;
+    std::vector<std::string> arguments;  // empty name of the recorder: run it instead
+  };
+  const std::vector<Road> roads = {
+      {"compare", {}}, {"save main", {"/s", "1"}}, {"save backup", {"/s", "2"}}, {"change", {"/c", "2"}},
+      {"recorder", {}}, {"position", {"/p"}}, {"simple test", {"/i"}}};
+  struct Setting {
+    std::string name;
+    std::function<void(sim::Board&)> apply;
+    bool overrides;
+  };
+  const std::vector<Setting> settings = {
+      {"free pair 9", [](sim::Board&) {}, true},
+      {"pair 9 in use", [](sim::Board& b) { b.mtrr_pairs[9] = {0x1, 0}; }, false},
+      {"no Intel host bridge", [](sim::Board& b) { b.pci = {Function(0x1022, 6, 0)}; }, false},
+  };
+  for (const Road& road : roads) {
+    for (const Setting& setting : settings) {
+      SCOPED_TRACE(road.name + ", " + setting.name);
+      support::TempDir dir;
+      sim::Board board = support::PatternBoard();
+      setting.apply(board);
+      sim::Report report;
+      if (road.name == "recorder") {
+        sim::Machine machine(board, dir.str());
+        ResetToolState();
+        char name[] = "pellrix-record";
+        char* argv[] = {name, nullptr};
+        EXPECT_EQ(RecordBoardMain(1, argv), 128);
+        report = machine.report();
+      } else {
+        report = sim::RunOnBoard(board, road.arguments, dir.str()).report;
+      }
+      // The position report never touches the MTRRs.
+      bool expected = setting.overrides && road.name != "position";
+      size_t pairNineWrites = std::count_if(report.msr_writes.begin(), report.msr_writes.end(),
+                                            [](const auto& write) { return write.first == 0x212; });
+      EXPECT_EQ(pairNineWrites, expected ? 1u : 0u);
+      EXPECT_EQ(report.cache_flushes, expected ? 1u : 0u);
+      EXPECT_EQ(report.cache_flushes_after_cr3, report.cache_flushes);
+    }
+  }
 }
 
 TEST(FlashWindowOverrideGuard, OnlyWithAnIntelHostBridge) {

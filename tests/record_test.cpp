@@ -201,20 +201,29 @@ TEST(Recorder, NamesTheSwitchBehaviour) {
   }
 }
 
-TEST(Recorder, OneChipWithoutChipSelect) {
-  sim::Board board = DistinctChips();
-  board.chip_select = sim::ChipSelectMode::Absent;
-  board.active = 1;  // not reachable without the protocol: Backup answers
-  TempDir dir;
-  RecordRun run = Record(board, dir.path());
-  ASSERT_EQ(run.status, 128) << run.console;
-  nlohmann::json json = RecordJson(dir.path());
-  EXPECT_EQ(json["chip_select"], "absent");
-  EXPECT_EQ(json["active"], 0);
-  EXPECT_FALSE(json.contains("switch"));
-  EXPECT_TRUE(run.report.switch_requests.empty());
-  EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/main.rom"), WholePart(board.backup));
-  EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/backup.rom"), WholePart(board.backup));
+TEST(Recorder, WithoutAChipSelectSendsNoFlashSmi) {
+  // The flash SMI number may belong to another handler on such firmware: only
+  // the window from 0xFF000000 is recorded, as one chip for both.
+  for (sim::ChipSelectMode mode : {sim::ChipSelectMode::Absent, sim::ChipSelectMode::Unsupported}) {
+    sim::Board board = DistinctChips();
+    board.chip_select = mode;
+    board.active = 1;  // Backup answers the window
+    TempDir dir;
+    RecordRun run = Record(board, dir.path());
+    ASSERT_EQ(run.status, 128) << run.console;
+    EXPECT_EQ(run.report.smi.query + run.report.smi.read_block + run.report.smi.begin_read + run.report.smi.end_read,
+              0u);
+    EXPECT_NE(run.console.find("Flash mailbox ................... not probed without a chip select"),
+              std::string::npos);
+    nlohmann::json json = RecordJson(dir.path());
+    EXPECT_EQ(json["mailbox"], "none");
+    EXPECT_TRUE(run.report.switch_requests.empty());
+    std::vector<uint8_t> part = WholePart(board.backup);
+    std::vector<uint8_t> expected(0x1000000 - board.backup.bios_size, 0xFF);
+    expected.insert(expected.end(), part.end() - board.backup.bios_size, part.end());
+    EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/main.rom"), expected);
+    EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/backup.rom"), expected);
+  }
 }
 
 TEST(Recorder, WithoutMailboxOnlyTheDecodedWindow) {

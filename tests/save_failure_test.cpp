@@ -54,7 +54,13 @@ std::vector<FailureCase> FailureCases() {
       {"close", [](sim::Board& b) { b.fail_file = sim::FileFailure::Close; }},
       {"rename", [](sim::Board& b) { b.fail_file = sim::FileFailure::Rename; }},
       {"disk full", [](sim::Board& b) { b.disk_free = 0x8000; }},
+      {"rename into place", [](sim::Board& b) { b.fail_file = sim::FileFailure::RenameIntoPlace; }},
   };
+}
+
+std::string ReadFileText(const fs::path& path) {
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 std::vector<std::string> DirectoryListing(const fs::path& directory) {
@@ -90,14 +96,8 @@ TEST(SaveFailure, EveryFailureKeepsTheEarlierFileAndEndsWith130) {
 TEST(SaveFailure, TheFirstFailedWriteStopsTheWriting) {
   TempDir dir;
   sim::Board board = IdentityBoard();  // 64 KiB in 16 chunks of 4 KiB
-  board.disk_free = 3 * 4096 + 100;    // the fourth chunk does not fit
-  sim::RunResult run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
-  EXPECT_EQ(support::ProgressValues(run.output, kWriteCaption), (std::vector<int>{6, 12, 18, 25}));
-  EXPECT_NE(run.output.find("\r" + kWriteCaption + "25%\n" + kSaveFailure), std::string::npos);
-
-  board.disk_free.reset();
   board.fail_file = sim::FileFailure::Write;
-  run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
+  sim::RunResult run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
   EXPECT_EQ(support::ProgressValues(run.output, kWriteCaption), std::vector<int>{6});
 }
 
@@ -123,24 +123,79 @@ TEST(SaveFailure, LeftoversOfAnInterruptedRunAreReplaced) {
   EXPECT_EQ(run.report.files, std::vector<std::string>{"MAIN.BIN"});
 }
 
-TEST(SaveFailure, AnAsideFileWithoutTheFinalOneIsKept) {
-  // Only the aside file is left when a run stopped between its two renames:
-  // it is then the one good dump, and a new save must not remove it.
+TEST(SaveFailure, TooLittleFreeSpaceIsRefusedBeforeAnythingIsCreated) {
+  // A FAT rename may need a cluster to grow the directory: without it the
+  // renames could leave the dump with no directory entry.
+  sim::Board board = IdentityBoard();  // 64 KiB
+  const uint64_t image = board.main.image.size();
+  for (bool earlier : {false, true}) {
+    for (uint64_t free : {uint64_t{3 * 4096 + 100}, image, image + 4095}) {
+      SCOPED_TRACE(std::to_string(free) + (earlier ? " with an earlier MAIN.BIN" : ""));
+      TempDir dir;
+      if (earlier) std::ofstream(dir.path() / "MAIN.BIN") << "earlier";
+      board.disk_free = free;
+      sim::RunResult run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
+      EXPECT_EQ(run.exit_status, 130);
+      EXPECT_EQ(run.output, Banner() + "Current BIOS position: MAIN\n\n" + kSaveFailure +
+                                "\nCurrent BIOS position: MAIN\n");
+      EXPECT_EQ(DirectoryListing(dir.path()), earlier ? std::vector<std::string>{"MAIN.BIN"} : std::vector<std::string>{});
+      if (earlier) {
+        EXPECT_EQ(ReadFileText(dir.path() / "MAIN.BIN"), "earlier");
+      }
+    }
+  }
   TempDir dir;
-  std::ofstream(dir.path() / "MAIN.BIN.OLD") << "only copy";
-  sim::Board board = IdentityBoard();
-  sim::RunResult run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
-  EXPECT_EQ(run.exit_status, 128);
-  EXPECT_EQ(DirectoryListing(dir.path()), (std::vector<std::string>{"MAIN.BIN", "MAIN.BIN.OLD"}));
-}
-
-TEST(SaveFailure, ADiskThatHoldsExactlyTheNewFileIsEnoughWithoutAnEarlierOne) {
-  TempDir dir;
-  sim::Board board = IdentityBoard();
-  board.disk_free = board.main.image.size();
+  board.disk_free = image + 4096;
   sim::RunResult run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
   EXPECT_EQ(run.exit_status, 128);
   EXPECT_EQ(ReadFileBytes(dir.path() / "MAIN.BIN"), board.main.image);
+}
+
+TEST(SaveFailure, AFolderUnderAnyOfTheSaveNamesIsLeftAlone) {
+  sim::Board board = IdentityBoard();
+  for (const char* name : {"MAIN.BIN", "MAIN.BIN.NEW", "MAIN.BIN.OLD"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / name);
+    std::ofstream(dir.path() / name / "KEEP.TXT") << "kept";
+    std::filesystem::create_directory(dir.path() / "EMPTY");
+    sim::RunResult run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
+    EXPECT_EQ(run.exit_status, 130);
+    EXPECT_NE(run.output.find(kSaveFailure), std::string::npos);
+    EXPECT_EQ(DirectoryListing(dir.path()), (std::vector<std::string>{"EMPTY", name}));
+    EXPECT_EQ(ReadFileText(dir.path() / name / "KEEP.TXT"), "kept");
+  }
+  // An empty folder named MAIN.BIN is not deleted either.
+  TempDir dir;
+  std::filesystem::create_directory(dir.path() / "MAIN.BIN");
+  EXPECT_EQ(sim::RunOnBoard(board, {"/s", "1"}, dir.str()).exit_status, 130);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "MAIN.BIN"));
+}
+
+TEST(SaveFailure, AFailedRenameIntoPlaceBringsTheEarlierFileBack) {
+  TempDir dir;
+  std::ofstream(dir.path() / "MAIN.BIN") << "earlier";
+  sim::Board board = IdentityBoard();
+  board.fail_file = sim::FileFailure::RenameIntoPlace;
+  sim::RunResult run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
+  EXPECT_EQ(run.exit_status, 130);
+  EXPECT_NE(run.output.find(kSaveFailure), std::string::npos);
+  EXPECT_EQ(DirectoryListing(dir.path()), std::vector<std::string>{"MAIN.BIN"});
+  EXPECT_EQ(ReadFileText(dir.path() / "MAIN.BIN"), "earlier");
+}
+
+TEST(SaveFailure, ALoneAsideFileLastsOneSave) {
+  // Only the aside file is left when a run stopped between its two renames:
+  // it is then the one good dump, and the next save leaves it beside the new
+  // one. The save after that takes it for a stale leftover.
+  TempDir dir;
+  std::ofstream(dir.path() / "MAIN.BIN.OLD") << "aside";
+  sim::Board board = IdentityBoard();
+  ASSERT_EQ(sim::RunOnBoard(board, {"/s", "1"}, dir.str()).exit_status, 128);
+  EXPECT_EQ(DirectoryListing(dir.path()), (std::vector<std::string>{"MAIN.BIN", "MAIN.BIN.OLD"}));
+  EXPECT_EQ(ReadFileText(dir.path() / "MAIN.BIN.OLD"), "aside");
+  ASSERT_EQ(sim::RunOnBoard(board, {"/s", "1"}, dir.str()).exit_status, 128);
+  EXPECT_EQ(DirectoryListing(dir.path()), std::vector<std::string>{"MAIN.BIN"});
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Model-specific registers and the translation-buffer flush.
+// Model-specific registers, the translation-buffer flush and the cache flush.
 #pragma once
 
 #include <stdint.h>
@@ -8,3 +8,7 @@ void WriteMsr(uint32_t index, uint64_t value);
 
 // Writes CR3 with its own value, which flushes the translation buffers.
 void ReloadCr3();
+
+// Writes back and invalidates the processor's caches (WBINVD), so no line
+// cached under an earlier memory type survives a change of it.
+void WriteBackInvalidateCaches();

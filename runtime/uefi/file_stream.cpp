@@ -1,5 +1,6 @@
 // File streams through the shell protocol, relative to the shell's current
 // directory.
+#include "runtime/efi_file_system.h"
 #include "runtime/efi_globals.h"
 #include "runtime/file_stream.h"
 #include "runtime/memory.h"
@@ -44,8 +45,10 @@ FileStream* OpenFileStream(const char* name, const char* mode) {
   if (shell == nullptr || !ToUtf16(name, wideName, 260)) return nullptr;
   // Opening with create does not truncate, so an existing file is removed
   // first; if it could not be removed the open is refused rather than
-  // leaving old bytes behind the new ones.
-  shell->DeleteFileByName(wideName);
+  // leaving old bytes behind the new ones. Only a file that is there: the
+  // shell's delete by name opens with create, which would add a directory
+  // entry just to remove it again.
+  if (FileExists(name)) shell->DeleteFileByName(wideName);
   SHELL_FILE_HANDLE handle = nullptr;
   if (EfiError(shell->OpenFileByName(wideName, &handle,
                                      kEfiFileModeCreate | kEfiFileModeRead | kEfiFileModeWrite)))
@@ -126,6 +129,11 @@ bool RenameFile(const char* from, const char* to) {
     while (renamed->FileName[length] != 0) ++length;
     memcpy(renamed, current, kHeader);
     renamed->Size = kHeader + sizeof(CHAR16) * (length + 1);
+    // Zero times leave the file's own: FAT refuses a time that is not valid,
+    // and a file written without a creation date would otherwise never move.
+    memset(&renamed->CreateTime, 0, sizeof renamed->CreateTime);
+    memset(&renamed->LastAccessTime, 0, sizeof renamed->LastAccessTime);
+    memset(&renamed->ModificationTime, 0, sizeof renamed->ModificationTime);
     done = !EfiError(shell->SetFileInfo(handle, renamed));
     gBS->FreePool(current);
   }
@@ -159,6 +167,45 @@ bool CreateFolder(const char* name) {
   if (EfiError(shell->CreateFile(wideName, kFileDirectory, &handle))) return false;
   shell->CloseFile(handle);
   return FolderState(shell, wideName) == 1;
+}
+
+bool FolderExists(const char* name) {
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  CHAR16 wideName[260];
+  return shell != nullptr && ToUtf16(name, wideName, 260) && FolderState(shell, wideName) == 1;
+}
+
+// The volume of the shell's current directory, asked through its simple file
+// system: the shell's own file handles carry no volume information.
+bool QueryFreeSpace(uint64_t* freeBytes, uint32_t* clusterBytes) {
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  if (shell == nullptr) return false;
+  auto getCurDir = reinterpret_cast<EfiShellGetCurDir>(shell->GetCurDir);
+  auto getDevicePath = reinterpret_cast<EfiShellGetDevicePathFromFilePath>(shell->GetDevicePathFromFilePath);
+  const CHAR16* directory = getCurDir(nullptr);
+  if (directory == nullptr) return false;
+  EFI_DEVICE_PATH_PROTOCOL* path = getDevicePath(directory);
+  if (path == nullptr) return false;
+  EFI_DEVICE_PATH_PROTOCOL* remaining = path;
+  EFI_HANDLE volume = nullptr;
+  void* interface = nullptr;
+  auto locateDevicePath = reinterpret_cast<EfiLocateDevicePath>(gBS->LocateDevicePath);
+  bool found = !EfiError(locateDevicePath(&kSimpleFileSystemProtocolGuid, &remaining, &volume)) &&
+               !EfiError(gBS->HandleProtocol(volume, &kSimpleFileSystemProtocolGuid, &interface));
+  gBS->FreePool(path);
+  if (!found) return false;
+  auto* fileSystem = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL*>(interface);
+  EFI_FILE_PROTOCOL* root = nullptr;
+  if (EfiError(fileSystem->OpenVolume(fileSystem, &root))) return false;
+  alignas(8) uint8_t buffer[offsetof(EFI_FILE_SYSTEM_INFO, VolumeLabel) + 2 * 64];
+  UINTN size = sizeof buffer;
+  bool reported = !EfiError(root->GetInfo(root, &kFileSystemInfoGuid, &size, buffer));
+  root->Close(root);
+  if (!reported) return false;
+  const auto* info = reinterpret_cast<const EFI_FILE_SYSTEM_INFO*>(buffer);
+  *freeBytes = info->FreeSpace;
+  *clusterBytes = info->BlockSize;
+  return true;
 }
 
 bool RemoveEmptyFolder(const char* name) {

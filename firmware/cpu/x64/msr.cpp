@@ -18,3 +18,5 @@ void ReloadCr3() {
   uint64_t cr3 = 0;
   __asm__ __volatile__("mov %%cr3, %0\n\tmov %0, %%cr3" : "=r"(cr3) : : "memory");
 }
+
+void WriteBackInvalidateCaches() { __asm__ __volatile__("wbinvd" : : : "memory"); }

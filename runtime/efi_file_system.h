@@ -1,0 +1,59 @@
+// The file-system side of UEFI that the free-space query needs: the simple
+// file system on the current directory's volume and its file-system
+// information.
+#pragma once
+
+#include "runtime/efi.h"
+
+struct EFI_DEVICE_PATH_PROTOCOL {
+  uint8_t Type;
+  uint8_t SubType;
+  uint8_t Length[2];
+};
+
+struct EFI_FILE_PROTOCOL {
+  uint64_t Revision;
+  void* Open;
+  EFI_STATUS(EFIAPI* Close)(EFI_FILE_PROTOCOL* self);
+  void* Delete;
+  void* Read;
+  void* Write;
+  void* GetPosition;
+  void* SetPosition;
+  EFI_STATUS(EFIAPI* GetInfo)(EFI_FILE_PROTOCOL* self, const EFI_GUID* type, UINTN* bufferSize, void* buffer);
+};
+
+struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
+  uint64_t Revision;
+  EFI_STATUS(EFIAPI* OpenVolume)(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* self, EFI_FILE_PROTOCOL** root);
+};
+
+// What a volume reports of itself; VolumeLabel follows, of variable length.
+struct EFI_FILE_SYSTEM_INFO {
+  uint64_t Size;
+  BOOLEAN ReadOnly;
+  uint64_t VolumeSize;
+  uint64_t FreeSpace;
+  uint32_t BlockSize;
+  CHAR16 VolumeLabel[1];
+};
+
+using EfiLocateDevicePath = EFI_STATUS(EFIAPI*)(const EFI_GUID* protocol, EFI_DEVICE_PATH_PROTOCOL** devicePath,
+                                                EFI_HANDLE* device);
+using EfiShellGetCurDir = const CHAR16*(EFIAPI*)(const CHAR16* fileSystemMapping);
+using EfiShellGetDevicePathFromFilePath = EFI_DEVICE_PATH_PROTOCOL*(EFIAPI*)(const CHAR16* path);
+
+inline constexpr EFI_GUID kSimpleFileSystemProtocolGuid = {
+    0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+inline constexpr EFI_GUID kFileSystemInfoGuid = {
+    0x09576E93, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+
+static_assert(offsetof(EFI_FILE_PROTOCOL, Close) == 16);
+static_assert(offsetof(EFI_FILE_PROTOCOL, GetInfo) == 64);
+static_assert(offsetof(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL, OpenVolume) == 8);
+static_assert(offsetof(EFI_FILE_SYSTEM_INFO, FreeSpace) == 24);
+static_assert(offsetof(EFI_FILE_SYSTEM_INFO, BlockSize) == 32);
+static_assert(offsetof(EFI_FILE_SYSTEM_INFO, VolumeLabel) == 36);
+static_assert(offsetof(EFI_BOOT_SERVICES, LocateDevicePath) == 184);
+static_assert(offsetof(EFI_SHELL_PROTOCOL, GetDevicePathFromFilePath) == 8 * 8);
+static_assert(offsetof(EFI_SHELL_PROTOCOL, GetCurDir) == 11 * 8);
