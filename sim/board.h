@@ -15,6 +15,7 @@ namespace sim {
 struct MappedImage {
   const uint8_t* bytes = nullptr;
   uint64_t size = 0;
+  std::string path;  // where it was mapped from, so a run never writes over it
   ~MappedImage();
 };
 

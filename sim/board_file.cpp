@@ -2,6 +2,9 @@
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <optional>
 #include <set>
 
 #include "sim/board_keys.h"
@@ -31,12 +34,43 @@ Board ParseBoard(const json& root, const fs::path& base) {
 // that never ends) can make the loader hold.
 constexpr size_t kMaxBoardFileBytes = 16u << 20;
 
+// Real board files nest four levels deep; a deeper one is refused before it
+// is parsed, since the parsed document is walked (and destroyed) recursively.
+constexpr int kMaxBoardFileDepth = 32;
+
+// The top-level key whose value nests deeper than the limit ("" for the
+// document itself), or nothing. Brackets inside strings do not count.
+std::optional<std::string> TooDeeplyNestedKey(const std::string& text) {
+  int depth = 0;
+  std::string lastString;
+  std::string topLevelKey;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '"') {
+      size_t start = ++i;
+      while (i < text.size() && text[i] != '"') i += text[i] == '\\' ? 2 : 1;
+      lastString = text.substr(start, std::min(i, text.size()) - start);
+    } else if (c == ':' && depth == 1) {
+      topLevelKey = lastString;
+    } else if (c == '{' || c == '[') {
+      if (++depth > kMaxBoardFileDepth) return topLevelKey;
+    } else if (c == '}' || c == ']') {
+      --depth;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool LoadBoardFile(const std::string& path, Board* board, BoardError* error) {
   std::string text;
   if (!ReadWholeFile(path, kMaxBoardFileBytes, &text, &error->message)) {
     error->message = "board file " + error->message;
+    return false;
+  }
+  if (std::optional<std::string> key = TooDeeplyNestedKey(text)) {
+    error->message = path + ": key '" + *key + "': nested deeper than " + std::to_string(kMaxBoardFileDepth) + " levels";
     return false;
   }
   json root;

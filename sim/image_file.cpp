@@ -31,6 +31,7 @@ std::shared_ptr<const MappedImage> MapImageFile(const std::string& path, std::st
     return nullptr;
   }
   auto image = std::make_shared<MappedImage>();
+  image->path = path;
   if (size != 0) {
     void* bytes = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, descriptor, 0);
     if (bytes == MAP_FAILED) {

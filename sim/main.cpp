@@ -1,8 +1,6 @@
 // pellrix-sim: the tool on a simulated dual-chip board.
 //
 //   pellrix-sim [SIMULATOR OPTIONS --] [UTILITY ARGUMENTS]
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -11,6 +9,7 @@
 #include "sim/board_file.h"
 #include "sim/machine.h"
 #include "sim/report_file.h"
+#include "sim/run_targets.h"
 #include "sim/standard_output.h"
 #include "sim/vboard/vboard_writer.h"
 #include "sim/whole_file.h"
@@ -83,31 +82,6 @@ bool ParseOptions(const std::vector<std::string>& words, Options* options, std::
   return true;
 }
 
-bool IsDirectory(const std::string& path) {
-  struct stat status {};
-  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-// Where the run writes, checked before the utility runs so that a wrong path
-// costs nothing: no save, no half-written files. Nothing is created here.
-bool CheckRunTargets(const Options& options, std::string* problem) {
-  if (!IsDirectory(options.directory)) {
-    *problem = "--dir " + options.directory + ": not an existing directory";
-    return false;
-  }
-  if (options.report.empty()) return true;
-  std::string reportDirectory = std::filesystem::path(options.report).parent_path().string();
-  if (!IsDirectory(reportDirectory.empty() ? "." : reportDirectory)) {
-    *problem = "--report " + options.report + ": its directory does not exist";
-    return false;
-  }
-  if (IsDirectory(options.report)) {
-    *problem = "--report " + options.report + ": is a directory";
-    return false;
-  }
-  return true;
-}
-
 // Without '--' the words are the utility's, except the two command lines
 // that run no utility.
 bool SimulatorOnly(const std::vector<std::string>& words) {
@@ -162,7 +136,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (!CheckRunTargets(options, &problem)) return Refuse(problem);
+  sim::RunTargets targets{options.directory, options.report, {}};
+  if (!options.board.empty()) targets.inputs.push_back(options.board);
+  for (const sim::Chip* chip : {&board.main, &board.backup})
+    if (chip->file) targets.inputs.push_back(chip->file->path);
+  if (!sim::CheckRunTargets(targets, &problem)) return Refuse(problem);
 
   sim::RunResult result;
   {

@@ -120,9 +120,8 @@ TEST(SimulatorHostFailures, UndeliveredStandardOutputEndsWithStatus2) {
 
 TEST(SimulatorHostFailures, WrittenFilesThatCannotBeCompletedEndWithStatus2) {
   TempDir scratch;
-  SimOutcome report = RunSimulator({"--report", "/dev/full", "--", "/p"});
-  ExpectSimulatorFailure(report, {"--report", "/dev/full", "No space left"});
-  EXPECT_EQ(report.out, support::Banner() + "Current BIOS position: MAIN\n");
+  // A report that is not a regular file is refused before the run.
+  ExpectRefusal(RunSimulator({"--report", "/dev/full", "--", "/p"}), {"--report", "/dev/full", "not a regular file"});
 
   struct Case {
     const char* option;
@@ -183,6 +182,95 @@ TEST(SimulatorHostFailures, SavingOntoTheReplayedImageReplacesItWhole) {
   EXPECT_EQ(support::ReadFileBytes(dir.path() / "MAIN.BIN"), chip);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "MAIN.BIN.NEW"));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "MAIN.BIN.OLD"));
+}
+
+// No run writes over what it reads, follows a link it finds in --dir, or
+// waits on a FIFO: each such output is refused before the utility runs, and
+// every file is as it was.
+TEST(SimulatorHostFailures, ARunNeverWritesOverItsInputs) {
+  TempDir scratch;
+  const std::filesystem::path& at = scratch.path();
+  auto path = [&](const std::string& name) { return (at / name).string(); };
+  std::filesystem::create_directory(at / "board");
+  std::filesystem::create_directory(at / "work");
+  std::filesystem::create_directory(at / "linked");
+  ASSERT_EQ(RunSimulator({"--write-sample", path("board")}).status, 0);
+  std::filesystem::copy_file(at / "board/main.rom", at / "work/MAIN.BIN.NEW");
+  std::filesystem::copy_file(at / "board/main.rom", at / "work/MAIN.BIN");
+  WriteText(at / "target.txt", "not to be written through");
+  std::filesystem::create_symlink(at / "target.txt", at / "linked/BACKUP.BIN.OLD");
+  ASSERT_EQ(mkfifo(path("report.fifo").c_str(), 0600), 0);
+  const std::string board = path("board/board.json");
+
+  struct Case {
+    std::vector<std::string> words;
+    std::vector<std::string> mentions;
+  };
+  const Case cases[] = {
+      {{"--main", path("work/MAIN.BIN.NEW"), "--dir", path("work")}, {"MAIN.BIN.NEW", "input"}},
+      {{"--board", board, "--dir", path("work"), "--report", path("board/main.rom")}, {"--report", "main.rom"}},
+      {{"--board", board, "--dir", path("work"), "--report", board}, {"--report", "board.json"}},
+      {{"--main", path("board/main.rom"), "--dir", path("work"), "--report", path("board/main.rom")},
+       {"--report", "main.rom", "input"}},
+      {{"--board", board, "--dir", path("work"), "--report", path("work/MAIN.BIN")}, {"--report", "MAIN.BIN"}},
+      {{"--board", board, "--dir", path("board"), "--report", path("board/BACKUP.BIN.NEW")},
+       {"--report", "BACKUP.BIN.NEW"}},
+      {{"--board", board, "--dir", path("work"), "--report", path("report.fifo")},
+       {"--report", "report.fifo", "not a regular file"}},
+      {{"--board", board, "--dir", path("linked")}, {"BACKUP.BIN.OLD", "not a regular file"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words.back());
+    auto before = SnapshotTree(at);
+    std::vector<std::string> words = c.words;
+    for (const char* word : {"--", "/s", "1"}) words.push_back(word);
+    ExpectRefusal(RunSimulator(words), c.mentions);
+    EXPECT_EQ(SnapshotTree(at), before);
+  }
+
+  // MAIN.BIN itself may be the replayed image: the chip is read before the
+  // file is replaced.
+  SimOutcome replay = RunSimulator({"--main", path("work/MAIN.BIN"), "--dir", path("board"), "--", "/s", "1"});
+  EXPECT_EQ(replay.status, 128) << replay.err;
+}
+
+TEST(SimulatorHostFailures, BoardFilesNestedTooDeeplyAreRefused) {
+  TempDir scratch;
+  const int depth = 100000;
+  WriteText(scratch.path() / "deep.json",
+            R"({"smi_port": 178, "chips": )" + std::string(depth, '[') + std::string(depth, ']') + "}");
+  // Brackets inside strings are text, not nesting.
+  WriteText(scratch.path() / "brackets.json",
+            R"({"chips": {"main": {"part_name": ")" + std::string(100, '[') + R"("}}})");
+  ExpectRefusal(RunSimulator({"--board", (scratch.path() / "deep.json").string(), "--", "/p"}),
+                {"deep.json", "'chips'", "nested deeper"});
+  ExpectRefusal(RunSimulator({"--board", (scratch.path() / "brackets.json").string(), "--", "/p"}),
+                {"brackets.json", "part_name", "48"});
+}
+
+// In the run itself, a link under a name the save replaces is replaced, not
+// written through (the simulator refuses such a directory before a run; this
+// is the file layer's own guard).
+TEST(SimulatorHostFailures, TheSaveNeverWritesThroughALink) {
+  TempDir scratch;
+  std::filesystem::create_directory(scratch.path() / "work");
+  WriteText(scratch.path() / "target.txt", "kept");
+  std::filesystem::create_symlink(scratch.path() / "target.txt", scratch.path() / "work/MAIN.BIN.NEW");
+  sim::RunResult run = sim::RunOnBoard(support::PatternBoard(), {"/s", "1"}, (scratch.path() / "work").string());
+  EXPECT_EQ(run.exit_status, 128);
+  EXPECT_EQ(support::ReadFileBytes(scratch.path() / "target.txt"), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
+  EXPECT_FALSE(std::filesystem::exists(scratch.path() / "work/MAIN.BIN.NEW"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(scratch.path() / "work/MAIN.BIN")));
+}
+
+// A folder named MAIN.BIN reaches the utility, which refuses to save over it.
+TEST(SimulatorHostFailures, AFolderNamedLikeTheDumpReachesTheUtility) {
+  TempDir scratch;
+  std::filesystem::create_directory(scratch.path() / "MAIN.BIN");
+  SimOutcome run = RunSimulator({"--dir", scratch.str(), "--", "/s", "1"});
+  EXPECT_EQ(run.status, 130);
+  EXPECT_NE(run.out.find("!!! Fail to save BIOS !!!"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_directory(scratch.path() / "MAIN.BIN"));
 }
 
 }  // namespace
