@@ -43,6 +43,19 @@ bool RemoveRecordFolder(const char* folder) {
   return RemoveEmptyFolder(folder);
 }
 
+// True when RemoveRecordFolder would remove the whole folder, as far as can
+// be told beforehand: no record file in it is read-only.
+bool RecordFolderIsRemovable(const char* folder) {
+  if (!FileExists(folder)) return true;
+  if (!FolderExists(folder)) return false;
+  char path[96];
+  for (const char* name : kRecordNames) {
+    JoinPath(path, sizeof path, folder, name);
+    if (FileIsReadOnly(path)) return false;
+  }
+  return true;
+}
+
 bool WriteFileInto(const char* folder, const RecordFile& file) {
   char path[96];
   JoinPath(path, sizeof path, folder, file.name);
@@ -73,9 +86,10 @@ bool WriteRecordFiles(const BoardRecord& record, const TextBuffer& json) {
        json.Length},
   };
   SafeFileNames names = SafeNamesFor(kRecordFolder);
-  // An earlier record that is not a folder is not ours to replace; a
-  // leftover new folder is removed (it can only be an interrupted run's).
-  if (FileExists(names.final) && !FolderExists(names.final)) return false;
+  // An earlier record that is not a folder, or that could not be removed
+  // whole once its successor stands, is left as it is; a leftover new folder
+  // is removed (it can only be an interrupted run's).
+  if (!RecordFolderIsRemovable(names.final) || !RecordFolderIsRemovable(names.old)) return false;
   if (!VolumeHasRoomFor(RecordBytes(files)) || !RemoveRecordFolder(names.fresh)) return false;
   bool written = CreateFolder(names.fresh);
   for (unsigned i = 0; i < kFileCount && written; ++i) written = WriteFileInto(names.fresh, files[i]);

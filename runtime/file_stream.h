@@ -23,6 +23,9 @@ bool FileExists(const char* name);
 // True when `name` is a folder (not a file) of the current directory.
 bool FolderExists(const char* name);
 
+// True when `name` exists and is marked read-only, which FAT will not delete.
+bool FileIsReadOnly(const char* name);
+
 // The free bytes of the current directory's file system and its cluster
 // size; false when the file system does not report them.
 bool QueryFreeSpace(uint64_t* freeBytes, uint32_t* clusterBytes);

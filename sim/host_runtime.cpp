@@ -92,6 +92,13 @@ bool FileExists(const char* name) {
   return fs::exists(PathOf(name), error);
 }
 
+// A file without its owner's write bit stands for FAT's read-only attribute.
+bool FileIsReadOnly(const char* name) {
+  std::error_code error;
+  fs::file_status status = fs::symlink_status(PathOf(name), error);
+  return fs::is_regular_file(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
 bool FolderExists(const char* name) {
   std::error_code error;
   return fs::is_directory(fs::symlink_status(PathOf(name), error));
@@ -106,6 +113,8 @@ bool QueryFreeSpace(uint64_t* freeBytes, uint32_t* clusterBytes) {
 }
 
 bool RemoveFile(const char* name) {
+  // FAT does not delete a read-only file.
+  if (FileIsReadOnly(name)) return false;
   fs::path path = PathOf(name);
   uint64_t size = SizeOf(path);
   std::error_code error;

@@ -254,6 +254,7 @@ TEST(Recorder, FailedWritesLeaveNoHalfRecord) {
       {"write", [](sim::Board& b) { b.fail_file = sim::FileFailure::Write; }},
       {"close", [](sim::Board& b) { b.fail_file = sim::FileFailure::Close; }},
       {"rename", [](sim::Board& b) { b.fail_file = sim::FileFailure::Rename; }},
+      {"rename into place", [](sim::Board& b) { b.fail_file = sim::FileFailure::RenameIntoPlace; }},
       {"open", [](sim::Board& b) { b.fail_file = sim::FileFailure::Open; }},
   };
   for (const auto& [name, breakBoard] : failures) {
@@ -287,6 +288,48 @@ TEST(Recorder, ReplacesAnEarlierRecord) {
   sim::Board board = DistinctChips();
   ASSERT_EQ(Record(board, dir.path()).status, 128);
   EXPECT_EQ(Listing(dir.path()).size(), 4u);
+  ExpectSameRuns(board, LoadRecord(dir.path()));
+}
+
+// The earlier record is replaced as one folder or not at all.
+TEST(Recorder, AnEarlierRecordThatCannotGoWholeIsKept) {
+  sim::Board board = DistinctChips();
+  {
+    SCOPED_TRACE("read-only backup.rom");
+    TempDir dir;
+    ASSERT_EQ(Record(PatternBoard(), dir.path()).status, 128);
+    fs::path backup = dir.path() / "PELLRIX.REC/backup.rom";
+    std::vector<uint8_t> earlier = ReadFileBytes(backup);
+    fs::permissions(backup, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    std::vector<std::string> before = Listing(dir.path());
+    RecordRun run = Record(board, dir.path());
+    EXPECT_EQ(run.status, 130);
+    EXPECT_NE(run.console.find("!!! Fail to record the board !!!\n"), std::string::npos);
+    EXPECT_EQ(Listing(dir.path()), before);
+    EXPECT_EQ(ReadFileBytes(backup), earlier);
+    EXPECT_EQ(run.activeAfter, board.active);
+  }
+  {
+    SCOPED_TRACE("a file named like the record");
+    TempDir dir;
+    std::ofstream(dir.path() / "PELLRIX.REC") << "not a record";
+    EXPECT_EQ(Record(board, dir.path()).status, 130);
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"PELLRIX.REC"});
+  }
+}
+
+TEST(Recorder, AnInterruptedRunsFoldersAreCleared) {
+  TempDir dir;
+  ASSERT_EQ(Record(PatternBoard(), dir.path()).status, 128);
+  fs::create_directory(dir.path() / "PELLRIX.REC.NEW");
+  std::ofstream(dir.path() / "PELLRIX.REC.NEW/main.rom") << "half";
+  fs::create_directory(dir.path() / "PELLRIX.REC.OLD");
+  std::ofstream(dir.path() / "PELLRIX.REC.OLD/board.json") << "{}";
+  sim::Board board = DistinctChips();
+  ASSERT_EQ(Record(board, dir.path()).status, 128);
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"PELLRIX.REC", "PELLRIX.REC/backup.rom",
+                                                           "PELLRIX.REC/board.json", "PELLRIX.REC/main.rom"}));
   ExpectSameRuns(board, LoadRecord(dir.path()));
 }
 

@@ -169,6 +169,22 @@ bool CreateFolder(const char* name) {
   return FolderState(shell, wideName) == 1;
 }
 
+bool FileIsReadOnly(const char* name) {
+  constexpr uint64_t kReadOnly = 0x1;  // EFI_FILE_INFO attribute
+  EFI_SHELL_PROTOCOL* shell = Shell();
+  CHAR16 wideName[260];
+  if (shell == nullptr || !ToUtf16(name, wideName, 260)) return false;
+  SHELL_FILE_HANDLE handle = nullptr;
+  if (EfiError(shell->OpenFileByName(wideName, &handle, kEfiFileModeRead))) return false;
+  bool readOnly = false;
+  if (EFI_FILE_INFO* info = shell->GetFileInfo(handle)) {
+    readOnly = (info->Attribute & kReadOnly) != 0;
+    gBS->FreePool(info);
+  }
+  shell->CloseFile(handle);
+  return readOnly;
+}
+
 bool FolderExists(const char* name) {
   EFI_SHELL_PROTOCOL* shell = Shell();
   CHAR16 wideName[260];
