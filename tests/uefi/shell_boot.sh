@@ -11,7 +11,8 @@
 # prints the console's last lines, sets boot_problem and returns 1.
 #
 # Uses ovmf_code, ovmf_vars, qemu and qemu_timeout from the caller, and runs
-# QEMU under flock on QEMU_LOCK when that is set.
+# QEMU under flock on QEMU_LOCK when that is set. Images in the caller's
+# array extra_drives, when set, are attached after DRIVE (FS1:, FS2:, ...).
 
 boot_uefi_shell() {
   local dir=$1 drive=$2 memory=$3 log=$1/serial.log
@@ -27,13 +28,16 @@ boot_uefi_shell() {
   rm -f "$dir/keys"
   mkfifo "$dir/keys" || { boot_problem="mkfifo failed"; return 1; }
   exec 3<>"$dir/keys"
-  local lock=()
+  local lock=() drives=() extra
+  for extra in ${extra_drives[@]+"${extra_drives[@]}"}; do
+    drives+=(-drive "file=$extra,format=raw,media=disk")
+  done
   [[ -n ${QEMU_LOCK:-} ]] && lock=(flock "$QEMU_LOCK")
   "${lock[@]}" timeout "$qemu_timeout" "$qemu" \
     -machine q35 -m "$memory" -nodefaults -no-user-config -display none -no-reboot -nic none \
     -drive if=pflash,format=raw,unit=0,readonly=on,file="$ovmf_code" \
     -drive if=pflash,format=raw,unit=1,file="$dir/vars.fd" \
-    -drive file="$drive",format=raw,media=disk \
+    -drive file="$drive",format=raw,media=disk "${drives[@]}" \
     -chardev stdio,id=console,signal=off -serial chardev:console \
     <&3 >"$log" 2>"$dir/qemu.err" &
   local pid=$! key_sent=0 stopped_early=0 status
