@@ -1,35 +1,10 @@
 #include "app/position_commands.h"
 
+#include "firmware/chip_position.h"
 #include "firmware/tool_state.h"
 #include "firmware/cache_control.h"
 #include "firmware/chip_select.h"
 #include "runtime/print.h"
-
-namespace {
-
-const char* ChipLabel(ChipPosition chip) { return chip == ChipPosition::Main ? "MAIN" : "BACKUP"; }
-
-}  // namespace
-
-void ShowBiosPosition(const char* label) {
-  Print("%s BIOS position: ", label);
-  gTool.LastReadChip = GetChipPosition();
-  Print("%s\n", ChipLabel(gTool.LastReadChip));
-}
-
-EFI_STATUS RestoreBiosPosition(uint8_t verbose) {
-  ChipPosition startup = gTool.StartupChip;
-  if (startup != ChipPosition::Main && startup != ChipPosition::Backup) return kEfiUnsupported;
-  if (GetChipPosition() != startup) {
-    if (verbose) Print("Restore BIOS position ........... Ok\n");
-    SetChipPosition(startup);
-  }
-  if (verbose) {
-    Print("\n");
-    ShowBiosPosition("Current");
-  }
-  return kEfiSuccess;
-}
 
 void RunPositionCommand() {
   ShowBiosPosition("Current");

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ops/text.h"
+#include "image/bounded_text.h"
 
 namespace pdiff {
 

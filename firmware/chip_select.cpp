@@ -25,6 +25,9 @@ EFI_STATUS InitFirmwareAccess() {
     Print("\n!! This BIOS does not support Pellgard !!\n");
     return kEfiUnsupported;
   }
+  // One identity record's worth that nothing reads: start-up has always
+  // taken it here, and keeping it keeps every later allocation's place in
+  // the order (a failure here is the out-of-memory exit, 133).
   gTool.StartupRecord = AllocateZeroed(sizeof(BiosInfo));
   if (gTool.StartupRecord == nullptr) {
     SetExitStatus(ExitStatus::OutOfMemory);

@@ -11,27 +11,12 @@ namespace {
 
 constexpr uint64_t kPageSize = 4096;
 
-// The three sizes the reader works with.
-struct ReaderSizes {
-  uint32_t block;
-  uint32_t flash;
-  uint32_t bios;
-};
-
-// One size of the reader's geometry; while it is 0 the mailbox is asked once
-// for all three (so up to three queries when every answer is missing).
-uint32_t SizeOnFirstUse(uint32_t FlashGeometry::*size) {
-  FlashGeometry& geometry = gTool.ReaderGeometry;
-  if (geometry.*size == 0) QueryFlashMailbox(nullptr, &geometry.FlashSize, &geometry.BiosSize, &geometry.BlockSize);
-  return geometry.*size;
-}
-
-// False when a size is still unknown after its query.
-bool TakeReaderSizes(ReaderSizes* sizes) {
-  sizes->block = SizeOnFirstUse(&FlashGeometry::BlockSize);
-  sizes->flash = SizeOnFirstUse(&FlashGeometry::FlashSize);
-  sizes->bios = SizeOnFirstUse(&FlashGeometry::BiosSize);
-  return sizes->block != 0 && sizes->flash != 0 && sizes->bios != 0;
+// One size of the geometry; while it is 0 the mailbox is asked once for all
+// three (so up to three queries when every answer is missing).
+uint32_t SizeOnFirstUse(FlashGeometry* geometry, uint32_t FlashGeometry::*size) {
+  if (geometry->*size == 0)
+    QueryFlashMailbox(nullptr, &geometry->FlashSize, &geometry->BiosSize, &geometry->BlockSize);
+  return geometry->*size;
 }
 
 // Where flash offset `offset` lies when the whole part is mapped to end at
@@ -48,8 +33,7 @@ uint32_t WindowFloor(uint32_t biosSize) {
 
 void PrintProgress(const char* caption, uint64_t blocksDone, uint32_t blockSize, uint32_t length) {
   if (caption == nullptr) return;
-  uint64_t percent = blocksDone * blockSize * 100 / length;
-  Print("%c%s%d%%", 13, caption, static_cast<int>(percent));
+  Print("%c%s%d%%", kCarriageReturn, caption, ProgressPercent(blocksDone * blockSize, length));
 }
 
 // The mailbox carries only 32 bits of the destination address. A destination
@@ -97,32 +81,46 @@ void ReadFromWindow(uint32_t address, uint32_t blockSize, uint8_t* destination) 
 
 }  // namespace
 
+bool CompleteReaderGeometry(FlashGeometry* geometry) {
+  uint32_t block = SizeOnFirstUse(geometry, &FlashGeometry::BlockSize);
+  uint32_t flash = SizeOnFirstUse(geometry, &FlashGeometry::FlashSize);
+  uint32_t bios = SizeOnFirstUse(geometry, &FlashGeometry::BiosSize);
+  return block != 0 && flash != 0 && bios != 0;
+}
+
 EFI_STATUS ReadFlashRegion(void* destination, uint32_t start, uint32_t length, const char* caption) {
   return ReadFlashRegionInto(destination, ~0ull, start, length, caption);
 }
 
 EFI_STATUS ReadFlashRegionInto(void* destination, uint64_t capacity, uint32_t start, uint32_t length,
                                const char* caption) {
-  ReaderSizes sizes;
-  if (!TakeReaderSizes(&sizes)) return kEfiUnsupported;
+  if (!CompleteReaderGeometry(&gTool.ReaderGeometry)) return kEfiUnsupported;
+  return ReadFlashRegionWith(gTool.ReaderGeometry, destination, capacity, start, length, caption);
+}
 
-  uint32_t mask = ~(sizes.block - 1);
+EFI_STATUS ReadFlashRegionWith(const FlashGeometry& geometry, void* destination, uint64_t capacity, uint32_t start,
+                               uint32_t length, const char* caption) {
+  const uint32_t block = geometry.BlockSize;
+  const uint32_t flash = geometry.FlashSize;
+  if (block == 0 || flash == 0 || geometry.BiosSize == 0) return kEfiUnsupported;
+
+  uint32_t mask = ~(block - 1);
   uint32_t alignedStart = start & mask;
-  uint32_t windowFloor = WindowFloor(sizes.bios);
+  uint32_t windowFloor = WindowFloor(geometry.BiosSize);
   auto* bytes = static_cast<uint8_t*>(destination);
   LowBounceBuffer bounce;
   bool complete = true;
   uint64_t blocksDone = 0;
-  for (uint64_t offset = 0; offset < length; offset += sizes.block) {
-    uint32_t address = WindowAddressOf(alignedStart + (static_cast<uint32_t>(offset) & mask), sizes.flash);
+  for (uint64_t offset = 0; offset < length; offset += block) {
+    uint32_t address = WindowAddressOf(alignedStart + (static_cast<uint32_t>(offset) & mask), flash);
     // No transfer writes past the destination, whatever the block size.
     uint64_t room = offset < capacity ? capacity - offset : 0;
-    uint32_t count = room < sizes.block ? static_cast<uint32_t>(room) : sizes.block;
+    uint32_t count = room < block ? static_cast<uint32_t>(room) : block;
     if (address >= windowFloor)
       ReadFromWindow(address, count, bytes + offset);
     else
       complete = ReadThroughMailbox(address, count, bytes + offset, &bounce) && complete;
-    PrintProgress(caption, ++blocksDone, sizes.block, length);
+    PrintProgress(caption, ++blocksDone, block, length);
   }
   if (bounce.pages != 0) gBS->FreePages(bounce.address, bounce.pages);
   if (caption != nullptr) Print("\n");

@@ -4,15 +4,27 @@
 
 #include "runtime/efi.h"
 
-// `start` is a flash offset (aligned down to a block), `length` a byte count.
-// Whole blocks are transferred, so `destination` must hold `length` rounded up
-// to a whole block. With a caption, a progress line is printed per block and a
-// newline at the end. Returns kEfiUnsupported when the geometry is unknown,
-// and kEfiDeviceError when a block could not be requested through the mailbox
-// (its bytes keep what they held): a partial read is never a success.
-EFI_STATUS ReadFlashRegion(void* destination, uint32_t start, uint32_t length, const char* caption);
+struct FlashGeometry;
 
-// The same, for a destination of `capacity` bytes: no transfer writes past it,
-// whatever block size the mailbox reports.
+// The reader proper, with the sizes of `geometry` (flash, BIOS and block size;
+// the part area is not used). `start` is a flash offset (aligned down to a
+// block), `length` a byte count. Whole blocks are transferred, but none is
+// written past `capacity` bytes of `destination`, whatever block size the
+// mailbox reports. With a caption, a progress line is printed per block and a
+// newline at the end. Returns kEfiUnsupported when a size is 0, and
+// kEfiDeviceError when a block could not be requested through the mailbox
+// (its bytes keep what they held): a partial read is never a success.
+EFI_STATUS ReadFlashRegionWith(const FlashGeometry& geometry, void* destination, uint64_t capacity, uint32_t start,
+                               uint32_t length, const char* caption);
+
+// The reader's first-use query, in this one place: each size (block, flash,
+// BIOS, in that order) that is still 0 when its turn comes has the mailbox
+// asked for all three. False when one stays 0.
+bool CompleteReaderGeometry(FlashGeometry* geometry);
+
+// The utility's reads: the reader with the run's ReaderGeometry, completed on
+// first use. ReadFlashRegion has no capacity limit: `destination` holds
+// `length` rounded up to a whole block.
 EFI_STATUS ReadFlashRegionInto(void* destination, uint64_t capacity, uint32_t start, uint32_t length,
                                const char* caption);
+EFI_STATUS ReadFlashRegion(void* destination, uint32_t start, uint32_t length, const char* caption);

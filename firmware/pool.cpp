@@ -20,3 +20,10 @@ void* AllocateErased(uint64_t size) { return AllocateFilled(size, 0xFF); }
 void ReleasePool(void* buffer) {
   if (buffer != nullptr) gBS->FreePool(buffer);
 }
+
+uint8_t* AllocateWholePart(uint32_t flashSize, uint32_t blockSize, uint64_t* bufferSize) {
+  uint64_t size = flashSize;
+  if (blockSize != 0 && size % blockSize != 0) size += blockSize - size % blockSize;
+  *bufferSize = size;
+  return static_cast<uint8_t*>(AllocateErased(size));
+}

@@ -8,5 +8,9 @@
 void* AllocateZeroed(uint64_t size);
 void* AllocateErased(uint64_t size);
 
+// A whole flash part's buffer, erased: `flashSize` rounded up to a whole
+// block, since the reader moves whole blocks. `*bufferSize` gets that size.
+uint8_t* AllocateWholePart(uint32_t flashSize, uint32_t blockSize, uint64_t* bufferSize);
+
 // Returns a buffer to the pool; null is ignored.
 void ReleasePool(void* buffer);

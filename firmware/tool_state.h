@@ -57,7 +57,14 @@ struct ToolState {
   ChipPosition LastReadChip = ChipPosition::Main;
   uint32_t FlashBaseAddress = 0;  // 2^32 - FlashSize, 32-bit wrap-around
   void* StartupRecord = nullptr;
+  // The active chip's geometry from the start-up query, its part area
+  // refreshed for each chip by the comparison: what the comparison test sizes
+  // its buffers by and compares. The flash base address derives from it.
   FlashGeometry Geometry = {};
+  // The sizes the utility's reads use (the comparison's and the save's),
+  // filled from the mailbox on first use and kept for the run; the save fills
+  // it by its own rule first. Not the start-up geometry: a read asks the chip
+  // that is active when it runs.
   FlashGeometry ReaderGeometry = {};
   uint16_t SmiCommandPort = 0;  // 0: not yet resolved
   const EFI_ACPI_SDT_HEADER* FadtPointer = nullptr;

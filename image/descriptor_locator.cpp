@@ -1,5 +1,6 @@
 #include "image/descriptor_locator.h"
 
+#include "image/bounded_text.h"
 #include "image/layout.h"
 #include "image/volume_walker.h"
 #include "runtime/memory.h"
@@ -8,18 +9,10 @@ using namespace image_layout;
 
 namespace {
 
-// Copies at most `count` characters up to a NUL and zeroes the rest of the
-// field, so that short texts leave no stale bytes behind.
-void CopyText(char* destination, const uint8_t* source, uint32_t count) {
-  uint32_t i = 0;
-  for (; i < count && source[i] != 0; ++i) destination[i] = char(source[i]);
-  for (; i < count; ++i) destination[i] = 0;
-}
-
 void FillFound(BiosInfo* info, uint8_t* d, uint8_t* volume) {
-  CopyText(info->PartNumber, d + kDescPartNumber, kPartNumberSize);
-  CopyText(info->Version, d + kDescVersion, kVersionSize);
-  CopyText(info->ModelName, d + kDescModelName, kModelNameSize);
+  FillBoundedText(info->PartNumber, reinterpret_cast<const char*>(d + kDescPartNumber), kPartNumberSize);
+  FillBoundedText(info->Version, reinterpret_cast<const char*>(d + kDescVersion), kVersionSize);
+  FillBoundedText(info->ModelName, reinterpret_cast<const char*>(d + kDescModelName), kModelNameSize);
   info->AuxWord = Load16(d + kDescAuxWord);
   info->AuxByte1 = d[kDescAuxByte1];
   info->AuxByte2 = d[kDescAuxByte2];

@@ -1,6 +1,6 @@
 #include "ops/compare_command.h"
 
-#include "app/position_commands.h"
+#include "firmware/chip_position.h"
 #include "firmware/tool_state.h"
 #include "firmware/cache_control.h"
 #include "firmware/chip_select.h"
@@ -10,8 +10,8 @@
 #include "image/bios_info.h"
 #include "image/descriptor_locator.h"
 #include "image/masking.h"
-#include "image/window_locator.h"
-#include "ops/text.h"
+#include "firmware/window_locator.h"
+#include "image/bounded_text.h"
 #include "runtime/efi_globals.h"
 #include "runtime/memory.h"
 #include "runtime/print.h"
@@ -26,15 +26,12 @@ struct ChipRun {
   const char* underline;
   const char* flashPartFormat;
   const char* readCaption;
-  const char* switchFailure;
 };
 
 constexpr ChipRun kMainRun = {ChipPosition::Main, "Main BIOS information\n", "---------------------\n",
-                              "Main BIOS Flash Part........... %s\n", "Reading Main BIOS.............. ",
-                              "!! Unable to switch to Main BIOS !!\n"};
+                              "Main BIOS Flash Part........... %s\n", "Reading Main BIOS.............. "};
 constexpr ChipRun kBackupRun = {ChipPosition::Backup, "Backup BIOS information\n", "-----------------------\n",
-                                "Backup BIOS Flash Part......... %s\n", "Reading Backup BIOS............ ",
-                                "!! Unable to switch to Backup BIOS !!\n"};
+                                "Backup BIOS Flash Part......... %s\n", "Reading Backup BIOS............ "};
 
 struct Comparison {
   uint8_t* image[2] = {nullptr, nullptr};
@@ -73,7 +70,7 @@ bool SelectChip(const ChipRun& run) {
   if (gTool.Delay != 0) gBS->Stall(static_cast<UINTN>(gTool.Delay) * 100000);
   if (status != kEfiSuccess) {
     SetExitStatus(ExitStatus::SwitchFailed);
-    Print("%s", run.switchFailure);
+    Print("%s", SwitchFailedLine(run.chip));
     return false;
   }
   return true;
@@ -163,16 +160,16 @@ void CompareData(Comparison* test) {
     if (memcmp(test->image[0] + offset, test->image[1] + offset, blockSize) != 0) {
       Fail(test, ExitStatus::DataMismatch);
       uint32_t address = gTool.FlashBaseAddress + (gTool.Geometry.FlashSize - biosSize) + i * blockSize;
-      Print("%c%s0x%x\n", 13, "BIOS Data Compare.............. FAIL at address ", address);
+      Print("%c%s0x%x\n", kCarriageReturn, "BIOS Data Compare.............. FAIL at address ", address);
       return;
     }
     SetExitStatus(ExitStatus::Success);
     if (i + 1 == blocks) {
       // As wide as the "NN% OK" it overwrites, so no stray letter remains.
-      Print("%c%sOK    \n", 13, kCompareCaption);
+      Print("%c%sOK    \n", kCarriageReturn, kCompareCaption);
     } else {
-      uint64_t percent = static_cast<uint64_t>(i + 1) * blockSize * 100 / biosSize;
-      Print("%c%s%d%% OK", 13, kCompareCaption, static_cast<int>(percent));
+      Print("%c%s%d%% OK", kCarriageReturn, kCompareCaption,
+            ProgressPercent(static_cast<uint64_t>(i + 1) * blockSize, biosSize));
     }
   }
 }
@@ -193,7 +190,7 @@ void RunSteps(Comparison* test) {
     return;
   }
   ReadIdentity(test, kBackupRun, 1);
-  RestoreBiosPosition(0);
+  RestoreBiosPosition(false);
   Print("Comparing MAIN & BACKUP BIOS\n");
   Print("----------------------------\n");
   // A failed read has already decided the verdict; the checks still report.
@@ -209,7 +206,7 @@ void RunSteps(Comparison* test) {
 EFI_STATUS RunComparisonTest() {
   Comparison test;
   RunSteps(&test);
-  RestoreBiosPosition(0);
+  RestoreBiosPosition(false);
   ReleaseBuffers(&test);
   if (test.passed)
     Print("\nPellgard comparison test PASS !!!\n");

@@ -1,6 +1,6 @@
 #include "ops/save_command.h"
 
-#include "app/position_commands.h"
+#include "firmware/chip_position.h"
 #include "firmware/tool_state.h"
 #include "firmware/cache_control.h"
 #include "firmware/chip_select.h"
@@ -98,10 +98,8 @@ bool SaveBiosImage(const char* fileName) {
   }
   uint32_t flashSize = gTool.ReaderGeometry.FlashSize;
   uint32_t blockSize = gTool.ReaderGeometry.BlockSize;
-  // The reader moves whole blocks: room up to the next block boundary.
-  uint64_t bufferSize = flashSize;
-  if (bufferSize % blockSize != 0) bufferSize += blockSize - bufferSize % blockSize;
-  auto* image = static_cast<uint8_t*>(AllocateErased(bufferSize));
+  uint64_t bufferSize = 0;
+  uint8_t* image = AllocateWholePart(flashSize, blockSize, &bufferSize);
   bool saved = image != nullptr && WriteImageFile(image, bufferSize, flashSize, blockSize, SafeNamesFor(fileName));
   if (saved)
     PrintSavedMessage(fileName);
@@ -122,12 +120,12 @@ void RunSaveCommand() {
   if (GetChipPosition() != target) {
     if (SetChipPosition(target) != kEfiSuccess) {
       SetExitStatus(ExitStatus::SwitchFailed);
-      Print("%s", backup ? "!! Unable to switch to Backup BIOS !!\n" : "!! Unable to switch to Main BIOS !!\n");
+      Print("%s", SwitchFailedLine(target));
       return;
     }
-    Print("%s", backup ? "Switch to Backup BIOS ........... Ok\n" : "Switch to Main BIOS ............. Ok\n");
+    Print("%s", SwitchedLine(target));
   }
   // A save that did not put a complete file in place is a failure.
   if (!SaveBiosImage(fileName)) SetExitStatus(ExitStatus::NotSupported);
-  RestoreBiosPosition(1);
+  RestoreBiosPosition(true);
 }

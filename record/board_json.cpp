@@ -2,44 +2,6 @@
 
 namespace {
 
-const char* ChipSelectText(ChipSelectState state) {
-  switch (state) {
-    case ChipSelectState::Present: return "present";
-    case ChipSelectState::Absent: return "absent";
-    case ChipSelectState::Unsupported: return "unsupported";
-  }
-  return "present";
-}
-
-const char* SwitchText(SwitchBehaviour behaviour) {
-  switch (behaviour) {
-    case SwitchBehaviour::Stuck: return "stuck";
-    case SwitchBehaviour::IgnoreMain: return "ignore-main";
-    case SwitchBehaviour::IgnoreBackup: return "ignore-backup";
-    case SwitchBehaviour::Ok:
-    case SwitchBehaviour::Untested: break;
-  }
-  return "ok";
-}
-
-const char* MailboxText(MailboxKind kind) {
-  switch (kind) {
-    case MailboxKind::Qvt: return "qvt";
-    case MailboxKind::Qv1: return "qv1";
-    case MailboxKind::None: break;
-  }
-  return "none";
-}
-
-const char* AcpiText(AcpiState state) {
-  switch (state) {
-    case AcpiState::Present: return "present";
-    case AcpiState::Absent: return "absent";
-    case AcpiState::NoFacp: return "no-facp";
-  }
-  return "present";
-}
-
 void Key(TextBuffer* json, const char* indent, const char* key) {
   AppendText(json, indent);
   AppendText(json, "\"");
@@ -164,11 +126,11 @@ uint32_t BoardJsonCapacity(const BoardRecord& record) {
 void WriteBoardJson(const BoardRecord& record, TextBuffer* json) {
   AppendText(json, "{\n");
   DecimalMember(json, "  ", "active", record.Active);
-  StringMember(json, "  ", "chip_select", ChipSelectText(record.ChipSelect));
-  if (record.Switch != SwitchBehaviour::Untested) StringMember(json, "  ", "switch", SwitchText(record.Switch));
-  StringMember(json, "  ", "mailbox", MailboxText(record.Mailbox));
-  StringMember(json, "  ", "acpi", AcpiText(record.Acpi));
-  if (record.Acpi == AcpiState::Present) DecimalMember(json, "  ", "smi_port", record.SmiPort);
+  StringMember(json, "  ", "chip_select", SpellingOf(kChipSelectSpellings, record.ChipSelect));
+  if (record.SwitchTested) StringMember(json, "  ", "switch", SpellingOf(kSwitchSpellings, record.Switch));
+  StringMember(json, "  ", "mailbox", SpellingOf(kMailboxSpellings, record.Mailbox));
+  StringMember(json, "  ", "acpi", SpellingOf(kAcpiSpellings, record.Acpi));
+  if (record.Acpi == AcpiMode::Present) DecimalMember(json, "  ", "smi_port", record.SmiPort);
   WritePci(record, json);
   WriteMtrr(record.Mtrr, json);
   AppendText(json, "  \"chips\": {\n");

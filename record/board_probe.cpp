@@ -68,32 +68,32 @@ bool ProbePciFunctions(BoardRecord* record) {
 void ProbeAcpi(BoardRecord* record) {
   void* interface = nullptr;
   if (EfiError(gBS->LocateProtocol(&kAcpiSdtProtocolGuid, nullptr, &interface)) || interface == nullptr) {
-    record->Acpi = AcpiState::Absent;
+    record->Acpi = AcpiMode::Absent;
     return;
   }
   const EFI_ACPI_SDT_HEADER* fadt = nullptr;
   if (EfiError(FindFadt(&fadt))) {
-    record->Acpi = AcpiState::NoFacp;
+    record->Acpi = AcpiMode::NoFacp;
     return;
   }
-  record->Acpi = AcpiState::Present;
+  record->Acpi = AcpiMode::Present;
   record->SmiPort = ReadSmiCommandPort(fadt);
 }
 
 void ProbeChipSelect(BoardRecord* record) {
   void* interface = nullptr;
   if (EfiError(gBS->LocateProtocol(&kChipSelectProtocolGuid, nullptr, &interface)) || interface == nullptr) {
-    record->ChipSelect = ChipSelectState::Absent;
+    record->ChipSelect = ChipSelectMode::Absent;
     record->Active = 0;
     return;
   }
   auto* chipSelect = static_cast<ChipSelectProtocol*>(interface);
-  record->ChipSelect = chipSelect->IsSupported() != 0 ? ChipSelectState::Present : ChipSelectState::Unsupported;
+  record->ChipSelect = chipSelect->IsSupported() != 0 ? ChipSelectMode::Present : ChipSelectMode::Unsupported;
   record->Active = chipSelect->GetActiveChip();
 }
 
 void ProbeMailbox(BoardRecord* record) {
-  record->Mailbox = MailboxKind::None;
+  record->Mailbox = MailboxMode::None;
   if (EfiError(QueryFlashMailbox(nullptr, nullptr, nullptr, nullptr))) return;
-  record->Mailbox = gTool.MailboxSignature == kSignatureQv1 ? MailboxKind::Qv1 : MailboxKind::Qvt;
+  record->Mailbox = gTool.MailboxSignature == kSignatureQv1 ? MailboxMode::Qv1 : MailboxMode::Qvt;
 }

@@ -5,15 +5,8 @@
 #include <stdint.h>
 
 #include "firmware/tool_state.h"
+#include "record/board_vocabulary.h"
 
-enum class ChipSelectState : uint8_t { Present, Absent, Unsupported };
-
-// The switch as observed. Untested: the chips were never switched (one chip).
-enum class SwitchBehaviour : uint8_t { Untested, Ok, Stuck, IgnoreMain, IgnoreBackup };
-
-enum class MailboxKind : uint8_t { None, Qvt, Qv1 };
-
-enum class AcpiState : uint8_t { Present, Absent, NoFacp };
 
 // One PCI I/O handle. A read that fails is kept as such: the utility's probe
 // skips that handle in the same way on the replayed board.
@@ -49,10 +42,13 @@ struct ChipRecord {
 
 struct BoardRecord {
   uint8_t Active;  // raw start-up position
-  ChipSelectState ChipSelect;
-  SwitchBehaviour Switch;
-  MailboxKind Mailbox;
-  AcpiState Acpi;
+  ChipSelectMode ChipSelect;
+  // The switch as observed; not tested when the chips were never switched
+  // (one chip).
+  bool SwitchTested;
+  SwitchMode Switch;
+  MailboxMode Mailbox;
+  AcpiMode Acpi;
   uint16_t SmiPort;
   uint32_t PciCount;
   PciRecord* Pci;  // PciCount entries (pool), null when none

@@ -1,5 +1,6 @@
 #include "record/chip_capture.h"
 
+#include "firmware/chip_position.h"
 #include "firmware/chip_select.h"
 #include "firmware/cpu/flash_window.h"
 #include "firmware/flash_reader.h"
@@ -20,8 +21,8 @@ constexpr uint32_t kWindowOnlyBlockSize = 4096;
 const char* ChipName(unsigned slot) { return slot == kMain ? "Main" : "Backup"; }
 
 // The geometry of the active chip: the mailbox's, or the decoded window.
-bool TakeGeometry(ChipRecord* chip, MailboxKind mailbox) {
-  if (mailbox == MailboxKind::None) {
+bool TakeGeometry(ChipRecord* chip, MailboxMode mailbox) {
+  if (mailbox == MailboxMode::None) {
     chip->FlashSize = kWindowOnlyPartSize;
     chip->BiosSize = kWindowOnlyPartSize;
     chip->BlockSize = kWindowOnlyBlockSize;
@@ -41,31 +42,28 @@ bool TakeGeometry(ChipRecord* chip, MailboxKind mailbox) {
 
 // The whole part of the active chip, from flash offset 0, through the reader
 // with this chip's own geometry.
-bool CaptureActiveChip(ChipRecord* chip, MailboxKind mailbox, const char* caption) {
+bool CaptureActiveChip(ChipRecord* chip, MailboxMode mailbox, const char* caption) {
   if (!TakeGeometry(chip, mailbox)) {
     Print("!!! Invalid onboard BIOS !!!\n");
     return false;
   }
-  gTool.ReaderGeometry.FlashSize = chip->FlashSize;
-  gTool.ReaderGeometry.BiosSize = chip->BiosSize;
-  gTool.ReaderGeometry.BlockSize = chip->BlockSize;
-  // The reader moves whole blocks: room up to the next block boundary.
-  uint64_t bufferSize = chip->FlashSize;
-  if (bufferSize % chip->BlockSize != 0) bufferSize += chip->BlockSize - bufferSize % chip->BlockSize;
-  chip->Image = static_cast<uint8_t*>(AllocateErased(bufferSize));
+  uint64_t bufferSize = 0;
+  chip->Image = AllocateWholePart(chip->FlashSize, chip->BlockSize, &bufferSize);
   if (chip->Image == nullptr) {
     Print("%s\n", "Memory allocation error!");
     return false;
   }
-  return !EfiError(ReadFlashRegionInto(chip->Image, bufferSize, 0, chip->FlashSize, caption));
+  FlashGeometry geometry = {};
+  geometry.FlashSize = chip->FlashSize;
+  geometry.BiosSize = chip->BiosSize;
+  geometry.BlockSize = chip->BlockSize;
+  return !EfiError(ReadFlashRegionWith(geometry, chip->Image, bufferSize, 0, chip->FlashSize, caption));
 }
 
 bool SwitchTo(unsigned slot) {
-  bool moved = SetChipPosition(static_cast<ChipPosition>(slot)) == kEfiSuccess;
-  if (moved)
-    Print("%s", slot == kMain ? "Switch to Main BIOS ............. Ok\n" : "Switch to Backup BIOS ........... Ok\n");
-  else
-    Print("%s", slot == kMain ? "!! Unable to switch to Main BIOS !!\n" : "!! Unable to switch to Backup BIOS !!\n");
+  auto chip = static_cast<ChipPosition>(slot);
+  bool moved = SetChipPosition(chip) == kEfiSuccess;
+  Print("%s", moved ? SwitchedLine(chip) : SwitchFailedLine(chip));
   return moved;
 }
 
@@ -100,8 +98,8 @@ bool CaptureOneChip(BoardRecord* record) {
 bool CaptureChips(BoardRecord* record, bool* restored) {
   *restored = true;
   uint8_t startup = record->Active;
-  bool switchable = record->ChipSelect == ChipSelectState::Present && (startup == kMain || startup == kBackup);
-  record->Switch = SwitchBehaviour::Untested;
+  bool switchable = record->ChipSelect == ChipSelectMode::Present && (startup == kMain || startup == kBackup);
+  record->SwitchTested = false;
   if (!switchable) return CaptureOneChip(record);
 
   unsigned first = startup;
@@ -115,12 +113,13 @@ bool CaptureChips(BoardRecord* record, bool* restored) {
   // A direction counts only when it was asked to move the chip. A board that
   // does not leave the start-up chip behaves as stuck from there, whichever
   // direction it ignores.
+  record->SwitchTested = true;
   if (!moved)
-    record->Switch = SwitchBehaviour::Stuck;
+    record->Switch = SwitchMode::Stuck;
   else if (!*restored)
-    record->Switch = startup == kMain ? SwitchBehaviour::IgnoreMain : SwitchBehaviour::IgnoreBackup;
+    record->Switch = startup == kMain ? SwitchMode::IgnoreMain : SwitchMode::IgnoreBackup;
   else
-    record->Switch = SwitchBehaviour::Ok;
+    record->Switch = SwitchMode::Ok;
   if (!moved) CopyChip(record, first);
   return true;
 }

@@ -13,29 +13,29 @@ namespace {
 
 const char* ChipSelectLine(const BoardRecord& record) {
   switch (record.ChipSelect) {
-    case ChipSelectState::Present: return "present";
-    case ChipSelectState::Absent: return "absent: one chip is recorded as both";
-    case ChipSelectState::Unsupported: return "unsupported: one chip is recorded as both";
+    case ChipSelectMode::Present: return "present";
+    case ChipSelectMode::Absent: return "absent: one chip is recorded as both";
+    case ChipSelectMode::Unsupported: return "unsupported: one chip is recorded as both";
   }
   return "";
 }
 
-const char* MailboxLine(MailboxKind kind) {
+const char* MailboxLine(MailboxMode kind) {
   switch (kind) {
-    case MailboxKind::Qvt: return "$QVT";
-    case MailboxKind::Qv1: return "$QV1";
-    case MailboxKind::None: break;
+    case MailboxMode::Qvt: return "$QVT";
+    case MailboxMode::Qv1: return "$QV1";
+    case MailboxMode::None: break;
   }
   return "none: only the flash window from 0xFF000000 is recorded";
 }
 
-const char* SwitchLine(SwitchBehaviour behaviour) {
-  switch (behaviour) {
-    case SwitchBehaviour::Ok: return "ok";
-    case SwitchBehaviour::Stuck: return "stuck";
-    case SwitchBehaviour::IgnoreMain: return "ignores Main";
-    case SwitchBehaviour::IgnoreBackup: return "ignores Backup";
-    case SwitchBehaviour::Untested: break;
+const char* SwitchLine(const BoardRecord& record) {
+  if (!record.SwitchTested) return "not tried";
+  switch (record.Switch) {
+    case SwitchMode::Ok: return "ok";
+    case SwitchMode::Stuck: return "stuck";
+    case SwitchMode::IgnoreMain: return "ignores Main";
+    case SwitchMode::IgnoreBackup: return "ignores Backup";
   }
   return "not tried";
 }
@@ -52,20 +52,20 @@ bool ProbeBoard(BoardRecord* record) {
   }
   Print("PCI functions ................... %d\n", static_cast<int>(record->PciCount));
   ProbeAcpi(record);
-  if (record->Acpi == AcpiState::Present)
+  if (record->Acpi == AcpiMode::Present)
     Print("ACPI FADT ....................... SMI port 0x%x\n", static_cast<unsigned>(record->SmiPort));
   else
-    Print("ACPI FADT ....................... %s\n", record->Acpi == AcpiState::Absent ? "no ACPI tables" : "none");
+    Print("ACPI FADT ....................... %s\n", record->Acpi == AcpiMode::Absent ? "no ACPI tables" : "none");
   ProbeChipSelect(record);
   Print("Chip select ..................... %s\n", ChipSelectLine(*record));
-  if (record->ChipSelect != ChipSelectState::Absent)
+  if (record->ChipSelect != ChipSelectMode::Absent)
     Print("Start-up BIOS position .......... %s (%d)\n", record->Active == 1 ? "BACKUP" : "MAIN",
           static_cast<int>(record->Active));
   ApplyFlashWindowCacheOverride();
   // Without the board's chip select the flash SMI number may belong to
   // another vendor's handler: the utility never sends it there, nor does this.
-  if (record->ChipSelect != ChipSelectState::Present) {
-    record->Mailbox = MailboxKind::None;
+  if (record->ChipSelect != ChipSelectMode::Present) {
+    record->Mailbox = MailboxMode::None;
     Print("Flash mailbox ................... %s\n", "not probed without a chip select: only the flash window from 0xFF000000 is recorded");
     return true;
   }
@@ -77,7 +77,7 @@ bool ProbeBoard(BoardRecord* record) {
 void PrintSummary(const BoardRecord& record) {
   Print("Board recorded in %s: Main %d bytes, Backup %d bytes, switch %s\n", kRecordFolder,
         static_cast<int>(record.Chips[0].FlashSize), static_cast<int>(record.Chips[1].FlashSize),
-        SwitchLine(record.Switch));
+        SwitchLine(record));
 }
 
 bool WriteRecord(const BoardRecord& record) {

@@ -56,8 +56,7 @@ bool WriteInChunks(FileStream* stream, const uint8_t* data, uint32_t size, uint3
     uint64_t offset = k * chunkSize;
     uint64_t count = size - offset < chunkSize ? size - offset : chunkSize;
     bool written = WriteFileStream(stream, data + offset, count) == count;
-    uint64_t percent = (k + 1) * chunkSize * 100 / size;
-    Print("%c%s%d%%", 13, caption, static_cast<int>(percent));
+    Print("%c%s%d%%", kCarriageReturn, caption, ProgressPercent((k + 1) * chunkSize, size));
     if (!written) return false;
   }
   return true;

@@ -3,6 +3,14 @@
 #pragma once
 
 #include <stdarg.h>
+#include <stdint.h>
+
+// Starts a progress line over again: each step rewrites the line it is on.
+constexpr char kCarriageReturn = 13;
+
+// A progress line's percentage: `done` of `total` units, rounded down, in
+// 64-bit arithmetic (done may pass total on a last, partial block).
+inline int ProgressPercent(uint64_t done, uint64_t total) { return static_cast<int>(done * 100 / total); }
 
 void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

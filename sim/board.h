@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "record/board_vocabulary.h"
+
 namespace sim {
 
 // An image file mapped read-only (and copy-on-write) into memory, so that large
@@ -50,10 +52,10 @@ struct PciFunction {
   bool vendor_read_fails = false;
 };
 
-enum class ChipSelectMode { Present, Absent, Unsupported };
-enum class SwitchMode { Ok, Stuck, IgnoreMain, IgnoreBackup };
-enum class MailboxMode { Qvt, Qv1, None };
-enum class AcpiMode { Present, Absent, NoFacp };
+using ::AcpiMode;
+using ::ChipSelectMode;
+using ::MailboxMode;
+using ::SwitchMode;
 enum class FileFailure { None, Open, Write, Close, Rename, RenameIntoPlace };
 
 struct MtrrPair {

@@ -1,5 +1,7 @@
 #include "sim/board_json.h"
 
+#include <charconv>
+
 namespace sim::board_json {
 
 [[noreturn]] void Problem(const std::string& key, const std::string& problem) { throw KeyProblem{key, problem}; }
@@ -7,7 +9,7 @@ namespace sim::board_json {
 bool IsHexadecimal(const json& value) {
   if (!value.is_string()) return false;
   const std::string& text = value.get_ref<const std::string&>();
-  return text.size() >= 3 && text.size() <= 18 && (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0) &&
+  return text.size() >= 3 && (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0) &&
          text.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
 }
 
@@ -20,7 +22,11 @@ uint64_t Integer(const json& value, const std::string& key, uint64_t max) {
     result = value.get<uint64_t>();
   } else if (value.is_string()) {
     if (!IsHexadecimal(value)) Problem(key, "expected an integer or a hexadecimal string such as \"0xFF\"");
-    result = std::stoull(value.get<std::string>().substr(2), nullptr, 16);
+    // Any length of digits is read; what does not fit 64 bits is out of range.
+    const std::string& text = value.get_ref<const std::string&>();
+    auto [end, error] = std::from_chars(text.data() + 2, text.data() + text.size(), result, 16);
+    if (error != std::errc() || end != text.data() + text.size())
+      Problem(key, "value " + text + " is out of range (at most " + std::to_string(max) + ")");
   } else {
     Problem(key, "expected an integer");
   }

@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "record/board_vocabulary.h"
+
 namespace sim::board_json {
 
 using nlohmann::json;
@@ -34,15 +36,16 @@ bool Flag(const json& value, const std::string& key);
 // `object` must be an object holding no other keys than `known`.
 void CheckKeys(const json& object, const std::string& where, const std::set<std::string>& known);
 
-// One of the named choices.
-template <typename Enum>
-Enum Choice(const json& value, const std::string& key, std::initializer_list<std::pair<const char*, Enum>> choices) {
+// One of the named choices (a spelling table of the board vocabulary, or the
+// simulator's own).
+template <typename Enum, size_t N>
+Enum Choice(const json& value, const std::string& key, const Spelling<Enum> (&choices)[N]) {
   std::string names;
   if (value.is_string()) {
-    for (const auto& [name, choice] : choices)
-      if (value.get<std::string>() == name) return choice;
+    for (const auto& choice : choices)
+      if (value.get<std::string>() == choice.text) return choice.mode;
   }
-  for (const auto& [name, choice] : choices) names += std::string(names.empty() ? "" : ", ") + "\"" + name + "\"";
+  for (const auto& choice : choices) names += std::string(names.empty() ? "" : ", ") + "\"" + choice.text + "\"";
   Problem(key, "expected one of " + names);
 }
 

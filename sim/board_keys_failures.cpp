@@ -4,6 +4,14 @@ namespace sim::board_keys {
 
 using namespace board_json;
 
+namespace {
+
+constexpr Spelling<FileFailure> kFileFailureSpellings[] = {
+    {FileFailure::None, "none"},     {FileFailure::Open, "open"},     {FileFailure::Write, "write"},
+    {FileFailure::Close, "close"},   {FileFailure::Rename, "rename"}, {FileFailure::RenameIntoPlace, "rename-into-place"}};
+
+}  // namespace
+
 void ParseFailureKeys(const json& root, Board* board) {
   if (root.contains("fail_alloc")) {
     if (!root["fail_alloc"].is_array()) Problem("fail_alloc", "expected an array of integers");
@@ -15,13 +23,7 @@ void ParseFailureKeys(const json& root, Board* board) {
     }
   }
   if (root.contains("fail_file"))
-    board->fail_file = Choice<FileFailure>(root["fail_file"], "fail_file",
-                                          {{"none", FileFailure::None},
-                                           {"open", FileFailure::Open},
-                                           {"write", FileFailure::Write},
-                                           {"close", FileFailure::Close},
-                                           {"rename", FileFailure::Rename},
-                                           {"rename-into-place", FileFailure::RenameIntoPlace}});
+    board->fail_file = Choice(root["fail_file"], "fail_file", kFileFailureSpellings);
   if (root.contains("disk_free")) board->disk_free = Integer(root["disk_free"], "disk_free", ~0ull);
 }
 

@@ -17,24 +17,15 @@ void ParseFirmwareKeys(const json& root, Board* board) {
       Problem("active", "expected \"main\", \"backup\" or an integer 0..255");
   }
   if (root.contains("chip_select"))
-    board->chip_select = Choice<ChipSelectMode>(root["chip_select"], "chip_select",
-                                               {{"present", ChipSelectMode::Present},
-                                                {"absent", ChipSelectMode::Absent},
-                                                {"unsupported", ChipSelectMode::Unsupported}});
+    board->chip_select = Choice(root["chip_select"], "chip_select", kChipSelectSpellings);
   if (root.contains("is_supported"))
     board->is_supported_value = static_cast<uint8_t>(Integer(root["is_supported"], "is_supported", 255));
   if (root.contains("switch"))
-    board->switch_mode = Choice<SwitchMode>(root["switch"], "switch",
-                                           {{"ok", SwitchMode::Ok},
-                                            {"stuck", SwitchMode::Stuck},
-                                            {"ignore-main", SwitchMode::IgnoreMain},
-                                            {"ignore-backup", SwitchMode::IgnoreBackup}});
+    board->switch_mode = Choice(root["switch"], "switch", kSwitchSpellings);
   if (root.contains("mailbox"))
-    board->mailbox = Choice<MailboxMode>(root["mailbox"], "mailbox",
-                                        {{"qvt", MailboxMode::Qvt}, {"qv1", MailboxMode::Qv1}, {"none", MailboxMode::None}});
+    board->mailbox = Choice(root["mailbox"], "mailbox", kMailboxSpellings);
   if (root.contains("acpi"))
-    board->acpi = Choice<AcpiMode>(root["acpi"], "acpi",
-                                  {{"present", AcpiMode::Present}, {"absent", AcpiMode::Absent}, {"no-facp", AcpiMode::NoFacp}});
+    board->acpi = Choice(root["acpi"], "acpi", kAcpiSpellings);
   if (root.contains("smi_port")) board->smi_port = static_cast<uint16_t>(Integer(root["smi_port"], "smi_port", 0xFFFF));
 }
 

@@ -20,7 +20,7 @@ void CopyFromPart(const ModelChip& chip, uint64_t offset, uint8_t* destination, 
 void AnswerQuery(BoardModel& model, FlashMailbox* mailbox) {
   if (mailbox->Signature != kHandshakeSignature) return;
   const ModelChip& chip = ActiveModelChip(model);
-  mailbox->Answer = model.mailbox == ModelMailbox::Qvt ? kAnswerQvt : kAnswerQv1;
+  mailbox->Answer = model.mailbox == MailboxMode::Qvt ? kAnswerQvt : kAnswerQv1;
   if (model.mailbox_answer != 0) mailbox->Answer = model.mailbox_answer;
   mailbox->Arg0 = chip.bios_size;
   mailbox->Arg1 = chip.block_size;
@@ -70,14 +70,14 @@ uint8_t ModelIsSupported(BoardModel& model) {
 void ModelSetActiveChip(BoardModel& model, uint8_t chip) {
   if (model.switch_requested != nullptr) model.switch_requested(model.switch_context, chip);
   switch (model.switch_mode) {
-    case ModelSwitch::Ok:
+    case SwitchMode::Ok:
       break;
-    case ModelSwitch::Stuck:
+    case SwitchMode::Stuck:
       return;
-    case ModelSwitch::IgnoreMain:
+    case SwitchMode::IgnoreMain:
       if (chip == 0) return;
       break;
-    case ModelSwitch::IgnoreBackup:
+    case SwitchMode::IgnoreBackup:
       if (chip == 1) return;
       break;
   }
@@ -91,8 +91,8 @@ void ModelTakeSmi(BoardModel& model, uint16_t port, uint8_t commandByte, void* b
   }
   auto* mailbox = static_cast<FlashMailbox*>(buffer);
   CountSmi(model.events->smi, mailbox->Command);
-  if (model.mailbox == ModelMailbox::None || commandByte != kSmiFlashCommandByte) return;
-  uint32_t agreed = model.mailbox == ModelMailbox::Qvt ? kSignatureQvt : kSignatureQv1;
+  if (model.mailbox == MailboxMode::None || commandByte != kSmiFlashCommandByte) return;
+  uint32_t agreed = model.mailbox == MailboxMode::Qvt ? kSignatureQvt : kSignatureQv1;
   switch (static_cast<MailboxCommand>(mailbox->Command)) {
     case MailboxCommand::Query:
       AnswerQuery(model, mailbox);

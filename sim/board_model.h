@@ -7,10 +7,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "record/board_vocabulary.h"
+
 namespace sim {
 
-enum class ModelSwitch : uint8_t { Ok, Stuck, IgnoreMain, IgnoreBackup };
-enum class ModelMailbox : uint8_t { Qvt, Qv1, None };
+using ::MailboxMode;
+using ::SwitchMode;
 
 struct ModelChip {
   // The part's bytes, offset 0 first; reads past them give 0xFF, so an
@@ -44,8 +46,8 @@ struct BoardModel {
   ModelChip chips[2];  // Main, Backup
   uint8_t active;      // raw position; Backup answers while it is 1
   uint8_t is_supported;
-  ModelSwitch switch_mode;
-  ModelMailbox mailbox;
+  SwitchMode switch_mode;
+  MailboxMode mailbox;
   uint64_t mailbox_answer;  // when not 0, the handshake answers this
   uint16_t smi_port;
   BoardEvents* events;

@@ -1,10 +1,7 @@
 #include "sim/machine.h"
 
 #include <cstdlib>
-#include <filesystem>
 
-#include "app/main.h"
-#include "firmware/tool_state.h"
 #include "runtime/efi_globals.h"
 #include "sim/firmware_services.h"
 #include "sim/machine_impl.h"
@@ -70,8 +67,8 @@ BoardModel& Machine::model() {
   model_.chips[0] = ModelOf(board_.main);
   model_.chips[1] = ModelOf(board_.backup);
   model_.is_supported = board_.chip_select == ChipSelectMode::Unsupported ? 0 : board_.is_supported_value;
-  model_.switch_mode = static_cast<ModelSwitch>(board_.switch_mode);
-  model_.mailbox = static_cast<ModelMailbox>(board_.mailbox);
+  model_.switch_mode = static_cast<SwitchMode>(board_.switch_mode);
+  model_.mailbox = static_cast<MailboxMode>(board_.mailbox);
   model_.mailbox_answer = board_.mailbox_answer;
   model_.smi_port = board_.smi_port;
   model_.events = &report_;
@@ -98,37 +95,6 @@ HazardTotals& ProcessHazardTotals() {
 uint64_t Machine::msr(uint32_t index) const {
   auto found = impl_->msrs.find(index);
   return found == impl_->msrs.end() ? 0 : found->second;
-}
-
-RunResult RunTool(Machine& machine, const std::vector<std::string>& arguments) {
-  ResetToolState();
-  std::vector<std::string> storage;
-  storage.push_back("pellrix");
-  storage.insert(storage.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& argument : storage) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  size_t consoleStart = machine.console().size();
-  int status = pellrix::main(static_cast<int>(storage.size()), argv.data());
-
-  Report& report = machine.report();
-  report.exit_status = static_cast<uint32_t>(status);
-  report.active_chip = machine.active_raw();
-  report.pool_outstanding = machine.impl().pool.live_blocks() + machine.impl().pages.live_blocks();
-  // Only the files that are still there: a temporary file removed again, or
-  // one renamed away, is not part of the outcome.
-  report.files.clear();
-  for (const std::string& name : machine.impl().files) {
-    std::error_code error;
-    if (std::filesystem::exists(std::filesystem::path(machine.directory()) / name, error)) report.files.push_back(name);
-  }
-  return RunResult{status, machine.console().substr(consoleStart), report};
-}
-
-RunResult RunOnBoard(const Board& board, const std::vector<std::string>& arguments, const std::string& directory) {
-  Machine machine(board, directory);
-  return RunTool(machine, arguments);
 }
 
 }  // namespace sim

@@ -1,7 +1,10 @@
 // Entry, start-up failures and the exit path, driven through whole runs.
 #include <gtest/gtest.h>
 
+#include "runtime/efi_globals.h"
+#include "runtime/shell_program.h"
 #include "sim/image_builder.h"
+#include "sim/machine_impl.h"
 #include "tests/support/sim_support.h"
 
 using support::Banner;
@@ -138,3 +141,26 @@ TEST(FrontEnd, ZeroFlashSizeGivesZeroBase) {
 }
 
 }  // namespace
+
+namespace {
+
+int programCalls = 0;
+
+int CountingProgram(int, char**) {
+  ++programCalls;
+  return 128;
+}
+
+}  // namespace
+
+// An EFI Shell 1.x hands the image no argument list: the entry says so and
+// returns 130 for %lasterror% without running the program.
+TEST(FrontEnd, AShellWithoutArgumentsIsRefusedWith130) {
+  sim::Machine machine(support::PatternBoard());
+  programCalls = 0;
+  EFI_STATUS status = RunShellProgram(&machine, gST, CountingProgram);
+  EXPECT_EQ(status, 130u);
+  EXPECT_EQ(programCalls, 0);
+  EXPECT_EQ(machine.console(), "This utility requires UEFI Shell 2.0 or later.\r\n");
+  EXPECT_EQ(machine.impl().pool.live_blocks(), 0u);
+}

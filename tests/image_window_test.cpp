@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "image/descriptor_locator.h"
-#include "image/window_locator.h"
+#include "firmware/window_locator.h"
 #include "sim/machine.h"
 #include "tests/support/image_test_support.h"
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/position_commands.h"
+#include "firmware/chip_position.h"
 #include "firmware/chip_select.h"
 #include "tests/support/sim_support.h"
 
@@ -84,7 +85,7 @@ class RestorePosition : public ::testing::Test {
 
 TEST_F(RestorePosition, VerboseWhenAlreadyThere) {
   Mark();
-  EXPECT_EQ(RestoreBiosPosition(1), kEfiSuccess);
+  EXPECT_EQ(RestoreBiosPosition(true), kEfiSuccess);
   EXPECT_EQ(Printed(), "\nCurrent BIOS position: MAIN\n");
   EXPECT_TRUE(machine_.report().switch_requests.empty());
 }
@@ -92,7 +93,7 @@ TEST_F(RestorePosition, VerboseWhenAlreadyThere) {
 TEST_F(RestorePosition, VerboseAfterAMove) {
   machine_.set_active_raw(1);
   Mark();
-  EXPECT_EQ(RestoreBiosPosition(1), kEfiSuccess);
+  EXPECT_EQ(RestoreBiosPosition(true), kEfiSuccess);
   EXPECT_EQ(Printed(), "Restore BIOS position ........... Ok\n\nCurrent BIOS position: MAIN\n");
   EXPECT_EQ(machine_.active_raw(), 0);
 }
@@ -101,7 +102,7 @@ TEST_F(RestorePosition, VerboseNamesTheChipThatStayedWhenTheSwitchFails) {
   machine_.board().switch_mode = sim::SwitchMode::Stuck;
   machine_.set_active_raw(1);
   Mark();
-  RestoreBiosPosition(1);
+  RestoreBiosPosition(true);
   EXPECT_EQ(Printed(), "Restore BIOS position ........... Ok\n\nCurrent BIOS position: BACKUP\n");
   EXPECT_EQ(gTool.ExitCode, ExitStatus::Success);
 }
@@ -109,7 +110,7 @@ TEST_F(RestorePosition, VerboseNamesTheChipThatStayedWhenTheSwitchFails) {
 TEST_F(RestorePosition, SilentNeverPrints) {
   machine_.set_active_raw(1);
   Mark();
-  EXPECT_EQ(RestoreBiosPosition(0), kEfiSuccess);
+  EXPECT_EQ(RestoreBiosPosition(false), kEfiSuccess);
   EXPECT_EQ(Printed(), "");
   EXPECT_EQ(machine_.active_raw(), 0);
 }
@@ -118,7 +119,7 @@ TEST_F(RestorePosition, WithoutARecordedStartupChipDoesNothing) {
   gTool.StartupChip = static_cast<ChipPosition>(0xFF);
   machine_.set_active_raw(1);
   Mark();
-  EXPECT_EQ(RestoreBiosPosition(1), kEfiUnsupported);
+  EXPECT_EQ(RestoreBiosPosition(true), kEfiUnsupported);
   EXPECT_EQ(Printed(), "");
   EXPECT_TRUE(machine_.report().switch_requests.empty());
 }

@@ -333,6 +333,43 @@ TEST(Recorder, AnInterruptedRunsFoldersAreCleared) {
   ExpectSameRuns(board, LoadRecord(dir.path()));
 }
 
+// Every allocation failing in turn, the second chip's image among them (after
+// the switch to the other chip): the start-up chip is active again, and the
+// run either records or fails with its line and 130, leaking nothing.
+TEST(Recorder, EveryAllocationFailingInTurnLeavesTheStartUpChip) {
+  for (uint8_t active : {0, 1}) {
+    sim::Board board = DistinctChips();
+    board.active = active;
+    TempDir clean;
+    RecordRun first = Record(board, clean.path());
+    ASSERT_EQ(first.status, 128);
+    for (uint64_t ordinal = 1; ordinal <= first.report.pool_allocations; ++ordinal) {
+      SCOPED_TRACE("active " + std::to_string(active) + ", allocation " + std::to_string(ordinal));
+      board.fail_alloc = {ordinal};
+      TempDir dir;
+      RecordRun run = Record(board, dir.path());
+      EXPECT_EQ(run.activeAfter, active);
+      EXPECT_EQ(run.poolOutstanding, 0u);
+      if (run.status == 128) continue;
+      EXPECT_EQ(run.status, 130);
+      EXPECT_NE(run.console.find("!!! Fail to record the board !!!\n"), std::string::npos) << run.console;
+      EXPECT_TRUE(Listing(dir.path()).empty());
+    }
+  }
+}
+
+// A part-name byte above 0x7F is written as '?', so the record stays valid
+// JSON (and UTF-8) and loads in the simulator.
+TEST(Recorder, PartNameBytesAboveAsciiBecomeQuestionMarks) {
+  sim::Board board = DistinctChips();
+  board.main.part_name = std::string("MX\xE9\xFF" "25", 6);
+  TempDir dir;
+  ASSERT_EQ(Record(board, dir.path()).status, 128);
+  EXPECT_EQ(RecordJson(dir.path())["chips"]["main"]["part_name"], "MX??25");
+  sim::Board loaded = LoadRecord(dir.path());
+  EXPECT_EQ(loaded.main.part_name, "MX??25");
+}
+
 TEST(Recorder, RefusesArguments) {
   sim::Machine machine(PatternBoard());
   ResetToolState();

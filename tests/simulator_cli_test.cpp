@@ -70,6 +70,7 @@ TEST(SimulatorCli, BoardFileErrorsNameTheFileAndTheKey) {
   };
   for (const Case& c : {Case{R"({"activ": "main"})", "'activ'"}, Case{R"({"switch": "sideways"})", "'switch'"},
                         Case{R"({"smi_port": 70000})", "'smi_port'"}, Case{R"({"smi_port": "0xZZ"})", "'smi_port'"},
+                        Case{R"({"smi_port": "0x10000000000000000"})", "'smi_port'"},
                         Case{R"({"chips": {"main": {"image": "nope.rom"}}})", "'chips.main.image'"},
                         Case{R"({"chips": {"backup": {"image": "small.rom", "flash_size": 8192}}})",
                              "'chips.backup.flash_size'"},

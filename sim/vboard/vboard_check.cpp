@@ -30,8 +30,8 @@ bool Overlaps(uint64_t start, uint64_t count, const uint8_t* bytes, uint64_t siz
 
 const char* BoardFileProblem(const BoardFile& file) {
   if (memcmp(file.magic, kMagic, sizeof file.magic) != 0 || file.version != kVersion ||
-      file.header_size != sizeof file || file.switch_mode > static_cast<uint8_t>(sim::ModelSwitch::IgnoreBackup) ||
-      file.mailbox > static_cast<uint8_t>(sim::ModelMailbox::None) || file.chip_select > kChipSelectAbsent)
+      file.header_size != sizeof file || file.switch_mode > static_cast<uint8_t>(kLastSwitchMode) ||
+      file.mailbox > static_cast<uint8_t>(kLastMailboxMode) || file.chip_select > kChipSelectAbsent)
     return "not a board file of this version: ";
   for (const ChipRecord& chip : file.chips)
     if (const char* problem = ChipProblem(chip)) return problem;
@@ -48,8 +48,8 @@ bool MailboxDestinationAllowed(const sim::BoardModel& board, uint64_t address, u
 void SetModesFromBoardFile(const BoardFile& file, sim::BoardModel* board) {
   board->active = file.active;
   board->is_supported = file.is_supported;
-  board->switch_mode = static_cast<sim::ModelSwitch>(file.switch_mode);
-  board->mailbox = static_cast<sim::ModelMailbox>(file.mailbox);
+  board->switch_mode = static_cast<sim::SwitchMode>(file.switch_mode);
+  board->mailbox = static_cast<sim::MailboxMode>(file.mailbox);
   board->mailbox_answer = file.mailbox_answer;
   board->smi_port = file.smi_port;
 }

@@ -38,8 +38,8 @@ struct BoardFile {
   uint8_t active;        // raw chip position at start; Backup answers while it is 1
   uint8_t is_supported;  // what the chip-select protocol's IsSupported answers
   uint8_t chip_select;   // ChipSelectPresence
-  uint8_t switch_mode;   // sim::ModelSwitch
-  uint8_t mailbox;       // sim::ModelMailbox
+  uint8_t switch_mode;   // sim::SwitchMode
+  uint8_t mailbox;       // sim::MailboxMode
   uint8_t reserved;
   uint16_t smi_port;
   uint64_t mailbox_answer;  // when not 0, the handshake answers this

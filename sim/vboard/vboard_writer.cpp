@@ -49,8 +49,8 @@ BoardFile BoardFileOf(const sim::Board& board) {
   file.active = board.active;
   file.is_supported = board.chip_select == sim::ChipSelectMode::Unsupported ? 0 : board.is_supported_value;
   file.chip_select = board.chip_select == sim::ChipSelectMode::Absent ? kChipSelectAbsent : kChipSelectPresent;
-  file.switch_mode = static_cast<uint8_t>(static_cast<sim::ModelSwitch>(board.switch_mode));
-  file.mailbox = static_cast<uint8_t>(static_cast<sim::ModelMailbox>(board.mailbox));
+  file.switch_mode = static_cast<uint8_t>(static_cast<sim::SwitchMode>(board.switch_mode));
+  file.mailbox = static_cast<uint8_t>(static_cast<sim::MailboxMode>(board.mailbox));
   file.smi_port = board.smi_port;
   file.mailbox_answer = board.mailbox_answer;
   file.chips[0] = RecordOf(board.main, kMainImageName);

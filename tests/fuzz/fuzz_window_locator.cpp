@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "firmware/cpu/flash_window.h"
-#include "image/window_locator.h"
+#include "firmware/window_locator.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The shell application's start: takes the argument list from the shell,
 // converts it to UTF-8 and hands it to the program. The program's return value
-// is the status the shell sees (%lasterror%).
+// is the status the shell sees (%lasterror%). Only boot services are used, so
+// the host runs it against the simulated firmware as well.
 #include "runtime/efi_globals.h"
 #include "runtime/shell_program.h"
 

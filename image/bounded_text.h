@@ -1,4 +1,5 @@
-// Fixed-width ASCII fields: text that may fill its field without a terminator.
+// Fixed-width ASCII fields: text that may fill its field without a terminator
+// (the identity descriptor's texts, the mailbox's part name).
 #pragma once
 
 #include <stdint.h>

@@ -1,4 +1,4 @@
-#include "image/window_locator.h"
+#include "firmware/window_locator.h"
 
 #include "firmware/cpu/flash_window.h"
 #include "image/layout.h"

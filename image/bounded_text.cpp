@@ -1,4 +1,4 @@
-#include "ops/text.h"
+#include "image/bounded_text.h"
 
 void CopyBoundedText(char* destination, const char* source, unsigned limit) {
   unsigned i = 0;

@@ -1,0 +1,19 @@
+// Showing the active chip and returning to the start-up chip: the chip-select
+// operations that the commands share.
+#pragma once
+
+#include "firmware/tool_state.h"
+#include "runtime/efi.h"
+
+// Prints "<label> BIOS position: MAIN|BACKUP" and records the chip read.
+void ShowBiosPosition(const char* label);
+
+// Returns to the start-up chip; `verbose` prints the restore and position
+// lines. kEfiUnsupported when no start-up chip was recorded.
+EFI_STATUS RestoreBiosPosition(bool verbose);
+
+// What a switch to `chip` prints: "Switch to Main BIOS ............. Ok\n"
+// when it succeeded, "!! Unable to switch to Main BIOS !!\n" when it failed
+// (Backup alike).
+const char* SwitchedLine(ChipPosition chip);
+const char* SwitchFailedLine(ChipPosition chip);
