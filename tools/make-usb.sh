@@ -64,7 +64,7 @@ crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 crlf "$root/tools/usb/README.TXT" "$work/README.TXT"
 crlf "$shell_copyright" "$work/SHELL-COPYRIGHT.TXT"
 if ((vboard)); then
-  sed 's/^# (the test image loads its virtual board here)$/load vboard.efi/' "$root/tools/usb/startup.nsh" >"$work/startup.nsh.in"
+  sed '/^# (the test image loads its virtual board here)$/a load vboard.efi' "$root/tools/usb/startup.nsh" >"$work/startup.nsh.in"
   grep -qx 'load vboard.efi' "$work/startup.nsh.in" || { echo "make-usb: startup.nsh lacks the board's line" >&2; exit 1; }
   crlf "$work/startup.nsh.in" "$work/startup.nsh"
 else
