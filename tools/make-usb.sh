@@ -43,7 +43,7 @@ if [[ -z $prebuilt ]]; then
   prebuilt=$root/build
 fi
 if ((vboard)); then
-  programs=("$prebuilt/pellrix-vboard.efi" "$prebuilt/pellrix-record-vboard.efi")
+  programs=("$prebuilt/pellrix-vboard.efi" "$prebuilt/pellrix-record-vboard.efi" "$prebuilt/vboard.efi")
 else
   programs=("$prebuilt/pellrix.efi" "$prebuilt/pellrix-record.efi")
 fi
@@ -52,7 +52,9 @@ for program in "${programs[@]}"; do
 done
 
 ovmf_code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
+# The shell's notices travel with it.
 shell_copyright=/usr/share/doc/ovmf/copyright
+[[ -f $shell_copyright ]] || { echo "make-usb: $shell_copyright is missing (package ovmf)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -90,7 +92,7 @@ mcopy -i "$esp" "$work/SHELL-COPYRIGHT.TXT" ::/EFI/BOOT/SHELL-COPYRIGHT.TXT
 mcopy -i "$esp" "$work/README.TXT" ::/README.TXT
 mcopy -i "$esp" "${programs[0]}" ::/pellrix.efi
 mcopy -i "$esp" "${programs[1]}" ::/pellrix-record.efi
-((vboard)) && mcopy -i "$esp" "$prebuilt/vboard.efi" ::/vboard.efi
+((vboard)) && mcopy -i "$esp" "${programs[2]}" ::/vboard.efi
 
 truncate -s "$((sectors * 512))" "$work/disk.img"
 sgdisk -U 5A7B2C10-3E4F-4D6A-8B9C-0D1E2F3A4B5C \
