@@ -6,7 +6,8 @@
 # on one with a changed driver on the Backup chip (RUN002: log, both chips
 # byte for byte, the board record, a FAIL result with 0x8E). Then the
 # explain step on RUN002 must name the changed driver's file, and its replay
-# command must give the console and status the real shell logged.
+# command must give the console and status the real shell logged. A last
+# boot after a gap in the numbers must take the folder after the highest.
 #
 # usage: run_field_kit_test.sh SOURCE_DIR BUILD_DIR [WORK_DIR]
 # Environment: OVMF_CODE, OVMF_VARS, QEMU, QEMU_TIMEOUT as for the other
@@ -73,14 +74,14 @@ mcopy -n -i "$(esp "$kit")" ::/EFI/BOOT/startup.nsh "$work/test-startup.nsh" || 
 added=$(diff "$work/shipped/startup.nsh" "$work/test-startup.nsh" | grep '^[<>]' | tr -d '\r')
 [[ $added == "> load vboard.efi" ]] || fail "the test startup.nsh differs from the shipped one by [$added]"
 
-timeout 60 "$build/pellrix-sim" --write-sample "$work/sample" -- >/dev/null || fail "pellrix-sim --write-sample failed"
+timeout 60 "$build/pellrix-sim" --write-sample "$work/sample-source" -- >/dev/null || fail "pellrix-sim --write-sample failed"
 
 # Puts board NAME on the stick (VBOARD.BIN, MAIN.ROM, BACK.ROM beside
 # vboard.efi) and boots it; the console is in $work/NAME/serial.log.
 boot_board() {
   local name=$1 dir=$work/$1
   mkdir -p "$dir/vboard"
-  python3 "$cases_tool" make-board "$name" "$work/sample" "$dir/board" || fail "$name: cannot make the board"
+  python3 "$cases_tool" make-board "$name" "$work/sample-source" "$dir/board" || fail "$name: cannot make the board"
   timeout 60 "$build/pellrix-sim" --board "$dir/board/board.json" --write-vboard "$dir/vboard" -- ||
     fail "$name: pellrix-sim --write-vboard failed"
   mcopy -o -i "$(esp "$kit")" "$dir/vboard"/* ::/ || fail "$name: cannot put the board on the stick"
@@ -169,3 +170,15 @@ replay=$(grep -A1 -x '== Replay the recorded board' "$explained" | tail -n 1)
 [[ $replay == *PELLRIX.REC/board.json* ]] || fail "explain-run.sh gives no replay command: [$replay]"
 eval "same_as_logged replay \"\$run2\" $replay"
 echo "field_kit: the explanation names $changed, and its replay command gives the console and status the real shell logged"
+
+# --- The numbering: a later folder present, earlier ones free --------------------------
+mmd -i "$(esp "$kit")" ::/RUN007 || fail "cannot make RUN007 on the stick"
+boot_board sample
+grep -qx 'Pellrix: PASS (0x80), the log is in RUN008 on fs0:' "$work/sample/console.txt" ||
+  fail "after RUN007: no PASS line naming RUN008: $(grep 'Pellrix:' "$work/sample/console.txt")"
+copy_runs "$work/after-3"
+[[ $(tr '\n' ' ' <"$work/after-3.list") == "RUN001 RUN002 RUN007 RUN008 " ]] ||
+  fail "after RUN007: the stick holds [$(tr '\n' ' ' <"$work/after-3.list")]"
+echo "field_kit: the next run took RUN008 after RUN007, leaving RUN003 to RUN006 unused"
+# A passing test keeps the texts, not the disk images.
+rm -f "$work"/*.img
