@@ -52,6 +52,21 @@ make_usb=$source_dir/tools/make-usb.sh
 # The partition's FAT volume inside a disk image, for mtools.
 esp() { echo "$1@@1M"; }
 
+# --- The check of the extracted shell -------------------------------------------------
+# pellrix.efi passes it; each of its header fields changed must fail it.
+check_app=$source_dir/tools/usb/check-efi-app.sh
+bash "$check_app" "$build/pellrix.efi" || fail "check-efi-app.sh rejects pellrix.efi"
+pe=$(od -An -tu4 -j 60 -N 4 --endian=little "$build/pellrix.efi" | tr -d ' ')
+# Writes pellrix.efi with the 16-bit field at OFFSET set to VALUE into FILE.
+patched() { cp "$build/pellrix.efi" "$3" && perl -e 'print pack("v", $ARGV[0])' $(($2)) | dd of="$3" bs=1 seek="$1" conv=notrunc status=none; }
+declare -A field=([machine]=$((pe + 4)):0x14C [magic]=$((pe + 24)):0x10B [subsystem]=$((pe + 92)):11 [signature]=$pe:0 [mz]=0:0)
+for what in "${!field[@]}"; do
+  patched "${field[$what]%%:*}" "${field[$what]#*:}" "$work/$what.efi"
+  ! bash "$check_app" "$work/$what.efi" 2>/dev/null || fail "check-efi-app.sh accepts pellrix.efi with another $what"
+done
+head -c 100 "$build/pellrix.efi" >"$work/short.efi"
+! bash "$check_app" "$work/short.efi" 2>/dev/null || fail "check-efi-app.sh accepts a cut-short image"
+
 # --- The shipped image ----------------------------------------------------------------
 bash "$make_usb" --prebuilt "$build" --output "$work/ship-1.img" >/dev/null || fail "make-usb.sh failed"
 bash "$make_usb" --prebuilt "$build" --output "$work/ship-2.img" >/dev/null || fail "make-usb.sh failed the second time"

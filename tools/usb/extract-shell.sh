@@ -25,20 +25,5 @@ body=$work/ovmf.fd.dump/body.bin
 extra=$(find "$work/ovmf.fd.dump" -name 'body_*.bin' | wc -l)
 ((extra == 0)) || { echo "extract-shell: file $shell_guid holds more than one PE32 section" >&2; exit 1; }
 
-# Little-endian integer of WIDTH bytes at OFFSET.
-number() { od -An -t"u$2" -j "$1" -N "$2" --endian=little "$body" | tr -d ' '; }
-problem=""
-pe=$(number 60 4)
-if [[ $(head -c 2 "$body") != MZ ]]; then
-  problem="no MZ header"
-elif [[ $(od -An -c -j "$pe" -N 4 "$body" | tr -d ' ') != 'PE\0\0' ]]; then
-  problem="no PE signature"
-elif (($(number $((pe + 4)) 2) != 0x8664)); then
-  problem="not built for x64"
-elif (($(number $((pe + 24)) 2) != 0x20B)); then
-  problem="not PE32+"
-elif (($(number $((pe + 24 + 68)) 2) != 10)); then
-  problem="not an EFI application"
-fi
-[[ -z $problem ]] || { echo "extract-shell: file $shell_guid of $ovmf is $problem" >&2; exit 1; }
+bash "$(dirname "$0")/check-efi-app.sh" "$body" "file $shell_guid of $ovmf"
 cp "$body" "$output"

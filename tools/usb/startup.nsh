@@ -4,8 +4,14 @@
 # kit's own volume, and on any failure both chips saved and the board
 # recorded beside its log. Statuses are kept as %lasterror% shows them (hex).
 
-# The kit's volume is the one holding pellrix.efi, whichever fsN it is.
+# The kit's volume: the one this script runs from, else the first holding
+# pellrix.efi (a board's own disk may carry a copy of pellrix.efi too).
 set kit none
+for %i run (0 31)
+  if /i %0 == fs%i:\EFI\BOOT\startup.nsh then
+    set kit fs%i:
+  endif
+endfor
 for %i run (0 31)
   if %kit% == none then
     if exist fs%i:\pellrix.efi then
@@ -13,7 +19,7 @@ for %i run (0 31)
     endif
   endif
 endfor
-if %kit% == none then
+if not exist %kit%\pellrix.efi then
   echo "Pellrix: the kit's volume (the one holding pellrix.efi) was not found."
   goto end
 endif
