@@ -7,7 +7,8 @@
 # byte for byte, the board record, a FAIL result with 0x8E). Then the
 # explain step on RUN002 must name the changed driver's file, and its replay
 # command must give the console and status the real shell logged. A last
-# boot after a gap in the numbers must take the folder after the highest.
+# boot after a gap in the numbers must take the folder after the highest; a
+# stick too small for the evidence must say so.
 #
 # usage: run_field_kit_test.sh SOURCE_DIR BUILD_DIR [WORK_DIR]
 # Environment: OVMF_CODE, OVMF_VARS, QEMU, QEMU_TIMEOUT as for the other
@@ -195,5 +196,23 @@ copy_runs "$work/after-3"
 [[ $(tr '\n' ' ' <"$work/after-3.list") == "RUN001 RUN002 RUN007 RUN008 " ]] ||
   fail "after RUN007: the stick holds [$(tr '\n' ' ' <"$work/after-3.list")]"
 echo "field_kit: the next run took RUN008 after RUN007, leaving RUN003 to RUN006 unused"
+# --- A stick too small for the evidence ------------------------------------------------
+# 64 MiB holds the kit, the board's images and one chip: the Backup save and
+# the record fail, and the kit must say so instead of claiming full evidence.
+kit=$work/small.img
+bash "$make_usb" --prebuilt "$build" --vboard --size 64 --output "$kit" >/dev/null || fail "make-usb.sh --size 64 failed"
+mv "$work/changed-driver" "$work/changed-driver-1"
+boot_board changed-driver
+console=$work/changed-driver/console.txt
+grep -qx 'Pellrix: FAIL (0x8E data mismatch), the evidence is in RUN001 on fs0:' "$console" ||
+  fail "full stick: no line naming RUN001: $(grep 'Pellrix:' "$console")"
+grep -qxF 'Pellrix: the evidence is incomplete (a save or the record failed, is the stick full?): see RUN001\PELLRIX.LOG' "$console" ||
+  fail "full stick: no line saying the evidence is incomplete"
+copy_runs "$work/after-small"
+result=$(tr -d '\r' <"$work/after-small/RUN001/RESULT.TXT")
+[[ $result == "FAIL comparison=0x8E save-main=0x80 save-backup=0x82 record=0x82" ]] || fail "full stick: RESULT.TXT is [$result]"
+cmp "$work/after-small/RUN001/MAIN.BIN" "$work/changed-driver/board/main.rom" >&2 || fail "full stick: MAIN.BIN is not the board's Main chip"
+echo "field_kit: on a stick too small for the evidence the failed save and record are recorded and shown"
+
 # A passing test keeps the texts, not the disk images.
 rm -f "$work"/*.img
