@@ -18,6 +18,8 @@
 # and file order. OVMF_CODE names the OVMF image the shell is taken from.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# mkfs.fat and sgdisk live in sbin, which a user's PATH may lack.
+PATH=$PATH:/usr/sbin:/sbin
 
 output=$root/build/pellrix-usb.img
 size_mib=512
