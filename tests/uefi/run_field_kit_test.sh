@@ -206,7 +206,7 @@ boot_board changed-driver
 console=$work/changed-driver/console.txt
 grep -qx 'Pellrix: FAIL (0x8E data mismatch), the evidence is in RUN001 on fs0:' "$console" ||
   fail "full stick: no line naming RUN001: $(grep 'Pellrix:' "$console")"
-grep -qxF 'Pellrix: the evidence is incomplete (a save or the record failed, is the stick full?): see RUN001\PELLRIX.LOG' "$console" ||
+grep -qxF 'Pellrix: the evidence is incomplete, a save or the record failed: see RUN001\PELLRIX.LOG' "$console" ||
   fail "full stick: no line saying the evidence is incomplete"
 copy_runs "$work/after-small"
 result=$(tr -d '\r' <"$work/after-small/RUN001/RESULT.TXT")

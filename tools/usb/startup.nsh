@@ -120,7 +120,7 @@ echo "== pellrix-record.efi" >>a PELLRIX.LOG
 set record %lasterror%
 echo "FAIL comparison=%compare% save-main=%savemain% save-backup=%savebackup% record=%record%" >a RESULT.TXT
 if not %savemain% == 0x80 or not %savebackup% == 0x80 or not %record% == 0x80 then
-  echo "Pellrix: the evidence is incomplete (a save or the record failed, is the stick full?): see %run%\PELLRIX.LOG"
+  echo "Pellrix: the evidence is incomplete, a save or the record failed: see %run%\PELLRIX.LOG"
 endif
 echo "Pellrix: FAIL (%compare% %why%), the evidence is in %run% on %kit%"
 
