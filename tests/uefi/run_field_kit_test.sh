@@ -177,11 +177,17 @@ explained=$work/explain.txt
 PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$run2" >"$explained" 2>&1 ||
   { cat "$explained" >&2; fail "explain-run.sh failed on RUN002"; }
 changed=$(python3 "$cases_tool" changed-file)
-order=$(grep -n '^== ' "$explained" | cut -d' ' -f2 | tr '\n' ' ')
-[[ $order == "On-board pellrix-diff Replay " ]] || fail "explain-run.sh's sections are [$order]"
-grep -q "FAIL comparison=0x8E" "$explained" || fail "explain-run.sh does not show the on-board result"
-grep -q 'Pellgard comparison test FAIL !!!' "$explained" || fail "explain-run.sh does not show the logged verdict"
-grep -qi "file $changed" "$explained" || { cat "$explained" >&2; fail "explain-run.sh does not name the changed driver $changed"; }
+# Line numbers of the three parts' headings, which must come in this order.
+at() { grep -n -m1 "$1" "$explained" | cut -d: -f1; }
+result_at=$(at '^== On-board result') diff_at=$(at '^== pellrix-diff .*MAIN.BIN .*BACKUP.BIN$') replay_at=$(at '^== Replay the recorded board$')
+[[ -n $result_at && -n $diff_at && -n $replay_at ]] && ((result_at < diff_at && diff_at < replay_at)) ||
+  fail "explain-run.sh's parts are missing or out of order (lines ${result_at:-none}, ${diff_at:-none}, ${replay_at:-none})"
+part() { sed -n "$1,$2p" "$explained"; }
+part "$result_at" "$diff_at" | grep -q "FAIL comparison=0x8E" || fail "explain-run.sh does not show the on-board result"
+part "$result_at" "$diff_at" | grep -q 'Pellgard comparison test FAIL !!!' || fail "explain-run.sh does not show the logged verdict"
+# The report names the driver's GUID only as the file that differs.
+part "$diff_at" "$replay_at" | grep -qiF "$changed" ||
+  { cat "$explained" >&2; fail "explain-run.sh does not name the changed driver $changed"; }
 replay=$(grep -A1 -x '== Replay the recorded board' "$explained" | tail -n 1)
 [[ $replay == *PELLRIX.REC/board.json* ]] || fail "explain-run.sh gives no replay command: [$replay]"
 eval "same_as_logged replay \"\$run2\" $replay"
@@ -214,5 +220,5 @@ result=$(tr -d '\r' <"$work/after-small/RUN001/RESULT.TXT")
 cmp "$work/after-small/RUN001/MAIN.BIN" "$work/changed-driver/board/main.rom" >&2 || fail "full stick: MAIN.BIN is not the board's Main chip"
 echo "field_kit: on a stick too small for the evidence the failed save and record are recorded and shown"
 
-# A passing test keeps the texts, not the disk images.
-rm -f "$work"/*.img
+# A passing test keeps the texts, not the disk and chip images.
+find "$work" -type f \( -name '*.img' -o -iname '*.bin' -o -iname '*.rom' \) -delete
