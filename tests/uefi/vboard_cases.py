@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Helpers for run_differential_test.sh.
+"""Helpers for the UEFI Shell tests on the virtual board (run_differential_test.sh,
+run_field_kit_test.sh).
 
   make-board NAME SAMPLE_DIR OUT_DIR   write OUT_DIR/board.json and its images
   changed-file                         print the GUID of the driver file that the
