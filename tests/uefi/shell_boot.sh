@@ -2,20 +2,22 @@
 # Boots OVMF's UEFI Shell under QEMU, headless, with the serial console
 # captured; sourced by the UEFI Shell tests.
 #
-#   boot_uefi_shell DIR DRIVE MEMORY
+#   boot_uefi_shell DIR DRIVE MEMORY [END]
 #
 # DRIVE is what QEMU's -drive file= takes for the shell's FS0: (a FAT image,
-# or fat:rw:FOLDER). The console goes to DIR/serial.log, the firmware's
-# variables to DIR/vars.fd. Returns 0 when startup.nsh ran to its last
-# marker ("=== all cases run ===") and powered the guest off; otherwise it
-# prints the console's last lines, sets boot_problem and returns 1.
+# a disk image, or fat:rw:FOLDER). The console goes to DIR/serial.log, the
+# firmware's variables to DIR/vars.fd. Returns 0 when startup.nsh ran to its
+# last marker ("=== all cases run ===") and powered the guest off; otherwise
+# it prints the console's last lines, sets boot_problem and returns 1.
+# END "prompt" is for a startup.nsh that ends at the shell's prompt instead
+# (the field kit's): the prompt is then the end, and the guest is stopped.
 #
 # Uses ovmf_code, ovmf_vars, qemu and qemu_timeout from the caller, and runs
 # QEMU under flock on QEMU_LOCK when that is set. Images in the caller's
 # array extra_drives, when set, are attached after DRIVE (FS1:, FS2:, ...).
 
 boot_uefi_shell() {
-  local dir=$1 drive=$2 memory=$3 log=$1/serial.log
+  local dir=$1 drive=$2 memory=$3 end=${4:-marker} log=$1/serial.log
   boot_problem=""
   if ! cp "$ovmf_vars" "$dir/vars.fd" || ! chmod u+w "$dir/vars.fd"; then
     boot_problem="cannot copy $ovmf_vars"
@@ -61,8 +63,12 @@ boot_uefi_shell() {
   status=$?
   exec 3>&-
   trap - INT TERM
-  if (( stopped_early )); then
+  if (( stopped_early )) && [[ $end == prompt ]]; then
+    :
+  elif (( stopped_early )); then
     boot_problem="the shell stopped running startup.nsh and showed its prompt"
+  elif [[ $end == prompt ]]; then
+    boot_problem="the shell never showed its prompt (QEMU status $status, 124 after ${qemu_timeout} s)"
   elif (( status == 124 )); then
     boot_problem="QEMU did not power off within ${qemu_timeout} s"
   elif (( status != 0 )); then

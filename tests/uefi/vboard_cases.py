@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
-"""Helpers for run_differential_test.sh.
+"""Helpers for the UEFI Shell tests on the virtual board (run_differential_test.sh,
+run_field_kit_test.sh).
 
   make-board NAME SAMPLE_DIR OUT_DIR   write OUT_DIR/board.json and its images
+  changed-file                         print the GUID of the driver file that the
+                                       board "changed-driver" changes on Backup
   with-active BOARD_JSON ACTIVE OUT    the board with "active" set to ACTIVE
   active REPORT_JSON                   print the report's active_chip
   split SERIAL_LOG OUT_DIR             one console text and status per case
   check-record NAME BOARD_JSON REC_DIR STATUS_MARKER ACTIVE_MARKER
                                        what pellrix-record wrote for board NAME
+                                       (ACTIVE_MARKER "-": the chip active
+                                       afterwards was not observed)
 
 The boards are variations of the sample board written by
 `pellrix-sim --write-sample`; every board states QEMU's MTRR count and
@@ -26,6 +31,10 @@ CHECKSUM_VALUE = 12
 BIOS_START = 0x800000    # the sample part's BIOS region (16 MiB part, 8 MiB region)
 DXE_VOLUME = BIOS_START + 0x080000
 WINDOW_ONLY_PART = 0x1000000  # what the recorder reads without a mailbox: 0xFF000000 up
+FILE_HEADER = 24         # firmware file header: name, checks, type, attributes, size, state
+FILE_TYPE_DRIVER = 0x07
+# A driver of the sample's DXE volume.
+CHANGED_DRIVER = "7A3C0086-1F2E-4D5C-9B8A-766554433286"
 
 
 def descriptor_offset(image):
@@ -36,6 +45,25 @@ def descriptor_offset(image):
             return position
         position = image.find(b"$BDR", position + 1)
     sys.exit("vboard_cases: no descriptor in the sample image")
+
+
+def guid_bytes(text):
+    """A GUID's bytes as a firmware file header holds them."""
+    parts = text.split("-")
+    head = b"".join(int(p, 16).to_bytes(n, "little") for p, n in zip(parts[:3], (4, 2, 2)))
+    return head + bytes.fromhex(parts[3] + parts[4])
+
+
+def change_driver(image, guid):
+    """Flips one byte in the middle of the named driver file's body."""
+    name = guid_bytes(guid)
+    at = image.find(name, BIOS_START)
+    while at >= 0 and at % 8:
+        at = image.find(name, at + 1)
+    if at < 0 or image[at + 18] != FILE_TYPE_DRIVER:
+        sys.exit("vboard_cases: no driver file %s in the sample image" % guid)
+    size = int.from_bytes(image[at + 20:at + 23], "little")
+    image[at + FILE_HEADER + (size - FILE_HEADER) // 2] ^= 0x01
 
 
 def read(path):
@@ -69,6 +97,8 @@ def make_board(name, sample_dir, out_dir):
         # One byte inside a driver of Backup's DXE volume, outside every
         # masked area.
         backup[DXE_VOLUME + 0x100000] ^= 0x01
+    elif name == "changed-driver":
+        change_driver(backup, CHANGED_DRIVER)
     elif name == "backup-active":
         board["active"] = "backup"
     elif name == "bad-checksum":
@@ -151,7 +181,7 @@ def check_record(name, board_json, rec_dir, status_marker, active_marker):
     if status_marker != "=== record status 0x80 ===":
         problems.append("pellrix-record did not end with 0x80: " + (status_marker or "(no status)"))
     startup = 1 if board.get("active") == "backup" else 0
-    if active_marker != "=== record active 0x%X ===" % startup:
+    if active_marker != "-" and active_marker != "=== record active 0x%X ===" % startup:
         problems.append("the active chip after recording is not the start-up chip %d: %s" % (startup, active_marker))
     try:
         with open(os.path.join(rec_dir, "board.json")) as f:
@@ -198,7 +228,7 @@ def check_record(name, board_json, rec_dir, status_marker, active_marker):
 
 
 def main(argv):
-    commands = {"make-board": (make_board, 3), "with-active": (with_active, 3), "active": (active, 1), "hazards": (hazards, 1), "split": (split, 2), "check-record": (check_record, 5)}
+    commands = {"make-board": (make_board, 3), "changed-file": (lambda: print(CHANGED_DRIVER), 0), "with-active": (with_active, 3), "active": (active, 1), "hazards": (hazards, 1), "split": (split, 2), "check-record": (check_record, 5)}
     if len(argv) < 2 or argv[1] not in commands or len(argv) - 2 != commands[argv[1]][1]:
         sys.exit(__doc__)
     function, _ = commands[argv[1]]

@@ -1,0 +1,224 @@
+#!/usr/bin/env bash
+# The field kit's round trip. The shipped image is built twice (identical
+# bytes, nothing of the virtual board in it); the test image boots in QEMU
+# from its own BOOTX64.EFI and runs its startup.nsh by itself, twice on one
+# stick: on a board that passes (RUN001: log and PASS result, no dumps) and
+# on one with a changed driver on the Backup chip (RUN002: log, both chips
+# byte for byte, the board record, a FAIL result with 0x8E). Then the
+# explain step on RUN002 must name the changed driver's file, and its replay
+# command must give the console and status the real shell logged. A last
+# boot after a gap in the numbers must take the folder after the highest; a
+# stick too small for the evidence must say so.
+#
+# usage: run_field_kit_test.sh SOURCE_DIR BUILD_DIR [WORK_DIR]
+# Environment: OVMF_CODE, OVMF_VARS, QEMU, QEMU_TIMEOUT as for the other
+# UEFI Shell tests.
+set -u
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=shell_boot.sh
+source "$here/shell_boot.sh"
+cases_tool=$here/vboard_cases.py
+
+ovmf_code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
+ovmf_vars=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
+qemu=${QEMU:-qemu-system-x86_64}
+qemu_timeout=${QEMU_TIMEOUT:-300}
+export MTOOLS_SKIP_CHECK=1
+
+fail() {
+  echo "field_kit: FAILED: $*" >&2
+  exit 1
+}
+
+[[ $# -ge 2 && $# -le 3 ]] || { echo "usage: $0 SOURCE_DIR BUILD_DIR [WORK_DIR]" >&2; exit 2; }
+source_dir=$(cd "$1" && pwd) || fail "no such directory: $1"
+build=$(cd "$2" && pwd) || fail "no such directory: $2"
+for file in pellrix-sim diff/pellrix-diff pellrix.efi pellrix-record.efi pellrix-vboard.efi pellrix-record-vboard.efi vboard.efi; do
+  [[ -f $build/$file ]] || fail "not built: $build/$file"
+done
+for tool in sgdisk mcopy mkfs.fat UEFIExtract "$qemu"; do
+  command -v "$tool" >/dev/null || fail "$tool not found (bash tools/setup.sh installs it)"
+done
+if [[ $# -eq 3 ]]; then
+  work=$3
+  rm -rf "$work" && mkdir -p "$work" || fail "cannot create $work"
+else
+  work=$(mktemp -d) || fail "mktemp failed"
+  trap 'rm -rf "$work"' EXIT
+fi
+work=$(cd "$work" && pwd)
+make_usb=$source_dir/tools/make-usb.sh
+
+# The partition's FAT volume inside a disk image, for mtools.
+esp() { echo "$1@@1M"; }
+
+# --- The check of the extracted shell -------------------------------------------------
+# pellrix.efi passes it; each of its header fields changed must fail it.
+check_app=$source_dir/tools/usb/check-efi-app.sh
+bash "$check_app" "$build/pellrix.efi" || fail "check-efi-app.sh rejects pellrix.efi"
+pe=$(od -An -tu4 -j 60 -N 4 --endian=little "$build/pellrix.efi" | tr -d ' ')
+# Writes pellrix.efi with the 16-bit field at OFFSET set to VALUE into FILE.
+patched() { cp "$build/pellrix.efi" "$3" && perl -e 'print pack("v", $ARGV[0])' $(($2)) | dd of="$3" bs=1 seek="$1" conv=notrunc status=none; }
+declare -A field=([machine]=$((pe + 4)):0x14C [magic]=$((pe + 24)):0x10B [subsystem]=$((pe + 92)):11 [signature]=$pe:0 [mz]=0:0)
+for what in "${!field[@]}"; do
+  patched "${field[$what]%%:*}" "${field[$what]#*:}" "$work/$what.efi"
+  ! bash "$check_app" "$work/$what.efi" 2>/dev/null || fail "check-efi-app.sh accepts pellrix.efi with another $what"
+done
+head -c 100 "$build/pellrix.efi" >"$work/short.efi"
+! bash "$check_app" "$work/short.efi" 2>/dev/null || fail "check-efi-app.sh accepts a cut-short image"
+
+# --- The shipped image ----------------------------------------------------------------
+bash "$make_usb" --prebuilt "$build" --output "$work/ship-1.img" >/dev/null || fail "make-usb.sh failed"
+bash "$make_usb" --prebuilt "$build" --output "$work/ship-2.img" >/dev/null || fail "make-usb.sh failed the second time"
+cmp "$work/ship-1.img" "$work/ship-2.img" >&2 || fail "two builds of the image differ"
+sgdisk -i 1 "$work/ship-1.img" | grep -q 'EFI system partition' || fail "partition 1 is not an EFI system partition"
+listing=$(mdir -/ -b -i "$(esp "$work/ship-1.img")" :: | sort | tr '\n' ' ')
+want="::/EFI/ ::/EFI/BOOT/ ::/EFI/BOOT/BOOTX64.EFI ::/EFI/BOOT/SHELL-COPYRIGHT.TXT ::/EFI/BOOT/startup.nsh ::/README.TXT ::/pellrix-record.efi ::/pellrix.efi "
+[[ $listing == "$want" ]] || fail "the shipped image holds [$listing] instead of [$want]"
+mkdir -p "$work/shipped"
+mcopy -n -i "$(esp "$work/ship-1.img")" ::/pellrix.efi ::/pellrix-record.efi ::/EFI/BOOT/startup.nsh "$work/shipped/" ||
+  fail "cannot copy out of the shipped image"
+cmp -s "$work/shipped/pellrix.efi" "$build/pellrix.efi" || fail "the shipped pellrix.efi is not the real build's"
+cmp -s "$work/shipped/pellrix-record.efi" "$build/pellrix-record.efi" || fail "the shipped pellrix-record.efi is not the real build's"
+echo "field_kit: the shipped image is reproducible and holds the kit alone"
+
+# --- The test image: the same startup.nsh with the board loaded -----------------------
+kit=$work/kit.img
+bash "$make_usb" --prebuilt "$build" --vboard --size 192 --output "$kit" >/dev/null || fail "make-usb.sh --vboard failed"
+mcopy -n -i "$(esp "$kit")" ::/EFI/BOOT/startup.nsh "$work/test-startup.nsh" || fail "cannot copy the test startup.nsh"
+added=$(diff "$work/shipped/startup.nsh" "$work/test-startup.nsh" | grep '^[<>]' | tr -d '\r')
+[[ $added == "> load vboard.efi" ]] || fail "the test startup.nsh differs from the shipped one by [$added]"
+
+timeout 60 "$build/pellrix-sim" --write-sample "$work/sample-source" -- >/dev/null || fail "pellrix-sim --write-sample failed"
+
+# Puts board NAME on the stick (VBOARD.BIN, MAIN.ROM, BACK.ROM beside
+# vboard.efi) and boots it; the console is in $work/NAME/serial.log.
+boot_board() {
+  local name=$1 dir=$work/$1
+  mkdir -p "$dir/vboard"
+  python3 "$cases_tool" make-board "$name" "$work/sample-source" "$dir/board" || fail "$name: cannot make the board"
+  timeout 60 "$build/pellrix-sim" --board "$dir/board/board.json" --write-vboard "$dir/vboard" -- ||
+    fail "$name: pellrix-sim --write-vboard failed"
+  mcopy -o -i "$(esp "$kit")" "$dir/vboard"/* ::/ || fail "$name: cannot put the board on the stick"
+  boot_uefi_shell "$dir" "$kit" 512M prompt || fail "$name: $boot_problem"
+  sed 's/\x1b\[[0-9;=?]*[A-Za-z]//g' "$dir/serial.log" | tr -d '\r' >"$dir/console.txt"
+  grep -q '^BdsDxe: starting Boot0001 "UEFI QEMU HARDDISK' "$dir/console.txt" ||
+    fail "$name: OVMF did not start the stick's BOOTX64.EFI"
+}
+
+# Copies the stick's run folders out into DIR.
+copy_runs() {
+  mkdir -p "$1"
+  mdir -/ -b -i "$(esp "$kit")" :: | sed -n 's|^::/\(RUN[0-9]*\)/$|\1|p' >"$1.list"
+  while read -r folder; do
+    mcopy -s -n -i "$(esp "$kit")" "::/$folder" "$1/" || fail "cannot copy $folder off the stick"
+  done <"$1.list"
+}
+
+# The comparison's part of a kit log (after its "== pellrix.efi" line, up to
+# the next "== " line) with CRLF turned into LF, as pellrix-sim prints it.
+compare_log() { perl -0777 -ne 'print $1 =~ s/\r\n/\n/gr if /^== pellrix\.efi\r\n(.*?)(?=^== |\z)/sm' "$1"; }
+
+# Runs pellrix-sim (ARGS...) and requires its console and status to be what
+# the kit logged in RUN: the comparison's console and RESULT.TXT's status.
+same_as_logged() {
+  local what=$1 run=$2 out status logged
+  shift 2
+  out=$work/$what.sim.txt
+  timeout 120 "$@" >"$out" 2>"$work/$what.sim.err"
+  status=$?
+  compare_log "$run/PELLRIX.LOG" >"$work/$what.log.txt"
+  [[ -s $work/$what.log.txt ]] || fail "$what: PELLRIX.LOG holds no comparison"
+  diff -u --label "pellrix-sim ($what)" --label "the real shell's log" "$out" "$work/$what.log.txt" | head -n 40 >&2
+  cmp -s "$out" "$work/$what.log.txt" || fail "$what: pellrix-sim's console differs from the logged one"
+  logged=$(sed -n 's/.*comparison=\(0x[0-9A-Fa-f]*\).*/\1/p' "$run/RESULT.TXT")
+  [[ -n $logged ]] && ((status == logged)) || fail "$what: pellrix-sim ended with $status, the kit recorded ${logged:-nothing}"
+}
+
+# --- Board 1: passes ------------------------------------------------------------------
+boot_board sample
+grep -qx 'Pellrix: PASS (0x80), the log is in RUN001 on fs0:' "$work/sample/console.txt" ||
+  fail "sample: no PASS line naming RUN001: $(grep 'Pellrix:' "$work/sample/console.txt")"
+copy_runs "$work/after-1"
+[[ $(cat "$work/after-1.list") == RUN001 ]] || fail "sample: the stick holds [$(tr '\n' ' ' <"$work/after-1.list")] instead of RUN001"
+run1=$work/after-1/RUN001
+[[ $(cd "$run1" && ls -A | tr '\n' ' ') == "PELLRIX.LOG RESULT.TXT " ]] ||
+  fail "sample: RUN001 holds [$(cd "$run1" && ls -A | tr '\n' ' ')] instead of the log and the result"
+[[ $(tr -d '\r' <"$run1/RESULT.TXT") == "PASS comparison=0x80" ]] || fail "sample: RESULT.TXT is [$(cat "$run1/RESULT.TXT")]"
+same_as_logged sample "$run1" "$build/pellrix-sim" --board "$work/sample/board/board.json" --
+echo "field_kit: a passing board left RUN001 with its log and PASS, nothing else"
+
+# --- Board 2: a changed driver on Backup ----------------------------------------------
+boot_board changed-driver
+grep -qx 'Pellrix: FAIL (0x8E data mismatch), the evidence is in RUN002 on fs0:' "$work/changed-driver/console.txt" ||
+  fail "changed-driver: no line naming the evidence in RUN002: $(grep 'Pellrix:' "$work/changed-driver/console.txt")"
+copy_runs "$work/after-2"
+[[ $(tr '\n' ' ' <"$work/after-2.list") == "RUN001 RUN002 " ]] ||
+  fail "changed-driver: the stick holds [$(tr '\n' ' ' <"$work/after-2.list")] instead of RUN001 and RUN002"
+diff -r "$run1" "$work/after-2/RUN001" >&2 || fail "changed-driver: the second run changed RUN001"
+run2=$work/after-2/RUN002
+board=$work/changed-driver/board
+[[ $(cd "$run2" && ls -A | tr '\n' ' ') == "BACKUP.BIN MAIN.BIN PELLRIX.LOG PELLRIX.REC RESULT.TXT " ]] ||
+  fail "changed-driver: RUN002 holds [$(cd "$run2" && ls -A | tr '\n' ' ')]"
+cmp "$run2/MAIN.BIN" "$board/main.rom" >&2 || fail "changed-driver: MAIN.BIN is not the board's Main chip"
+cmp "$run2/BACKUP.BIN" "$board/backup.rom" >&2 || fail "changed-driver: BACKUP.BIN is not the board's Backup chip"
+result=$(tr -d '\r' <"$run2/RESULT.TXT")
+[[ $result == "FAIL comparison=0x8E save-main=0x80 save-backup=0x80 record=0x80" ]] ||
+  fail "changed-driver: RESULT.TXT is [$result]"
+# The record was taken after both saves: it must find the start-up chip
+# active and describe the board truly.
+problems=$(python3 "$cases_tool" check-record changed-driver "$board/board.json" "$run2/PELLRIX.REC" "=== record status 0x80 ===" -)
+[[ -z $problems ]] || fail "changed-driver: the record: ${problems//$'\n'/; }"
+echo "field_kit: a failing board left RUN002 with its log, both chips, the record and the statuses"
+
+# --- The explain step -----------------------------------------------------------------
+explained=$work/explain.txt
+PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$run2" >"$explained" 2>&1 ||
+  { cat "$explained" >&2; fail "explain-run.sh failed on RUN002"; }
+changed=$(python3 "$cases_tool" changed-file)
+# Line numbers of the three parts' headings, which must come in this order.
+at() { grep -n -m1 "$1" "$explained" | cut -d: -f1; }
+result_at=$(at '^== On-board result') diff_at=$(at '^== pellrix-diff .*MAIN.BIN .*BACKUP.BIN$') replay_at=$(at '^== Replay the recorded board$')
+[[ -n $result_at && -n $diff_at && -n $replay_at ]] && ((result_at < diff_at && diff_at < replay_at)) ||
+  fail "explain-run.sh's parts are missing or out of order (lines ${result_at:-none}, ${diff_at:-none}, ${replay_at:-none})"
+part() { sed -n "$1,$2p" "$explained"; }
+part "$result_at" "$diff_at" | grep -q "FAIL comparison=0x8E" || fail "explain-run.sh does not show the on-board result"
+part "$result_at" "$diff_at" | grep -q 'Pellgard comparison test FAIL !!!' || fail "explain-run.sh does not show the logged verdict"
+# The report names the driver's GUID only as the file that differs.
+part "$diff_at" "$replay_at" | grep -qiF "$changed" ||
+  { cat "$explained" >&2; fail "explain-run.sh does not name the changed driver $changed"; }
+replay=$(grep -A1 -x '== Replay the recorded board' "$explained" | tail -n 1)
+[[ $replay == *PELLRIX.REC/board.json* ]] || fail "explain-run.sh gives no replay command: [$replay]"
+eval "same_as_logged replay \"\$run2\" $replay"
+echo "field_kit: the explanation names $changed, and its replay command gives the console and status the real shell logged"
+
+# --- The numbering: a later folder present, earlier ones free --------------------------
+mmd -i "$(esp "$kit")" ::/RUN007 || fail "cannot make RUN007 on the stick"
+boot_board sample
+grep -qx 'Pellrix: PASS (0x80), the log is in RUN008 on fs0:' "$work/sample/console.txt" ||
+  fail "after RUN007: no PASS line naming RUN008: $(grep 'Pellrix:' "$work/sample/console.txt")"
+copy_runs "$work/after-3"
+[[ $(tr '\n' ' ' <"$work/after-3.list") == "RUN001 RUN002 RUN007 RUN008 " ]] ||
+  fail "after RUN007: the stick holds [$(tr '\n' ' ' <"$work/after-3.list")]"
+echo "field_kit: the next run took RUN008 after RUN007, leaving RUN003 to RUN006 unused"
+# --- A stick too small for the evidence ------------------------------------------------
+# 64 MiB holds the kit, the board's images and one chip: the Backup save and
+# the record fail, and the kit must say so instead of claiming full evidence.
+kit=$work/small.img
+bash "$make_usb" --prebuilt "$build" --vboard --size 64 --output "$kit" >/dev/null || fail "make-usb.sh --size 64 failed"
+mv "$work/changed-driver" "$work/changed-driver-1"
+boot_board changed-driver
+console=$work/changed-driver/console.txt
+grep -qx 'Pellrix: FAIL (0x8E data mismatch), the evidence is in RUN001 on fs0:' "$console" ||
+  fail "full stick: no line naming RUN001: $(grep 'Pellrix:' "$console")"
+grep -qxF 'Pellrix: the evidence is incomplete, a save or the record failed: see RUN001\PELLRIX.LOG' "$console" ||
+  fail "full stick: no line saying the evidence is incomplete"
+copy_runs "$work/after-small"
+result=$(tr -d '\r' <"$work/after-small/RUN001/RESULT.TXT")
+[[ $result == "FAIL comparison=0x8E save-main=0x80 save-backup=0x82 record=0x82" ]] || fail "full stick: RESULT.TXT is [$result]"
+cmp "$work/after-small/RUN001/MAIN.BIN" "$work/changed-driver/board/main.rom" >&2 || fail "full stick: MAIN.BIN is not the board's Main chip"
+echo "field_kit: on a stick too small for the evidence the failed save and record are recorded and shown"
+
+# A passing test keeps the texts, not the disk and chip images.
+find "$work" -type f \( -name '*.img' -o -iname '*.bin' -o -iname '*.rom' \) -delete
