@@ -78,7 +78,7 @@ ImageMap MapImage(const uint8_t* image, uint64_t size) {
       continue;
     }
     Add(&map, covered, volume.Offset, PlaceKind::OutsideVolumes);
-    const bool store = std::memcmp(volume.FileSystem, VariableStoreVolumeGuid, 16) == 0;
+    const bool store = std::memcmp(volume.FileSystem, kVariableStoreVolumeGuid, 16) == 0;
     map.volumes.push_back(MappedVolume{volume, store, {}});
     MapVolume(image, &map, int(map.volumes.size() - 1));
     covered = searchFrom = volume.Offset + volume.Length;

@@ -3,6 +3,7 @@
 #include "firmware/address_width.h"
 #include "firmware/cpu/msr.h"
 #include "runtime/efi_globals.h"
+#include "runtime/efi_pci_io.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "image/bios_info.h"
 #include "runtime/efi_globals.h"
 #include "runtime/print.h"
+#include "firmware/chip_select_protocol.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "firmware/pool.h"
 #include "runtime/efi_globals.h"
 #include "runtime/memory.h"
+#include "runtime/efi_acpi_sdt.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "firmware/tool_state.h"
 #include "firmware/flash_mailbox.h"
+#include "runtime/efi_acpi_sdt.h"
 
 // Finds the ACPI FADT ("FACP") through the ACPI SDT protocol. Sets *table to
 // null first; returns 0 with *table set, or the failing status.

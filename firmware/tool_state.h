@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "runtime/efi.h"
+#include "runtime/efi_acpi_sdt.h"
 
 // A chip as the firmware names it. Raw values other than Main and Backup are
 // passed on unfiltered, so the type holds any 8-bit value.

@@ -70,7 +70,7 @@ Search SearchVolume(uint8_t* image, uint8_t* end, uint8_t* volume, uint64_t limi
     if (Load32(d) != kDescriptorSignatureValue) continue;
     if (Load16(d + kDescSignature2) != kDescriptorSignature2Value) continue;
     *found = d;
-    return memcmp(d - kDescriptorFileOffset, DescriptorFileGuid, 16) == 0 ? Search::Found : Search::WrongFile;
+    return memcmp(d - kDescriptorFileOffset, kDescriptorFileGuid, 16) == 0 ? Search::Found : Search::WrongFile;
   }
   return Search::None;
 }
@@ -83,6 +83,10 @@ bool ValidateVolumeFiles(const uint8_t* volume, const uint8_t* end) {
   const uint64_t fvLength = Load64(volume + kFvLength);
   uint64_t offset = Load16(volume + kFvHeaderLength);
   for (;;) {
+    // The descriptor check's walk: erased space, a zero size or the volume's
+    // end completes it (true); a file that fails its sums or runs past the
+    // buffer fails it. Unlike the masking walk it must vouch for every file
+    // it passes, so it also stops at a file it cannot read whole.
     // A walk that ends exactly at the volume's end is complete even when the
     // volume ends at the end of the buffer, so test the length first.
     if (offset >= fvLength) return true;

@@ -12,7 +12,7 @@
 // Returns 0 and fills the record when found; kEfiNotFound with the not-found
 // values when no volume yields one; kEfiUnsupported, record untouched, when
 // Image is null, ImageSize is 0, or the first descriptor found is not inside
-// the file named DescriptorFileGuid.
+// the file named kDescriptorFileGuid.
 EFI_STATUS LocateDescriptor(BiosInfo* info);
 
 // Walks the files of the volume whose header is at `volume` and checks the

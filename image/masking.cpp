@@ -21,7 +21,12 @@ bool FirstFileOffset(const uint8_t* volume, uint64_t available, uint64_t* offset
 }
 
 // The first file of `volume` named `name`, or null. The walk ends at erased
-// space, a zero size, the volume's length or the end of the buffer.
+// space, a zero size, the volume's length or the end of the buffer. It starts
+// at HeaderLength even when there is an extended header (that header counts
+// as the first file's content), unlike FirstFileOffset: this is the area
+// blanking's own rule, kept so that both chips are masked as they always
+// were. The checksum walk (ValidateVolumeFiles) and the volume walker stop
+// by rules of their own, each said where it stands.
 uint8_t* FindFile(uint8_t* volume, const uint8_t* end, const uint8_t* name) {
   const uint64_t available = uint64_t(end - volume);
   const uint64_t fvLength = Load64(volume + kFvLength);

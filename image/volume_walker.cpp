@@ -60,6 +60,10 @@ bool FindFirmwareVolume(const uint8_t* image, uint64_t size, uint64_t from, Firm
   return false;
 }
 
+// The analysis tools' walk (pellrix-diff, the benchmarks): it places bytes in
+// files, so a file must lie whole inside its volume and be at least a header
+// long. The board's own walks (masking, the descriptor check) keep their
+// rules; they never use this one.
 bool NextVolumeFile(const uint8_t* image, const FirmwareVolume& volume, uint64_t* cursor, FirmwareFile* file) {
   if (*cursor == 0) *cursor = volume.HeaderLength;
   const uint64_t offset = *cursor;

@@ -75,7 +75,7 @@ bool WriteImageFile(uint8_t* image, uint64_t bufferSize, uint32_t flashSize, uin
   if (TopBlockIsErased(image, bufferSize, blockSize)) return false;
   // Refused before anything is created, so the directory stays as it was.
   if (!NamesHoldNoFolder(names) || !VolumeHasRoomFor(flashSize)) return false;
-  FileStream* stream = OpenFileStream(names.fresh, "wb");
+  FileStream* stream = OpenFileStream(names.Fresh, "wb");
   if (stream == nullptr) return false;
   bool saved = !EfiError(ReadFlashRegionInto(image, bufferSize, 0, flashSize, kReadCaption));
   if (saved) {
@@ -85,7 +85,7 @@ bool WriteImageFile(uint8_t* image, uint64_t bufferSize, uint32_t flashSize, uin
   }
   saved = CloseFileStream(stream) && saved;
   saved = saved && ReplaceWithNewFile(names);
-  if (!saved) RemoveFile(names.fresh);
+  if (!saved) RemoveFile(names.Fresh);
   return saved;
 }
 

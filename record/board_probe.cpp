@@ -6,6 +6,9 @@
 #include "firmware/mailbox.h"
 #include "firmware/pool.h"
 #include "runtime/efi_globals.h"
+#include "runtime/efi_acpi_sdt.h"
+#include "runtime/efi_pci_io.h"
+#include "firmware/chip_select_protocol.h"
 
 namespace {
 

@@ -89,13 +89,13 @@ bool WriteRecordFiles(const BoardRecord& record, const TextBuffer& json) {
   // An earlier record that is not a folder, or that could not be removed
   // whole once its successor stands, is left as it is; a leftover new folder
   // is removed (it can only be an interrupted run's).
-  if (!RecordFolderIsRemovable(names.final) || !RecordFolderIsRemovable(names.old)) return false;
-  if (!VolumeHasRoomFor(RecordBytes(files)) || !RemoveRecordFolder(names.fresh)) return false;
-  bool written = CreateFolder(names.fresh);
-  for (unsigned i = 0; i < kFileCount && written; ++i) written = WriteFileInto(names.fresh, files[i]);
+  if (!RecordFolderIsRemovable(names.Final) || !RecordFolderIsRemovable(names.Old)) return false;
+  if (!VolumeHasRoomFor(RecordBytes(files)) || !RemoveRecordFolder(names.Fresh)) return false;
+  bool written = CreateFolder(names.Fresh);
+  for (unsigned i = 0; i < kFileCount && written; ++i) written = WriteFileInto(names.Fresh, files[i]);
   // The whole folder takes the record's name at once: an earlier record
   // stays whole until a complete one stands beside it.
   written = written && ReplaceWithNewEntry(names, RemoveRecordFolder);
-  if (!written) RemoveRecordFolder(names.fresh);
+  if (!written) RemoveRecordFolder(names.Fresh);
   return written;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/efi.h"
+#include "runtime/efi_shell.h"
 
 struct EFI_DEVICE_PATH_PROTOCOL {
   uint8_t Type;

@@ -15,14 +15,14 @@ void JoinName(char* out, unsigned capacity, const char* name, const char* suffix
 
 SafeFileNames SafeNamesFor(const char* fileName) {
   SafeFileNames names;
-  JoinName(names.final, sizeof names.final, fileName, "");
-  JoinName(names.fresh, sizeof names.fresh, names.final, ".NEW");
-  JoinName(names.old, sizeof names.old, names.final, ".OLD");
+  JoinName(names.Final, sizeof names.Final, fileName, "");
+  JoinName(names.Fresh, sizeof names.Fresh, names.Final, ".NEW");
+  JoinName(names.Old, sizeof names.Old, names.Final, ".OLD");
   return names;
 }
 
 bool NamesHoldNoFolder(const SafeFileNames& names) {
-  return !FolderExists(names.final) && !FolderExists(names.fresh) && !FolderExists(names.old);
+  return !FolderExists(names.Final) && !FolderExists(names.Fresh) && !FolderExists(names.Old);
 }
 
 bool VolumeHasRoomFor(uint64_t bytes) {
@@ -35,17 +35,17 @@ bool VolumeHasRoomFor(uint64_t bytes) {
 }
 
 bool ReplaceWithNewEntry(const SafeFileNames& names, RemoveEntry remove) {
-  bool hadEarlier = FileExists(names.final);
+  bool hadEarlier = FileExists(names.Final);
   if (hadEarlier) {
     // An aside entry next to the final one is left over from an interrupted
     // run; the final one is the newer of the two.
-    if (!remove(names.old) || !RenameFile(names.final, names.old)) return false;
+    if (!remove(names.Old) || !RenameFile(names.Final, names.Old)) return false;
   }
-  if (!RenameFile(names.fresh, names.final)) {
-    if (hadEarlier) RenameFile(names.old, names.final);
+  if (!RenameFile(names.Fresh, names.Final)) {
+    if (hadEarlier) RenameFile(names.Old, names.Final);
     return false;
   }
-  if (hadEarlier) remove(names.old);
+  if (hadEarlier) remove(names.Old);
   return true;
 }
 

@@ -7,12 +7,12 @@
 
 #include "runtime/file_stream.h"
 
-// The names a safe write works with: the new data goes to `fresh`, and an
-// earlier file steps aside to `old` while the new one takes `final`.
+// The names a safe write works with: the new data goes to `Fresh`, and an
+// earlier file steps aside to `Old` while the new one takes `Final`.
 struct SafeFileNames {
-  char final[64];
-  char fresh[68];
-  char old[68];
+  char Final[64];
+  char Fresh[68];
+  char Old[68];
 };
 
 // The three names for `fileName` (at most 63 characters).

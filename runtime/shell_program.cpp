@@ -4,6 +4,7 @@
 // the host runs it against the simulated firmware as well.
 #include "runtime/efi_globals.h"
 #include "runtime/shell_program.h"
+#include "runtime/efi_shell.h"
 
 namespace {
 

@@ -6,6 +6,9 @@
 
 #include "sim/firmware_services.h"
 #include "sim/machine_impl.h"
+#include "runtime/efi_acpi_sdt.h"
+#include "runtime/efi_pci_io.h"
+#include "firmware/chip_select_protocol.h"
 
 namespace sim {
 namespace {

@@ -8,6 +8,9 @@
 #include "runtime/efi.h"
 #include "sim/machine.h"
 #include "sim/low_memory.h"
+#include "runtime/efi_acpi_sdt.h"
+#include "runtime/efi_pci_io.h"
+#include "firmware/chip_select_protocol.h"
 
 namespace sim {
 

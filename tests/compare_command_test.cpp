@@ -9,6 +9,7 @@
 #include "sim/image_builder.h"
 #include "tests/support/identity_boards.h"
 #include "tests/support/sim_support.h"
+#include "firmware/chip_select_protocol.h"
 
 using support::Banner;
 using support::IdentityBoard;

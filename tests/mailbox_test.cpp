@@ -5,6 +5,7 @@
 
 #include "firmware/mailbox.h"
 #include "tests/support/sim_support.h"
+#include "runtime/efi_acpi_sdt.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <stdint.h>
 
 struct CpuidResult {
-  uint32_t eax;
-  uint32_t ebx;
-  uint32_t ecx;
-  uint32_t edx;
+  uint32_t Eax;
+  uint32_t Ebx;
+  uint32_t Ecx;
+  uint32_t Edx;
 };
 
 // CPUID of `leaf` with ECX = `subleaf` (leaves without subleaves ignore it).

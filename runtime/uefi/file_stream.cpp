@@ -4,6 +4,7 @@
 #include "runtime/efi_globals.h"
 #include "runtime/file_stream.h"
 #include "runtime/memory.h"
+#include "runtime/efi_shell.h"
 
 namespace {
 

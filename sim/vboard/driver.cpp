@@ -15,6 +15,8 @@
 #include "sim/vboard/vboard_check.h"
 #include "sim/vboard/vboard_file.h"
 #include "firmware/cpu/vboard/vboard_protocol.h"
+#include "runtime/efi_shell.h"
+#include "firmware/chip_select_protocol.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 // shell-parameters protocol on its image handle. Returns the image's status,
 // so %lasterror% shows what it returned; prints nothing of its own.
 #include "runtime/efi.h"
+#include "runtime/efi_shell.h"
 
 namespace {
 

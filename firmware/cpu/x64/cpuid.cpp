@@ -3,7 +3,7 @@
 CpuidResult Cpuid(uint32_t leaf, uint32_t subleaf) {
   CpuidResult result;
   __asm__ __volatile__("cpuid"
-                       : "=a"(result.eax), "=b"(result.ebx), "=c"(result.ecx), "=d"(result.edx)
+                       : "=a"(result.Eax), "=b"(result.Ebx), "=c"(result.Ecx), "=d"(result.Edx)
                        : "a"(leaf), "c"(subleaf));
   return result;
 }
