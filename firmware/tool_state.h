@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include "image/identity_checks.h"
 #include "runtime/efi.h"
 #include "runtime/efi_acpi_sdt.h"
 
@@ -13,25 +14,6 @@ enum class ChipPosition : uint8_t { Main = 0, Backup = 1 };
 enum class CommandKind : uint32_t { Help = 0, Change = 1, Save = 2, Position = 4, Compare = 128 };
 
 // The run's outcome as the shell sees it. 129, 143 and 144 are never produced.
-enum class ExitStatus : uint32_t {
-  Success = 128,
-  NotSupported = 130,
-  InvalidCommand = 131,
-  SwitchFailed = 132,
-  OutOfMemory = 133,
-  FlashInitFailed = 134,
-  FlashSizeMismatch = 135,
-  FlashTypeMismatch = 136,
-  BlockSizeMismatch = 137,
-  BiosSizeMismatch = 138,
-  ModelNameMismatch = 139,
-  VersionMismatch = 140,
-  PartNumberMismatch = 141,
-  DataMismatch = 142,
-  OnMain = 145,
-  OnBackup = 146,
-};
-
 constexpr unsigned kPartInfoSize = 8;
 constexpr unsigned kPartNameSize = 48;
 constexpr unsigned kPartAreaSize = kPartInfoSize + kPartNameSize;

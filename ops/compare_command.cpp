@@ -122,22 +122,11 @@ void Check(Comparison* test, const char* caption, bool agree, ExitStatus code) {
   }
 }
 
-bool TextAgrees(const char* a, const char* b, unsigned limit) { return BoundedTextEqual(a, b, limit); }
-
+// Every check prints its line; a failing one stores its status, so the last
+// failing check in table order decides the exit status.
 void CheckIdentities(Comparison* test) {
-  const BiosInfo& main = *test->record[0];
-  const BiosInfo& backup = *test->record[1];
-  Check(test, "Flash type check............... ", TextAgrees(main.FlashPart, backup.FlashPart, 48),
-        ExitStatus::FlashTypeMismatch);
-  Check(test, "Flash physical size check...... ", main.FlashSize == backup.FlashSize, ExitStatus::FlashSizeMismatch);
-  Check(test, "Flash block size check......... ", main.BlockSize == backup.BlockSize, ExitStatus::BlockSizeMismatch);
-  Check(test, "BIOS size check................ ", main.BiosSize == backup.BiosSize, ExitStatus::BiosSizeMismatch);
-  Check(test, "BIOS model name check.......... ", TextAgrees(main.ModelName, backup.ModelName, 32),
-        ExitStatus::ModelNameMismatch);
-  Check(test, "BIOS version check............. ", TextAgrees(main.Version, backup.Version, 4),
-        ExitStatus::VersionMismatch);
-  Check(test, "BIOS part number check......... ", TextAgrees(main.PartNumber, backup.PartNumber, 8),
-        ExitStatus::PartNumberMismatch);
+  for (const IdentityCheck& check : kIdentityChecks)
+    Check(test, check.Caption, IdentityFieldsAgree(check, *test->record[0], *test->record[1]), check.Status);
 }
 
 // True when the region is a whole, non-zero number of blocks. Otherwise a

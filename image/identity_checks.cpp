@@ -1,0 +1,53 @@
+#include "image/identity_checks.h"
+
+#include "image/bounded_text.h"
+
+namespace {
+
+const char* TextField(const BiosInfo& info, IdentityField field) {
+  switch (field) {
+    case IdentityField::FlashPart: return info.FlashPart;
+    case IdentityField::ModelName: return info.ModelName;
+    case IdentityField::Version: return info.Version;
+    case IdentityField::PartNumber: return info.PartNumber;
+    default: return nullptr;
+  }
+}
+
+uint32_t NumberField(const BiosInfo& info, IdentityField field) {
+  switch (field) {
+    case IdentityField::FlashSize: return info.FlashSize;
+    case IdentityField::BlockSize: return info.BlockSize;
+    case IdentityField::BiosSize: return info.BiosSize;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+bool IdentityFieldsAgree(const IdentityCheck& check, const BiosInfo& main, const BiosInfo& backup) {
+  if (check.TextWidth == 0) return NumberField(main, check.Field) == NumberField(backup, check.Field);
+  return BoundedTextEqual(TextField(main, check.Field), TextField(backup, check.Field), check.TextWidth);
+}
+
+const char* ExitStatusName(uint32_t status) {
+  switch (static_cast<ExitStatus>(status)) {
+    case ExitStatus::Success: return "Success";
+    case ExitStatus::NotSupported: return "NotSupported";
+    case ExitStatus::InvalidCommand: return "InvalidCommand";
+    case ExitStatus::SwitchFailed: return "SwitchFailed";
+    case ExitStatus::OutOfMemory: return "OutOfMemory";
+    case ExitStatus::FlashInitFailed: return "FlashInitFailed";
+    case ExitStatus::FlashSizeMismatch: return "FlashSizeMismatch";
+    case ExitStatus::FlashTypeMismatch: return "FlashTypeMismatch";
+    case ExitStatus::BlockSizeMismatch: return "BlockSizeMismatch";
+    case ExitStatus::BiosSizeMismatch: return "BiosSizeMismatch";
+    case ExitStatus::ModelNameMismatch: return "ModelNameMismatch";
+    case ExitStatus::VersionMismatch: return "VersionMismatch";
+    case ExitStatus::PartNumberMismatch: return "PartNumberMismatch";
+    case ExitStatus::DataMismatch: return "DataMismatch";
+    case ExitStatus::OnMain: return "OnMain";
+    case ExitStatus::OnBackup: return "OnBackup";
+  }
+  return "Unknown";
+}

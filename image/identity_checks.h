@@ -1,0 +1,54 @@
+// The utility's exit statuses and the seven identity checks of the comparison
+// test, in the board's order: the one table that the board's comparison and
+// pellrix-diff both read.
+#pragma once
+
+#include <stdint.h>
+
+#include "image/bios_info.h"
+
+enum class ExitStatus : uint32_t {
+  Success = 128,
+  NotSupported = 130,
+  InvalidCommand = 131,
+  SwitchFailed = 132,
+  OutOfMemory = 133,
+  FlashInitFailed = 134,
+  FlashSizeMismatch = 135,
+  FlashTypeMismatch = 136,
+  BlockSizeMismatch = 137,
+  BiosSizeMismatch = 138,
+  ModelNameMismatch = 139,
+  VersionMismatch = 140,
+  PartNumberMismatch = 141,
+  DataMismatch = 142,
+  OnMain = 145,
+  OnBackup = 146,
+};
+
+// The status's name ("DataMismatch"); "Unknown" for a value not listed.
+const char* ExitStatusName(uint32_t status);
+
+// The identity record field a check compares.
+enum class IdentityField : uint8_t { FlashPart, FlashSize, BlockSize, BiosSize, ModelName, Version, PartNumber };
+
+struct IdentityCheck {
+  const char* Caption;  // as the board prints it
+  IdentityField Field;
+  unsigned TextWidth;  // characters compared of a text field; 0 for a 32-bit number
+  ExitStatus Status;   // stored when the check fails
+};
+
+inline constexpr IdentityCheck kIdentityChecks[] = {
+    {"Flash type check............... ", IdentityField::FlashPart, 48, ExitStatus::FlashTypeMismatch},
+    {"Flash physical size check...... ", IdentityField::FlashSize, 0, ExitStatus::FlashSizeMismatch},
+    {"Flash block size check......... ", IdentityField::BlockSize, 0, ExitStatus::BlockSizeMismatch},
+    {"BIOS size check................ ", IdentityField::BiosSize, 0, ExitStatus::BiosSizeMismatch},
+    {"BIOS model name check.......... ", IdentityField::ModelName, 32, ExitStatus::ModelNameMismatch},
+    {"BIOS version check............. ", IdentityField::Version, 4, ExitStatus::VersionMismatch},
+    {"BIOS part number check......... ", IdentityField::PartNumber, 8, ExitStatus::PartNumberMismatch},
+};
+
+// True when the two records agree in the check's field: numbers equal, texts
+// equal in their first TextWidth characters or up to the same NUL.
+bool IdentityFieldsAgree(const IdentityCheck& check, const BiosInfo& main, const BiosInfo& backup);
