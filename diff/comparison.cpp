@@ -39,6 +39,11 @@ std::vector<IdentityCheck> CheckIdentities(const BiosInfo& main, const BiosInfo&
 
 Verdict Decide(const Comparison& result) {
   if (result.geometry.flashSize == 0) return {false, kNotSupported, std::nullopt};
+  // The board refuses a BIOS region that is not a whole, non-zero number of
+  // blocks before it compares anything.
+  const uint64_t blockSize = result.geometry.blockSize;
+  if (result.geometry.biosSize < blockSize || result.geometry.biosSize % blockSize != 0)
+    return {false, kNotSupported, std::nullopt};
   // Every failing check stores its status: the last one in table order stays.
   std::optional<uint32_t> failed;
   for (const IdentityCheck& check : result.checks)
@@ -83,7 +88,52 @@ std::vector<DifferingRange> RawMaskedDifferences(const ChipDump& main, const Chi
   return ranges;
 }
 
+// Flash intervals the board masks in either dump, merged, for the files
+// whose only differences they hide.
+std::vector<std::pair<uint64_t, uint64_t>> MaskedFlashIntervals(const Geometry& geometry, const ChipDump& main,
+                                                                const ChipDump& backup) {
+  std::vector<std::pair<uint64_t, uint64_t>> spans = MaskedIntervals(main, backup);
+  for (auto& span : spans) span = {FlashOffset(geometry, span.first), FlashOffset(geometry, span.second)};
+  return spans;
+}
+
+std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, const Geometry& geometry) {
+  std::vector<std::string> warnings;
+  for (const ChipDump* dump : {&main, &backup})
+    if (!dump->hasDescriptor())
+      warnings.push_back(std::string(dump == &main ? "Main" : "Backup") +
+                         " has no identity descriptor: its identity checks compare empty texts");
+  if (main.fileSize() != backup.fileSize())
+    warnings.push_back("the dumps differ in size (" + std::to_string(main.fileSize()) + " and " +
+                       std::to_string(backup.fileSize()) + " bytes): both are placed at the top of the flash part");
+  if (geometry.biosSizeGuessed)
+    warnings.push_back("the BIOS size is guessed (" + std::to_string(geometry.biosSize) +
+                       " bytes): give --bios-size as the board reports it");
+  return warnings;
+}
+
 }  // namespace
+
+uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset) {
+  if (dump.fileSize() > geometry.flashSize) return fileOffset - std::min(fileOffset, dump.fileSize() - geometry.flashSize);
+  return geometry.flashSize - dump.fileSize() + fileOffset;
+}
+
+std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options) {
+  if (options.flashSize || options.biosSize) return "";
+  const uint32_t block = options.blockSize.value_or(kMinimumBlockSize);
+  if (dump.fileSize() < block)
+    return std::to_string(dump.fileSize()) + " bytes, shorter than one block of " + std::to_string(block) +
+           " bytes; give --flash-size and --bios-size to compare it anyway";
+  if (dump.hasDescriptor()) {
+    const BiosInfo& info = dump.fileRecord();
+    if (dump.fileSize() != info.FlashSize && dump.fileSize() != info.BiosSize)
+      return std::to_string(dump.fileSize()) + " bytes, but its descriptor states a flash part of " +
+             std::to_string(info.FlashSize) + " bytes with a BIOS region of " + std::to_string(info.BiosSize) +
+             "; give --flash-size and --bios-size to compare it anyway";
+  }
+  return "";
+}
 
 uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset) {
   return uint32_t((uint64_t(1) << 32) - geometry.biosSize + regionOffset);
@@ -94,10 +144,21 @@ uint64_t FlashOffset(const Geometry& geometry, uint64_t regionOffset) {
 }
 
 Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options) {
-  Geometry geometry{main.fileSize(), main.fileSize(), kMinimumBlockSize};
+  Geometry geometry{main.fileSize(), main.fileSize(), kMinimumBlockSize, true};
   if (main.hasDescriptor()) {
     const BiosInfo& info = main.fileRecord();
-    geometry = {info.FlashSize, info.BiosSize, std::max(info.BlockSize, kMinimumBlockSize)};
+    geometry = {info.FlashSize, info.BiosSize, std::max(info.BlockSize, kMinimumBlockSize), false};
+  } else if (main.flashDescriptor()) {
+    // The BIOS region runs from its base to the top of the part, where the
+    // board's window ends.
+    const auto bios = main.flashDescriptor()->Region(fwtree::kBiosRegion);
+    if (bios && bios->base < main.fileSize()) geometry = {main.fileSize(), main.fileSize() - bios->base,
+                                                          kMinimumBlockSize, false};
+  }
+  if (options.flashSize) geometry.flashSize = *options.flashSize;
+  if (options.biosSize) {
+    geometry.biosSize = *options.biosSize;
+    geometry.biosSizeGuessed = false;
   }
   if (options.blockSize) geometry.blockSize = *options.blockSize;
   return geometry;
@@ -112,6 +173,17 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   result.checks = CheckIdentities(main.record(), backup.record());
   result.differences = FindDifferingRanges(main.region(), backup.region(), region, &main.map());
   result.verdict = Decide(result);
+  result.warnings = Warnings(main, backup, result.geometry);
+
+  const auto masked = MaskedFlashIntervals(result.geometry, main, backup);
+  const Geometry geometry = result.geometry;
+  result.files = CompareFileTrees(
+      main.tree(), backup.tree(),
+      [&](int dump, uint64_t offset) { return FileFlashOffset(geometry, dump == 0 ? main : backup, offset); },
+      [&](uint64_t flash) {
+        auto after = std::upper_bound(masked.begin(), masked.end(), std::make_pair(flash, UINT64_MAX));
+        return after != masked.begin() && flash < (after - 1)->second;
+      });
 
   for (int index = 0; index < 2; ++index) {
     const ChipDump& dump = index == 0 ? main : backup;
