@@ -8,9 +8,7 @@
 namespace pdiff {
 
 const char* const kUsage =
-    "usage: pellrix-diff [--json] [--no-mask] [--max-ranges N] [--block-size N] [--bios-size N] [--flash-size N]\n"
-    "                    MAIN.BIN BACKUP.BIN\n"
-    "       pellrix-diff --info [--json] FILE";
+    "usage: pellrix-diff [OPTIONS] MAIN.BIN BACKUP.BIN | pellrix-diff --info [--json] FILE (--help lists the options)";
 
 const char* const kHelp =
     "pellrix-diff: the board's comparison test replayed on two saved chips, and the firmware\n"
