@@ -27,6 +27,11 @@ class JsonStream {
     firstItem_ = false;
     Write(value);
   }
+  // An item already serialized as JSON.
+  void RawItem(const std::string& text) {
+    out_ << (firstItem_ ? "\n    " : ",\n    ") << text;
+    firstItem_ = false;
+  }
   void EndArray() { out_ << (firstItem_ ? "]" : "\n  ]"); }
   void End() { out_ << (firstMember_ ? "}\n" : "\n}\n"); }
 

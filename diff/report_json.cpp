@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <map>
+
 #include "diff/escaped_text.h"
 #include "diff/file_json.h"
 #include "diff/json_stream.h"
@@ -58,6 +61,40 @@ json RegionRangeJson(const Geometry& geometry, const ChipDump& main, const Diffe
   }
   return entry;
 }
+
+// The ranges are many and their places few: each range's own numbers are
+// formatted directly, and what it shares with the other ranges of its place
+// (kind, volume, file) is serialized once.
+class RangeWriter {
+ public:
+  RangeWriter(const Geometry& geometry, const ChipDump& main) : geometry_(geometry), main_(main) {}
+
+  std::string Text(const DifferingRange& range) {
+    const uint64_t flash = FlashOffset(geometry_, range.begin);
+    const fwtree::TreeFile* inner =
+        flash + main_.fileSize() >= geometry_.flashSize
+            ? fwtree::InnermostFileAt(main_.tree(), flash + main_.fileSize() - geometry_.flashSize)
+            : nullptr;
+    auto [shared, added] = shared_.try_emplace({range.place, inner});
+    if (added) {
+      json entry = RegionRangeJson(geometry_, main_, range);
+      for (const char* own : {"flash_offset", "window_address", "length", "differing_bytes"}) entry.erase(own);
+      shared->second = entry.dump(-1, ' ', false, json::error_handler_t::replace);
+    }
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers,
+                  "{\"differing_bytes\":%llu,\"flash_offset\":%llu,\"length\":%llu,\"window_address\":%llu,",
+                  static_cast<unsigned long long>(range.differingBytes), static_cast<unsigned long long>(flash),
+                  static_cast<unsigned long long>(range.end - range.begin),
+                  static_cast<unsigned long long>(WindowAddress(geometry_, range.begin)));
+    return numbers + shared->second.substr(1);
+  }
+
+ private:
+  const Geometry& geometry_;
+  const ChipDump& main_;
+  std::map<std::pair<const Place*, const fwtree::TreeFile*>, std::string> shared_;
+};
 
 json BelowRangeJson(const Geometry& geometry, const ChipDump& main, const DifferingRange& range) {
   const char* region = BelowRegionName(main, range.begin);
@@ -150,8 +187,9 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   stream.BeginArray("files");
   for (const FileChange& change : comparison.files) stream.Item(FileChangeJson(geometry, main, backup, change));
   stream.EndArray();
+  RangeWriter ranges(geometry, main);
   stream.BeginArray("differences");
-  for (const DifferingRange& range : comparison.differences) stream.Item(RegionRangeJson(geometry, main, range));
+  for (const DifferingRange& range : comparison.differences) stream.RawItem(ranges.Text(range));
   stream.EndArray();
   if (comparison.belowBiosRegionCompared) {
     stream.BeginArray("below_bios_region");
@@ -162,7 +200,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   if (withRawMasked) {
     stream.BeginArray("masked_differences");
-    for (const DifferingRange& range : comparison.rawMasked) stream.Item(RegionRangeJson(geometry, main, range));
+    for (const DifferingRange& range : comparison.rawMasked) stream.RawItem(ranges.Text(range));
     stream.EndArray();
   }
   stream.End();
