@@ -1,5 +1,5 @@
-// The UEFI standard compression format (the LZ77 and Huffman scheme of the
-// UEFI specification's compression chapter) in its two variants: EFI 1.1,
+// The UEFI standard compression format (the LZ77 and Huffman scheme UEFI
+// defines for compressed firmware sections) in its two variants: EFI 1.1,
 // with 4-bit position-set counts, and Tiano, with 5-bit counts. Bounded: the
 // output never exceeds the size the header states, and every table is
 // checked before it is used.

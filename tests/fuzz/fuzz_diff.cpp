@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,8 +23,8 @@ namespace {
 
 std::string Directory() {
   static std::string directory = [] {
-    char name[] = "/tmp/pellrix-fuzz-diff-XXXXXX";
-    return std::string(mkdtemp(name) != nullptr ? name : ".");
+    std::string name = (std::filesystem::temp_directory_path() / "pellrix-fuzz-diff-XXXXXX").string();
+    return std::string(mkdtemp(name.data()) != nullptr ? name : ".");
   }();
   return directory;
 }
