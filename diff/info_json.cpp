@@ -75,6 +75,7 @@ void WriteInfoJson(std::ostream& out, ChipDump& dump) {
   json problems = json::array();
   for (const std::string& problem : tree.problems) problems.push_back(problem);
   stream.Member("problems", problems);
+  stream.Member("decompressed_bytes", tree.decodedBytes);
   stream.End();
 }
 

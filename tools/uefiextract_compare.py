@@ -95,7 +95,8 @@ def check_one(program, image):
     failures += [f"tree: {p}" for p in info["problems"]]
     named = sum(1 for f in info["files"] if f["name"])
     compressed = sum(1 for f in info["files"] if f["compressed"])
-    print(f"{os.path.basename(image)}: {len(ours)} files ({named} named, {compressed} inside compressed sections), "
+    print(f"{os.path.basename(image)}: {len(ours)} files ({named} named, {compressed} inside compressed sections, "
+          f"{info['decompressed_bytes']} bytes decompressed), "
           f"UEFIExtract {len(reference)}: {'same' if not failures else 'DIFFERENT'}")
     return failures
 
