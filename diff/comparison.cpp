@@ -119,6 +119,11 @@ uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_
   return geometry.flashSize - dump.fileSize() + fileOffset;
 }
 
+const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset) {
+  if (flashOffset + dump.fileSize() < geometry.flashSize) return nullptr;
+  return fwtree::InnermostFileAt(dump.tree(), flashOffset + dump.fileSize() - geometry.flashSize);
+}
+
 std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options) {
   if (options.flashSize || options.biosSize) return "";
   const uint32_t block = options.blockSize.value_or(kMinimumBlockSize);

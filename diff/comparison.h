@@ -80,5 +80,8 @@ uint64_t FlashOffset(const Geometry& geometry, uint64_t regionOffset);
 // Flash offset of an offset in the dump's file: the file is taken to end
 // where the flash part ends.
 uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
+// The innermost file of the dump's tree that holds this flash offset in the
+// dump's own layout, or null.
+const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset);
 
 }  // namespace pdiff

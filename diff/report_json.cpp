@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <map>
+#include <tuple>
 
 #include "diff/escaped_text.h"
 #include "diff/file_json.h"
@@ -34,7 +35,18 @@ json FileJson(const Geometry& geometry, const MappedFile& mapped) {
           {"size", f.Size}};
 }
 
-json RegionRangeJson(const Geometry& geometry, const ChipDump& main, const DifferingRange& range) {
+json TreeFileJson(const Geometry& geometry, const ChipDump& dump, const fwtree::TreeFile& file) {
+  json named = FileNameJson(file);
+  named["type"] = file.type;
+  named["flash_offset"] = FileFlashOffset(geometry, dump, *file.offset);
+  named["size"] = file.size;
+  return named;
+}
+
+// The range placed in both layouts: `file` is Main's innermost file holding
+// it (or the volume's file from Main's map), `backup_file` Backup's.
+json RegionRangeJson(const Geometry& geometry, const ChipDump& main, const ChipDump& backup,
+                     const DifferingRange& range) {
   const ImageMap& map = main.map();
   json entry = {{"flash_offset", FlashOffset(geometry, range.begin)},
                 {"window_address", WindowAddress(geometry, range.begin)},
@@ -46,38 +58,29 @@ json RegionRangeJson(const Geometry& geometry, const ChipDump& main, const Diffe
     entry["volume"] = VolumeJson(geometry, volume);
     if (range.place->file >= 0) entry["file"] = FileJson(geometry, volume.files[size_t(range.place->file)]);
   }
-  // The innermost file of the tree that holds the range names it more
-  // closely than the volume's own file list can.
   const uint64_t flash = FlashOffset(geometry, range.begin);
-  if (flash + main.fileSize() >= geometry.flashSize) {
-    const uint64_t fileOffset = flash + main.fileSize() - geometry.flashSize;
-    if (const fwtree::TreeFile* file = fwtree::InnermostFileAt(main.tree(), fileOffset)) {
-      json named = FileNameJson(*file);
-      named["type"] = file->type;
-      named["flash_offset"] = FileFlashOffset(geometry, main, *file->offset);
-      named["size"] = file->size;
-      entry["file"] = named;
-    }
-  }
+  if (const fwtree::TreeFile* file = InnermostFileAtFlash(geometry, main, flash))
+    entry["file"] = TreeFileJson(geometry, main, *file);
+  const fwtree::TreeFile* other = InnermostFileAtFlash(geometry, backup, flash);
+  entry["backup_file"] = other != nullptr ? TreeFileJson(geometry, backup, *other) : json(nullptr);
   return entry;
 }
 
 // The ranges are many and their places few: each range's own numbers are
 // formatted directly, and what it shares with the other ranges of its place
-// (kind, volume, file) is serialized once.
+// (kind, volume, files) is serialized once.
 class RangeWriter {
  public:
-  RangeWriter(const Geometry& geometry, const ChipDump& main) : geometry_(geometry), main_(main) {}
+  RangeWriter(const Geometry& geometry, const ChipDump& main, const ChipDump& backup)
+      : geometry_(geometry), main_(main), backup_(backup) {}
 
   std::string Text(const DifferingRange& range) {
     const uint64_t flash = FlashOffset(geometry_, range.begin);
-    const fwtree::TreeFile* inner =
-        flash + main_.fileSize() >= geometry_.flashSize
-            ? fwtree::InnermostFileAt(main_.tree(), flash + main_.fileSize() - geometry_.flashSize)
-            : nullptr;
-    auto [shared, added] = shared_.try_emplace({range.place, inner});
+    const auto key = std::make_tuple(range.place, InnermostFileAtFlash(geometry_, main_, flash),
+                                     InnermostFileAtFlash(geometry_, backup_, flash));
+    auto [shared, added] = shared_.try_emplace(key);
     if (added) {
-      json entry = RegionRangeJson(geometry_, main_, range);
+      json entry = RegionRangeJson(geometry_, main_, backup_, range);
       for (const char* own : {"flash_offset", "window_address", "length", "differing_bytes"}) entry.erase(own);
       shared->second = entry.dump(-1, ' ', false, json::error_handler_t::replace);
     }
@@ -91,9 +94,11 @@ class RangeWriter {
   }
 
  private:
+  using Key = std::tuple<const Place*, const fwtree::TreeFile*, const fwtree::TreeFile*>;
   const Geometry& geometry_;
   const ChipDump& main_;
-  std::map<std::pair<const Place*, const fwtree::TreeFile*>, std::string> shared_;
+  const ChipDump& backup_;
+  std::map<Key, std::string> shared_;
 };
 
 json BelowRangeJson(const Geometry& geometry, const ChipDump& main, const DifferingRange& range) {
@@ -187,7 +192,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   stream.BeginArray("files");
   for (const FileChange& change : comparison.files) stream.Item(FileChangeJson(geometry, main, backup, change));
   stream.EndArray();
-  RangeWriter ranges(geometry, main);
+  RangeWriter ranges(geometry, main, backup);
   stream.BeginArray("differences");
   for (const DifferingRange& range : comparison.differences) stream.RawItem(ranges.Text(range));
   stream.EndArray();

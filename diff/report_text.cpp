@@ -23,7 +23,14 @@ std::string RangeText(const Geometry& geometry, uint64_t begin, uint64_t length)
          "  length " + Hex(length);
 }
 
-std::string PlaceText(const ChipDump& main, const Geometry& geometry, const DifferingRange& range) {
+std::string FileText(const fwtree::TreeFile& file) {
+  std::string text = fwtree::GuidText(file.guid) + ' ' + fwtree::FileTypeName(file.type);
+  if (file.name) text += " \"" + EscapedText(*file.name) + '"';
+  return text;
+}
+
+std::string PlaceText(const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
+                      const DifferingRange& range) {
   const ImageMap& map = main.map();
   const Place& place = *range.place;
   std::ostringstream text;
@@ -31,12 +38,9 @@ std::string PlaceText(const ChipDump& main, const Geometry& geometry, const Diff
   if (place.volume < 0) return text.str();
   const MappedVolume& volume = map.volumes[size_t(place.volume)];
   const uint64_t flash = FlashOffset(geometry, range.begin);
-  const fwtree::TreeFile* inner = flash + main.fileSize() >= geometry.flashSize
-                                      ? fwtree::InnermostFileAt(main.tree(), flash + main.fileSize() - geometry.flashSize)
-                                      : nullptr;
+  const fwtree::TreeFile* inner = InnermostFileAtFlash(geometry, main, flash);
   if (inner != nullptr) {
-    text << ' ' << fwtree::GuidText(inner->guid) << ' ' << fwtree::FileTypeName(inner->type);
-    if (inner->name) text << " \"" << EscapedText(*inner->name) << '"';
+    text << ' ' << FileText(*inner);
   } else if (place.file >= 0) {
     const MappedFile& file = volume.files[size_t(place.file)];
     text << ' ' << GuidText(file.file.Name) << ' ' << FileTypeName(file.file.Type);
@@ -45,6 +49,10 @@ std::string PlaceText(const ChipDump& main, const Geometry& geometry, const Diff
   text << (volume.variableStore ? ", in the VSS variable store volume at flash " : ", in volume at flash ")
        << Hex(FlashOffset(geometry, volume.volume.Offset));
   if (volume.volume.HasName) text << ' ' << GuidText(volume.volume.Name);
+  // Backup's layout may put another file there (a file that grew or moved).
+  const fwtree::TreeFile* other = InnermostFileAtFlash(geometry, backup, flash);
+  if (other != nullptr && (inner == nullptr || other->guid != inner->guid || other->offset != inner->offset))
+    text << "; in Backup " << FileText(*other);
   return text.str();
 }
 
@@ -82,13 +90,13 @@ void PrintLeftOut(std::ostream& out, uint64_t total, uint64_t shown) {
   if (total > shown) out << "  ... " << total - shown << " more not shown (--max-ranges " << shown << ")\n";
 }
 
-void PrintRanges(std::ostream& out, const ChipDump& main, const Geometry& geometry,
+void PrintRanges(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
                  const std::vector<DifferingRange>& ranges, uint64_t maxRanges) {
   if (ranges.empty()) out << "  none\n";
   const uint64_t shown = std::min<uint64_t>(maxRanges, ranges.size());
   for (uint64_t i = 0; i < shown; ++i)
     out << "  " << RangeText(geometry, ranges[i].begin, ranges[i].end - ranges[i].begin) << "  "
-        << PlaceText(main, geometry, ranges[i]) << "\n";
+        << PlaceText(main, backup, geometry, ranges[i]) << "\n";
   PrintLeftOut(out, ranges.size(), shown);
 }
 
@@ -203,11 +211,11 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   if (withRawMasked) {
     out << "\nRaw differences inside masked areas\n";
-    PrintRanges(out, main, geometry, comparison.rawMasked, maxRanges);
+    PrintRanges(out, main, backup, geometry, comparison.rawMasked, maxRanges);
   }
 
   out << "\nDifferences after masking\n";
-  PrintRanges(out, main, geometry, comparison.differences, maxRanges);
+  PrintRanges(out, main, backup, geometry, comparison.differences, maxRanges);
 
   out << "\nBelow the BIOS region (never read by the board)\n";
   if (!comparison.belowBiosRegionCompared) out << "  not compared: both files must be whole parts of one size\n";
