@@ -118,8 +118,10 @@ struct BuiltImage {
   static constexpr size_t kVolume = 0x1000;
 };
 
-// An erased gap, then one volume holding one file per encapsulation.
-BuiltImage BuildEncapsulations() {
+// An erased gap, then one volume holding one file per encapsulation. Only
+// those an independent parser knows as well: without Brotli, the GUID-defined
+// section nobody can decode and the 8-byte section header.
+BuiltImage BuildEncapsulations(bool onlyCommonOnes = false) {
   const Bytes peiVolume = NestedVolume(100, {Driver(101, Module(1, u"InnerPei"), sim::kFileTypePeim),
                                             Driver(102, Module(2, u"InnerTwin"), sim::kFileTypePeim),
                                             Driver(102, Module(3, u"InnerTwin"), sim::kFileTypePeim)});
@@ -144,6 +146,8 @@ BuiltImage BuildEncapsulations() {
       Driver(20, Sections({VolumeImageSection(plainVolume)}), kFileTypeVolumeImage),
       Driver(21, Sections({LargeSection(sim::kSectionPe32, sim::Pe32Image(300, 21)), UiSection(u"Große\u00e9")})),
   };
+  if (onlyCommonOnes)
+    for (size_t index : {11u, 8u, 2u}) outer.files.erase(outer.files.begin() + long(index));
   BuiltImage image;
   std::vector<size_t> offsets;
   const Bytes volume = sim::BuildVolume(outer, &offsets);
@@ -214,6 +218,24 @@ TEST(FirmwareTree, NestedVolumesGiveThePathIndexAndNoOffsetWhenCompressed) {
   EXPECT_FALSE(plain->compressed);
   ASSERT_TRUE(plain->offset);
   EXPECT_EQ(std::memcmp(image.bytes.data() + *plain->offset, plain->bytes, plain->size), 0);
+}
+
+// UEFIExtract, an independent parser, opens the same encapsulations the
+// same way: same files, paths and names (its Debian build has no Brotli).
+TEST(FirmwareTree, UefiExtractFindsTheSameFilesAndNamesInTheBuiltEncapsulations) {
+  const BuiltImage image = BuildEncapsulations(true);
+  support::TempDir dir;
+  const std::string path = dir.str() + "/encapsulations.fd";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.bytes.data()), long(image.bytes.size()));
+  const std::string command = "python3 '" + std::string(PELLRIX_SOURCE_DIR) + "/tools/uefiextract_compare.py' '" +
+                              PELLRIX_DIFF_PATH + "' '" + path + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  EXPECT_EQ(pclose(pipe), 0) << output;
+  EXPECT_NE(output.find("UEFIExtract 13: same"), std::string::npos) << output;
 }
 
 TEST(FirmwareTree, LargeFilesOfFfs3VolumesAreWalkedAndTheNextFileFound) {

@@ -126,9 +126,20 @@ Bytes BrotliSection(const Bytes& sections) {
   return GuidedSection(fwtree::kBrotliSection, kProcessingRequired, out);
 }
 
+// The CRC-32 of zlib and the firmware's CRC32 sections (reflected 0x04C11DB7).
+uint32_t Crc32(const Bytes& data) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (uint8_t byte : data) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
 Bytes Crc32Section(const Bytes& sections) {
-  // The CRC lies between the header and the data; the tree does not check it.
+  // The CRC of the data lies between the header and the data.
   Bytes data(4, 0);
+  Put32(data.data(), Crc32(sections));
   data.insert(data.end(), sections.begin(), sections.end());
   Bytes out = GuidedSection(fwtree::kCrc32Section, 0x02, data);
   Put16(out.data() + 20, 24 + 4);
