@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 #include <tuple>
 
 namespace pdiff {
@@ -47,7 +48,7 @@ std::vector<FileChange> CompareFileTrees(const fwtree::FirmwareTree& main, const
                                          const FlashOffsetOf& flashOffset, const IsMasked& isMasked) {
   std::map<Key, const fwtree::TreeFile*> backupFiles;
   for (const fwtree::TreeFile& file : backup.files) backupFiles.emplace(KeyOf(file), &file);
-  std::map<const fwtree::TreeFile*, bool> matched;
+  std::set<const fwtree::TreeFile*> matched;
 
   std::vector<FileChange> changes;
   for (const fwtree::TreeFile& file : main.files) {
@@ -57,7 +58,7 @@ std::vector<FileChange> CompareFileTrees(const fwtree::FirmwareTree& main, const
       continue;
     }
     const fwtree::TreeFile& other = *found->second;
-    matched[&other] = true;
+    matched.insert(&other);
     const std::optional<uint64_t> mainFlash = FlashOf(flashOffset, 0, file);
     const std::optional<uint64_t> backupFlash = FlashOf(flashOffset, 1, other);
     const bool same = file.size == other.size && std::memcmp(file.bytes, other.bytes, file.size) == 0;

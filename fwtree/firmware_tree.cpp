@@ -336,10 +336,6 @@ std::string FileTypeName(uint8_t type) {
   return text;
 }
 
-}  // namespace fwtree
-
-namespace fwtree {
-
 const TreeFile* InnermostFileAt(const FirmwareTree& tree, uint64_t offset) {
   // A file comes after the files that hold it: the last one holding the
   // offset is the innermost.

@@ -1,7 +1,6 @@
 #include "fwtree/standard_decompress.h"
 
 #include <array>
-#include <cstring>
 #include <memory>
 
 namespace fwtree {
