@@ -22,6 +22,9 @@ bool ChipDump::Load(const std::string& path, std::string* problem) {
   path_ = path;
   if (!bytes_.Read(path, problem)) return false;
   fileSize_ = bytes_.size();
+  if (!pristine_.Read(path, problem)) return false;
+  tree_ = fwtree::BuildFirmwareTree(pristine_.data(), pristine_.size());
+  flashDescriptor_ = fwtree::ReadFlashDescriptor(pristine_.data(), pristine_.size());
   std::memset(&fileRecord_, 0, sizeof fileRecord_);
   fileRecord_.Image = bytes_.data();
   fileRecord_.ImageSize = bytes_.size();
@@ -34,7 +37,10 @@ bool ChipDump::Load(const std::string& path, std::string* problem) {
 }
 
 bool ChipDump::isWholePart() const {
-  return hasDescriptor() && fileSize_ == fileRecord_.FlashSize && fileRecord_.BiosSize < fileRecord_.FlashSize;
+  if (hasDescriptor()) return fileSize_ == fileRecord_.FlashSize && fileRecord_.BiosSize < fileRecord_.FlashSize;
+  if (!flashDescriptor_) return false;
+  const auto bios = flashDescriptor_->Region(fwtree::kBiosRegion);
+  return bios && bios->base > 0 && bios->base < fileSize_;
 }
 
 void ChipDump::PrepareRegion(uint64_t regionSize) {

@@ -10,6 +10,8 @@
 
 #include "diff/dump_file.h"
 #include "diff/image_map.h"
+#include "fwtree/firmware_tree.h"
+#include "fwtree/flash_descriptor.h"
 #include "image/bios_info.h"
 #include "image/masking.h"
 
@@ -32,7 +34,8 @@ class ChipDump {
   ChipDump(const ChipDump&) = delete;
   ChipDump& operator=(const ChipDump&) = delete;
 
-  // False with `problem` set when the file cannot be read.
+  // False with `problem` set when the file cannot be read. Builds the
+  // firmware tree from the file as it is, before anything masks it.
   bool Load(const std::string& path, std::string* problem);
 
   // Takes the top `regionSize` bytes as the BIOS region (erased bytes in
@@ -44,8 +47,14 @@ class ChipDump {
   // The descriptor found over the whole file, as the save command finds it.
   const BiosInfo& fileRecord() const { return fileRecord_; }
   bool hasDescriptor() const { return fileRecord_.Found != 0; }
-  // The file is a whole part: FlashSize bytes with the BIOS region on top.
+  // The file is a whole part: FlashSize bytes with the BIOS region on top,
+  // or, without an identity descriptor, a part whose Intel flash
+  // descriptor puts the BIOS region above other regions.
   bool isWholePart() const;
+  // The Intel flash descriptor at the bottom of the file, if any.
+  const std::optional<fwtree::FlashDescriptor>& flashDescriptor() const { return flashDescriptor_; }
+  // Every volume and file of the file, at any depth; offsets are file offsets.
+  const fwtree::FirmwareTree& tree() const { return tree_; }
   // The save command's "BIOS checksum" rule; empty without a descriptor.
   std::optional<bool> checksumsHold() const { return checksumsHold_; }
   // Offset in the file of the descriptor found over the whole file.
@@ -72,6 +81,9 @@ class ChipDump {
 
   std::string path_;
   DumpBuffer bytes_;
+  DumpBuffer pristine_;  // a second mapping of the file, never masked: the tree points into it
+  fwtree::FirmwareTree tree_;
+  std::optional<fwtree::FlashDescriptor> flashDescriptor_;
   uint64_t fileSize_ = 0;
   BiosInfo fileRecord_{};
   std::optional<bool> checksumsHold_;

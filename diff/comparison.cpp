@@ -3,54 +3,45 @@
 #include <algorithm>
 
 #include "image/bounded_text.h"
+#include "image/identity_checks.h"
 
 namespace pdiff {
 
 namespace {
 
-// The board's exit statuses.
-constexpr uint32_t kSuccess = 128;
-constexpr uint32_t kNotSupported = 130;
-constexpr uint32_t kFlashSizeMismatch = 135;
-constexpr uint32_t kFlashTypeMismatch = 136;
-constexpr uint32_t kBlockSizeMismatch = 137;
-constexpr uint32_t kBiosSizeMismatch = 138;
-constexpr uint32_t kModelNameMismatch = 139;
-constexpr uint32_t kVersionMismatch = 140;
-constexpr uint32_t kPartNumberMismatch = 141;
-constexpr uint32_t kDataMismatch = 142;
+constexpr uint32_t Status(ExitStatus status) { return static_cast<uint32_t>(status); }
 
 constexpr uint32_t kMinimumBlockSize = 4096;
 
+// The board's seven checks, from the one table the board reads too.
 std::vector<IdentityCheck> CheckIdentities(const BiosInfo& main, const BiosInfo& backup) {
-  // The flash part's name comes from the live mailbox, not from the image.
-  return {
-      {"Flash type check............... ", false, true, kFlashTypeMismatch},
-      {"Flash physical size check...... ", true, main.FlashSize == backup.FlashSize, kFlashSizeMismatch},
-      {"Flash block size check......... ", true, main.BlockSize == backup.BlockSize, kBlockSizeMismatch},
-      {"BIOS size check................ ", true, main.BiosSize == backup.BiosSize, kBiosSizeMismatch},
-      {"BIOS model name check.......... ", true, BoundedTextEqual(main.ModelName, backup.ModelName, 32),
-       kModelNameMismatch},
-      {"BIOS version check............. ", true, BoundedTextEqual(main.Version, backup.Version, 4), kVersionMismatch},
-      {"BIOS part number check......... ", true, BoundedTextEqual(main.PartNumber, backup.PartNumber, 8),
-       kPartNumberMismatch},
-  };
+  std::vector<IdentityCheck> results;
+  for (const ::IdentityCheck& check : kIdentityChecks) {
+    // The flash part's name comes from the live mailbox, not from the image.
+    const bool answerable = check.Field != IdentityField::FlashPart;
+    results.push_back({check.Caption, answerable, !answerable || IdentityFieldsAgree(check, main, backup),
+                       Status(check.Status)});
+  }
+  return results;
 }
 
+// The board's verdict in its order: no flash size, then the identity checks
+// (the last failing one's status stays), then a region that is not a whole,
+// non-zero number of blocks (never compared, so never passed), then the data.
 Verdict Decide(const Comparison& result) {
-  if (result.geometry.flashSize == 0) return {false, kNotSupported, std::nullopt};
-  // Every failing check stores its status: the last one in table order stays.
+  if (result.geometry.flashSize == 0) return {false, Status(ExitStatus::NotSupported), std::nullopt};
   std::optional<uint32_t> failed;
   for (const IdentityCheck& check : result.checks)
     if (!check.agree) failed = check.status;
   if (failed) return {false, *failed, std::nullopt};
   const uint64_t block = result.geometry.blockSize;
-  const uint64_t compared = result.geometry.biosSize / block * block;  // a partial last block is not compared
-  if (!result.differences.empty() && result.differences.front().begin < compared) {
+  const uint64_t bios = result.geometry.biosSize;
+  if (block == 0 || bios == 0 || bios % block != 0) return {false, Status(ExitStatus::NotSupported), std::nullopt};
+  if (!result.differences.empty() && result.differences.front().begin < bios) {
     const uint64_t first = result.differences.front().begin / block * block;
-    return {false, kDataMismatch, WindowAddress(result.geometry, first)};
+    return {false, Status(ExitStatus::DataMismatch), WindowAddress(result.geometry, first)};
   }
-  return {true, kSuccess, std::nullopt};
+  return {true, Status(ExitStatus::Success), std::nullopt};
 }
 
 // Masked areas of both dumps as sorted, merged [begin, end) intervals.
@@ -83,7 +74,57 @@ std::vector<DifferingRange> RawMaskedDifferences(const ChipDump& main, const Chi
   return ranges;
 }
 
+// Flash intervals the board masks in either dump, merged, for the files
+// whose only differences they hide.
+std::vector<std::pair<uint64_t, uint64_t>> MaskedFlashIntervals(const Geometry& geometry, const ChipDump& main,
+                                                                const ChipDump& backup) {
+  std::vector<std::pair<uint64_t, uint64_t>> spans = MaskedIntervals(main, backup);
+  for (auto& span : spans) span = {FlashOffset(geometry, span.first), FlashOffset(geometry, span.second)};
+  return spans;
+}
+
+std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, const Geometry& geometry) {
+  std::vector<std::string> warnings;
+  for (const ChipDump* dump : {&main, &backup})
+    if (!dump->hasDescriptor())
+      warnings.push_back(std::string(dump == &main ? "Main" : "Backup") +
+                         " has no identity descriptor: its identity checks compare empty texts");
+  if (main.fileSize() != backup.fileSize())
+    warnings.push_back("the dumps differ in size (" + std::to_string(main.fileSize()) + " and " +
+                       std::to_string(backup.fileSize()) + " bytes): both are placed at the top of the flash part");
+  if (geometry.biosSizeGuessed)
+    warnings.push_back("the BIOS size is guessed (" + std::to_string(geometry.biosSize) +
+                       " bytes): give --bios-size as the board reports it");
+  return warnings;
+}
+
 }  // namespace
+
+uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset) {
+  if (dump.fileSize() > geometry.flashSize) return fileOffset - std::min(fileOffset, dump.fileSize() - geometry.flashSize);
+  return geometry.flashSize - dump.fileSize() + fileOffset;
+}
+
+const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset) {
+  if (flashOffset + dump.fileSize() < geometry.flashSize) return nullptr;
+  return fwtree::InnermostFileAt(dump.tree(), flashOffset + dump.fileSize() - geometry.flashSize);
+}
+
+std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options) {
+  if (options.flashSize || options.biosSize) return "";
+  const uint32_t block = options.blockSize.value_or(kMinimumBlockSize);
+  if (dump.fileSize() < block)
+    return std::to_string(dump.fileSize()) + " bytes, shorter than one block of " + std::to_string(block) +
+           " bytes; give --flash-size and --bios-size to compare it anyway";
+  if (dump.hasDescriptor()) {
+    const BiosInfo& info = dump.fileRecord();
+    if (dump.fileSize() != info.FlashSize && dump.fileSize() != info.BiosSize)
+      return std::to_string(dump.fileSize()) + " bytes, but its descriptor states a flash part of " +
+             std::to_string(info.FlashSize) + " bytes with a BIOS region of " + std::to_string(info.BiosSize) +
+             "; give --flash-size and --bios-size to compare it anyway";
+  }
+  return "";
+}
 
 uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset) {
   return uint32_t((uint64_t(1) << 32) - geometry.biosSize + regionOffset);
@@ -94,10 +135,21 @@ uint64_t FlashOffset(const Geometry& geometry, uint64_t regionOffset) {
 }
 
 Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options) {
-  Geometry geometry{main.fileSize(), main.fileSize(), kMinimumBlockSize};
+  Geometry geometry{main.fileSize(), main.fileSize(), kMinimumBlockSize, true};
   if (main.hasDescriptor()) {
     const BiosInfo& info = main.fileRecord();
-    geometry = {info.FlashSize, info.BiosSize, std::max(info.BlockSize, kMinimumBlockSize)};
+    geometry = {info.FlashSize, info.BiosSize, std::max(info.BlockSize, kMinimumBlockSize), false};
+  } else if (main.flashDescriptor()) {
+    // The BIOS region runs from its base to the top of the part, where the
+    // board's window ends.
+    const auto bios = main.flashDescriptor()->Region(fwtree::kBiosRegion);
+    if (bios && bios->base < main.fileSize()) geometry = {main.fileSize(), main.fileSize() - bios->base,
+                                                          kMinimumBlockSize, false};
+  }
+  if (options.flashSize) geometry.flashSize = *options.flashSize;
+  if (options.biosSize) {
+    geometry.biosSize = *options.biosSize;
+    geometry.biosSizeGuessed = false;
   }
   if (options.blockSize) geometry.blockSize = *options.blockSize;
   return geometry;
@@ -112,6 +164,17 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   result.checks = CheckIdentities(main.record(), backup.record());
   result.differences = FindDifferingRanges(main.region(), backup.region(), region, &main.map());
   result.verdict = Decide(result);
+  result.warnings = Warnings(main, backup, result.geometry);
+
+  const auto masked = MaskedFlashIntervals(result.geometry, main, backup);
+  const Geometry geometry = result.geometry;
+  result.files = CompareFileTrees(
+      main.tree(), backup.tree(),
+      [&](int dump, uint64_t offset) { return FileFlashOffset(geometry, dump == 0 ? main : backup, offset); },
+      [&](uint64_t flash) {
+        auto after = std::upper_bound(masked.begin(), masked.end(), std::make_pair(flash, UINT64_MAX));
+        return after != masked.begin() && flash < (after - 1)->second;
+      });
 
   for (int index = 0; index < 2; ++index) {
     const ChipDump& dump = index == 0 ? main : backup;

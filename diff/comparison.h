@@ -10,11 +10,16 @@
 
 #include "diff/chip_dump.h"
 #include "diff/differences.h"
+#include "diff/file_changes.h"
 
 namespace pdiff {
 
 struct CompareOptions {
-  std::optional<uint32_t> blockSize;  // overrides the descriptor's
+  // The geometry the board's mailbox would report, which a dump does not
+  // carry; each overrides what the dump's descriptor says.
+  std::optional<uint32_t> blockSize;
+  std::optional<uint64_t> biosSize;
+  std::optional<uint64_t> flashSize;
   bool rawMasked = false;             // also list raw differences inside masked areas
 };
 
@@ -22,6 +27,7 @@ struct Geometry {
   uint64_t flashSize;
   uint64_t biosSize;
   uint32_t blockSize;
+  bool biosSizeGuessed = false;  // neither a descriptor nor the command line gave it
 };
 
 struct IdentityCheck {
@@ -52,11 +58,18 @@ struct Comparison {
   std::vector<DifferingRange> belowBiosRegion;  // file offsets of two whole parts
   bool belowBiosRegionCompared = false;
   std::vector<DifferingRange> rawMasked;  // region offsets, with --no-mask
+  std::vector<FileChange> files;          // the two firmware trees matched file by file
+  std::vector<std::string> warnings;      // what the dumps leave uncertain, one line each
 };
 
 // The geometry the board reports with Main active: Main's descriptor, or a
 // region of the file's own length without one.
 Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options);
+
+// A dump this geometry cannot be applied to (shorter than one block, or
+// not the size its descriptor states) unless the command line gave the
+// geometry: the reason, or empty.
+std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options);
 
 // Both dumps must be loaded; prepares their regions with `geometry`.
 Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& options);
@@ -64,5 +77,11 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
 // Window address and flash offset of a region offset.
 uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset);
 uint64_t FlashOffset(const Geometry& geometry, uint64_t regionOffset);
+// Flash offset of an offset in the dump's file: the file is taken to end
+// where the flash part ends.
+uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
+// The innermost file of the dump's tree that holds this flash offset in the
+// dump's own layout, or null.
+const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset);
 
 }  // namespace pdiff

@@ -10,6 +10,13 @@
 
 namespace pdiff {
 
+namespace {
+
+// A flash window ends at 4 GiB: no part is larger.
+constexpr uint64_t kLargestDump = 1ull << 32;
+
+}  // namespace
+
 DumpBuffer::~DumpBuffer() { Unmap(); }
 
 void DumpBuffer::Unmap() {
@@ -18,7 +25,9 @@ void DumpBuffer::Unmap() {
 }
 
 bool DumpBuffer::Read(const std::string& path, std::string* problem) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: a FIFO would otherwise wait for a writer before fstat can
+  // refuse it.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     *problem = std::strerror(errno);
     return false;
@@ -29,6 +38,9 @@ bool DumpBuffer::Read(const std::string& path, std::string* problem) {
     *problem = std::strerror(errno);
   } else if (!S_ISREG(info.st_mode)) {
     *problem = "not a regular file";
+    ok = false;
+  } else if (uint64_t(info.st_size) > kLargestDump) {
+    *problem = "larger than 4 GiB, more than any flash part holds";
     ok = false;
   } else if (info.st_size == 0) {
     *problem = "empty file";

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "diff/comparison.h"
+#include "diff/escaped_text.h"
 #include "diff/text_format.h"
 #include "image/checksums.h"
 #include "image/layout.h"
@@ -59,7 +60,8 @@ void PrintDescriptor(std::ostream& out, const ChipDump& dump, const std::vector<
   out << "Descriptor at file offset " << Hex(dump.descriptorFileOffset()) << ", revision " << Hex(d[kDescRevision])
       << "." << Hex(d[kDescRevision + 1]) << ", checksums " << (d[kDescChecksumEnabled] == 1 ? "in force" : "not in force")
       << "\n";
-  out << "  Model Name " << info.ModelName << ", part number " << info.PartNumber << ", version " << info.Version
+  out << "  Model Name " << EscapedText(info.ModelName) << ", part number " << EscapedText(info.PartNumber)
+      << ", version " << EscapedText(info.Version)
       << "\n  flash size " << Hex(info.FlashSize) << ", BIOS size " << Hex(info.BiosSize) << ", block size "
       << Hex(info.BlockSize) << "\n";
   out << "  BIOS checksum: " << (dump.checksumsHold().value_or(false) ? "ok" : "FAILED") << "\n";
@@ -74,7 +76,7 @@ void PrintDescriptor(std::ostream& out, const ChipDump& dump, const std::vector<
     const uint8_t* entry = table + uint64_t(i) * kAreaEntrySize;
     if (!Inside(dump.file(), end, entry, kAreaEntrySize)) break;
     const std::string tag(reinterpret_cast<const char*>(entry + kAreaTag), 4);
-    out << "  area " << i << ": " << tag << " length " << Hex(Load32(entry + kAreaLength)) << " file "
+    out << "  area " << i << ": " << EscapedText(tag) << " length " << Hex(Load32(entry + kAreaLength)) << " file "
         << GuidText(entry + kAreaFileName) << "\n";
   }
 }
@@ -91,10 +93,28 @@ void PrintVolumes(std::ostream& out, const ChipDump& dump, const Geometry& geome
       const FirmwareFile& f = file.file;
       out << "    flash " << Hex(FlashOffset(geometry, f.Offset)) << " size " << Hex(f.Size) << " "
           << GuidText(f.Name) << " " << FileTypeName(f.Type);
-      if (!file.uiName.empty()) out << " \"" << file.uiName << "\"";
+      if (!file.uiName.empty()) out << " \"" << EscapedText(file.uiName) << "\"";
       out << ", sums " << (!f.Checksummed ? "not in force" : f.SumsHold ? "ok" : "BAD") << "\n";
     }
   }
+}
+
+// Every file of the tree, indented by how deep its volume lies.
+void PrintTree(std::ostream& out, const ChipDump& dump, const Geometry& geometry) {
+  const fwtree::FirmwareTree& tree = dump.tree();
+  out << "Firmware tree (" << tree.files.size() << " files, " << tree.decodedBytes << " bytes decompressed)\n";
+  for (const fwtree::TreeFile& file : tree.files) {
+    out << std::string(2 * file.path.size(), ' ') << fwtree::GuidText(file.guid) << ' '
+        << fwtree::FileTypeName(file.type);
+    if (file.name) out << " \"" << EscapedText(*file.name) << '"';
+    if (file.offset)
+      out << ", flash " << Hex(FileFlashOffset(geometry, dump, *file.offset));
+    else
+      out << ", compressed";
+    out << "\n";
+    for (const std::string& problem : file.problems) out << std::string(2 * file.path.size() + 2, ' ') << "! " << problem << "\n";
+  }
+  for (const std::string& problem : tree.problems) out << "  ! " << problem << "\n";
 }
 
 }  // namespace
@@ -103,12 +123,13 @@ void PrintInfoReport(std::ostream& out, ChipDump& dump) {
   const std::vector<ChecksumLine> checksums = ChecksumLines(dump);
   const Geometry geometry = BoardGeometry(dump, {});
   dump.PrepareRegion(geometry.biosSize);
-  out << dump.path() << ": " << dump.fileSize() << " bytes, "
+  out << EscapedText(dump.path()) << ": " << dump.fileSize() << " bytes, "
       << (dump.isWholePart() ? "whole part, BIOS region in the top " + Hex(dump.regionSize()) + " bytes"
                              : "BIOS region")
       << "\n";
   PrintDescriptor(out, dump, checksums);
   PrintVolumes(out, dump, geometry);
+  PrintTree(out, dump, geometry);
   out << "Masked on the board\n";
   if (dump.masked().empty()) out << "  nothing\n";
   for (const MaskedArea& area : dump.masked()) {

@@ -10,12 +10,19 @@
 
 namespace pdiff {
 
-nlohmann::json JsonReport(const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
-                          bool withRawMasked);
-void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
+// Written as it goes: the differences are never held as JSON all at once.
+void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
                      bool withRawMasked);
+// At most `maxRanges` ranges of each list are printed, with the number left out.
+void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
+                     bool withRawMasked, uint64_t maxRanges);
 
-// The board's name for an exit status, e.g. "DataMismatch".
-const char* StatusName(uint32_t status);
+// What the board checks that a dump cannot show.
+const char* NotCheckedInADump();
+
+// The Intel flash descriptor's name for the region of Main holding this
+// flash offset, or null.
+const char* BelowRegionName(const ChipDump& main, uint64_t flashOffset);
+
 
 }  // namespace pdiff

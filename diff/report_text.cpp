@@ -1,8 +1,11 @@
+#include <algorithm>
 #include <iomanip>
 #include <sstream>
 
+#include "diff/escaped_text.h"
 #include "diff/report.h"
 #include "diff/text_format.h"
+#include "image/identity_checks.h"
 
 namespace pdiff {
 
@@ -21,30 +24,47 @@ std::string RangeText(const Geometry& geometry, uint64_t begin, uint64_t length)
          "  length " + Hex(length);
 }
 
-std::string PlaceText(const ImageMap& map, const Geometry& geometry, const Place& place) {
+std::string FileText(const fwtree::TreeFile& file) {
+  std::string text = fwtree::GuidText(file.guid) + ' ' + fwtree::FileTypeName(file.type);
+  if (file.name) text += " \"" + EscapedText(*file.name) + '"';
+  return text;
+}
+
+std::string PlaceText(const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
+                      const DifferingRange& range) {
+  const ImageMap& map = main.map();
+  const Place& place = *range.place;
   std::ostringstream text;
   text << PlaceKindName(place.kind);
   if (place.volume < 0) return text.str();
   const MappedVolume& volume = map.volumes[size_t(place.volume)];
-  if (place.file >= 0) {
+  const uint64_t flash = FlashOffset(geometry, range.begin);
+  const fwtree::TreeFile* inner = InnermostFileAtFlash(geometry, main, flash);
+  if (inner != nullptr) {
+    text << ' ' << FileText(*inner);
+  } else if (place.file >= 0) {
     const MappedFile& file = volume.files[size_t(place.file)];
     text << ' ' << GuidText(file.file.Name) << ' ' << FileTypeName(file.file.Type);
-    if (!file.uiName.empty()) text << " \"" << file.uiName << '"';
+    if (!file.uiName.empty()) text << " \"" << EscapedText(file.uiName) << '"';
   }
   text << (volume.variableStore ? ", in the VSS variable store volume at flash " : ", in volume at flash ")
        << Hex(FlashOffset(geometry, volume.volume.Offset));
   if (volume.volume.HasName) text << ' ' << GuidText(volume.volume.Name);
+  // Backup's layout may put another file there (a file that grew or moved).
+  const fwtree::TreeFile* other = InnermostFileAtFlash(geometry, backup, flash);
+  if (other != nullptr && (inner == nullptr || other->guid != inner->guid || other->offset != inner->offset))
+    text << "; in Backup " << FileText(*other);
   return text.str();
 }
 
 void PrintDump(std::ostream& out, const char* heading, const ChipDump& dump, const Geometry& geometry) {
   const BiosInfo& record = dump.record();
-  out << heading << ": " << dump.path() << "\n";
+  out << heading << ": " << EscapedText(dump.path()) << "\n";
   out << "  " << Caption("File") << dump.fileSize() << " bytes, "
       << (dump.isWholePart() ? "whole part" : "BIOS region") << "\n";
-  out << "  " << Caption("Model Name") << record.ModelName << "\n";
-  out << "  " << Caption("BiosPart Number") << record.PartNumber << "\n";
-  out << "  " << Caption("Bios Version") << record.Version << "\n";
+  out << "  " << Caption("Model Name") << EscapedText(record.ModelName) << "\n";
+  out << "  " << Caption("BiosPart Number") << EscapedText(record.PartNumber) << "\n";
+  out << "  " << Caption("Bios Version") << EscapedText(record.Version) << "\n";
   out << "  " << Caption("Flash/BIOS/block size") << Hex(record.FlashSize) << " / " << Hex(record.BiosSize) << " / "
       << Hex(record.BlockSize) << "\n";
   out << "  " << Caption("Descriptor");
@@ -67,35 +87,96 @@ void PrintDump(std::ostream& out, const char* heading, const ChipDump& dump, con
           << ", " << Hex(volume.volume.DeclaredLength) << " bytes, not masked on the board\n";
 }
 
-void PrintRanges(std::ostream& out, const ImageMap& map, const Geometry& geometry,
-                 const std::vector<DifferingRange>& ranges) {
+void PrintLeftOut(std::ostream& out, uint64_t total, uint64_t shown) {
+  if (total > shown) out << "  ... " << total - shown << " more not shown (--max-ranges " << shown << ")\n";
+}
+
+void PrintRanges(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
+                 const std::vector<DifferingRange>& ranges, uint64_t maxRanges) {
   if (ranges.empty()) out << "  none\n";
-  for (const DifferingRange& range : ranges)
-    out << "  " << RangeText(geometry, range.begin, range.end - range.begin) << "  "
-        << PlaceText(map, geometry, *range.place) << "\n";
+  const uint64_t shown = std::min<uint64_t>(maxRanges, ranges.size());
+  for (uint64_t i = 0; i < shown; ++i)
+    out << "  " << RangeText(geometry, ranges[i].begin, ranges[i].end - ranges[i].begin) << "  "
+        << PlaceText(main, backup, geometry, ranges[i]) << "\n";
+  PrintLeftOut(out, ranges.size(), shown);
+}
+
+std::string VerdictText(const Verdict& verdict) {
+  std::string text = std::string(verdict.pass ? "PASS" : "FAIL") + ", exit status " + std::to_string(verdict.status) +
+                     " (" + ExitStatusName(verdict.status) + ")";
+  if (verdict.address) text += ", FAIL at address " + Hex(*verdict.address);
+  return text;
+}
+
+void PrintSummary(std::ostream& out, const Comparison& comparison) {
+  uint64_t bytes = 0;
+  for (const DifferingRange& range : comparison.differences) bytes += range.differingBytes;
+  const FileChangeCounts counts = CountFileChanges(comparison.files);
+  out << "On-board verdict: " << VerdictText(comparison.verdict) << "\n";
+  out << "  not checked in a dump: " << NotCheckedInADump() << "\n";
+  out << "Differences after masking: " << comparison.differences.size() << " ranges, " << bytes << " bytes\n";
+  out << "Files: " << counts.changed << " changed, " << counts.moved << " moved, " << counts.onlyInMain
+      << " only in Main, " << counts.onlyInBackup << " only in Backup (" << counts.compressed
+      << " inside compressed volumes)\n";
+  for (const std::string& warning : comparison.warnings) out << "Warning: " << EscapedText(warning) << "\n";
+}
+
+std::string PathText(const std::vector<fwtree::Guid>& path) {
+  std::string text;
+  for (const fwtree::Guid& guid : path) text += (text.empty() ? "" : " > ") + fwtree::GuidText(guid);
+  return text;
+}
+
+// Files grouped by the volume that holds them, in the order they appear.
+void PrintFileChanges(std::ostream& out, const std::vector<FileChange>& changes) {
+  out << "\nFiles that differ, by volume\n";
+  if (changes.empty()) out << "  none\n";
+  std::vector<std::vector<fwtree::Guid>> paths;
+  for (const FileChange& change : changes) {
+    const fwtree::TreeFile& file = change.main != nullptr ? *change.main : *change.backup;
+    if (std::find(paths.begin(), paths.end(), file.path) == paths.end()) paths.push_back(file.path);
+  }
+  for (const auto& path : paths) {
+    const std::string text = PathText(path);
+    if (text.size() <= 86) {
+      out << "  volume " << text << "\n";
+    } else {
+      out << "  volume " << fwtree::GuidText(path.back()) << "\n    in "
+          << PathText(std::vector<fwtree::Guid>(path.begin(), path.end() - 1)) << "\n";
+    }
+    for (const FileChange& change : changes) {
+      const fwtree::TreeFile& file = change.main != nullptr ? *change.main : *change.backup;
+      if (file.path != path) continue;
+      out << "    " << std::left << std::setw(15) << FileChangeName(change.kind) << fwtree::GuidText(file.guid) << ' '
+          << fwtree::FileTypeName(file.type);
+      if (file.index > 0) out << " #" << file.index;
+      if (file.name) out << ' ' << EscapedText(*file.name);
+      if (change.masked) out << " (masked bytes only)";
+      out << "\n";
+    }
+  }
 }
 
 }  // namespace
 
-const char* StatusName(uint32_t status) {
-  switch (status) {
-    case 128: return "Success";
-    case 130: return "NotSupported";
-    case 135: return "FlashSizeMismatch";
-    case 136: return "FlashTypeMismatch";
-    case 137: return "BlockSizeMismatch";
-    case 138: return "BiosSizeMismatch";
-    case 139: return "ModelNameMismatch";
-    case 140: return "VersionMismatch";
-    case 141: return "PartNumberMismatch";
-    case 142: return "DataMismatch";
-    default: return "?";
-  }
+const char* NotCheckedInADump() {
+  return "the flash type, and whether the board's switch and reads succeed";
+}
+
+const char* BelowRegionName(const ChipDump& main, uint64_t flashOffset) {
+  if (!main.flashDescriptor()) return nullptr;
+  for (const fwtree::FlashRegion& region : main.flashDescriptor()->regions)
+    if (region.index != fwtree::kBiosRegion && flashOffset >= region.base && flashOffset - region.base < region.length)
+      return region.name;
+  return nullptr;
 }
 
 void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
-                     bool withRawMasked) {
+                     bool withRawMasked, uint64_t maxRanges) {
   const Geometry& geometry = comparison.geometry;
+  PrintSummary(out, comparison);
+  PrintFileChanges(out, comparison.files);
+  out << "\n";
   PrintDump(out, "Main BIOS", main, geometry);
   PrintDump(out, "Backup BIOS", backup, geometry);
   out << "\nGeometry (Main active): flash size " << Hex(geometry.flashSize) << ", BIOS size " << Hex(geometry.biosSize)
@@ -115,23 +196,26 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   if (withRawMasked) {
     out << "\nRaw differences inside masked areas\n";
-    PrintRanges(out, main.map(), geometry, comparison.rawMasked);
+    PrintRanges(out, main, backup, geometry, comparison.rawMasked, maxRanges);
   }
 
   out << "\nDifferences after masking\n";
-  PrintRanges(out, main.map(), geometry, comparison.differences);
+  PrintRanges(out, main, backup, geometry, comparison.differences, maxRanges);
 
   out << "\nBelow the BIOS region (never read by the board)\n";
   if (!comparison.belowBiosRegionCompared) out << "  not compared: both files must be whole parts of one size\n";
   else if (comparison.belowBiosRegion.empty()) out << "  none\n";
-  for (const DifferingRange& range : comparison.belowBiosRegion)
-    out << "  flash " << Hex(range.begin) << "  length " << Hex(range.end - range.begin) << "\n";
+  const uint64_t shown = std::min<uint64_t>(maxRanges, comparison.belowBiosRegion.size());
+  for (uint64_t i = 0; i < shown; ++i) {
+    const DifferingRange& range = comparison.belowBiosRegion[i];
+    const char* region = BelowRegionName(main, range.begin);
+    out << "  flash " << Hex(range.begin) << "  length " << Hex(range.end - range.begin);
+    if (region != nullptr) out << "  " << region << " region";
+    out << "\n";
+  }
+  PrintLeftOut(out, comparison.belowBiosRegion.size(), shown);
 
-  const Verdict& verdict = comparison.verdict;
-  out << "\nOn-board verdict: " << (verdict.pass ? "PASS" : "FAIL") << ", exit status " << verdict.status << " ("
-      << StatusName(verdict.status) << ")";
-  if (verdict.address) out << ", FAIL at address " << Hex(*verdict.address);
-  out << "\n";
+  out << "\nOn-board verdict: " << VerdictText(comparison.verdict) << "\n";
 }
 
 }  // namespace pdiff

@@ -3,10 +3,10 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang lld libclang-rt-14-dev
+  cmake ninja-build g++ clang lld libclang-rt-14-dev pkgconf
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   ovmf qemu-system-x86 mtools dosfstools python3 perl
-  uefitool-cli llvm gdisk
+  uefitool-cli llvm gdisk coreboot-utils liblzma-dev libbrotli-dev
 )
 
 missing=()

@@ -12,7 +12,7 @@ seconds=${1:-60}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=${PELLRIX_FUZZ_DIR:-$root/build-fuzz}
 jobs=${PELLRIX_FUZZ_JOBS:-$(nproc)}
-targets="image checksums volume_walker window_locator board_file vboard_file"
+targets="image checksums volume_walker window_locator board_file vboard_file fwtree decompress diff"
 
 mkdir -p "$out"
 cmake -S "$root" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -22,13 +22,16 @@ cmake -S "$root" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$out" -j"$jobs" --target fuzz_all >"$out/build.log" 2>&1 || { tail -50 "$out/build.log" >&2; exit 1; }
 rm -rf "$out"/seeds_*
 "$out/tests/fuzz/make_seeds" "$out"
+"$out/tests/fuzz/make_fwtree_seeds" "$out" "$root/tests/data/ovmf/ovmf-2022.11-6+deb12u1.fd"
 
 status=0
 for target in $targets; do
   corpus="$out/corpus_$target"
   log="$out/fuzz_$target.log"
   mkdir -p "$corpus" "$out/crashes"
-  if (cd "$out" && ./tests/fuzz/fuzz_$target -max_total_time="$seconds" -max_len=20000 -print_final_stats=1 \
+  # The firmware-tree targets start from real volumes of a few hundred KiB.
+  case $target in fwtree | diff) max_len=500000 ;; *) max_len=20000 ;; esac
+  if (cd "$out" && ./tests/fuzz/fuzz_$target -max_total_time="$seconds" -max_len=$max_len -print_final_stats=1 \
         -artifact_prefix="$out/crashes/${target}-" "$corpus" "seeds_$target" </dev/null >"$log" 2>&1); then
     verdict="no crash"
   else

@@ -1,0 +1,112 @@
+#include "diff/command_line.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "diff/escaped_text.h"
+
+namespace pdiff {
+
+const char* const kUsage =
+    "usage: pellrix-diff [OPTIONS] MAIN.BIN BACKUP.BIN | pellrix-diff --info [--json] FILE (--help lists the options)";
+
+const char* const kHelp =
+    "pellrix-diff: the board's comparison test replayed on two saved chips, and the firmware\n"
+    "files that differ between them.\n\n"
+    "usage: pellrix-diff [OPTIONS] MAIN.BIN BACKUP.BIN\n"
+    "       pellrix-diff --info [--json] FILE\n\n"
+    "  --json            one JSON document instead of the text report\n"
+    "  --no-mask         also list the raw differences inside the areas the board masks\n"
+    "  --max-ranges N    differing byte ranges listed in the text report (default 100)\n"
+    "  --block-size N    the block size the board's mailbox reports (default: the descriptor's)\n"
+    "  --bios-size N     the BIOS size the board's mailbox reports (default: the descriptor's)\n"
+    "  --flash-size N    the flash size the board's mailbox reports (default: the descriptor's)\n"
+    "  --info            describe one dump: descriptor, volumes, files, masks\n"
+    "  --help, --version\n"
+    "  --                end of the options\n\n"
+    "Numbers are decimal or 0x hexadecimal. Exit status: 0 the board's test would pass,\n"
+    "1 it would fail, 2 trouble (one line on standard error).\n";
+
+const char* const kVersion = "pellrix-diff 1.1\n";
+
+namespace {
+
+bool ParseNumber(const std::string& text, uint64_t most, uint64_t* value) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
+  if (errno != 0 || *end != 0 || parsed == 0 || parsed > most) return false;
+  *value = parsed;
+  return true;
+}
+
+}  // namespace
+
+std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::string* problem) {
+  Arguments arguments;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = argv[i];
+    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+      arguments.files.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::optional<std::string> attached;
+    if (const size_t equals = argument.find('='); argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+      attached = argument.substr(equals + 1);
+      argument.resize(equals);
+    }
+    const bool takesValue = argument == "--max-ranges" || argument == "--block-size" || argument == "--bios-size" ||
+                            argument == "--flash-size";
+    if (!takesValue && attached) {
+      *problem = "option " + EscapedText(argument) + " takes no value";
+      return std::nullopt;
+    }
+    if (argument == "--json") {
+      arguments.json = true;
+    } else if (argument == "--no-mask") {
+      arguments.options.rawMasked = true;
+    } else if (argument == "--info") {
+      arguments.info = true;
+    } else if (argument == "--help" || argument == "-h") {
+      arguments.help = true;
+    } else if (argument == "--version") {
+      arguments.version = true;
+    } else if (takesValue) {
+      if (!attached && i + 1 >= argc) {
+        *problem = "option " + argument + " needs a number";
+        return std::nullopt;
+      }
+      const std::string text = attached ? *attached : argv[++i];
+      const uint64_t most = argument == "--max-ranges" ? UINT64_MAX
+                            : argument == "--block-size" ? 0xFFFFFFFFull
+                                                         : uint64_t(1) << 32;
+      uint64_t value = 0;
+      if (!ParseNumber(text, most, &value) && !(argument == "--max-ranges" && text == "0")) {
+        *problem = "option " + argument + " needs a number from 1 to " + std::to_string(most) + ", not " +
+                   EscapedText(text);
+        return std::nullopt;
+      }
+      if (argument == "--max-ranges") arguments.maxRanges = value;
+      if (argument == "--block-size") arguments.options.blockSize = uint32_t(value);
+      if (argument == "--bios-size") arguments.options.biosSize = value;
+      if (argument == "--flash-size") arguments.options.flashSize = value;
+    } else {
+      *problem = "unknown option " + EscapedText(argument);
+      return std::nullopt;
+    }
+  }
+  if (arguments.help || arguments.version) return arguments;
+  if (arguments.files.size() != (arguments.info ? 1u : 2u)) {
+    *problem = arguments.info ? "--info takes one file" : "two files are needed, Main's and Backup's";
+    return std::nullopt;
+  }
+  return arguments;
+}
+
+}  // namespace pdiff

@@ -1,0 +1,31 @@
+// pellrix-diff's command line: options as "--name value" or "--name=value",
+// "--" ending the options, numbers in decimal or 0x hexadecimal.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "diff/comparison.h"
+
+namespace pdiff {
+
+struct Arguments {
+  bool json = false;
+  bool info = false;
+  bool help = false;
+  bool version = false;
+  uint64_t maxRanges = 100;
+  CompareOptions options;
+  std::vector<std::string> files;
+};
+
+extern const char* const kUsage;
+extern const char* const kHelp;
+extern const char* const kVersion;
+
+// Null with one line in `problem` naming what is wrong.
+std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::string* problem);
+
+}  // namespace pdiff

@@ -1,0 +1,82 @@
+#include "diff/info_json.h"
+
+#include "diff/comparison.h"
+#include "diff/escaped_text.h"
+#include "diff/file_json.h"
+#include "diff/json_stream.h"
+
+namespace pdiff {
+
+namespace {
+
+using nlohmann::json;
+
+json GuidList(const std::vector<fwtree::Guid>& guids) {
+  json list = json::array();
+  for (const fwtree::Guid& guid : guids) list.push_back(fwtree::GuidText(guid));
+  return list;
+}
+
+json FlashDescriptorJson(const ChipDump& dump) {
+  if (!dump.flashDescriptor()) return nullptr;
+  json regions = json::array();
+  for (const fwtree::FlashRegion& region : dump.flashDescriptor()->regions)
+    regions.push_back({{"index", region.index},
+                       {"name", region.name},
+                       {"flash_offset", region.base},
+                       {"length", region.length}});
+  return {{"regions", regions}};
+}
+
+}  // namespace
+
+void WriteInfoJson(std::ostream& out, ChipDump& dump) {
+  const Geometry geometry = BoardGeometry(dump, {});
+  const fwtree::FirmwareTree& tree = dump.tree();
+  JsonStream stream(out);
+  stream.Member("file", EscapedText(dump.path()));
+  stream.Member("size", dump.fileSize());
+  stream.Member("whole_part", dump.isWholePart());
+  json identity = nullptr;
+  if (dump.hasDescriptor()) {
+    const BiosInfo& info = dump.fileRecord();
+    identity = {{"model_name", EscapedText(info.ModelName)}, {"part_number", EscapedText(info.PartNumber)},
+                {"version", EscapedText(info.Version)},      {"flash_size", info.FlashSize},
+                {"bios_size", info.BiosSize},                {"block_size", info.BlockSize}};
+  }
+  stream.Member("identity", identity);
+  stream.Member("flash_descriptor", FlashDescriptorJson(dump));
+  stream.Member("geometry", {{"flash_size", geometry.flashSize},
+                             {"bios_size", geometry.biosSize},
+                             {"block_size", geometry.blockSize}});
+  stream.BeginArray("volumes");
+  for (const fwtree::TreeVolume& volume : tree.volumes)
+    stream.Item({{"path", GuidList(volume.path)},
+                 {"file_system", fwtree::GuidText(volume.fileSystem)},
+                 {"name", volume.name ? json(fwtree::GuidText(*volume.name)) : json(nullptr)},
+                 {"ffs_version", volume.ffsVersion == 0 ? json(nullptr) : json(volume.ffsVersion)},
+                 {"flash_offset",
+                  volume.offset ? json(FileFlashOffset(geometry, dump, *volume.offset)) : json(nullptr)},
+                 {"length", volume.length},
+                 {"compressed", volume.compressed}});
+  stream.EndArray();
+  stream.BeginArray("files");
+  for (const fwtree::TreeFile& file : tree.files) {
+    json entry = FileNameJson(file);
+    entry.update(FilePlaceJson(geometry, dump, &file));
+    if (!file.problems.empty()) {
+      json problems = json::array();
+      for (const std::string& problem : file.problems) problems.push_back(problem);
+      entry["problems"] = problems;
+    }
+    stream.Item(entry);
+  }
+  stream.EndArray();
+  json problems = json::array();
+  for (const std::string& problem : tree.problems) problems.push_back(problem);
+  stream.Member("problems", problems);
+  stream.Member("decompressed_bytes", tree.decodedBytes);
+  stream.End();
+}
+
+}  // namespace pdiff

@@ -1,0 +1,348 @@
+#include "fwtree/firmware_tree.h"
+
+#include <cstdio>
+#include <map>
+
+#include "fwtree/encapsulation.h"
+#include "image/layout.h"
+#include "image/volume_walker.h"
+
+namespace fwtree {
+
+namespace {
+
+using image_layout::Load16;
+using image_layout::Load24;
+using image_layout::Load32;
+using image_layout::Load64;
+
+constexpr uint64_t kVolumeHeaderMinimum = 56;
+constexpr uint32_t kVolumeRevisionOffset = 55;
+constexpr uint32_t kVolumeAttributesOffset = 44;
+constexpr uint32_t kErasePolarityOne = 0x800;
+constexpr uint64_t kFileHeader = 24;
+constexpr uint64_t kLargeFileHeader = 32;
+constexpr uint8_t kLargeFileAttribute = 0x01;
+constexpr uint8_t kTypeRaw = 0x01;
+constexpr uint8_t kTypePad = 0xF0;
+constexpr uint8_t kSectionCompression = 0x01;
+constexpr uint8_t kSectionGuidDefined = 0x02;
+constexpr uint8_t kSectionUserInterface = 0x15;
+constexpr uint8_t kSectionVolumeImage = 0x17;
+constexpr uint8_t kNotCompressed = 0;
+constexpr uint8_t kStandardCompression = 1;
+
+uint64_t Align(uint64_t value, uint64_t to) { return (value + to - 1) & ~(to - 1); }
+
+// Bytes being walked: where they lie in the image when they are the image's
+// own, and whether a decoder produced them.
+struct Span {
+  const uint8_t* data;
+  uint64_t size;
+  std::optional<uint64_t> offset;
+  bool compressed;
+
+  Span Sub(uint64_t at, uint64_t length) const {
+    return Span{data + at, length, offset ? std::optional<uint64_t>(*offset + at) : std::nullopt, compressed};
+  }
+};
+
+void AppendUtf8(std::string& text, uint32_t code) {
+  if (code < 0x80) {
+    text += char(code);
+  } else if (code < 0x800) {
+    text += char(0xC0 | code >> 6);
+    text += char(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    text += char(0xE0 | code >> 12);
+    text += char(0x80 | (code >> 6 & 0x3F));
+    text += char(0x80 | (code & 0x3F));
+  } else {
+    text += char(0xF0 | code >> 18);
+    text += char(0x80 | (code >> 12 & 0x3F));
+    text += char(0x80 | (code >> 6 & 0x3F));
+    text += char(0x80 | (code & 0x3F));
+  }
+}
+
+// A user-interface section's UTF-16 text up to its NUL; lone surrogates
+// become U+FFFD.
+std::string NameFromUtf16(const uint8_t* data, uint64_t size) {
+  std::string text;
+  for (uint64_t at = 0; at + 2 <= size; at += 2) {
+    uint32_t unit = Load16(data + at);
+    if (unit == 0) break;
+    if (unit >= 0xD800 && unit < 0xDC00 && at + 4 <= size) {
+      const uint32_t low = Load16(data + at + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        at += 2;
+        continue;
+      }
+    }
+    AppendUtf8(text, unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
+  }
+  return text;
+}
+
+class TreeBuilder {
+ public:
+  TreeBuilder(FirmwareTree& tree, const TreeLimits& limits) : tree_(tree), limits_(limits), budget_(limits.decodeBudget) {}
+
+  void WalkImage(const uint8_t* image, uint64_t size) {
+    const Span whole{image, size, uint64_t(0), false};
+    for (uint64_t at = 0; at + kVolumeHeaderMinimum <= size;) {
+      const uint64_t length = VolumeLengthAt(whole, at);
+      if (length == 0) {
+        at += 8;
+        continue;
+      }
+      WalkVolume(whole.Sub(at, length), -1, {}, 0);
+      at = Align(at + length, 8);
+    }
+    tree_.decodedBytes = limits_.decodeBudget - budget_.remaining();
+    NumberFiles();
+  }
+
+ private:
+  // The length of a plausible volume header at `at`, clipped to the span;
+  // 0 when there is none.
+  static uint64_t VolumeLengthAt(const Span& span, uint64_t at) {
+    const uint8_t* v = span.data + at;
+    if (span.size - at < kVolumeHeaderMinimum || Load32(v + image_layout::kFvSignature) != image_layout::kFvSignatureValue)
+      return 0;
+    const uint64_t declared = Load64(v + image_layout::kFvLength);
+    const uint16_t header = Load16(v + image_layout::kFvHeaderLength);
+    if (header < kVolumeHeaderMinimum || declared < header || v[kVolumeRevisionOffset] == 0) return 0;
+    return declared < span.size - at ? declared : span.size - at;
+  }
+
+  void Problem(std::string text) { tree_.problems.push_back(std::move(text)); }
+
+  void WalkVolume(const Span& span, int parentFile, std::vector<Guid> path, int depth) {
+    if (depth > limits_.maxDepth) {
+      Problem("volumes nested deeper than " + std::to_string(limits_.maxDepth) + " levels: not opened");
+      return;
+    }
+    FirmwareVolume header;
+    if (!ReadFirmwareVolume(span.data, span.size, 0, &header) || header.HeaderLength > header.Length) {
+      if (parentFile >= 0) tree_.files[size_t(parentFile)].problems.push_back("volume image section: no volume header");
+      return;
+    }
+    TreeVolume volume;
+    volume.fileSystem = GuidAt(header.FileSystem);
+    if (header.HasName) volume.name = GuidAt(header.Name);
+    path.push_back(volume.name ? *volume.name : volume.fileSystem);
+    volume.path = path;
+    volume.offset = span.offset;
+    volume.length = header.Length;
+    volume.parentFile = parentFile;
+    volume.compressed = span.compressed;
+    if (volume.fileSystem == kFileSystem2 || volume.fileSystem == kFileSystem1) volume.ffsVersion = 2;
+    if (volume.fileSystem == kFileSystem3) volume.ffsVersion = 3;
+    const int index = int(tree_.volumes.size());
+    tree_.volumes.push_back(volume);
+    if (volume.ffsVersion == 0) return;
+
+    const bool erasedIsOne = (Load32(span.data + kVolumeAttributesOffset) & kErasePolarityOne) != 0;
+    uint64_t at = header.HeaderLength;
+    const uint16_t extOffset = Load16(span.data + image_layout::kFvExtHeaderOffset);
+    if (header.HasName && uint64_t(extOffset) + 20 <= header.Length)
+      at = uint64_t(extOffset) + Load32(span.data + extOffset + 16);
+    at = Align(at, 8);
+    const Span files = span.Sub(0, header.Length);
+    while (at < files.size && files.size - at >= kFileHeader) {
+      const uint64_t next = WalkFile(files, at, index, parentFile, path, volume.ffsVersion, erasedIsOne, depth);
+      if (next == 0) break;
+      at = Align(next, 8);
+    }
+  }
+
+  static bool Erased(const uint8_t* data, uint64_t size, bool erasedIsOne) {
+    const uint8_t erased = erasedIsOne ? 0xFF : 0x00;
+    for (uint64_t i = 0; i < size; ++i)
+      if (data[i] != erased) return false;
+    return true;
+  }
+
+  // Adds the file at `at` and its contents; returns the offset after it, or
+  // 0 when the volume's files end there.
+  uint64_t WalkFile(const Span& volume, uint64_t at, int volumeIndex, int parentFile, const std::vector<Guid>& path,
+                    int ffsVersion, bool erasedIsOne, int depth) {
+    const uint8_t* f = volume.data + at;
+    if (Erased(f, kFileHeader, erasedIsOne)) return 0;
+    const uint8_t attributes = f[image_layout::kFileAttributes];
+    uint64_t size = Load24(f + image_layout::kFileSize);
+    uint64_t header = kFileHeader;
+    if (ffsVersion == 3 && (attributes & kLargeFileAttribute)) {
+      if (volume.size - at < kLargeFileHeader) return 0;
+      size = Load64(f + kFileHeader);
+      header = kLargeFileHeader;
+    }
+    if (size < header || size > volume.size - at) {
+      Problem("file " + GuidText(GuidAt(f)) + ": its size leaves the volume; the volume's files end there");
+      return 0;
+    }
+    const uint8_t type = f[18];
+    if (type == kTypePad) return at + size;
+
+    TreeFile file;
+    file.guid = GuidAt(f);
+    file.type = type;
+    file.attributes = attributes;
+    file.path = path;
+    file.volume = volumeIndex;
+    file.parentFile = parentFile;
+    file.bytes = f;
+    file.size = size;
+    file.offset = volume.offset ? std::optional<uint64_t>(*volume.offset + at) : std::nullopt;
+    file.compressed = volume.compressed;
+    const int index = int(tree_.files.size());
+    tree_.files.push_back(std::move(file));
+    if (type != kTypeRaw) {
+      std::vector<Guid> inner = path;
+      inner.push_back(GuidAt(f));
+      WalkSections(volume.Sub(at + header, size - header), index, inner, depth);
+    }
+    return at + size;
+  }
+
+  void FileProblem(int file, std::string text) { tree_.files[size_t(file)].problems.push_back(std::move(text)); }
+
+  // The sections of file `file`; `path` ends with the file's own GUID.
+  void WalkSections(const Span& span, int file, const std::vector<Guid>& path, int depth) {
+    if (depth > limits_.maxDepth)
+      return FileProblem(file, "sections nested deeper than " + std::to_string(limits_.maxDepth) + " levels: not opened");
+    uint64_t at = 0;
+    while (at < span.size && span.size - at >= 4) {
+      const uint8_t* s = span.data + at;
+      uint64_t length = Load24(s);
+      uint64_t header = 4;
+      if (length == 0xFFFFFF) {
+        if (span.size - at < 8) break;
+        length = Load32(s + 4);
+        header = 8;
+      }
+      if (length < header || length > span.size - at) {
+        if (!Erased(s, span.size - at, true)) FileProblem(file, "section header damaged; later sections not read");
+        return;
+      }
+      WalkSection(span.Sub(at, length), header, s[3], file, path, depth);
+      at = Align(at + length, 4);
+    }
+  }
+
+  void WalkSection(const Span& section, uint64_t header, uint8_t type, int file, const std::vector<Guid>& path,
+                   int depth) {
+    const Span body = section.Sub(header, section.size - header);
+    switch (type) {
+      case kSectionUserInterface:
+        if (!tree_.files[size_t(file)].name) tree_.files[size_t(file)].name = NameFromUtf16(body.data, body.size);
+        return;
+      case kSectionVolumeImage:
+        WalkVolume(body, file, path, depth + 1);
+        return;
+      case kSectionCompression: return WalkCompression(body, file, path, depth);
+      case kSectionGuidDefined: return WalkGuided(section, header, file, path, depth);
+      default: return;
+    }
+  }
+
+  void WalkCompression(const Span& body, int file, const std::vector<Guid>& path, int depth) {
+    if (body.size < 5) return FileProblem(file, "compression section cut short");
+    const uint8_t kind = body.data[4];
+    const Span stream = body.Sub(5, body.size - 5);
+    if (kind == kNotCompressed) return WalkSections(stream, file, path, depth + 1);
+    if (kind != kStandardCompression)
+      return FileProblem(file, "compression section of unknown type " + std::to_string(kind));
+    std::vector<uint8_t> out;
+    std::string problem;
+    if (!DecodeStandard(stream.data, stream.size, budget_, &out, &problem)) return FileProblem(file, problem);
+    WalkDecoded(std::move(out), file, path, depth);
+  }
+
+  void WalkGuided(const Span& section, uint64_t header, int file, const std::vector<Guid>& path, int depth) {
+    if (section.size < header + 20) return FileProblem(file, "GUID-defined section cut short");
+    const Guid guid = GuidAt(section.data + header);
+    const uint16_t dataOffset = Load16(section.data + header + 16);
+    const uint16_t attributes = Load16(section.data + header + 18);
+    if (dataOffset < header + 20 || dataOffset > section.size)
+      return FileProblem(file, "GUID-defined section " + GuidText(guid) + ": data offset outside the section");
+    const Span data = section.Sub(dataOffset, section.size - dataOffset);
+    const GuidedKind kind = ClassifyGuided(guid, attributes);
+    if (kind == GuidedKind::Crc32 || kind == GuidedKind::NoProcessing) return WalkSections(data, file, path, depth + 1);
+    if (kind == GuidedKind::Unknown)
+      return FileProblem(file, "GUID-defined section " + GuidText(guid) + ": no decoder for it");
+    std::vector<uint8_t> out;
+    std::string problem;
+    if (!DecodeGuided(kind, data.data, data.size, budget_, &out, &problem)) return FileProblem(file, problem);
+    WalkDecoded(std::move(out), file, path, depth);
+  }
+
+  void WalkDecoded(std::vector<uint8_t> bytes, int file, const std::vector<Guid>& path, int depth) {
+    if (depth + 1 > limits_.maxDepth) {
+      return FileProblem(file, "encapsulations nested deeper than " + std::to_string(limits_.maxDepth) +
+                                   " levels: not opened");
+    }
+    tree_.decoded.push_back(std::move(bytes));
+    const std::vector<uint8_t>& kept = tree_.decoded.back();
+    WalkSections(Span{kept.data(), kept.size(), std::nullopt, true}, file, path, depth + 1);
+  }
+
+  // Index: the files of one path and GUID counted in order.
+  void NumberFiles() {
+    std::map<std::vector<Guid>, uint32_t> seen;
+    for (TreeFile& file : tree_.files) {
+      std::vector<Guid> key = file.path;
+      key.push_back(file.guid);
+      file.index = seen[key]++;
+    }
+  }
+
+  FirmwareTree& tree_;
+  TreeLimits limits_;
+  DecodeBudget budget_;
+};
+
+}  // namespace
+
+FirmwareTree BuildFirmwareTree(const uint8_t* image, uint64_t size, const TreeLimits& limits) {
+  FirmwareTree tree;
+  TreeBuilder(tree, limits).WalkImage(image, size);
+  return tree;
+}
+
+std::string FileTypeName(uint8_t type) {
+  static const char* const kNames[] = {nullptr,
+                                       "RAW",
+                                       "FREEFORM",
+                                       "SECURITY_CORE",
+                                       "PEI_CORE",
+                                       "DXE_CORE",
+                                       "PEIM",
+                                       "DRIVER",
+                                       "COMBINED_PEIM_DRIVER",
+                                       "APPLICATION",
+                                       "MM",
+                                       "FIRMWARE_VOLUME_IMAGE",
+                                       "COMBINED_MM_DXE",
+                                       "MM_CORE",
+                                       "MM_STANDALONE",
+                                       "MM_CORE_STANDALONE"};
+  if (type >= 1 && type <= 0x0F) return kNames[type];
+  if (type == kTypePad) return "PAD";
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", type);
+  return text;
+}
+
+const TreeFile* InnermostFileAt(const FirmwareTree& tree, uint64_t offset) {
+  // A file comes after the files that hold it: the last one holding the
+  // offset is the innermost.
+  const TreeFile* found = nullptr;
+  for (const TreeFile& file : tree.files)
+    if (file.offset && *file.offset <= offset && offset - *file.offset < file.size) found = &file;
+  return found;
+}
+
+}  // namespace fwtree

@@ -1,0 +1,59 @@
+// pellrix-diff's two input guards in isolation: the escaping every text
+// from a dump passes through, and the command-line parser's numbers.
+#include <gtest/gtest.h>
+
+#include "diff/command_line.h"
+#include "diff/escaped_text.h"
+
+namespace {
+
+using pdiff::EscapedText;
+
+TEST(EscapedText, KeepsPrintableUtf8AndEscapesEverythingElse) {
+  EXPECT_EQ(EscapedText("PX-100 Große \u20ac \U0001F600"), "PX-100 Große \u20ac \U0001F600");
+  EXPECT_EQ(EscapedText(std::string("a\x1b[31m\x07\x7f\tb\0c", 12)), "a\\x1B[31m\\x07\\x7F\\x09b\\x00c");
+  // Cut sequences, stray continuation bytes, overlong forms, surrogates,
+  // code points past U+10FFFF and C1 controls are not text.
+  EXPECT_EQ(EscapedText("\xc3"), "\\xC3");
+  EXPECT_EQ(EscapedText("\xe2\x82"), "\\xE2\\x82");
+  EXPECT_EQ(EscapedText("\x80\xbf"), "\\x80\\xBF");
+  EXPECT_EQ(EscapedText("\xc0\xaf"), "\\xC0\\xAF");
+  EXPECT_EQ(EscapedText("\xe0\x80\xaf"), "\\xE0\\x80\\xAF");
+  EXPECT_EQ(EscapedText("\xed\xa0\x80"), "\\xED\\xA0\\x80");
+  EXPECT_EQ(EscapedText("\xf4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");
+  EXPECT_EQ(EscapedText("\xc2\x9b"), "\\xC2\\x9B");  // CSI, the one-byte escape sequence opener
+}
+
+std::optional<pdiff::Arguments> Parse(std::vector<const char*> words, std::string* problem) {
+  words.insert(words.begin(), "pellrix-diff");
+  return pdiff::ParseArguments(int(words.size()), words.data(), problem);
+}
+
+TEST(DiffArguments, NumbersAreWholeInRangeAndInEitherForm) {
+  std::string problem;
+  auto parsed = Parse({"--bios-size=0x800000", "--flash-size", "16777216", "--block-size=4096", "a", "b"}, &problem);
+  ASSERT_TRUE(parsed) << problem;
+  EXPECT_EQ(parsed->options.biosSize, 0x800000u);
+  EXPECT_EQ(parsed->options.flashSize, 0x1000000u);
+  EXPECT_EQ(parsed->options.blockSize, 4096u);
+  EXPECT_EQ(parsed->files, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(Parse({"--max-ranges=0", "a", "b"}, &problem)->maxRanges, 0u);
+  EXPECT_EQ(Parse({"--flash-size=0x100000000", "a", "b"}, &problem)->options.flashSize, 1ull << 32);
+
+  for (std::vector<const char*> bad :
+       {std::vector<const char*>{"--block-size=0x100000000", "a", "b"}, {"--bios-size=0", "a", "b"},
+        {"--bios-size=-1", "a", "b"}, {"--bios-size=12k", "a", "b"}, {"--bios-size=", "a", "b"},
+        {"--flash-size=0x100000001", "a", "b"}, {"--max-ranges=99999999999999999999", "a", "b"},
+        {"--block-size"}, {"a"}, {"--info", "a", "b"}, {"--no-mask=1", "a", "b"}}) {
+    problem.clear();
+    EXPECT_FALSE(Parse(bad, &problem)) << bad[0];
+    EXPECT_FALSE(problem.empty());
+  }
+  // After "--" everything is a file, even what looks like an option.
+  parsed = Parse({"--", "--json", "-"}, &problem);
+  ASSERT_TRUE(parsed);
+  EXPECT_FALSE(parsed->json);
+  EXPECT_EQ(parsed->files, (std::vector<std::string>{"--json", "-"}));
+}
+
+}  // namespace

@@ -1,0 +1,347 @@
+// The firmware tree on images built to hold every encapsulation it opens:
+// each file found at its path with its name, the compressed ones marked and
+// without a flash offset, damaged and over-limit content reported without
+// losing the file; the standard-compression decoder against an independent
+// encoder; the flash descriptor against ifdtool.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <fstream>
+#include <regex>
+
+#include "fwtree/firmware_tree.h"
+#include "fwtree/flash_descriptor.h"
+#include "fwtree/standard_decompress.h"
+#include "tests/support/firmware_builder.h"
+#include "tests/support/sim_support.h"
+#include "tests/support/standard_compressor.h"
+
+namespace {
+
+using fwtree::StandardVariant;
+using sim::Bytes;
+using namespace support;
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Text with repeats at many distances, so the encoder emits matches.
+Bytes Repetitive(size_t size) {
+  Bytes out;
+  for (uint32_t i = 0; out.size() < size; ++i) {
+    const std::string word = "module" + std::to_string(i % 97) + (i % 5 ? " PEI " : " DXE driver ");
+    out.insert(out.end(), word.begin(), word.end());
+  }
+  out.resize(size);
+  return out;
+}
+
+std::vector<uint8_t> Decode(const Bytes& stream, StandardVariant variant, bool* ok) {
+  std::vector<uint8_t> out;
+  std::string problem;
+  *ok = fwtree::StandardDecompress(stream.data(), stream.size(), variant, 1u << 24, &out, &problem);
+  return out;
+}
+
+TEST(StandardDecompress, RoundTripsBothVariantsOverSeveralBlocks) {
+  for (StandardVariant variant : {StandardVariant::Efi11, StandardVariant::Tiano}) {
+    for (const Bytes& data : {Repetitive(200), sim::PseudoRandomBytes(5000, 7), Repetitive(300000), Bytes{}}) {
+      bool ok = false;
+      EXPECT_EQ(Decode(StandardCompress(data, variant), variant, &ok), data) << data.size();
+      EXPECT_TRUE(ok);
+    }
+  }
+}
+
+TEST(StandardDecompress, TheOtherVariantDoesNotReproduceTheData) {
+  const Bytes data = Repetitive(4000);
+  bool ok = false;
+  const std::vector<uint8_t> asTiano = Decode(StandardCompress(data, StandardVariant::Efi11), StandardVariant::Tiano, &ok);
+  EXPECT_TRUE(!ok || asTiano != data);
+}
+
+TEST(StandardDecompress, DamagedStreamsEndCleanly) {
+  const Bytes stream = StandardCompress(Repetitive(3000), StandardVariant::Efi11);
+  for (size_t cut = 0; cut < stream.size(); cut += 7) {
+    Bytes shorter(stream.begin(), stream.begin() + long(cut));
+    if (shorter.size() >= 4) shorter[0] = uint8_t(shorter.size() - 8);  // the header agrees with the cut
+    bool ok = false;
+    const std::vector<uint8_t> out = Decode(shorter, StandardVariant::Efi11, &ok);
+    EXPECT_TRUE(!ok || out.size() == 3000) << cut;
+  }
+  for (size_t bit = 64; bit < stream.size() * 8; bit += 13) {
+    Bytes flipped = stream;
+    flipped[bit / 8] ^= uint8_t(1 << (bit % 8));
+    bool ok = false;
+    const std::vector<uint8_t> out = Decode(flipped, StandardVariant::Efi11, &ok);
+    EXPECT_TRUE(!ok || out.size() == 3000) << bit;
+  }
+}
+
+TEST(StandardDecompress, RefusesOutputOverTheLimitAndStreamsLongerThanTheInput) {
+  const Bytes stream = StandardCompress(Repetitive(3000), StandardVariant::Efi11);
+  std::vector<uint8_t> out;
+  std::string problem;
+  EXPECT_FALSE(fwtree::StandardDecompress(stream.data(), stream.size(), StandardVariant::Efi11, 2999, &out, &problem));
+  EXPECT_FALSE(fwtree::StandardDecompress(stream.data(), stream.size() - 1, StandardVariant::Efi11, 1u << 20, &out,
+                                          &problem));
+  EXPECT_FALSE(problem.empty());
+}
+
+sim::Guid Name(uint32_t n) { return sim::MakeGuid(0x5EC70000 + n, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, uint8_t(n)}); }
+
+Bytes Driver(uint32_t n, const Bytes& body, uint8_t type = sim::kFileTypeDriver) {
+  sim::FileSpec spec;
+  spec.name = Name(n);
+  spec.type = type;
+  spec.body = body;
+  return sim::BuildFile(spec);
+}
+
+Bytes Module(uint32_t n, const std::u16string& name) {
+  return Sections({sim::Section(sim::kSectionPe32, sim::Pe32Image(600 + 40 * n, n)), UiSection(name)});
+}
+
+Bytes NestedVolume(uint32_t nameGuid, const std::vector<Bytes>& files, uint64_t length = 0x8000) {
+  sim::VolumeSpec spec;
+  spec.length = length;
+  spec.ext_name = Name(nameGuid);
+  spec.files = files;
+  return sim::BuildVolume(spec);
+}
+
+struct BuiltImage {
+  Bytes bytes;
+  std::vector<size_t> fileOffsets;  // of the outer volume's files, from the image start
+  static constexpr size_t kVolume = 0x1000;
+};
+
+// An erased gap, then one volume holding one file per encapsulation. Only
+// those an independent parser knows as well: without Brotli, the GUID-defined
+// section nobody can decode and the 8-byte section header.
+BuiltImage BuildEncapsulations(bool onlyCommonOnes = false) {
+  const Bytes peiVolume = NestedVolume(100, {Driver(101, Module(1, u"InnerPei"), sim::kFileTypePeim),
+                                            Driver(102, Module(2, u"InnerTwin"), sim::kFileTypePeim),
+                                            Driver(102, Module(3, u"InnerTwin"), sim::kFileTypePeim)});
+  const Bytes plainVolume = NestedVolume(200, {Driver(201, Module(4, u"PlainInner"))});
+  sim::VolumeSpec outer;
+  outer.length = 0x40000;
+  outer.ext_name = Name(1);
+  outer.files = {
+      Driver(10, Sections({LzmaSection(Module(10, u"LzmaDriver"))})),
+      Driver(11, Sections({LzmaSection(Module(11, u"LzmaX86Driver"), true)})),
+      Driver(12, Sections({BrotliSection(Module(12, u"BrotliDriver"))})),
+      Driver(13, Sections({StandardCompressionSection(Module(13, u"EfiDriver"), StandardVariant::Efi11)})),
+      Driver(14, Sections({StandardCompressionSection(Module(14, u"TianoDriver"), StandardVariant::Tiano)})),
+      Driver(15, Sections({Crc32Section(Module(15, u"Crc32Driver"))})),
+      Driver(16, Sections({PlainCompressionSection(Module(16, u"StoredDriver"))})),
+      Driver(17, Sections({GuidedSection(fwtree::GuidFromText("0DB1B2A7-3C7E-4D5F-9A8B-1C2D3E4F5A6B"), 0, Module(17, u"NoProcessing"))})),
+      Driver(18, Sections({GuidedSection(fwtree::GuidFromText("6E2C3B4A-1F0D-4E9C-8B7A-695847362514"),
+                                         kProcessingRequired, Text("opaque")),
+                           UiSection(u"UnknownGuided")})),
+      Driver(19, Sections({LzmaSection(Sections({sim::Section(0x19, Text("x")), VolumeImageSection(peiVolume)}))}),
+             kFileTypeVolumeImage),
+      Driver(20, Sections({VolumeImageSection(plainVolume)}), kFileTypeVolumeImage),
+      Driver(21, Sections({LargeSection(sim::kSectionPe32, sim::Pe32Image(300, 21)), UiSection(u"Große\u00e9")})),
+  };
+  if (onlyCommonOnes)
+    for (size_t index : {11u, 8u, 2u}) outer.files.erase(outer.files.begin() + long(index));
+  BuiltImage image;
+  std::vector<size_t> offsets;
+  const Bytes volume = sim::BuildVolume(outer, &offsets);
+  image.bytes.assign(BuiltImage::kVolume, 0xFF);
+  image.bytes.insert(image.bytes.end(), volume.begin(), volume.end());
+  for (size_t offset : offsets) image.fileOffsets.push_back(BuiltImage::kVolume + offset);
+  return image;
+}
+
+const fwtree::TreeFile* Find(const fwtree::FirmwareTree& tree, uint32_t n, uint32_t index = 0) {
+  for (const fwtree::TreeFile& file : tree.files)
+    if (file.guid == Name(n) && file.index == index) return &file;
+  return nullptr;
+}
+
+std::vector<fwtree::Guid> Path(std::initializer_list<uint32_t> names) {
+  std::vector<fwtree::Guid> path;
+  for (uint32_t n : names) path.push_back(Name(n));
+  return path;
+}
+
+TEST(FirmwareTree, OpensEveryEncapsulationAndNamesTheFilesInside) {
+  const BuiltImage image = BuildEncapsulations();
+  const fwtree::FirmwareTree tree = fwtree::BuildFirmwareTree(image.bytes.data(), image.bytes.size());
+  EXPECT_TRUE(tree.problems.empty());
+  const struct {
+    uint32_t n;
+    const char* name;
+    bool compressed;
+  } expected[] = {{10, "LzmaDriver", true},     {11, "LzmaX86Driver", true}, {12, "BrotliDriver", true},
+                  {13, "EfiDriver", true},      {14, "TianoDriver", true},   {15, "Crc32Driver", false},
+                  {16, "StoredDriver", false},  {17, "NoProcessing", false}, {18, "UnknownGuided", false},
+                  {21, "Große\u00e9", false}};
+  for (const auto& want : expected) {
+    const fwtree::TreeFile* file = Find(tree, want.n);
+    ASSERT_NE(file, nullptr) << want.name;
+    EXPECT_EQ(file->name.value_or("(none)"), want.name);
+    EXPECT_EQ(file->path, Path({1}));
+    // The file itself lies in the outer volume: its own offset is known.
+    EXPECT_EQ(file->offset, image.fileOffsets[want.n - 10]) << want.name;
+    EXPECT_FALSE(file->compressed);
+  }
+  EXPECT_EQ(Find(tree, 18)->problems.size(), 1u);
+  EXPECT_TRUE(Find(tree, 10)->problems.empty());
+  EXPECT_GT(tree.decodedBytes, 0u);
+}
+
+TEST(FirmwareTree, NestedVolumesGiveThePathIndexAndNoOffsetWhenCompressed) {
+  const BuiltImage image = BuildEncapsulations();
+  const fwtree::FirmwareTree tree = fwtree::BuildFirmwareTree(image.bytes.data(), image.bytes.size());
+  const fwtree::TreeFile* inner = Find(tree, 101);
+  ASSERT_NE(inner, nullptr);
+  EXPECT_EQ(inner->path, Path({1, 19, 100}));
+  EXPECT_EQ(inner->name, "InnerPei");
+  EXPECT_TRUE(inner->compressed);
+  EXPECT_FALSE(inner->offset);
+  // Two files of one GUID in one volume: told apart by their index.
+  ASSERT_NE(Find(tree, 102, 1), nullptr);
+  EXPECT_EQ(Find(tree, 102, 0)->path, Find(tree, 102, 1)->path);
+  EXPECT_NE(Find(tree, 102, 0)->bytes, Find(tree, 102, 1)->bytes);
+  // The volume image file has no name of its own: the names inside its
+  // volume belong to the files there.
+  EXPECT_FALSE(Find(tree, 19)->name);
+
+  const fwtree::TreeFile* plain = Find(tree, 201);
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(plain->path, Path({1, 20, 200}));
+  EXPECT_FALSE(plain->compressed);
+  ASSERT_TRUE(plain->offset);
+  EXPECT_EQ(std::memcmp(image.bytes.data() + *plain->offset, plain->bytes, plain->size), 0);
+}
+
+// UEFIExtract, an independent parser, opens the same encapsulations the
+// same way: same files, paths and names (its Debian build has no Brotli).
+TEST(FirmwareTree, UefiExtractFindsTheSameFilesAndNamesInTheBuiltEncapsulations) {
+  const BuiltImage image = BuildEncapsulations(true);
+  support::TempDir dir;
+  const std::string path = dir.str() + "/encapsulations.fd";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.bytes.data()), long(image.bytes.size()));
+  const std::string command = "python3 '" + std::string(PELLRIX_SOURCE_DIR) + "/tools/uefiextract_compare.py' '" +
+                              PELLRIX_DIFF_PATH + "' '" + path + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  EXPECT_EQ(pclose(pipe), 0) << output;
+  EXPECT_NE(output.find("UEFIExtract 13: same"), std::string::npos) << output;
+}
+
+TEST(FirmwareTree, LargeFilesOfFfs3VolumesAreWalkedAndTheNextFileFound) {
+  sim::FileSpec large;
+  large.name = Name(30);
+  large.body = Module(30, u"LargeOne");
+  sim::VolumeSpec volume;
+  volume.file_system = ToSimGuid(fwtree::kFileSystem3);
+  volume.files = {BuildLargeFile(large), Driver(31, Module(31, u"AfterLarge"))};
+  const Bytes bytes = sim::BuildVolume(volume);
+  const fwtree::FirmwareTree tree = fwtree::BuildFirmwareTree(bytes.data(), bytes.size());
+  ASSERT_EQ(tree.files.size(), 2u);
+  EXPECT_EQ(tree.files[0].name, "LargeOne");
+  EXPECT_EQ(tree.files[0].size, 32 + large.body.size());
+  EXPECT_EQ(tree.files[1].name, "AfterLarge");
+  EXPECT_EQ(tree.volumes[0].ffsVersion, 3);
+  EXPECT_EQ(tree.volumes[0].path, std::vector<fwtree::Guid>{fwtree::kFileSystem3});
+}
+
+TEST(FirmwareTree, LimitsAndDamageAreReportedAndTheFileStaysListed) {
+  // Plain compression sections nested 40 deep around a name.
+  Bytes nested = UiSection(u"Deep");
+  for (int i = 0; i < 40; ++i) nested = PlainCompressionSection(nested);
+  Bytes damagedLzma = LzmaSection(Module(41, u"Lost"));
+  damagedLzma[damagedLzma.size() / 2] ^= 0x55;
+  damagedLzma[damagedLzma.size() / 2 + 1] ^= 0xAA;
+  sim::VolumeSpec volume;
+  volume.files = {Driver(40, nested), Driver(41, damagedLzma), Driver(42, BrotliSection(Module(42, u"Big")))};
+  const Bytes bytes = sim::BuildVolume(volume);
+
+  fwtree::TreeLimits limits;
+  limits.decodeBudget = 100;  // less than the Brotli section states
+  const fwtree::FirmwareTree tree = fwtree::BuildFirmwareTree(bytes.data(), bytes.size(), limits);
+  ASSERT_EQ(tree.files.size(), 3u);
+  for (const fwtree::TreeFile& file : tree.files) {
+    EXPECT_FALSE(file.name) << fwtree::GuidText(file.guid);
+    EXPECT_EQ(file.problems.size(), 1u) << fwtree::GuidText(file.guid);
+  }
+}
+
+TEST(FirmwareTree, ACutShortFileEndsItsVolumeWithAProblem) {
+  sim::VolumeSpec volume;
+  volume.files = {Driver(50, Module(50, u"Kept")), Driver(51, Module(51, u"Cut"))};
+  std::vector<size_t> offsets;
+  Bytes bytes = sim::BuildVolume(volume, &offsets);
+  bytes[offsets[1] + 22] = 0x7F;  // a size far beyond the volume
+  const fwtree::FirmwareTree tree = fwtree::BuildFirmwareTree(bytes.data(), bytes.size());
+  ASSERT_EQ(tree.files.size(), 1u);
+  EXPECT_EQ(tree.files[0].name, "Kept");
+  EXPECT_EQ(tree.problems.size(), 1u);
+}
+
+// Regions as ifdtool prints them: "Flash Region N (NAME): BASE - LIMIT".
+std::map<int, std::string> IfdtoolRegions(const Bytes& descriptor) {
+  support::TempDir dir;
+  const std::string path = dir.str() + "/descriptor.bin";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(descriptor.data()), long(descriptor.size()));
+  FILE* pipe = popen(("ifdtool -d '" + path + "' 2>&1").c_str(), "r");
+  std::string text;
+  char buffer[4096];
+  for (size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  if (pipe != nullptr) pclose(pipe);
+  std::map<int, std::string> regions;
+  const std::regex line(R"(Flash Region (\d+) \(([^)]*)\): ([0-9a-f]{8}) - ([0-9a-f]{8}) *(\(unused\))?)");
+  for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it)
+    if (!(*it)[5].matched) regions[std::stoi((*it)[1])] = (*it)[2].str() + " " + (*it)[3].str() + "-" + (*it)[4].str();
+  return regions;
+}
+
+std::map<int, std::string> OurRegions(const Bytes& descriptor) {
+  std::map<int, std::string> regions;
+  const auto read = fwtree::ReadFlashDescriptor(descriptor.data(), descriptor.size());
+  if (!read) return regions;
+  for (const fwtree::FlashRegion& region : read->regions) {
+    char range[32];
+    std::snprintf(range, sizeof range, "%08llx-%08llx", static_cast<unsigned long long>(region.base),
+                  static_cast<unsigned long long>(region.base + region.length - 1));
+    regions[region.index] = std::string(region.name) + " " + range;
+  }
+  return regions;
+}
+
+TEST(FlashDescriptor, RegionsAgreeWithIfdtool) {
+  std::vector<Bytes> descriptors = {
+      BuildFlashDescriptor({{0, 0, 0xFFF}, {1, 0x800000, 0xFFFFFF}, {2, 0x1000, 0x7EFFFF}, {3, 0x7F0000, 0x7FFFFF}}),
+      BuildFlashDescriptor({{0, 0, 0xFFF}, {1, 0x200000, 0x3FFFFF}, {4, 0x1000, 0x1FFFFF}})};
+  const char* corpus = std::getenv("PELLRIX_CORPUS");
+  for (const char* name : {"parrot-descriptor.bin", "stumpy-descriptor.bin"}) {
+    if (corpus == nullptr) break;
+    std::ifstream in(std::string(corpus) + "/ifd/" + name, std::ios::binary);
+    Bytes bytes((std::istreambuf_iterator<char>(in)), {});
+    if (!bytes.empty()) descriptors.push_back(bytes);
+  }
+  for (const Bytes& descriptor : descriptors) {
+    const std::map<int, std::string> reference = IfdtoolRegions(descriptor);
+    ASSERT_FALSE(reference.empty()) << "ifdtool (coreboot-utils) printed no regions";
+    EXPECT_EQ(OurRegions(descriptor), reference);
+  }
+}
+
+TEST(FlashDescriptor, NoSignatureOrATableOutsideThePartGivesNone) {
+  Bytes descriptor = BuildFlashDescriptor({{0, 0, 0xFFF}, {1, 0x1000, 0xFFFF}});
+  EXPECT_TRUE(fwtree::ReadFlashDescriptor(descriptor.data(), descriptor.size()));
+  EXPECT_FALSE(fwtree::ReadFlashDescriptor(descriptor.data(), 0x50));
+  descriptor[16] = 0;
+  EXPECT_FALSE(fwtree::ReadFlashDescriptor(descriptor.data(), descriptor.size()));
+}
+
+}  // namespace

@@ -1,0 +1,18 @@
+// A small encoder for the UEFI standard compression format, for tests: one
+// fixed set of code tables (every literal and match length has a 8- or 9-bit
+// code, positions up to 8 KiB back) and greedy matching. Any valid stream is
+// enough to hold the decoder to the format; this is not the firmware tools'
+// encoder and makes no attempt at their ratios.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "fwtree/standard_decompress.h"
+
+namespace support {
+
+// The 8-byte header (compressed size, original size) and the bit stream.
+std::vector<uint8_t> StandardCompress(const std::vector<uint8_t>& data, fwtree::StandardVariant variant);
+
+}  // namespace support

@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Holds pellrix-diff's firmware tree against UEFIExtract's report.
+
+  uefiextract_compare.py PELLRIX_DIFF IMAGE              one image: the same files
+  uefiextract_compare.py PELLRIX_DIFF MAIN BACKUP        a pair: the same changes
+
+For one image, `pellrix-diff --info --json` must list exactly the files
+`UEFIExtract IMAGE report` lists (pad files aside), each with the same path,
+GUID and name, and must have opened every section. For a pair, the files
+pellrix-diff calls changed, only in Main and only in Backup must be exactly
+those whose UEFIExtract CRC32 differs or that exist on one side. Prints one
+line per check and exits non-zero on any difference.
+"""
+import collections
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+# Files UEFIExtract names by their well-known GUID rather than by a
+# user-interface section; pellrix-diff reports only the latter.
+BUILT_IN_NAMES = {
+    "1B45CC0A-156A-428A-AF62-49864DA0E6E6": "PEI apriori file",
+    "FC510EE7-FFDC-11D4-BD41-0080C73C8881": "DXE apriori file",
+    "1BA0062E-C779-4582-8566-336AE8F78F09": "Volume Top File",
+}
+
+
+def uefiextract_files(image):
+    """{(path, guid, index): (name, crc32)} from UEFIExtract's report."""
+    with tempfile.TemporaryDirectory() as scratch:
+        copy = os.path.join(scratch, os.path.basename(image))
+        shutil.copyfile(image, copy)
+        run = subprocess.run(["UEFIExtract", copy, "report"], capture_output=True, text=True)
+        report = copy + ".report.txt"
+        if not os.path.exists(report):
+            sys.exit(f"UEFIExtract wrote no report for {image} (status {run.returncode}): {run.stdout}{run.stderr}")
+        with open(report, encoding="utf-8", errors="replace") as lines:
+            rows = [line.rstrip("\n").split("|") for line in lines][1:]
+    files = {}
+    seen = collections.Counter()
+    stack = []  # (depth, guid) of the enclosing volumes and files
+    for columns in rows:
+        if len(columns) < 6:
+            continue
+        kind, subtype, crc = columns[0].strip(), columns[1].strip(), columns[4].strip()
+        label = columns[5].strip()
+        depth = len(label) - len(label.lstrip("-"))
+        guid = label.lstrip("- ").strip()
+        while stack and stack[-1][0] >= depth:
+            stack.pop()
+        if kind not in ("Volume", "File"):
+            continue
+        if kind == "File" and subtype != "Pad":
+            path = tuple(g for _, g in stack)
+            name = columns[6].strip() if len(columns) > 6 and columns[6].strip() else None
+            if name is not None and BUILT_IN_NAMES.get(guid) == name:
+                name = None
+            key = (path, guid)
+            files[(path, guid, seen[key])] = (name, crc)
+            seen[key] += 1
+        stack.append((depth, guid))
+    return files
+
+
+def pellrix(program, *arguments):
+    run = subprocess.run([program, *arguments], capture_output=True)
+    if run.returncode not in (0, 1):
+        sys.exit(f"{program} {' '.join(arguments)}: exit {run.returncode}: {run.stderr.decode(errors='replace')}")
+    return json.loads(run.stdout)
+
+
+def key_of(entry):
+    return (tuple(entry["path"]), entry["guid"], entry["index"])
+
+
+def check_one(program, image):
+    reference = uefiextract_files(image)
+    info = pellrix(program, "--info", "--json", image)
+    ours = {key_of(f): f["name"] for f in info["files"]}
+    failures = []
+    for key in sorted(set(reference) - set(ours)):
+        failures.append(f"missed by pellrix-diff: {key}")
+    for key in sorted(set(ours) - set(reference)):
+        failures.append(f"not in UEFIExtract's report: {key}")
+    for key in sorted(set(ours) & set(reference)):
+        if ours[key] != reference[key][0]:
+            failures.append(f"name of {key}: {ours[key]!r}, UEFIExtract {reference[key][0]!r}")
+    for entry in info["files"]:
+        for problem in entry.get("problems", []):
+            failures.append(f"{entry['guid']}: {problem}")
+    failures += [f"tree: {p}" for p in info["problems"]]
+    named = sum(1 for f in info["files"] if f["name"])
+    compressed = sum(1 for f in info["files"] if f["compressed"])
+    print(f"{os.path.basename(image)}: {len(ours)} files ({named} named, {compressed} inside compressed sections, "
+          f"{info['decompressed_bytes']} bytes decompressed), "
+          f"UEFIExtract {len(reference)}: {'same' if not failures else 'DIFFERENT'}")
+    return failures
+
+
+def check_pair(program, main, backup):
+    a, b = uefiextract_files(main), uefiextract_files(backup)
+    expected = {
+        "changed": {k for k in set(a) & set(b) if a[k][1] != b[k][1]},
+        "only in Main": set(a) - set(b),
+        "only in Backup": set(b) - set(a),
+    }
+    report = pellrix(program, "--json", main, backup)
+    found = collections.defaultdict(set)
+    for entry in report["files"]:
+        found[entry["change"]].add(key_of(entry))
+    failures = []
+    for change, keys in expected.items():
+        for key in sorted(keys - found[change]):
+            failures.append(f"{change} by CRC32, not by pellrix-diff: {key}")
+        for key in sorted(found[change] - keys):
+            failures.append(f"{change} by pellrix-diff, not by CRC32: {key}")
+    counts = ", ".join(f"{len(found[c])} {c}" for c in ("changed", "moved", "only in Main", "only in Backup"))
+    print(f"{os.path.basename(main)} / {os.path.basename(backup)}: {counts}: "
+          f"{'same as the CRC32s' if not failures else 'DIFFERENT'}")
+    return failures
+
+
+def main():
+    if len(sys.argv) not in (3, 4):
+        sys.exit(__doc__)
+    failures = check_one(sys.argv[1], sys.argv[2]) if len(sys.argv) == 3 else check_pair(*sys.argv[1:])
+    for failure in failures[:50]:
+        print("  " + failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
