@@ -225,6 +225,48 @@ TEST_F(DiffTool, BlockSizeOptionMovesTheFailAddress) {
   EXPECT_EQ(*board.address, Window(ProbePart::kFlashSize, part.driverData & ~0x3FFFu));
 }
 
+// A BIOS region that is not a whole number of the board's blocks is never
+// passed, on the board nor by pellrix-diff given that block size: FAIL, 130,
+// exit 1, with the differences still listed.
+TEST_F(DiffTool, ARegionOfPartBlocksFailsLikeTheBoard) {
+  const ProbePart part = BuildProbePart();
+  sim::Bytes changed = part.bytes;
+  changed.back() ^= 0x01;  // the region's last byte, which whole blocks would not reach
+  const auto mainPath = Save("MAIN.BIN", part.bytes);
+  const auto backupPath = Save("BACKUP.BIN", changed);
+  for (uint32_t blockSize : {0x3000u, 0x20000u, 0x40000000u}) {
+    SCOPED_TRACE(blockSize);
+    const support::BoardVerdict board = support::RunBoardComparison(mainPath, backupPath, ProbePart::kBiosSize, blockSize);
+    EXPECT_EQ(board.status, 130);
+    const std::string size = std::to_string(blockSize);
+    // The whole geometry, as the board's mailbox reports it (a dump alone
+    // cannot be shorter than a block).
+    const support::ProgramRun run =
+        support::RunDiff({"--json", "--block-size", size, "--bios-size", std::to_string(ProbePart::kBiosSize),
+                          "--flash-size", std::to_string(ProbePart::kFlashSize), mainPath.string(), backupPath.string()});
+    EXPECT_EQ(run.status, 1) << run.err;
+    const json report = json::parse(run.out);
+    EXPECT_EQ(report["verdict"]["result"], "FAIL");
+    EXPECT_EQ(report["verdict"]["status"], board.status);
+    EXPECT_EQ(report["differences"].size(), 1u);
+  }
+}
+
+// A run of differing bytes is closed where it ends, also when it ends on the
+// last byte of the comparison's 4 KiB chunk.
+TEST_F(DiffTool, ADifferenceOnAChunksLastByteIsOneRange) {
+  const ProbePart part = BuildProbePart();
+  sim::Bytes changed = part.bytes;
+  // The last byte of the 4 KiB chunk (counted from the region's start) that
+  // holds the driver's data, outside every masked area.
+  const uint32_t lastOfChunk = ProbePart::kBiosStart + ((part.driverData - ProbePart::kBiosStart) | 0xFFFu);
+  changed[lastOfChunk] ^= 0x01;
+  const json report = DiffJson(Save("MAIN.BIN", part.bytes), Save("BACKUP.BIN", changed));
+  ASSERT_EQ(report["differences"].size(), 1u);
+  EXPECT_EQ(report["differences"][0]["flash_offset"], lastOfChunk);
+  EXPECT_EQ(report["differences"][0]["length"], 1);
+}
+
 TEST_F(DiffTool, TroubleIsExitStatusTwoWithOneLineNamingTheFile) {
   const auto present = Save("MAIN.BIN", BuildProbePart().bytes);
   const auto empty = Save("EMPTY.BIN", {});
