@@ -21,21 +21,11 @@ void SetCursorVisible(bool visible) {
 
 void Dispatch() {
   switch (gTool.Command) {
-    case CommandKind::Help:
-      PrintUsage();
-      break;
-    case CommandKind::Change:
-      RunChangeCommand();
-      break;
-    case CommandKind::Save:
-      RunSaveCommand();
-      break;
-    case CommandKind::Position:
-      RunPositionCommand();
-      break;
-    case CommandKind::Compare:
-      RunComparisonTest();
-      break;
+    case CommandKind::Help: PrintUsage(); break;
+    case CommandKind::Change: RunChangeCommand(); break;
+    case CommandKind::Save: RunSaveCommand(); break;
+    case CommandKind::Position: RunPositionCommand(); break;
+    case CommandKind::Compare: RunComparisonTest(); break;
   }
 }
 

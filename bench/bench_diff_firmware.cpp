@@ -35,7 +35,8 @@ const fs::path& Dir() {
 
 std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
   const fs::path path = Dir() / name;
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   return path.string();
 }
 

@@ -51,9 +51,9 @@ Bytes ModuleVolume(size_t length, uint32_t seed, std::vector<Bytes> extra = {}, 
 }
 
 struct Images {
-  Bytes locate;          // descriptor in the lowest volume
+  Bytes locate;  // descriptor in the lowest volume
   size_t descriptor = 0;
-  Bytes store;           // variable store in the middle, store length 256 KiB
+  Bytes store;  // variable store in the middle, store length 256 KiB
   size_t store_offset = 0;
   size_t store_length = 0x40000;
 };
@@ -61,7 +61,8 @@ struct Images {
 const sim::Guid& AreaName(size_t i) {
   static std::vector<sim::Guid> names = [] {
     std::vector<sim::Guid> n;
-    for (uint32_t k = 0; k < 8; ++k) n.push_back(sim::MakeGuid(0xA5EA0000u + k, 7, 7, {7, 7, 7, 7, 7, 7, 7, uint8_t(k)}));
+    for (uint32_t k = 0; k < 8; ++k)
+      n.push_back(sim::MakeGuid(0xA5EA0000u + k, 7, 7, {7, 7, 7, 7, 7, 7, 7, uint8_t(k)}));
     return n;
   }();
   return names[i];
@@ -93,7 +94,8 @@ const Images& ImagesOf(size_t size) {
   size_t at = first;
   for (size_t k = 0; k < 8; ++k) at = (at + 0x8000 + 7) & ~size_t(7);
   im.descriptor = at + sim::kDescriptorInFile;
-  for (size_t o = kVolume; o < size; o += kVolume) placements.push_back({o, ModuleVolume(kVolume, uint32_t(o / kVolume) + 1)});
+  for (size_t o = kVolume; o < size; o += kVolume)
+    placements.push_back({o, ModuleVolume(kVolume, uint32_t(o / kVolume) + 1)});
   im.locate = sim::BuildBiosRegion(size, placements);
   sim::ComputeDescriptorChecksums(im.locate, im.descriptor);
 
@@ -182,8 +184,7 @@ void BM_MaskVariableStore(benchmark::State& state) {
   Bytes image = im.store;
   const size_t fill = 2 * im.store_length;
   Compare(
-      state, fill,
-      [&] { MaskVariableStore(image.data(), image.size()); },
+      state, fill, [&] { MaskVariableStore(image.data(), image.size()); },
       [&] { benchmark::DoNotOptimize(std::memset(image.data() + im.store_offset, 0xFF, fill)); },
       [&] { std::memcpy(image.data() + im.store_offset, im.store.data() + im.store_offset, fill); });
 }

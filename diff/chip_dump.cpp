@@ -88,8 +88,7 @@ std::vector<uint8_t> ChipDump::RawRegion(uint64_t begin, uint64_t end) const {
   for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved) {
     const uint64_t from = std::max(begin, saved->begin);
     const uint64_t to = std::min(end, saved->begin + saved->bytes.size());
-    if (from < to)
-      std::memcpy(raw.data() + (from - begin), saved->bytes.data() + (from - saved->begin), to - from);
+    if (from < to) std::memcpy(raw.data() + (from - begin), saved->bytes.data() + (from - saved->begin), to - from);
   }
   return raw;
 }

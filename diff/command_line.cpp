@@ -83,13 +83,13 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
         return std::nullopt;
       }
       const std::string text = attached ? *attached : argv[++i];
-      const uint64_t most = argument == "--max-ranges" ? UINT64_MAX
+      const uint64_t most = argument == "--max-ranges"   ? UINT64_MAX
                             : argument == "--block-size" ? 0xFFFFFFFFull
                                                          : uint64_t(1) << 32;
       uint64_t value = 0;
       if (!ParseNumber(text, most, &value) && !(argument == "--max-ranges" && text == "0")) {
-        *problem = "option " + argument + " needs a number from 1 to " + std::to_string(most) + ", not " +
-                   EscapedText(text);
+        *problem =
+            "option " + argument + " needs a number from 1 to " + std::to_string(most) + ", not " + EscapedText(text);
         return std::nullopt;
       }
       if (argument == "--max-ranges") arguments.maxRanges = value;

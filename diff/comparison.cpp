@@ -19,8 +19,8 @@ std::vector<IdentityCheck> CheckIdentities(const BiosInfo& main, const BiosInfo&
   for (const ::IdentityCheck& check : kIdentityChecks) {
     // The flash part's name comes from the live mailbox, not from the image.
     const bool answerable = check.Field != IdentityField::FlashPart;
-    results.push_back({check.Caption, answerable, !answerable || IdentityFieldsAgree(check, main, backup),
-                       Status(check.Status)});
+    results.push_back(
+        {check.Caption, answerable, !answerable || IdentityFieldsAgree(check, main, backup), Status(check.Status)});
   }
   return results;
 }
@@ -101,7 +101,8 @@ std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, 
 }  // namespace
 
 uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset) {
-  if (dump.fileSize() > geometry.flashSize) return fileOffset - std::min(fileOffset, dump.fileSize() - geometry.flashSize);
+  if (dump.fileSize() > geometry.flashSize)
+    return fileOffset - std::min(fileOffset, dump.fileSize() - geometry.flashSize);
   return geometry.flashSize - dump.fileSize() + fileOffset;
 }
 
@@ -143,8 +144,8 @@ Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options) {
     // The BIOS region runs from its base to the top of the part, where the
     // board's window ends.
     const auto bios = main.flashDescriptor()->Region(fwtree::kBiosRegion);
-    if (bios && bios->base < main.fileSize()) geometry = {main.fileSize(), main.fileSize() - bios->base,
-                                                          kMinimumBlockSize, false};
+    if (bios && bios->base < main.fileSize())
+      geometry = {main.fileSize(), main.fileSize() - bios->base, kMinimumBlockSize, false};
   }
   if (options.flashSize) geometry.flashSize = *options.flashSize;
   if (options.biosSize) {
@@ -187,8 +188,7 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
 
   // The board never reads below the BIOS region; two whole parts of one
   // size can still be compared there.
-  if (main.isWholePart() && backup.isWholePart() && main.fileSize() == backup.fileSize() &&
-      main.fileSize() > region) {
+  if (main.isWholePart() && backup.isWholePart() && main.fileSize() == backup.fileSize() && main.fileSize() > region) {
     result.belowBiosRegionCompared = true;
     result.belowBiosRegion = FindDifferingRanges(main.file(), backup.file(), main.fileSize() - region);
   }

@@ -20,7 +20,7 @@ struct CompareOptions {
   std::optional<uint32_t> blockSize;
   std::optional<uint64_t> biosSize;
   std::optional<uint64_t> flashSize;
-  bool rawMasked = false;             // also list raw differences inside masked areas
+  bool rawMasked = false;  // also list raw differences inside masked areas
 };
 
 struct Geometry {
@@ -39,7 +39,7 @@ struct IdentityCheck {
 
 struct Verdict {
   bool pass;
-  uint32_t status;  // the exit status the board would store
+  uint32_t status;                  // the exit status the board would store
   std::optional<uint32_t> address;  // the FAIL address of a data mismatch
 };
 
@@ -54,7 +54,7 @@ struct Comparison {
   std::vector<IdentityCheck> checks;
   Verdict verdict;
   std::vector<MaskedComparison> masked;
-  std::vector<DifferingRange> differences;  // region offsets, after masking, placed in Main's map
+  std::vector<DifferingRange> differences;      // region offsets, after masking, placed in Main's map
   std::vector<DifferingRange> belowBiosRegion;  // file offsets of two whole parts
   bool belowBiosRegionCompared = false;
   std::vector<DifferingRange> rawMasked;  // region offsets, with --no-mask

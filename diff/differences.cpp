@@ -46,8 +46,8 @@ class RangeCollector {
 
 }  // namespace
 
-std::vector<DifferingRange> FindDifferingRanges(const uint8_t* a, const uint8_t* b, uint64_t count,
-                                                const ImageMap* map, uint64_t offset) {
+std::vector<DifferingRange> FindDifferingRanges(const uint8_t* a, const uint8_t* b, uint64_t count, const ImageMap* map,
+                                                uint64_t offset) {
   RangeCollector collector(map, offset);
   uint64_t runStart = 0;
   bool inRun = false;

@@ -21,10 +21,8 @@ json FlashDescriptorJson(const ChipDump& dump) {
   if (!dump.flashDescriptor()) return nullptr;
   json regions = json::array();
   for (const fwtree::FlashRegion& region : dump.flashDescriptor()->regions)
-    regions.push_back({{"index", region.index},
-                       {"name", region.name},
-                       {"flash_offset", region.base},
-                       {"length", region.length}});
+    regions.push_back(
+        {{"index", region.index}, {"name", region.name}, {"flash_offset", region.base}, {"length", region.length}});
   return {{"regions", regions}};
 }
 
@@ -40,25 +38,28 @@ void WriteInfoJson(std::ostream& out, ChipDump& dump) {
   json identity = nullptr;
   if (dump.hasDescriptor()) {
     const BiosInfo& info = dump.fileRecord();
-    identity = {{"model_name", EscapedText(info.ModelName)}, {"part_number", EscapedText(info.PartNumber)},
-                {"version", EscapedText(info.Version)},      {"flash_size", info.FlashSize},
-                {"bios_size", info.BiosSize},                {"block_size", info.BlockSize}};
+    identity = {{"model_name", EscapedText(info.ModelName)},
+                {"part_number", EscapedText(info.PartNumber)},
+                {"version", EscapedText(info.Version)},
+                {"flash_size", info.FlashSize},
+                {"bios_size", info.BiosSize},
+                {"block_size", info.BlockSize}};
   }
   stream.Member("identity", identity);
   stream.Member("flash_descriptor", FlashDescriptorJson(dump));
-  stream.Member("geometry", {{"flash_size", geometry.flashSize},
-                             {"bios_size", geometry.biosSize},
-                             {"block_size", geometry.blockSize}});
+  stream.Member(
+      "geometry",
+      {{"flash_size", geometry.flashSize}, {"bios_size", geometry.biosSize}, {"block_size", geometry.blockSize}});
   stream.BeginArray("volumes");
   for (const fwtree::TreeVolume& volume : tree.volumes)
-    stream.Item({{"path", GuidList(volume.path)},
-                 {"file_system", fwtree::GuidText(volume.fileSystem)},
-                 {"name", volume.name ? json(fwtree::GuidText(*volume.name)) : json(nullptr)},
-                 {"ffs_version", volume.ffsVersion == 0 ? json(nullptr) : json(volume.ffsVersion)},
-                 {"flash_offset",
-                  volume.offset ? json(FileFlashOffset(geometry, dump, *volume.offset)) : json(nullptr)},
-                 {"length", volume.length},
-                 {"compressed", volume.compressed}});
+    stream.Item(
+        {{"path", GuidList(volume.path)},
+         {"file_system", fwtree::GuidText(volume.fileSystem)},
+         {"name", volume.name ? json(fwtree::GuidText(*volume.name)) : json(nullptr)},
+         {"ffs_version", volume.ffsVersion == 0 ? json(nullptr) : json(volume.ffsVersion)},
+         {"flash_offset", volume.offset ? json(FileFlashOffset(geometry, dump, *volume.offset)) : json(nullptr)},
+         {"length", volume.length},
+         {"compressed", volume.compressed}});
   stream.EndArray();
   stream.BeginArray("files");
   for (const fwtree::TreeFile& file : tree.files) {

@@ -58,12 +58,11 @@ void PrintDescriptor(std::ostream& out, const ChipDump& dump, const std::vector<
   const BiosInfo& info = dump.fileRecord();
   const uint8_t* d = info.Descriptor;
   out << "Descriptor at file offset " << Hex(dump.descriptorFileOffset()) << ", revision " << Hex(d[kDescRevision])
-      << "." << Hex(d[kDescRevision + 1]) << ", checksums " << (d[kDescChecksumEnabled] == 1 ? "in force" : "not in force")
-      << "\n";
+      << "." << Hex(d[kDescRevision + 1]) << ", checksums "
+      << (d[kDescChecksumEnabled] == 1 ? "in force" : "not in force") << "\n";
   out << "  Model Name " << EscapedText(info.ModelName) << ", part number " << EscapedText(info.PartNumber)
-      << ", version " << EscapedText(info.Version)
-      << "\n  flash size " << Hex(info.FlashSize) << ", BIOS size " << Hex(info.BiosSize) << ", block size "
-      << Hex(info.BlockSize) << "\n";
+      << ", version " << EscapedText(info.Version) << "\n  flash size " << Hex(info.FlashSize) << ", BIOS size "
+      << Hex(info.BiosSize) << ", block size " << Hex(info.BlockSize) << "\n";
   out << "  BIOS checksum: " << (dump.checksumsHold().value_or(false) ? "ok" : "FAILED") << "\n";
   for (size_t i = 0; i < checksums.size(); ++i) {
     const ChecksumLine& line = checksums[i];
@@ -87,12 +86,12 @@ void PrintVolumes(std::ostream& out, const ChipDump& dump, const Geometry& geome
     const FirmwareVolume& v = mapped.volume;
     out << "  flash " << Hex(FlashOffset(geometry, v.Offset)) << " length " << Hex(v.DeclaredLength)
         << (v.HasName ? " name " + GuidText(v.Name) : std::string()) << " file system " << GuidText(v.FileSystem)
-        << (mapped.variableStore ? " (VSS variable store)" : "") << ", header sum "
-        << (v.HeaderSumHolds ? "ok" : "BAD") << "\n";
+        << (mapped.variableStore ? " (VSS variable store)" : "") << ", header sum " << (v.HeaderSumHolds ? "ok" : "BAD")
+        << "\n";
     for (const MappedFile& file : mapped.files) {
       const FirmwareFile& f = file.file;
-      out << "    flash " << Hex(FlashOffset(geometry, f.Offset)) << " size " << Hex(f.Size) << " "
-          << GuidText(f.Name) << " " << FileTypeName(f.Type);
+      out << "    flash " << Hex(FlashOffset(geometry, f.Offset)) << " size " << Hex(f.Size) << " " << GuidText(f.Name)
+          << " " << FileTypeName(f.Type);
       if (!file.uiName.empty()) out << " \"" << EscapedText(file.uiName) << "\"";
       out << ", sums " << (!f.Checksummed ? "not in force" : f.SumsHold ? "ok" : "BAD") << "\n";
     }
@@ -112,7 +111,8 @@ void PrintTree(std::ostream& out, const ChipDump& dump, const Geometry& geometry
     else
       out << ", compressed";
     out << "\n";
-    for (const std::string& problem : file.problems) out << std::string(2 * file.path.size() + 2, ' ') << "! " << problem << "\n";
+    for (const std::string& problem : file.problems)
+      out << std::string(2 * file.path.size() + 2, ' ') << "! " << problem << "\n";
   }
   for (const std::string& problem : tree.problems) out << "  ! " << problem << "\n";
 }

@@ -65,8 +65,7 @@ int RunComparison(const pdiff::Arguments& arguments) {
   std::string problem;
   pdiff::ChipDump main;
   pdiff::ChipDump backup;
-  if (!Load(main, arguments.files[0], &problem) || !Load(backup, arguments.files[1], &problem))
-    return Trouble(problem);
+  if (!Load(main, arguments.files[0], &problem) || !Load(backup, arguments.files[1], &problem)) return Trouble(problem);
   for (const pdiff::ChipDump* dump : {&main, &backup}) {
     const std::string trouble = pdiff::GeometryTrouble(*dump, arguments.options);
     if (!trouble.empty()) return Trouble(dump->path() + ": " + trouble);

@@ -24,5 +24,4 @@ const char* NotCheckedInADump();
 // flash offset, or null.
 const char* BelowRegionName(const ChipDump& main, uint64_t flashOffset);
 
-
 }  // namespace pdiff

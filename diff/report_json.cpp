@@ -115,9 +115,12 @@ json BelowRangeJson(const Geometry& geometry, const ChipDump& main, const Differ
 json DumpJson(const char* role, int index, const ChipDump& dump, const Comparison& comparison) {
   const Geometry& geometry = comparison.geometry;
   const BiosInfo& record = dump.record();
-  json identity = {{"model_name", EscapedText(record.ModelName)}, {"part_number", EscapedText(record.PartNumber)},
-                   {"version", EscapedText(record.Version)},      {"flash_size", record.FlashSize},
-                   {"bios_size", record.BiosSize},   {"block_size", record.BlockSize}};
+  json identity = {{"model_name", EscapedText(record.ModelName)},
+                   {"part_number", EscapedText(record.PartNumber)},
+                   {"version", EscapedText(record.Version)},
+                   {"flash_size", record.FlashSize},
+                   {"bios_size", record.BiosSize},
+                   {"block_size", record.BlockSize}};
   json descriptor = nullptr;
   if (record.Found)
     descriptor = {{"flash_offset", FlashOffset(geometry, uint64_t(record.Descriptor - dump.region()))},
@@ -135,12 +138,16 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
   json stores = json::array();
   for (const MappedVolume& volume : dump.map().volumes)
     if (volume.variableStore)
-      stores.push_back({{"format", "VSS"}, {"flash_offset", FlashOffset(geometry, volume.volume.Offset)},
-                        {"length", volume.volume.DeclaredLength}, {"masked", false}});
+      stores.push_back({{"format", "VSS"},
+                        {"flash_offset", FlashOffset(geometry, volume.volume.Offset)},
+                        {"length", volume.volume.DeclaredLength},
+                        {"masked", false}});
   for (const MaskedArea& area : dump.masked())
     if (area.kind == MaskKind::VariableStore)
-      stores.push_back({{"format", "NVAR"}, {"flash_offset", FlashOffset(geometry, area.begin)},
-                        {"length", area.length}, {"masked", true}});
+      stores.push_back({{"format", "NVAR"},
+                        {"flash_offset", FlashOffset(geometry, area.begin)},
+                        {"length", area.length},
+                        {"masked", true}});
   return {{"file", EscapedText(dump.path())},
           {"role", role},
           {"size", dump.fileSize()},
@@ -181,12 +188,15 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                             {"status_name", ExitStatusName(verdict.status)},
                             {"address", verdict.address ? json(*verdict.address) : json(nullptr)}});
   stream.Member("summary", SummaryJson(comparison));
-  stream.Member("geometry",
-                {{"flash_size", geometry.flashSize}, {"bios_size", geometry.biosSize}, {"block_size", geometry.blockSize}});
+  stream.Member(
+      "geometry",
+      {{"flash_size", geometry.flashSize}, {"bios_size", geometry.biosSize}, {"block_size", geometry.blockSize}});
   json checks = json::array();
   for (const IdentityCheck& check : comparison.checks)
     checks.push_back({{"caption", check.caption},
-                      {"result", !check.answerable ? "not in a dump" : check.agree ? "OK" : "ERROR"},
+                      {"result", !check.answerable ? "not in a dump"
+                                 : check.agree     ? "OK"
+                                                   : "ERROR"},
                       {"status", check.status}});
   stream.Member("checks", checks);
   stream.Member("dumps", {DumpJson("main", 0, main, comparison), DumpJson("backup", 1, backup, comparison)});

@@ -60,8 +60,8 @@ std::string PlaceText(const ChipDump& main, const ChipDump& backup, const Geomet
 void PrintDump(std::ostream& out, const char* heading, const ChipDump& dump, const Geometry& geometry) {
   const BiosInfo& record = dump.record();
   out << heading << ": " << EscapedText(dump.path()) << "\n";
-  out << "  " << Caption("File") << dump.fileSize() << " bytes, "
-      << (dump.isWholePart() ? "whole part" : "BIOS region") << "\n";
+  out << "  " << Caption("File") << dump.fileSize() << " bytes, " << (dump.isWholePart() ? "whole part" : "BIOS region")
+      << "\n";
   out << "  " << Caption("Model Name") << EscapedText(record.ModelName) << "\n";
   out << "  " << Caption("BiosPart Number") << EscapedText(record.PartNumber) << "\n";
   out << "  " << Caption("Bios Version") << EscapedText(record.Version) << "\n";
@@ -79,8 +79,8 @@ void PrintDump(std::ostream& out, const char* heading, const ChipDump& dump, con
     out << (*dump.checksumsHold() ? "ok" : "FAILED") << "\n";
   for (const MaskedArea& area : dump.masked())
     if (area.kind == MaskKind::VariableStore)
-      out << "  " << Caption("Variable store (NVAR)") << "flash " << Hex(FlashOffset(geometry, area.begin))
-          << ", " << Hex(area.length) << " bytes with its spare, masked\n";
+      out << "  " << Caption("Variable store (NVAR)") << "flash " << Hex(FlashOffset(geometry, area.begin)) << ", "
+          << Hex(area.length) << " bytes with its spare, masked\n";
   for (const MappedVolume& volume : dump.map().volumes)
     if (volume.variableStore)
       out << "  " << Caption("Variable store (VSS)") << "flash " << Hex(FlashOffset(geometry, volume.volume.Offset))
@@ -159,9 +159,7 @@ void PrintFileChanges(std::ostream& out, const std::vector<FileChange>& changes)
 
 }  // namespace
 
-const char* NotCheckedInADump() {
-  return "the flash type, and whether the board's switch and reads succeed";
-}
+const char* NotCheckedInADump() { return "the flash type, and whether the board's switch and reads succeed"; }
 
 const char* BelowRegionName(const ChipDump& main, uint64_t flashOffset) {
   if (!main.flashDescriptor()) return nullptr;
@@ -203,8 +201,10 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   PrintRanges(out, main, backup, geometry, comparison.differences, maxRanges);
 
   out << "\nBelow the BIOS region (never read by the board)\n";
-  if (!comparison.belowBiosRegionCompared) out << "  not compared: both files must be whole parts of one size\n";
-  else if (comparison.belowBiosRegion.empty()) out << "  none\n";
+  if (!comparison.belowBiosRegionCompared)
+    out << "  not compared: both files must be whole parts of one size\n";
+  else if (comparison.belowBiosRegion.empty())
+    out << "  none\n";
   const uint64_t shown = std::min<uint64_t>(maxRanges, comparison.belowBiosRegion.size());
   for (uint64_t i = 0; i < shown; ++i) {
     const DifferingRange& range = comparison.belowBiosRegion[i];

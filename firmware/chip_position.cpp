@@ -25,9 +25,11 @@ EFI_STATUS RestoreBiosPosition(bool verbose) {
 }
 
 const char* SwitchedLine(ChipPosition chip) {
-  return chip == ChipPosition::Backup ? "Switch to Backup BIOS ........... Ok\n" : "Switch to Main BIOS ............. Ok\n";
+  return chip == ChipPosition::Backup ? "Switch to Backup BIOS ........... Ok\n"
+                                      : "Switch to Main BIOS ............. Ok\n";
 }
 
 const char* SwitchFailedLine(ChipPosition chip) {
-  return chip == ChipPosition::Backup ? "!! Unable to switch to Backup BIOS !!\n" : "!! Unable to switch to Main BIOS !!\n";
+  return chip == ChipPosition::Backup ? "!! Unable to switch to Backup BIOS !!\n"
+                                      : "!! Unable to switch to Main BIOS !!\n";
 }

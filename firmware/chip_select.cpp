@@ -35,8 +35,8 @@ EFI_STATUS InitFirmwareAccess() {
     Print("%s\n", "Memory allocation error!");
     return kEfiUnsupported;
   }
-  EFI_STATUS status = QueryFlashMailbox(gTool.Geometry.PartInfo, &gTool.Geometry.FlashSize,
-                                        &gTool.Geometry.BiosSize, &gTool.Geometry.BlockSize);
+  EFI_STATUS status = QueryFlashMailbox(gTool.Geometry.PartInfo, &gTool.Geometry.FlashSize, &gTool.Geometry.BiosSize,
+                                        &gTool.Geometry.BlockSize);
   if (EfiError(status)) {
     SetExitStatus(ExitStatus::FlashInitFailed);
     Print("\n%s\n\n", "!!! SPI Flash initialization fail !!!");

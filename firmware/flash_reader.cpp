@@ -14,8 +14,7 @@ constexpr uint64_t kPageSize = 4096;
 // One size of the geometry; while it is 0 the mailbox is asked once for all
 // three (so up to three queries when every answer is missing).
 uint32_t SizeOnFirstUse(FlashGeometry* geometry, uint32_t FlashGeometry::*size) {
-  if (geometry->*size == 0)
-    QueryFlashMailbox(nullptr, &geometry->FlashSize, &geometry->BiosSize, &geometry->BlockSize);
+  if (geometry->*size == 0) QueryFlashMailbox(nullptr, &geometry->FlashSize, &geometry->BiosSize, &geometry->BlockSize);
   return geometry->*size;
 }
 

@@ -119,5 +119,5 @@ bool SendMailboxCommand(MailboxCommand command) { return SendRequest(command, 0,
 
 bool SendReadBlock(uint32_t address, uint32_t length, void* destination) {
   return SendRequest(MailboxCommand::ReadBlock, address, length,
-              static_cast<uint32_t>(reinterpret_cast<uintptr_t>(destination)));
+                     static_cast<uint32_t>(reinterpret_cast<uintptr_t>(destination)));
 }

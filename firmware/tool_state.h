@@ -34,8 +34,8 @@ struct ToolState {
   ExitStatus ExitCode = ExitStatus::Success;
   CommandKind Command = CommandKind::Help;
   ChipPosition Selection = ChipPosition::Main;
-  uint8_t FullRead = 1;  // 0 selects the simple test
-  uint16_t Delay = 0;    // tenths of a second, at most 100
+  uint8_t FullRead = 1;                                        // 0 selects the simple test
+  uint16_t Delay = 0;                                          // tenths of a second, at most 100
   ChipPosition StartupChip = static_cast<ChipPosition>(0xFF);  // 0xFF: not yet recorded
   ChipPosition LastReadChip = ChipPosition::Main;
   uint32_t FlashBaseAddress = 0;  // 2^32 - FlashSize, 32-bit wrap-around

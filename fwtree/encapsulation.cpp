@@ -88,8 +88,8 @@ bool DecodeStandard(const uint8_t* data, uint64_t size, DecodeBudget& budget, st
   return false;
 }
 
-bool DecodeGuided(GuidedKind kind, const uint8_t* data, uint64_t size, DecodeBudget& budget,
-                  std::vector<uint8_t>* out, std::string* problem) {
+bool DecodeGuided(GuidedKind kind, const uint8_t* data, uint64_t size, DecodeBudget& budget, std::vector<uint8_t>* out,
+                  std::string* problem) {
   uint64_t stated = 0;
   if (!StatedSize(kind, data, size, &stated)) {
     *problem = "compressed section: header cut short";

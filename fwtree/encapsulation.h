@@ -23,8 +23,8 @@ bool DecodeStandard(const uint8_t* data, uint64_t size, DecodeBudget& budget, st
                     std::string* problem);
 
 // LZMA, LZMA with the x86 filter, or Brotli.
-bool DecodeGuided(GuidedKind kind, const uint8_t* data, uint64_t size, DecodeBudget& budget,
-                  std::vector<uint8_t>* out, std::string* problem);
+bool DecodeGuided(GuidedKind kind, const uint8_t* data, uint64_t size, DecodeBudget& budget, std::vector<uint8_t>* out,
+                  std::string* problem);
 
 // The sections in data[0, size) follow each other at 4-byte boundaries and
 // end exactly at its end.

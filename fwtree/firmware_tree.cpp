@@ -87,7 +87,8 @@ std::string NameFromUtf16(const uint8_t* data, uint64_t size) {
 
 class TreeBuilder {
  public:
-  TreeBuilder(FirmwareTree& tree, const TreeLimits& limits) : tree_(tree), limits_(limits), budget_(limits.decodeBudget) {}
+  TreeBuilder(FirmwareTree& tree, const TreeLimits& limits)
+      : tree_(tree), limits_(limits), budget_(limits.decodeBudget) {}
 
   void WalkImage(const uint8_t* image, uint64_t size) {
     const Span whole{image, size, uint64_t(0), false};
@@ -109,7 +110,8 @@ class TreeBuilder {
   // 0 when there is none.
   static uint64_t VolumeLengthAt(const Span& span, uint64_t at) {
     const uint8_t* v = span.data + at;
-    if (span.size - at < kVolumeHeaderMinimum || Load32(v + image_layout::kFvSignature) != image_layout::kFvSignatureValue)
+    if (span.size - at < kVolumeHeaderMinimum ||
+        Load32(v + image_layout::kFvSignature) != image_layout::kFvSignatureValue)
       return 0;
     const uint64_t declared = Load64(v + image_layout::kFvLength);
     const uint16_t header = Load16(v + image_layout::kFvHeaderLength);
@@ -212,7 +214,8 @@ class TreeBuilder {
   // The sections of file `file`; `path` ends with the file's own GUID.
   void WalkSections(const Span& span, int file, const std::vector<Guid>& path, int depth) {
     if (depth > limits_.maxDepth)
-      return FileProblem(file, "sections nested deeper than " + std::to_string(limits_.maxDepth) + " levels: not opened");
+      return FileProblem(file,
+                         "sections nested deeper than " + std::to_string(limits_.maxDepth) + " levels: not opened");
     uint64_t at = 0;
     while (at < span.size && span.size - at >= 4) {
       const uint8_t* s = span.data + at;
@@ -239,9 +242,7 @@ class TreeBuilder {
       case kSectionUserInterface:
         if (!tree_.files[size_t(file)].name) tree_.files[size_t(file)].name = NameFromUtf16(body.data, body.size);
         return;
-      case kSectionVolumeImage:
-        WalkVolume(body, file, path, depth + 1);
-        return;
+      case kSectionVolumeImage: WalkVolume(body, file, path, depth + 1); return;
       case kSectionCompression: return WalkCompression(body, file, path, depth);
       case kSectionGuidDefined: return WalkGuided(section, header, file, path, depth);
       default: return;
@@ -281,8 +282,8 @@ class TreeBuilder {
 
   void WalkDecoded(std::vector<uint8_t> bytes, int file, const std::vector<Guid>& path, int depth) {
     if (depth + 1 > limits_.maxDepth) {
-      return FileProblem(file, "encapsulations nested deeper than " + std::to_string(limits_.maxDepth) +
-                                   " levels: not opened");
+      return FileProblem(
+          file, "encapsulations nested deeper than " + std::to_string(limits_.maxDepth) + " levels: not opened");
     }
     tree_.decoded.push_back(std::move(bytes));
     const std::vector<uint8_t>& kept = tree_.decoded.back();

@@ -16,12 +16,12 @@ namespace fwtree {
 
 struct TreeVolume {
   Guid fileSystem{};
-  std::optional<Guid> name;   // from the extended header
-  std::vector<Guid> path;     // enclosing volumes and files, then this volume's own GUID
-  int ffsVersion = 0;         // 2 or 3; 0 when its files are not walked
+  std::optional<Guid> name;        // from the extended header
+  std::vector<Guid> path;          // enclosing volumes and files, then this volume's own GUID
+  int ffsVersion = 0;              // 2 or 3; 0 when its files are not walked
   std::optional<uint64_t> offset;  // in the image; null inside decompressed bytes
-  uint64_t length = 0;        // as the header states it, clipped to what holds it
-  int parentFile = -1;        // the file whose section holds it
+  uint64_t length = 0;             // as the header states it, clipped to what holds it
+  int parentFile = -1;             // the file whose section holds it
   bool compressed = false;
 };
 
@@ -36,14 +36,14 @@ struct TreeFile {
   std::optional<std::string> name;  // from its user-interface section, as UTF-8
   const uint8_t* bytes = nullptr;   // header and data
   uint64_t size = 0;
-  std::optional<uint64_t> offset;  // in the image; null inside decompressed bytes
-  bool compressed = false;          // inside a compressed encapsulation
+  std::optional<uint64_t> offset;     // in the image; null inside decompressed bytes
+  bool compressed = false;            // inside a compressed encapsulation
   std::vector<std::string> problems;  // sections that could not be opened
 };
 
 struct FirmwareTree {
   std::vector<TreeVolume> volumes;
-  std::vector<TreeFile> files;  // pad files left out; every file after the file that holds it
+  std::vector<TreeFile> files;        // pad files left out; every file after the file that holds it
   std::vector<std::string> problems;  // limits reached, damaged volumes
   uint64_t decodedBytes = 0;
   std::deque<std::vector<uint8_t>> decoded;  // the bytes decompressed sections produced

@@ -20,8 +20,9 @@ constexpr unsigned kRegionShift = 12;
 
 const char* FlashRegionName(int index) {
   static const char* const kNames[kMostRegions] = {
-      "Flash Descriptor", "BIOS",    "Intel ME", "GbE",     "Platform Data", "Device Exp1", "Secondary BIOS", "Reserved",
-      "EC",               "Device Exp2", "IE",  "10GbE_0", "10GbE_1",       "Reserved",    "Reserved",       "PTT"};
+      "Flash Descriptor", "BIOS", "Intel ME",    "GbE", "Platform Data", "Device Exp1", "Secondary BIOS",
+      "Reserved",         "EC",   "Device Exp2", "IE",  "10GbE_0",       "10GbE_1",     "Reserved",
+      "Reserved",         "PTT"};
   return index >= 0 && index < kMostRegions ? kNames[index] : "?";
 }
 

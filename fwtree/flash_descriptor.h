@@ -12,9 +12,9 @@
 namespace fwtree {
 
 struct FlashRegion {
-  int index;          // FLREG number
-  const char* name;   // as the chipset documentation names it
-  uint64_t base;      // offset in the part
+  int index;         // FLREG number
+  const char* name;  // as the chipset documentation names it
+  uint64_t base;     // offset in the part
   uint64_t length;
 };
 

@@ -35,7 +35,7 @@ consteval Guid GuidFromText(std::string_view text) {
     i += 2;
   }
   // The first three fields are stored little-endian.
-  return Guid{value[3], value[2], value[1], value[0], value[5], value[4], value[7],  value[6],
+  return Guid{value[3], value[2], value[1],  value[0],  value[5],  value[4],  value[7],  value[6],
               value[8], value[9], value[10], value[11], value[12], value[13], value[14], value[15]};
 }
 

@@ -24,8 +24,8 @@ bool Fail(std::string* problem, const char* reason) {
 
 }  // namespace
 
-bool LzmaDecompress(const uint8_t* source, uint64_t size, bool x86Filter, uint64_t limit,
-                    std::vector<uint8_t>* output, std::string* problem) {
+bool LzmaDecompress(const uint8_t* source, uint64_t size, bool x86Filter, uint64_t limit, std::vector<uint8_t>* output,
+                    std::string* problem) {
   if (size < kHeaderSize) return Fail(problem, "header cut short");
   const uint64_t expected = Load64(source + 5);
   if (expected > limit) return Fail(problem, "output over the decompression limit");
@@ -35,7 +35,8 @@ bool LzmaDecompress(const uint8_t* source, uint64_t size, bool x86Filter, uint64
   auto* options = static_cast<lzma_options_lzma*>(lzma.options);
   // The decoder never looks further back than the output is long: a larger
   // stated dictionary would only cost memory.
-  if (options->dict_size > expected) options->dict_size = uint32_t(expected < kSmallestDictionary ? kSmallestDictionary : expected);
+  if (options->dict_size > expected)
+    options->dict_size = uint32_t(expected < kSmallestDictionary ? kSmallestDictionary : expected);
   options->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
   options->ext_size_low = uint32_t(expected);
   options->ext_size_high = uint32_t(expected >> 32);

@@ -12,7 +12,7 @@ namespace fwtree {
 
 // False with a short reason when the stream is bad or its stated size
 // exceeds `limit`.
-bool LzmaDecompress(const uint8_t* source, uint64_t size, bool x86Filter, uint64_t limit,
-                    std::vector<uint8_t>* output, std::string* problem);
+bool LzmaDecompress(const uint8_t* source, uint64_t size, bool x86Filter, uint64_t limit, std::vector<uint8_t>* output,
+                    std::string* problem);
 
 }  // namespace fwtree

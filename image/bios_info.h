@@ -8,7 +8,7 @@
 // Name of the firmware file whose first section holds the descriptor, in the
 // in-memory GUID byte order ({56E14F88-234B-4C34-B204-299670447247}).
 inline constexpr uint8_t kDescriptorFileGuid[16] = {0x88, 0x4F, 0xE1, 0x56, 0x4B, 0x23, 0x34, 0x4C,
-                                                   0xB2, 0x04, 0x29, 0x96, 0x70, 0x44, 0x72, 0x47};
+                                                    0xB2, 0x04, 0x29, 0x96, 0x70, 0x44, 0x72, 0x47};
 
 // One record per chip. Laid out without gaps because it is part of the tool's
 // recorded data model; the pointers are views into the caller's image buffer.

@@ -134,8 +134,8 @@ bool VerifyDescriptorChecksums(uint8_t* image, uint32_t length, const uint8_t* d
   return allMatch;
 }
 
-ChecksumEntryResult CheckChecksumEntry(const uint8_t* image, uint32_t length, const uint8_t* descriptor,
-                                       uint32_t index, uint32_t* computed) {
+ChecksumEntryResult CheckChecksumEntry(const uint8_t* image, uint32_t length, const uint8_t* descriptor, uint32_t index,
+                                       uint32_t* computed) {
   *computed = 0;
   const uint8_t* table = nullptr;
   uint32_t count = 0;

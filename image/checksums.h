@@ -18,8 +18,8 @@ enum class ChecksumEntryResult : uint8_t { Holds, Differs, OutsideImage };
 // One entry of the table, summed as VerifyDescriptorChecksums sums it;
 // `computed` receives the scrambled sum (0 when it cannot be taken).
 // OutsideImage also when the descriptor, the table or the index is not valid.
-ChecksumEntryResult CheckChecksumEntry(const uint8_t* image, uint32_t length, const uint8_t* descriptor,
-                                       uint32_t index, uint32_t* computed);
+ChecksumEntryResult CheckChecksumEntry(const uint8_t* image, uint32_t length, const uint8_t* descriptor, uint32_t index,
+                                       uint32_t* computed);
 
 // Rotates each byte of `sum` right within itself (by 1, 2, 3 and 4 bits from
 // the least significant byte up), then the word right by index mod 32.

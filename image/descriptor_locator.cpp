@@ -114,13 +114,9 @@ EFI_STATUS LocateDescriptor(BiosInfo* info) {
     const uint64_t limit = fvLength < back ? fvLength : back;
     uint8_t* d = nullptr;
     switch (SearchVolume(image, end, volume, limit, &d)) {
-      case Search::None:
-        continue;
-      case Search::WrongFile:
-        return kEfiUnsupported;
-      case Search::Found:
-        FillFound(info, d, volume);
-        return kEfiSuccess;
+      case Search::None: continue;
+      case Search::WrongFile: return kEfiUnsupported;
+      case Search::Found: FillFound(info, d, volume); return kEfiSuccess;
     }
   }
   FillNotFound(info);

@@ -8,7 +8,7 @@
 // File system GUID of the volume that holds a VSS/VSS2 variable store
 // ({FFF12B8D-7696-4C8B-A985-2747075B4F50}, in-memory byte order).
 inline constexpr uint8_t kVariableStoreVolumeGuid[16] = {0x8D, 0x2B, 0xF1, 0xFF, 0x96, 0x76, 0x8B, 0x4C,
-                                                        0xA9, 0x85, 0x27, 0x47, 0x07, 0x5B, 0x4F, 0x50};
+                                                         0xA9, 0x85, 0x27, 0x47, 0x07, 0x5B, 0x4F, 0x50};
 
 // Offsets are counted from the image's first byte.
 struct FirmwareVolume {

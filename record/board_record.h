@@ -7,7 +7,6 @@
 #include "firmware/tool_state.h"
 #include "record/board_vocabulary.h"
 
-
 // One PCI I/O handle. A read that fails is kept as such: the utility's probe
 // skips that handle in the same way on the replayed board.
 struct PciRecord {

@@ -24,9 +24,9 @@ struct Spelling {
   const char* text;
 };
 
-inline constexpr Spelling<ChipSelectMode> kChipSelectSpellings[] = {
-    {ChipSelectMode::Present, "present"}, {ChipSelectMode::Absent, "absent"},
-    {ChipSelectMode::Unsupported, "unsupported"}};
+inline constexpr Spelling<ChipSelectMode> kChipSelectSpellings[] = {{ChipSelectMode::Present, "present"},
+                                                                    {ChipSelectMode::Absent, "absent"},
+                                                                    {ChipSelectMode::Unsupported, "unsupported"}};
 inline constexpr Spelling<SwitchMode> kSwitchSpellings[] = {{SwitchMode::Ok, "ok"},
                                                             {SwitchMode::Stuck, "stuck"},
                                                             {SwitchMode::IgnoreMain, "ignore-main"},

@@ -18,7 +18,7 @@ constexpr unsigned kFileCount = 3;
 // Every name a record folder may hold: the three files, and the temporary
 // and aside names that records written file by file left behind.
 constexpr const char* kRecordNames[] = {
-    "main.rom",     "backup.rom",     "board.json",     "main.rom.NEW", "backup.rom.NEW",
+    "main.rom",       "backup.rom",   "board.json",     "main.rom.NEW",   "backup.rom.NEW",
     "board.json.NEW", "main.rom.OLD", "backup.rom.OLD", "board.json.OLD",
 };
 

@@ -66,7 +66,8 @@ bool ProbeBoard(BoardRecord* record) {
   // another vendor's handler: the utility never sends it there, nor does this.
   if (record->ChipSelect != ChipSelectMode::Present) {
     record->Mailbox = MailboxMode::None;
-    Print("Flash mailbox ................... %s\n", "not probed without a chip select: only the flash window from 0xFF000000 is recorded");
+    Print("Flash mailbox ................... %s\n",
+          "not probed without a chip select: only the flash window from 0xFF000000 is recorded");
     return true;
   }
   ProbeMailbox(record);
@@ -76,8 +77,7 @@ bool ProbeBoard(BoardRecord* record) {
 
 void PrintSummary(const BoardRecord& record) {
   Print("Board recorded in %s: Main %d bytes, Backup %d bytes, switch %s\n", kRecordFolder,
-        static_cast<int>(record.Chips[0].FlashSize), static_cast<int>(record.Chips[1].FlashSize),
-        SwitchLine(record));
+        static_cast<int>(record.Chips[0].FlashSize), static_cast<int>(record.Chips[1].FlashSize), SwitchLine(record));
 }
 
 bool WriteRecord(const BoardRecord& record) {

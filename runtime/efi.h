@@ -89,8 +89,8 @@ struct EFI_BOOT_SERVICES {
   EFI_TABLE_HEADER Hdr;
   void* RaiseTPL;
   void* RestoreTPL;
-  EFI_STATUS(EFIAPI* AllocatePages)(EFI_ALLOCATE_TYPE type, EFI_MEMORY_TYPE memoryType, UINTN pages,
-                                    EFI_PHYSICAL_ADDRESS* memory);
+  EFI_STATUS(EFIAPI* AllocatePages)
+  (EFI_ALLOCATE_TYPE type, EFI_MEMORY_TYPE memoryType, UINTN pages, EFI_PHYSICAL_ADDRESS* memory);
   EFI_STATUS(EFIAPI* FreePages)(EFI_PHYSICAL_ADDRESS memory, UINTN pages);
   void* GetMemoryMap;
   EFI_STATUS(EFIAPI* AllocatePool)(EFI_MEMORY_TYPE poolType, UINTN size, void** buffer);
@@ -110,8 +110,9 @@ struct EFI_BOOT_SERVICES {
   void* LocateHandle;
   void* LocateDevicePath;
   void* InstallConfigurationTable;
-  EFI_STATUS(EFIAPI* LoadImage)(BOOLEAN bootPolicy, EFI_HANDLE parentImage, void* devicePath, void* sourceBuffer,
-                                UINTN sourceSize, EFI_HANDLE* imageHandle);
+  EFI_STATUS(EFIAPI* LoadImage)
+  (BOOLEAN bootPolicy, EFI_HANDLE parentImage, void* devicePath, void* sourceBuffer, UINTN sourceSize,
+   EFI_HANDLE* imageHandle);
   EFI_STATUS(EFIAPI* StartImage)(EFI_HANDLE imageHandle, UINTN* exitDataSize, CHAR16** exitData);
   void* Exit;
   void* UnloadImage;
@@ -125,8 +126,9 @@ struct EFI_BOOT_SERVICES {
   void* CloseProtocol;
   void* OpenProtocolInformation;
   void* ProtocolsPerHandle;
-  EFI_STATUS(EFIAPI* LocateHandleBuffer)(EFI_LOCATE_SEARCH_TYPE searchType, const EFI_GUID* protocol,
-                                         void* searchKey, UINTN* handleCount, EFI_HANDLE** buffer);
+  EFI_STATUS(EFIAPI* LocateHandleBuffer)
+  (EFI_LOCATE_SEARCH_TYPE searchType, const EFI_GUID* protocol, void* searchKey, UINTN* handleCount,
+   EFI_HANDLE** buffer);
   EFI_STATUS(EFIAPI* LocateProtocol)(const EFI_GUID* protocol, void* registration, void** interface);
   void* InstallMultipleProtocolInterfaces;
   void* UninstallMultipleProtocolInterfaces;

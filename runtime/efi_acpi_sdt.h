@@ -21,8 +21,8 @@ using EFI_ACPI_DATA_TYPE = uint32_t;
 
 struct EFI_ACPI_SDT_PROTOCOL {
   uint32_t AcpiVersion;
-  EFI_STATUS(EFIAPI* GetAcpiTable)(UINTN index, EFI_ACPI_SDT_HEADER** table,
-                                   EFI_ACPI_TABLE_VERSION* version, UINTN* tableKey);
+  EFI_STATUS(EFIAPI* GetAcpiTable)
+  (UINTN index, EFI_ACPI_SDT_HEADER** table, EFI_ACPI_TABLE_VERSION* version, UINTN* tableKey);
   void* RegisterNotify;
   void* Open;
   void* OpenSdt;

@@ -12,8 +12,8 @@ enum EFI_PCI_IO_PROTOCOL_WIDTH : uint32_t {
 
 struct EFI_PCI_IO_PROTOCOL;
 struct EFI_PCI_IO_PROTOCOL_CONFIG_ACCESS {
-  EFI_STATUS(EFIAPI* Read)(EFI_PCI_IO_PROTOCOL* self, EFI_PCI_IO_PROTOCOL_WIDTH width, uint32_t offset,
-                           UINTN count, void* buffer);
+  EFI_STATUS(EFIAPI* Read)
+  (EFI_PCI_IO_PROTOCOL* self, EFI_PCI_IO_PROTOCOL_WIDTH width, uint32_t offset, UINTN count, void* buffer);
   void* Write;
 };
 

@@ -49,27 +49,19 @@ void FormatText(FormatSink sink, void* context, const char* format, va_list args
         }
         break;
       }
-      case 'd':
-        EmitDecimal(sink, context, va_arg(args, int));
-        break;
+      case 'd': EmitDecimal(sink, context, va_arg(args, int)); break;
       case 'c': {
         char character = static_cast<char>(va_arg(args, int));
         sink(context, &character, 1);
         break;
       }
-      case 'x':
-        EmitHex(sink, context, va_arg(args, unsigned));
-        break;
-      case '%':
-        sink(context, "%", 1);
-        break;
+      case 'x': EmitHex(sink, context, va_arg(args, unsigned)); break;
+      case '%': sink(context, "%", 1); break;
       case '\0':
         // A lone '%' at the end is printed as it stands.
         sink(context, "%", 1);
         return;
-      default:
-        sink(context, cursor, 2);
-        break;
+      default: sink(context, cursor, 2); break;
     }
     cursor += 2;
     run = cursor;

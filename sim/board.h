@@ -33,8 +33,8 @@ struct Chip {
   std::shared_ptr<const MappedImage> file;
   const uint8_t* data() const { return file ? file->bytes : image.data(); }
   uint64_t size() const { return file ? file->size : image.size(); }
-  uint32_t flash_size = 0;     // what the mailbox reports
-  uint32_t bios_size = 0;      // top bios_size bytes of the part are in the window
+  uint32_t flash_size = 0;  // what the mailbox reports
+  uint32_t bios_size = 0;   // top bios_size bytes of the part are in the window
   uint32_t block_size = 4096;
   std::string part_name = "SIM25Q128";
   // Bytes of the part mapped in the window when they differ from what the

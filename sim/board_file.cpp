@@ -20,8 +20,9 @@ using nlohmann::json;
 namespace fs = std::filesystem;
 
 Board ParseBoard(const json& root, const fs::path& base) {
-  CheckKeys(root, "", {"active", "chip_select", "is_supported", "switch", "mailbox", "acpi", "smi_port", "pci",
-                       "mtrr", "fail_alloc", "fail_file", "disk_free", "chips"});
+  CheckKeys(root, "",
+            {"active", "chip_select", "is_supported", "switch", "mailbox", "acpi", "smi_port", "pci", "mtrr",
+             "fail_alloc", "fail_file", "disk_free", "chips"});
   Board board;
   board_keys::ParseFirmwareKeys(root, &board);
   board_keys::ParseProcessorKeys(root, &board);
@@ -70,7 +71,8 @@ bool LoadBoardFile(const std::string& path, Board* board, BoardError* error) {
     return false;
   }
   if (std::optional<std::string> key = TooDeeplyNestedKey(text)) {
-    error->message = path + ": key '" + *key + "': nested deeper than " + std::to_string(kMaxBoardFileDepth) + " levels";
+    error->message =
+        path + ": key '" + *key + "': nested deeper than " + std::to_string(kMaxBoardFileDepth) + " levels";
     return false;
   }
   json root;
@@ -116,7 +118,9 @@ bool WriteSampleBoard(const std::string& directory, BoardError* error) {
       {"chips",
        {{"main", {{"image", "main.rom"}, {"bios_size", sample.main.bios_size}, {"block_size", sample.main.block_size}}},
         {"backup",
-         {{"image", "backup.rom"}, {"bios_size", sample.backup.bios_size}, {"block_size", sample.backup.block_size}}}}}};
+         {{"image", "backup.rom"},
+          {"bios_size", sample.backup.bios_size},
+          {"block_size", sample.backup.block_size}}}}}};
   std::string text = description.dump(2) + "\n";
   fs::path base(directory);
   return WriteWholeFile((base / "board.json").string(), text.data(), text.size(), &error->message) &&

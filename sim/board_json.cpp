@@ -30,7 +30,8 @@ uint64_t Integer(const json& value, const std::string& key, uint64_t max) {
   } else {
     Problem(key, "expected an integer");
   }
-  if (result > max) Problem(key, "value " + std::to_string(result) + " is out of range (at most " + std::to_string(max) + ")");
+  if (result > max)
+    Problem(key, "value " + std::to_string(result) + " is out of range (at most " + std::to_string(max) + ")");
   return result;
 }
 

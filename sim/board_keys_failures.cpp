@@ -7,8 +7,9 @@ using namespace board_json;
 namespace {
 
 constexpr Spelling<FileFailure> kFileFailureSpellings[] = {
-    {FileFailure::None, "none"},     {FileFailure::Open, "open"},     {FileFailure::Write, "write"},
-    {FileFailure::Close, "close"},   {FileFailure::Rename, "rename"}, {FileFailure::RenameIntoPlace, "rename-into-place"}};
+    {FileFailure::None, "none"},     {FileFailure::Open, "open"},
+    {FileFailure::Write, "write"},   {FileFailure::Close, "close"},
+    {FileFailure::Rename, "rename"}, {FileFailure::RenameIntoPlace, "rename-into-place"}};
 
 }  // namespace
 
@@ -22,8 +23,7 @@ void ParseFailureKeys(const json& root, Board* board) {
       board->fail_alloc.push_back(ordinal);
     }
   }
-  if (root.contains("fail_file"))
-    board->fail_file = Choice(root["fail_file"], "fail_file", kFileFailureSpellings);
+  if (root.contains("fail_file")) board->fail_file = Choice(root["fail_file"], "fail_file", kFileFailureSpellings);
   if (root.contains("disk_free")) board->disk_free = Integer(root["disk_free"], "disk_free", ~0ull);
 }
 

@@ -20,12 +20,9 @@ void ParseFirmwareKeys(const json& root, Board* board) {
     board->chip_select = Choice(root["chip_select"], "chip_select", kChipSelectSpellings);
   if (root.contains("is_supported"))
     board->is_supported_value = static_cast<uint8_t>(Integer(root["is_supported"], "is_supported", 255));
-  if (root.contains("switch"))
-    board->switch_mode = Choice(root["switch"], "switch", kSwitchSpellings);
-  if (root.contains("mailbox"))
-    board->mailbox = Choice(root["mailbox"], "mailbox", kMailboxSpellings);
-  if (root.contains("acpi"))
-    board->acpi = Choice(root["acpi"], "acpi", kAcpiSpellings);
+  if (root.contains("switch")) board->switch_mode = Choice(root["switch"], "switch", kSwitchSpellings);
+  if (root.contains("mailbox")) board->mailbox = Choice(root["mailbox"], "mailbox", kMailboxSpellings);
+  if (root.contains("acpi")) board->acpi = Choice(root["acpi"], "acpi", kAcpiSpellings);
   if (root.contains("smi_port")) board->smi_port = static_cast<uint16_t>(Integer(root["smi_port"], "smi_port", 0xFFFF));
 }
 

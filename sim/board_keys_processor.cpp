@@ -10,8 +10,10 @@ PciFunction ParsePci(const json& object, const std::string& key) {
   CheckKeys(object, key,
             {"vendor", "class", "subclass", "handle_protocol_fails", "class_read_fails", "vendor_read_fails"});
   PciFunction function;
-  if (object.contains("vendor")) function.vendor = static_cast<uint16_t>(Integer(object["vendor"], key + ".vendor", 0xFFFF));
-  if (object.contains("class")) function.base_class = static_cast<uint8_t>(Integer(object["class"], key + ".class", 0xFF));
+  if (object.contains("vendor"))
+    function.vendor = static_cast<uint16_t>(Integer(object["vendor"], key + ".vendor", 0xFFFF));
+  if (object.contains("class"))
+    function.base_class = static_cast<uint8_t>(Integer(object["class"], key + ".class", 0xFF));
   if (object.contains("subclass"))
     function.subclass = static_cast<uint8_t>(Integer(object["subclass"], key + ".subclass", 0xFF));
   if (object.contains("handle_protocol_fails"))
@@ -28,7 +30,8 @@ void ParseMtrr(const json& object, Board* board) {
   if (object.contains("variable_pairs"))
     board->mtrr_variable_pairs = static_cast<uint32_t>(Integer(object["variable_pairs"], "mtrr.variable_pairs", 255));
   if (object.contains("phys_address_bits")) {
-    board->phys_address_bits = static_cast<uint32_t>(Integer(object["phys_address_bits"], "mtrr.phys_address_bits", 64));
+    board->phys_address_bits =
+        static_cast<uint32_t>(Integer(object["phys_address_bits"], "mtrr.phys_address_bits", 64));
     if (board->phys_address_bits < 32) Problem("mtrr.phys_address_bits", "must be at least 32");
   }
   if (object.contains("tme_keyid_bits"))
@@ -41,7 +44,8 @@ void ParseMtrr(const json& object, Board* board) {
     board->mtrr_pairs.clear();
     for (const auto& item : pairs.items()) {
       std::string key = "mtrr.pairs." + item.key();
-      if (item.key().empty() || item.key().find_first_not_of("0123456789") != std::string::npos || item.key().size() > 3)
+      if (item.key().empty() || item.key().find_first_not_of("0123456789") != std::string::npos ||
+          item.key().size() > 3)
         Problem(key, "pair numbers are decimal integers");
       CheckKeys(item.value(), key, {"base", "mask"});
       MtrrPair pair;

@@ -43,18 +43,10 @@ void AnswerReadBlock(BoardModel& model, FlashMailbox* mailbox) {
 
 void CountSmi(SmiCounts& smi, uint32_t command) {
   switch (static_cast<MailboxCommand>(command)) {
-    case MailboxCommand::Query:
-      ++smi.query;
-      break;
-    case MailboxCommand::ReadBlock:
-      ++smi.read_block;
-      break;
-    case MailboxCommand::BeginRead:
-      ++smi.begin_read;
-      break;
-    case MailboxCommand::EndRead:
-      ++smi.end_read;
-      break;
+    case MailboxCommand::Query: ++smi.query; break;
+    case MailboxCommand::ReadBlock: ++smi.read_block; break;
+    case MailboxCommand::BeginRead: ++smi.begin_read; break;
+    case MailboxCommand::EndRead: ++smi.end_read; break;
   }
 }
 
@@ -70,10 +62,8 @@ uint8_t ModelIsSupported(BoardModel& model) {
 void ModelSetActiveChip(BoardModel& model, uint8_t chip) {
   if (model.switch_requested != nullptr) model.switch_requested(model.switch_context, chip);
   switch (model.switch_mode) {
-    case SwitchMode::Ok:
-      break;
-    case SwitchMode::Stuck:
-      return;
+    case SwitchMode::Ok: break;
+    case SwitchMode::Stuck: return;
     case SwitchMode::IgnoreMain:
       if (chip == 0) return;
       break;
@@ -94,14 +84,11 @@ void ModelTakeSmi(BoardModel& model, uint16_t port, uint8_t commandByte, void* b
   if (model.mailbox == MailboxMode::None || commandByte != kSmiFlashCommandByte) return;
   uint32_t agreed = model.mailbox == MailboxMode::Qvt ? kSignatureQvt : kSignatureQv1;
   switch (static_cast<MailboxCommand>(mailbox->Command)) {
-    case MailboxCommand::Query:
-      AnswerQuery(model, mailbox);
-      break;
+    case MailboxCommand::Query: AnswerQuery(model, mailbox); break;
     case MailboxCommand::ReadBlock:
       if (mailbox->Signature == agreed) AnswerReadBlock(model, mailbox);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -26,7 +26,7 @@ constexpr size_t kReserved = 54;
 constexpr size_t kRevision = 55;
 constexpr size_t kBlockCount = 56;
 constexpr size_t kBlockLength = 60;
-constexpr size_t kBlockMapEnd = 64;  // the zero entry that ends the map
+constexpr size_t kBlockMapEnd = 64;               // the zero entry that ends the map
 constexpr unsigned kSignatureValue = 0x4856465F;  // "_FVH"
 constexpr unsigned kRevisionValue = 2;
 // The extended header: the volume's name and the header's own size.
@@ -118,10 +118,10 @@ constexpr unsigned kRuntimeAsciiNameValid = 0x83;
 // the "PE\0\0" signature, the COFF header and an optional header with its
 // magic. The image has no sections of its own.
 namespace pe32 {
-constexpr size_t kDosMagic = 0;                // "MZ"
-constexpr size_t kDosNewHeaderOffset = 0x3C;   // e_lfanew
-constexpr size_t kPeHeader = 0x40;             // right after the DOS header
-constexpr size_t kPeSignature = kPeHeader;     // "PE\0\0"
+constexpr size_t kDosMagic = 0;               // "MZ"
+constexpr size_t kDosNewHeaderOffset = 0x3C;  // e_lfanew
+constexpr size_t kPeHeader = 0x40;            // right after the DOS header
+constexpr size_t kPeSignature = kPeHeader;    // "PE\0\0"
 constexpr size_t kMachine = kPeHeader + 4;
 constexpr size_t kSectionCount = kPeHeader + 6;
 constexpr size_t kOptionalHeaderSize = kPeHeader + 20;

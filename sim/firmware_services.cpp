@@ -29,9 +29,7 @@ EFI_STATUS EFIAPI AllocatePool(EFI_MEMORY_TYPE, UINTN size, void** buffer) {
   return *buffer != nullptr ? kEfiSuccess : kEfiOutOfResources;
 }
 
-EFI_STATUS EFIAPI FreePool(void* buffer) {
-  return I().pool.Release(buffer) ? kEfiSuccess : kEfiInvalidParameter;
-}
+EFI_STATUS EFIAPI FreePool(void* buffer) { return I().pool.Release(buffer) ? kEfiSuccess : kEfiInvalidParameter; }
 
 EFI_STATUS EFIAPI AllocatePages(EFI_ALLOCATE_TYPE, EFI_MEMORY_TYPE, UINTN pages, EFI_PHYSICAL_ADDRESS* memory) {
   void* block = I().pages.Allocate(pages * 4096);
@@ -42,14 +40,12 @@ EFI_STATUS EFIAPI AllocatePages(EFI_ALLOCATE_TYPE, EFI_MEMORY_TYPE, UINTN pages,
 
 EFI_STATUS EFIAPI FreePages(EFI_PHYSICAL_ADDRESS memory, UINTN) {
   return I().pages.Release(reinterpret_cast<void*>(static_cast<uintptr_t>(memory))) ? kEfiSuccess
-                                                                                     : kEfiInvalidParameter;
+                                                                                    : kEfiInvalidParameter;
 }
 
 void EFIAPI SetMem(void* buffer, UINTN size, uint8_t value) { std::memset(buffer, value, size); }
 
-void EFIAPI CopyMem(void* destination, const void* source, UINTN length) {
-  std::memmove(destination, source, length);
-}
+void EFIAPI CopyMem(void* destination, const void* source, UINTN length) { std::memmove(destination, source, length); }
 
 EFI_STATUS EFIAPI Stall(UINTN microseconds) {
   M().report().stalls_us.push_back(microseconds);
@@ -78,8 +74,8 @@ EFI_STATUS EFIAPI LocateProtocol(const EFI_GUID* protocol, void*, void** interfa
   return kEfiNotFound;
 }
 
-EFI_STATUS EFIAPI LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE type, const EFI_GUID* protocol, void*,
-                                     UINTN* count, EFI_HANDLE** buffer) {
+EFI_STATUS EFIAPI LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE type, const EFI_GUID* protocol, void*, UINTN* count,
+                                     EFI_HANDLE** buffer) {
   *count = 0;
   *buffer = nullptr;
   if (type != ByProtocol || !SameGuid(*protocol, kPciIoProtocolGuid)) return kEfiNotFound;
@@ -129,8 +125,7 @@ uint8_t EFIAPI GetActiveChip() { return M().active_raw(); }
 
 void EFIAPI SetActiveChip(uint8_t chip) { ModelSetActiveChip(M().model(), chip); }
 
-EFI_STATUS EFIAPI GetAcpiTable(UINTN index, EFI_ACPI_SDT_HEADER** table, EFI_ACPI_TABLE_VERSION* version,
-                               UINTN* key) {
+EFI_STATUS EFIAPI GetAcpiTable(UINTN index, EFI_ACPI_SDT_HEADER** table, EFI_ACPI_TABLE_VERSION* version, UINTN* key) {
   ++M().report().get_acpi_table_calls;
   auto& tables = I().acpi_tables;
   if (index >= tables.size()) return kEfiNotFound;

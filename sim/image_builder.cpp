@@ -31,7 +31,9 @@ void Put64(uint8_t* p, uint64_t v) {
 }
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 uint32_t Get24(const uint8_t* p) { return uint32_t(p[0] | (p[1] << 8) | (p[2] << 16)); }
-uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 void PutText(uint8_t* p, const std::string& text, size_t width) {
   if (text.size() > width) throw std::invalid_argument("descriptor text too long: " + text);
@@ -503,13 +505,12 @@ SampleImage BuildSample(bool backup) {
   Bytes spare(SampleLayout::kVariableStoreLength, 0xFF);
   if (backup) spare = BuildVariableStoreVolume(SampleLayout::kVariableStoreLength, SampleVariables(false));
   Bytes region = BuildBiosRegion(
-      SampleLayout::kBiosSize,
-      {{SampleLayout::kVariableStore - base,
-        BuildVariableStoreVolume(SampleLayout::kVariableStoreLength, SampleVariables(backup))},
-       {SampleLayout::kVariableStore - base + SampleLayout::kVariableStoreLength, spare},
-       {SampleLayout::kDxeVolume - base, BuildDxeVolume()},
-       {SampleLayout::kIdentityVolume - base, identity.identity},
-       {SampleLayout::kPeiVolume - base, BuildPeiVolume()}});
+      SampleLayout::kBiosSize, {{SampleLayout::kVariableStore - base,
+                                 BuildVariableStoreVolume(SampleLayout::kVariableStoreLength, SampleVariables(backup))},
+                                {SampleLayout::kVariableStore - base + SampleLayout::kVariableStoreLength, spare},
+                                {SampleLayout::kDxeVolume - base, BuildDxeVolume()},
+                                {SampleLayout::kIdentityVolume - base, identity.identity},
+                                {SampleLayout::kPeiVolume - base, BuildPeiVolume()}});
   Bytes part = BuildFlashPart(SampleLayout::kFlashSize, region);
   if (!ComputeDescriptorChecksums(part, descriptor)) throw std::logic_error("sample checksum range outside the part");
   return {std::move(part), descriptor, SampleLayout::kIdentityVolume + identity.serial_in_identity};

@@ -57,7 +57,8 @@ ModelChip ModelOf(const Chip& chip) {
   model.bios_size = chip.bios_size;
   model.block_size = chip.block_size;
   model.window_bytes = chip.window_bytes.value_or(chip.bios_size);
-  for (size_t i = 0; i < sizeof model.part_name && i < chip.part_name.size(); ++i) model.part_name[i] = chip.part_name[i];
+  for (size_t i = 0; i < sizeof model.part_name && i < chip.part_name.size(); ++i)
+    model.part_name[i] = chip.part_name[i];
   return model;
 }
 

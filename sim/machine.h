@@ -41,7 +41,8 @@ struct Report : BoardEvents {
   uint64_t get_acpi_table_calls = 0;
   std::vector<uint64_t> watchdog_timeouts;  // every SetWatchdogTimer timeout, in order
   uint64_t pool_allocations = 0;
-  uint64_t cache_flushes_after_cr3 = 0;  // WBINVDs that came right after a CR3 reload  // program AllocatePool calls, failed ones included
+  uint64_t cache_flushes_after_cr3 =
+      0;  // WBINVDs that came right after a CR3 reload  // program AllocatePool calls, failed ones included
 };
 
 class Machine {
@@ -109,7 +110,6 @@ struct RunResult {
 RunResult RunTool(Machine& machine, const std::vector<std::string>& arguments);
 
 // Convenience for tests: a fresh machine for `board`, one run.
-RunResult RunOnBoard(const Board& board, const std::vector<std::string>& arguments,
-                     const std::string& directory = ".");
+RunResult RunOnBoard(const Board& board, const std::vector<std::string>& arguments, const std::string& directory = ".");
 
 }  // namespace sim

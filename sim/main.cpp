@@ -58,13 +58,20 @@ bool ParseOptions(const std::vector<std::string>& words, Options* options, std::
       continue;
     }
     std::string* target = nullptr;
-    if (word == "--board") target = &options->board;
-    else if (word == "--main") target = &options->main;
-    else if (word == "--backup") target = &options->backup;
-    else if (word == "--dir") target = &options->directory;
-    else if (word == "--report") target = &options->report;
-    else if (word == "--write-sample") target = &options->writeSample;
-    else if (word == "--write-vboard") target = &options->writeVboard;
+    if (word == "--board")
+      target = &options->board;
+    else if (word == "--main")
+      target = &options->main;
+    else if (word == "--backup")
+      target = &options->backup;
+    else if (word == "--dir")
+      target = &options->directory;
+    else if (word == "--report")
+      target = &options->report;
+    else if (word == "--write-sample")
+      target = &options->writeSample;
+    else if (word == "--write-vboard")
+      target = &options->writeVboard;
     if (target == nullptr) {
       *problem = "unknown simulator option '" + word + "' (see --help)";
       return false;

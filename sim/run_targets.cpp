@@ -48,7 +48,8 @@ bool NamesFileIn(const std::string& path, const std::string& directory, const ch
   fs::path target(path);
   if (target.filename() != name) return false;
   std::string parent = target.parent_path().string();
-  struct stat a {}, b {};
+  struct stat a {
+  }, b{};
   return stat(parent.empty() ? "." : parent.c_str(), &a) == 0 && stat(directory.c_str(), &b) == 0 && SameFile(a, b);
 }
 

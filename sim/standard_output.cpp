@@ -44,7 +44,8 @@ std::string StandardOutput::Finish() {
   bool closed = std::fclose(stdout) == 0;
   if ((failedBefore || !closed) && error_ == 0) error_ = errno != 0 ? errno : EIO;
   if (was_closed_) return "standard output is closed: the utility's output was lost";
-  if (error_ != 0) return std::string("standard output: cannot write the utility's output (") + std::strerror(error_) + ")";
+  if (error_ != 0)
+    return std::string("standard output: cannot write the utility's output (") + std::strerror(error_) + ")";
   return "";
 }
 

@@ -11,8 +11,8 @@ using support::TempDir;
 
 namespace {
 
-const std::vector<std::vector<std::string>> kEveryCommand = {{}, {"/i"}, {"/delay", "1"}, {"/p"}, {"/c", "1"},
-                                                             {"/c", "2"}, {"/s", "1"}, {"/s", "2"}};
+const std::vector<std::vector<std::string>> kEveryCommand = {{},          {"/i"},      {"/delay", "1"}, {"/p"},
+                                                             {"/c", "1"}, {"/c", "2"}, {"/s", "1"},     {"/s", "2"}};
 
 std::string Joined(const std::vector<std::string>& words) {
   std::string text;

@@ -79,8 +79,8 @@ TEST_F(FlashWindowOverride, WritesPairNineAndFlushes) {
 }
 
 TEST_F(FlashWindowOverride, MaskFollowsThePhysicalAddressWidth) {
-  for (auto [bits, mask] : {std::pair<uint32_t, uint64_t>{39, 0x7FFF000800}, {40, 0xFFFF000800},
-                            {36, 0xFFF000800}, {46, 0x3FFFFF000800}}) {
+  for (auto [bits, mask] :
+       {std::pair<uint32_t, uint64_t>{39, 0x7FFF000800}, {40, 0xFFFF000800}, {36, 0xFFF000800}, {46, 0x3FFFFF000800}}) {
     board_.phys_address_bits = bits;
     sim::Report report = Apply();
     EXPECT_EQ(mask_, mask) << bits;
@@ -130,9 +130,9 @@ TEST(FlashWindowOverrideGuard, CachesAreFlushedOncePerOverrideOnEveryRoad) {
     std::string name;
     std::vector<std::string> arguments;  // empty name of the recorder: run it instead
   };
-  const std::vector<Road> roads = {
-      {"compare", {}}, {"save main", {"/s", "1"}}, {"save backup", {"/s", "2"}}, {"change", {"/c", "2"}},
-      {"recorder", {}}, {"position", {"/p"}}, {"simple test", {"/i"}}};
+  const std::vector<Road> roads = {{"compare", {}},         {"save main", {"/s", "1"}}, {"save backup", {"/s", "2"}},
+                                   {"change", {"/c", "2"}}, {"recorder", {}},           {"position", {"/p"}},
+                                   {"simple test", {"/i"}}};
   struct Setting {
     std::string name;
     std::function<void(sim::Board&)> apply;
@@ -140,7 +140,11 @@ TEST(FlashWindowOverrideGuard, CachesAreFlushedOncePerOverrideOnEveryRoad) {
   };
   const std::vector<Setting> settings = {
       {"free pair 9", [](sim::Board&) {}, true},
-      {"pair 9 in use", [](sim::Board& b) { b.mtrr_pairs[9] = {0x1, 0}; }, false},
+      {"pair 9 in use",
+       [](sim::Board& b) {
+         b.mtrr_pairs[9] = {0x1, 0};
+       },
+       false},
       {"no Intel host bridge", [](sim::Board& b) { b.pci = {Function(0x1022, 6, 0)}; }, false},
   };
   for (const Road& road : roads) {

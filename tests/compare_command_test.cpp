@@ -170,10 +170,14 @@ void ChangeEverything(IdentityChipSpec& spec, sim::Chip& chip) {
 
 TEST(ComparisonTest, EachCheckFailsAloneAndTheLastFailureWins) {
   const CheckCase cases[] = {
-      {"flash type", ChangePartName, {0}, 136},   {"flash size", ChangeFlashSize, {1}, 135},
-      {"block size", ChangeBlockSize, {2}, 137},  {"BIOS size", ChangeBiosSize, {3}, 138},
-      {"model", ChangeModel, {4}, 139},           {"version", ChangeVersion, {5}, 140},
-      {"part number", ChangePartNumber, {6}, 141}, {"type and model", ChangeModelAndPart, {0, 4}, 139},
+      {"flash type", ChangePartName, {0}, 136},
+      {"flash size", ChangeFlashSize, {1}, 135},
+      {"block size", ChangeBlockSize, {2}, 137},
+      {"BIOS size", ChangeBiosSize, {3}, 138},
+      {"model", ChangeModel, {4}, 139},
+      {"version", ChangeVersion, {5}, 140},
+      {"part number", ChangePartNumber, {6}, 141},
+      {"type and model", ChangeModelAndPart, {0, 4}, 139},
       {"everything", ChangeEverything, {0, 1, 2, 3, 4, 5, 6}, 141},
   };
   for (const CheckCase& c : cases) {
@@ -243,7 +247,8 @@ TEST(ComparisonTest, SwitchFailures) {
 void EFIAPI FirstBackupRequestRefused(uint8_t chip) {
   static_assert(std::is_same_v<decltype(&FirstBackupRequestRefused), decltype(ChipSelectProtocol::SetActiveChip)>);
   sim::Machine& machine = sim::CurrentMachine();
-  if (chip == 1 && std::count(machine.report().switch_requests.begin(), machine.report().switch_requests.end(), 1) == 0) {
+  if (chip == 1 &&
+      std::count(machine.report().switch_requests.begin(), machine.report().switch_requests.end(), 1) == 0) {
     machine.report().switch_requests.push_back(chip);
     return;
   }
@@ -315,11 +320,11 @@ TEST(ComparisonTest, UnreadableRegionIsAFailureNotAPass) {
   board.main.bios_size = 0;
   board.backup.bios_size = 0;
   sim::RunResult run = sim::RunOnBoard(board, {});
-  EXPECT_EQ(run.output, Banner() + Identity("Main", "---------------------", "Main BIOS Flash Part........... ", "",
-                                            {}, "", "", "") +
-                            Identity("Backup", "-----------------------", "Backup BIOS Flash Part......... ", "", {},
-                                     "", "", "") +
-                            Checks() + kFail);
+  EXPECT_EQ(run.output,
+            Banner() +
+                Identity("Main", "---------------------", "Main BIOS Flash Part........... ", "", {}, "", "", "") +
+                Identity("Backup", "-----------------------", "Backup BIOS Flash Part......... ", "", {}, "", "", "") +
+                Checks() + kFail);
   EXPECT_EQ(run.exit_status, 130);
   EXPECT_EQ(run.report.pool_outstanding, 0u);
 }
@@ -333,9 +338,9 @@ TEST(ComparisonTest, ARegionOfPartBlocksIsNeverPassed) {
     uint32_t biosSize;
     uint32_t blockSize;
   };
-  for (const Case& geometry : {Case{"18 KiB region, 4 KiB blocks", 0x4800, 0x1000},
-                               Case{"region smaller than a block", 0x1000, 0x2000},
-                               Case{"1 GiB blocks", 0x10000, 0x40000000}, Case{"block size 0", 0x10000, 0}}) {
+  for (const Case& geometry :
+       {Case{"18 KiB region, 4 KiB blocks", 0x4800, 0x1000}, Case{"region smaller than a block", 0x1000, 0x2000},
+        Case{"1 GiB blocks", 0x10000, 0x40000000}, Case{"block size 0", 0x10000, 0}}) {
     SCOPED_TRACE(geometry.name);
     sim::Board board = support::PatternBoard(0x20000, geometry.biosSize, 4096);
     board.backup.image = board.main.image;

@@ -82,7 +82,8 @@ class DiffFiles : public ::testing::Test {
 
 std::map<std::string, json> ByGuidAndIndex(const json& files) {
   std::map<std::string, json> found;
-  for (const json& file : files) found[file["guid"].get<std::string>() + "#" + std::to_string(file["index"].get<int>())] = file;
+  for (const json& file : files)
+    found[file["guid"].get<std::string>() + "#" + std::to_string(file["index"].get<int>())] = file;
   return found;
 }
 
@@ -93,11 +94,11 @@ TEST_F(DiffFiles, EachChangeKindWithBothPlacesAndTheSummary) {
   std::map<std::string, std::string> changes;
   for (const auto& [key, file] : files) changes[key] = file["change"];
   EXPECT_EQ(changes, (std::map<std::string, std::string>{{NameText(10) + "#0", "moved"},
-                                                          {NameText(11) + "#0", "only in Main"},
-                                                          {NameText(12) + "#0", "changed"},
-                                                          {NameText(14) + "#0", "only in Backup"},
-                                                          {NameText(21) + "#1", "changed"},
-                                                          {NameText(22) + "#0", "only in Backup"}}));
+                                                         {NameText(11) + "#0", "only in Main"},
+                                                         {NameText(12) + "#0", "changed"},
+                                                         {NameText(14) + "#0", "only in Backup"},
+                                                         {NameText(21) + "#1", "changed"},
+                                                         {NameText(22) + "#0", "only in Backup"}}));
 
   const json& moved = files.at(NameText(10) + "#0");
   EXPECT_EQ(moved["name"], "Plain");

@@ -174,7 +174,8 @@ TEST_F(DiffRobustness, DamagedRealImagesNeverCrashHangOrBreakTheJson) {
       timed.insert(timed.end(), arguments.begin(), arguments.end());
       const ProgramRun run = RunProgram("/usr/bin/timeout", timed);
       ASSERT_TRUE(run.status == 0 || run.status == 1 || run.status == 2)
-          << "case " << i << " " << arguments[0] << ": status " << run.status << "\n" << run.err;
+          << "case " << i << " " << arguments[0] << ": status " << run.status << "\n"
+          << run.err;
       const bool json = arguments[0] == "--json" || arguments[0] == "--info";
       if (run.status == 2) {
         EXPECT_EQ(Lines(run.err), 1u) << "case " << i << ": " << run.err;

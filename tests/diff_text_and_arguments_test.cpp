@@ -40,11 +40,17 @@ TEST(DiffArguments, NumbersAreWholeInRangeAndInEitherForm) {
   EXPECT_EQ(Parse({"--max-ranges=0", "a", "b"}, &problem)->maxRanges, 0u);
   EXPECT_EQ(Parse({"--flash-size=0x100000000", "a", "b"}, &problem)->options.flashSize, 1ull << 32);
 
-  for (std::vector<const char*> bad :
-       {std::vector<const char*>{"--block-size=0x100000000", "a", "b"}, {"--bios-size=0", "a", "b"},
-        {"--bios-size=-1", "a", "b"}, {"--bios-size=12k", "a", "b"}, {"--bios-size=", "a", "b"},
-        {"--flash-size=0x100000001", "a", "b"}, {"--max-ranges=99999999999999999999", "a", "b"},
-        {"--block-size"}, {"a"}, {"--info", "a", "b"}, {"--no-mask=1", "a", "b"}}) {
+  for (std::vector<const char*> bad : {std::vector<const char*>{"--block-size=0x100000000", "a", "b"},
+                                       {"--bios-size=0", "a", "b"},
+                                       {"--bios-size=-1", "a", "b"},
+                                       {"--bios-size=12k", "a", "b"},
+                                       {"--bios-size=", "a", "b"},
+                                       {"--flash-size=0x100000001", "a", "b"},
+                                       {"--max-ranges=99999999999999999999", "a", "b"},
+                                       {"--block-size"},
+                                       {"a"},
+                                       {"--info", "a", "b"},
+                                       {"--no-mask=1", "a", "b"}}) {
     problem.clear();
     EXPECT_FALSE(Parse(bad, &problem)) << bad[0];
     EXPECT_FALSE(problem.empty());

@@ -59,7 +59,8 @@ uint32_t Window(uint32_t flashSize, uint32_t flashOffset) { return uint32_t(0x10
 TEST_F(DiffTool, CopiesOfOneDumpAgree) {
   const ProbePart part = BuildProbePart();
   json report = CompareLikeTheBoard(part.bytes, part.bytes, ProbePart::kBiosSize);
-  EXPECT_EQ(report["verdict"], (json{{"result", "PASS"}, {"status", 128}, {"status_name", "Success"}, {"address", nullptr}}));
+  EXPECT_EQ(report["verdict"],
+            (json{{"result", "PASS"}, {"status", 128}, {"status_name", "Success"}, {"address", nullptr}}));
   EXPECT_EQ(report["differences"], json::array());
   EXPECT_EQ(report["below_bios_region"], json::array());
   for (const json& dump : report["dumps"]) {
@@ -175,7 +176,12 @@ TEST_F(DiffTool, DifferentBoardsFailTheIdentityChecksWithTheBoardsStatus) {
     int status;
   };
   const Case cases[] = {
-      {"model and version", [](sim::DescriptorSpec& d) { d.model_name = "OTHER BOARD"; d.version = "0200"; }, 140},
+      {"model and version",
+       [](sim::DescriptorSpec& d) {
+         d.model_name = "OTHER BOARD";
+         d.version = "0200";
+       },
+       140},
       {"part number", [](sim::DescriptorSpec& d) { d.part_number = "PX200B02"; }, 141},
       {"block size", [](sim::DescriptorSpec& d) { d.block_size = 0x10000; }, 137},
       {"BIOS size", [](sim::DescriptorSpec& d) { d.bios_size = 0x8000; }, 138},
@@ -198,8 +204,7 @@ TEST_F(DiffTool, BiosRegionFileComparesWithWholePart) {
   changed[part.driverData] ^= 0x01;
   const sim::Bytes region(changed.begin() + ProbePart::kBiosStart, changed.end());
   const json whole = CompareLikeTheBoard(part.bytes, changed, ProbePart::kBiosSize);
-  const json mixed =
-      DiffJson(Save("MAIN.BIN", part.bytes), Save("REGION.BIN", region));
+  const json mixed = DiffJson(Save("MAIN.BIN", part.bytes), Save("REGION.BIN", region));
   EXPECT_EQ(mixed["verdict"], whole["verdict"]);
   EXPECT_EQ(mixed["differences"], whole["differences"]);
   EXPECT_EQ(mixed["dumps"][1]["whole_part"], false);
@@ -217,8 +222,7 @@ TEST_F(DiffTool, BlockSizeOptionMovesTheFailAddress) {
   const auto backupPath = Save("BACKUP.BIN", changed);
   const json report = DiffJson(mainPath, backupPath, {"--block-size", "0x4000"});
   EXPECT_EQ(report["geometry"]["block_size"], 0x4000);
-  const support::BoardVerdict board =
-      support::RunBoardComparison(mainPath, backupPath, ProbePart::kBiosSize, 0x4000);
+  const support::BoardVerdict board = support::RunBoardComparison(mainPath, backupPath, ProbePart::kBiosSize, 0x4000);
   EXPECT_EQ(report["verdict"]["status"], board.status);
   ASSERT_TRUE(board.address.has_value());
   EXPECT_EQ(report["verdict"]["address"], *board.address);
@@ -236,14 +240,15 @@ TEST_F(DiffTool, ARegionOfPartBlocksFailsLikeTheBoard) {
   const auto backupPath = Save("BACKUP.BIN", changed);
   for (uint32_t blockSize : {0x3000u, 0x20000u, 0x40000000u}) {
     SCOPED_TRACE(blockSize);
-    const support::BoardVerdict board = support::RunBoardComparison(mainPath, backupPath, ProbePart::kBiosSize, blockSize);
+    const support::BoardVerdict board =
+        support::RunBoardComparison(mainPath, backupPath, ProbePart::kBiosSize, blockSize);
     EXPECT_EQ(board.status, 130);
     const std::string size = std::to_string(blockSize);
     // The whole geometry, as the board's mailbox reports it (a dump alone
     // cannot be shorter than a block).
-    const support::ProgramRun run =
-        support::RunDiff({"--json", "--block-size", size, "--bios-size", std::to_string(ProbePart::kBiosSize),
-                          "--flash-size", std::to_string(ProbePart::kFlashSize), mainPath.string(), backupPath.string()});
+    const support::ProgramRun run = support::RunDiff(
+        {"--json", "--block-size", size, "--bios-size", std::to_string(ProbePart::kBiosSize), "--flash-size",
+         std::to_string(ProbePart::kFlashSize), mainPath.string(), backupPath.string()});
     EXPECT_EQ(run.status, 1) << run.err;
     const json report = json::parse(run.out);
     EXPECT_EQ(report["verdict"]["result"], "FAIL");
@@ -397,9 +402,9 @@ TEST_F(DiffToolOnOvmf, VariableStoreHeaderFreeSpaceAndSecMainAreNamed) {
     uint32_t offset;
     uint32_t volume;
   };
-  for (const Case& c : {Case{"variable store", 0x2000, 0}, Case{"volume header", kMainVolume + 0x30 + 2, kMainVolume},
-                        Case{"free space", kMainFreeSpace + 0x1000, kMainVolume},
-                        Case{"file", kSecVolume + 0x1000, kSecVolume}}) {
+  for (const Case& c :
+       {Case{"variable store", 0x2000, 0}, Case{"volume header", kMainVolume + 0x30 + 2, kMainVolume},
+        Case{"free space", kMainFreeSpace + 0x1000, kMainVolume}, Case{"file", kSecVolume + 0x1000, kSecVolume}}) {
     SCOPED_TRACE(c.kind);
     sim::Bytes changed = image_;
     changed[c.offset] ^= 0x04;

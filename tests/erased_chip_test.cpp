@@ -39,10 +39,9 @@ TEST(ErasedChip, ReadsAsErasedBytesAtEveryGeometry) {
         sim::Board dense = sparse;
         (erasedPosition == 0 ? dense.main : dense.backup).image.assign(kPart, 0xFF);
 
-        for (const std::vector<std::string>& command : {std::vector<std::string>{},
-                                                        std::vector<std::string>{"/i"},
-                                                        std::vector<std::string>{"/s", "1"},
-                                                        std::vector<std::string>{"/s", "2"}}) {
+        for (const std::vector<std::string>& command :
+             {std::vector<std::string>{}, std::vector<std::string>{"/i"}, std::vector<std::string>{"/s", "1"},
+              std::vector<std::string>{"/s", "2"}}) {
           RunOutcome fromNothing = RunIn(sparse, command);
           RunOutcome fromBytes = RunIn(dense, command);
           EXPECT_EQ(fromNothing.result.output, fromBytes.result.output);

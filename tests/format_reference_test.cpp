@@ -45,8 +45,8 @@ TEST(FormatReference, DecimalsIncludingTheExtremes) {
 }
 
 TEST(FormatReference, HexIncludingTheExtremes) {
-  for (unsigned value : {0u, 1u, 0xAu, 0xFu, 0x10u, 0xFFu, 0x100u, 0xDEADBEEFu, 0x7FFFFFFFu, 0x80000000u,
-                         0xFFFFFFFEu, UINT_MAX, 0xFF000000u, 0x00010000u})
+  for (unsigned value : {0u, 1u, 0xAu, 0xFu, 0x10u, 0xFFu, 0x100u, 0xDEADBEEFu, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu,
+                         UINT_MAX, 0xFF000000u, 0x00010000u})
     ExpectLikeSnprintf("%x", value);
   ExpectLikeSnprintf("0x%x..0x%x", 0u, UINT_MAX);
 }

@@ -29,10 +29,8 @@ TEST(FrontEnd, HelpPrintsBannerAndUsage) {
 TEST(FrontEnd, TheWatchdogIsTurnedOffOnceOnEveryRoad) {
   sim::Board absent = support::PatternBoard();
   absent.chip_select = sim::ChipSelectMode::Absent;
-  for (const auto& [board, arguments] :
-       std::vector<std::pair<sim::Board, std::vector<std::string>>>{{support::PatternBoard(), {"/x"}},
-                                                                    {absent, {}},
-                                                                    {support::PatternBoard(), {"/p"}}}) {
+  for (const auto& [board, arguments] : std::vector<std::pair<sim::Board, std::vector<std::string>>>{
+           {support::PatternBoard(), {"/x"}}, {absent, {}}, {support::PatternBoard(), {"/p"}}}) {
     sim::RunResult run = sim::RunOnBoard(board, arguments);
     EXPECT_EQ(run.report.watchdog_timeouts, std::vector<uint64_t>{0});
   }

@@ -58,7 +58,8 @@ TEST(StandardDecompress, RoundTripsBothVariantsOverSeveralBlocks) {
 TEST(StandardDecompress, TheOtherVariantDoesNotReproduceTheData) {
   const Bytes data = Repetitive(4000);
   bool ok = false;
-  const std::vector<uint8_t> asTiano = Decode(StandardCompress(data, StandardVariant::Efi11), StandardVariant::Tiano, &ok);
+  const std::vector<uint8_t> asTiano =
+      Decode(StandardCompress(data, StandardVariant::Efi11), StandardVariant::Tiano, &ok);
   EXPECT_TRUE(!ok || asTiano != data);
 }
 
@@ -85,8 +86,8 @@ TEST(StandardDecompress, RefusesOutputOverTheLimitAndStreamsLongerThanTheInput) 
   std::vector<uint8_t> out;
   std::string problem;
   EXPECT_FALSE(fwtree::StandardDecompress(stream.data(), stream.size(), StandardVariant::Efi11, 2999, &out, &problem));
-  EXPECT_FALSE(fwtree::StandardDecompress(stream.data(), stream.size() - 1, StandardVariant::Efi11, 1u << 20, &out,
-                                          &problem));
+  EXPECT_FALSE(
+      fwtree::StandardDecompress(stream.data(), stream.size() - 1, StandardVariant::Efi11, 1u << 20, &out, &problem));
   EXPECT_FALSE(problem.empty());
 }
 
@@ -123,8 +124,8 @@ struct BuiltImage {
 // section nobody can decode and the 8-byte section header.
 BuiltImage BuildEncapsulations(bool onlyCommonOnes = false) {
   const Bytes peiVolume = NestedVolume(100, {Driver(101, Module(1, u"InnerPei"), sim::kFileTypePeim),
-                                            Driver(102, Module(2, u"InnerTwin"), sim::kFileTypePeim),
-                                            Driver(102, Module(3, u"InnerTwin"), sim::kFileTypePeim)});
+                                             Driver(102, Module(2, u"InnerTwin"), sim::kFileTypePeim),
+                                             Driver(102, Module(3, u"InnerTwin"), sim::kFileTypePeim)});
   const Bytes plainVolume = NestedVolume(200, {Driver(201, Module(4, u"PlainInner"))});
   sim::VolumeSpec outer;
   outer.length = 0x40000;
@@ -137,7 +138,8 @@ BuiltImage BuildEncapsulations(bool onlyCommonOnes = false) {
       Driver(14, Sections({StandardCompressionSection(Module(14, u"TianoDriver"), StandardVariant::Tiano)})),
       Driver(15, Sections({Crc32Section(Module(15, u"Crc32Driver"))})),
       Driver(16, Sections({PlainCompressionSection(Module(16, u"StoredDriver"))})),
-      Driver(17, Sections({GuidedSection(fwtree::GuidFromText("0DB1B2A7-3C7E-4D5F-9A8B-1C2D3E4F5A6B"), 0, Module(17, u"NoProcessing"))})),
+      Driver(17, Sections({GuidedSection(fwtree::GuidFromText("0DB1B2A7-3C7E-4D5F-9A8B-1C2D3E4F5A6B"), 0,
+                                         Module(17, u"NoProcessing"))})),
       Driver(18, Sections({GuidedSection(fwtree::GuidFromText("6E2C3B4A-1F0D-4E9C-8B7A-695847362514"),
                                          kProcessingRequired, Text("opaque")),
                            UiSection(u"UnknownGuided")})),
@@ -177,9 +179,9 @@ TEST(FirmwareTree, OpensEveryEncapsulationAndNamesTheFilesInside) {
     uint32_t n;
     const char* name;
     bool compressed;
-  } expected[] = {{10, "LzmaDriver", true},     {11, "LzmaX86Driver", true}, {12, "BrotliDriver", true},
-                  {13, "EfiDriver", true},      {14, "TianoDriver", true},   {15, "Crc32Driver", false},
-                  {16, "StoredDriver", false},  {17, "NoProcessing", false}, {18, "UnknownGuided", false},
+  } expected[] = {{10, "LzmaDriver", true},    {11, "LzmaX86Driver", true}, {12, "BrotliDriver", true},
+                  {13, "EfiDriver", true},     {14, "TianoDriver", true},   {15, "Crc32Driver", false},
+                  {16, "StoredDriver", false}, {17, "NoProcessing", false}, {18, "UnknownGuided", false},
                   {21, "Große\u00e9", false}};
   for (const auto& want : expected) {
     const fwtree::TreeFile* file = Find(tree, want.n);
@@ -226,7 +228,8 @@ TEST(FirmwareTree, UefiExtractFindsTheSameFilesAndNamesInTheBuiltEncapsulations)
   const BuiltImage image = BuildEncapsulations(true);
   support::TempDir dir;
   const std::string path = dir.str() + "/encapsulations.fd";
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.bytes.data()), long(image.bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.bytes.data()), long(image.bytes.size()));
   const std::string command = "python3 '" + std::string(PELLRIX_SOURCE_DIR) + "/tools/uefiextract_compare.py' '" +
                               PELLRIX_DIFF_PATH + "' '" + path + "' 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
@@ -292,7 +295,8 @@ TEST(FirmwareTree, ACutShortFileEndsItsVolumeWithAProblem) {
 std::map<int, std::string> IfdtoolRegions(const Bytes& descriptor) {
   support::TempDir dir;
   const std::string path = dir.str() + "/descriptor.bin";
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(descriptor.data()), long(descriptor.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(descriptor.data()), long(descriptor.size()));
   FILE* pipe = popen(("ifdtool -d '" + path + "' 2>&1").c_str(), "r");
   std::string text;
   char buffer[4096];

@@ -11,7 +11,7 @@ namespace {
 using image_test::GuardedBuffer;
 using sim::Bytes;
 
-constexpr size_t kImageSize = 0x10000;             // the top 64 KiB of the window
+constexpr size_t kImageSize = 0x10000;                 // the top 64 KiB of the window
 constexpr uint32_t kBase = 0u - uint32_t(kImageSize);  // window address of the first byte
 constexpr size_t kDescriptorAt = 0x8000;
 
@@ -193,8 +193,8 @@ TEST(DescriptorChecksums, RangesAndTablesOutsideTheBufferAreMismatches) {
   };
   EXPECT_TRUE(verdict({Range(0, 0x100, 1), Range(kImageSize - 0x100, 0x100, 1)}));
   EXPECT_FALSE(verdict({Range(0, 0x100, 1), {kBase - 0x100, 0x100, 1, 0}}));  // below the buffer
-  EXPECT_FALSE(verdict({Range(kImageSize - 0x100, 0x101, 1)}));              // one byte past the end
-  EXPECT_FALSE(verdict({Range(kImageSize - 5, 5, 1)}));  // its second word would pass 4 GiB
+  EXPECT_FALSE(verdict({Range(kImageSize - 0x100, 0x101, 1)}));               // one byte past the end
+  EXPECT_FALSE(verdict({Range(kImageSize - 5, 5, 1)}));                       // its second word would pass 4 GiB
   EXPECT_FALSE(verdict({{0xFFFFFFF0u, 0x10000, 0xFFFF, 0}}));
   // The length is a 32-bit product: 0x20000 * 0x8000 wraps to an empty range.
   EXPECT_TRUE(verdict({{kBase, 0x20000, 0x8000, 0}}));

@@ -164,8 +164,8 @@ TEST(DescriptorLocator, FirstDescriptorOutsideItsFileGivesUp) {
   Bytes high = DescriptorVolume(NamedDescriptor("HIGH"), 0x10000, &d);
   high[d - sim::kDescriptorInFile] ^= 0x01;  // the file's name no longer matches
   sim::FixFileChecksums(high.data() + d - sim::kDescriptorInFile);
-  GuardedBuffer buffer(ImageWith(0x20000, {{0x00000, DescriptorVolume(NamedDescriptor("LOW"), 0x10000)},
-                                           {0x10000, high}}));
+  GuardedBuffer buffer(
+      ImageWith(0x20000, {{0x00000, DescriptorVolume(NamedDescriptor("LOW"), 0x10000)}, {0x10000, high}}));
   BiosInfo info = InfoFor(buffer.data(), buffer.size());
   const BiosInfo before = info;
   EXPECT_EQ(LocateDescriptor(&info), kEfiUnsupported);

@@ -174,8 +174,8 @@ Bytes NamedFile(const sim::Guid& name, uint32_t seed, size_t body = 0x100) {
 
 struct AreaImage {
   Bytes image;
-  size_t descriptor = 0;              // offset in the image
-  std::vector<size_t> files;          // offsets in the image of the files around the descriptor file
+  size_t descriptor = 0;      // offset in the image
+  std::vector<size_t> files;  // offsets in the image of the files around the descriptor file
 };
 
 // An image of two volumes: at 0x4000 the descriptor's volume with `before`,
@@ -240,7 +240,8 @@ TEST(MaskAreas, NoEntriesClearsOnlyTheChipArea) {
 }
 
 TEST(MaskAreas, BlanksTheListedLengthOfTheFileBody) {
-  AreaImage a = BuildAreaImage(WithAreas({{"$SSN", 0x40, kAreaFile}}), {NamedFile(kOtherFile, 1), NamedFile(kAreaFile, 2)});
+  AreaImage a =
+      BuildAreaImage(WithAreas({{"$SSN", 0x40, kAreaFile}}), {NamedFile(kOtherFile, 1), NamedFile(kAreaFile, 2)});
   Bytes expected = a.image;
   ClearChipArea(expected, a.descriptor);
   ExpectBlanked(expected, a.files[1], 0x40);
@@ -256,9 +257,9 @@ TEST(MaskAreas, LengthZeroBlanksOnlyTheChecksumByte) {
 }
 
 TEST(MaskAreas, MacAndFwrEntriesAreNeverBlanked) {
-  AreaImage a = BuildAreaImage(
-      WithAreas({{"$MAC", 0x10, kAreaFile}, {"$FWR", 0x10, kAreaFile}, {"$MAD", 0x10, kOtherFile}}),
-      {NamedFile(kAreaFile, 1), NamedFile(kOtherFile, 2)});
+  AreaImage a =
+      BuildAreaImage(WithAreas({{"$MAC", 0x10, kAreaFile}, {"$FWR", 0x10, kAreaFile}, {"$MAD", 0x10, kOtherFile}}),
+                     {NamedFile(kAreaFile, 1), NamedFile(kOtherFile, 2)});
   Bytes expected = a.image;
   ClearChipArea(expected, a.descriptor);
   ExpectBlanked(expected, a.files[1], 0x10);  // a near-miss tag is an ordinary entry

@@ -33,9 +33,7 @@ class ImageSample : public ::testing::Test {
 Bytes* ImageSample::main_ = nullptr;
 Bytes* ImageSample::backup_ = nullptr;
 
-TEST_F(ImageSample, IsBuiltTheSameWayEveryTime) {
-  EXPECT_EQ(sim::BuildSampleChipImage(false), *main_);
-}
+TEST_F(ImageSample, IsBuiltTheSameWayEveryTime) { EXPECT_EQ(sim::BuildSampleChipImage(false), *main_); }
 
 TEST_F(ImageSample, DescriptorIsFoundInTheIdentityVolumeOfBothChips) {
   for (Bytes* part : {main_, backup_}) {
@@ -83,7 +81,8 @@ TEST_F(ImageSample, ChipsDifferOnlyWhereMaskingReaches) {
   for (size_t i = 0; i < main_->size(); ++i) {
     if ((*main_)[i] == (*backup_)[i]) continue;
     ++differing;
-    const bool store = i >= SampleLayout::kVariableStore && i < SampleLayout::kVariableStore + 2 * SampleLayout::kVariableStoreLength;
+    const bool store =
+        i >= SampleLayout::kVariableStore && i < SampleLayout::kVariableStore + 2 * SampleLayout::kVariableStoreLength;
     const bool chipArea = i >= descriptor + 160 && i < descriptor + 192;
     const bool serialBody = i == serial + 17 || (i >= serial + 28 && i < serial + 28 + 64);
     ASSERT_TRUE(store || chipArea || serialBody) << "difference at 0x" << std::hex << i;

@@ -21,7 +21,8 @@ constexpr uint32_t kRegionBase = 0xFF800000u;
 // A BIOS region with each volume at its window address.
 Bytes Region(std::vector<std::pair<uint32_t, Bytes>> volumes) {
   Bytes region(kRegionSize, 0xFF);
-  for (auto& [address, bytes] : volumes) std::memcpy(region.data() + (address - kRegionBase), bytes.data(), bytes.size());
+  for (auto& [address, bytes] : volumes)
+    std::memcpy(region.data() + (address - kRegionBase), bytes.data(), bytes.size());
   return region;
 }
 
@@ -127,7 +128,7 @@ TEST(WindowLocator, OnlyFourByteStepsFromTheVolumeStart) {
 TEST(WindowLocator, NoChecksOfHeaderSumOrFileName) {
   size_t d = 0;
   Bytes volume = DescriptorVolume(NamedDescriptor("UNCHECKED"), 0x10000, &d);
-  volume[0] ^= 0xFF;                          // header sum broken
+  volume[0] ^= 0xFF;                           // header sum broken
   volume[d - sim::kDescriptorInFile] ^= 0xFF;  // file name no longer the descriptor file's
   sim::Machine machine(BoardWith(Region({{0xFFFF0000u, volume}})));
   EXPECT_STREQ(InWindow(machine).ModelName, "UNCHECKED");

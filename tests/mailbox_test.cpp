@@ -209,5 +209,4 @@ TEST_F(Mailbox, FadtLengthDecidesWhetherThePortIsRead) {
   }
 }
 
-
 }  // namespace

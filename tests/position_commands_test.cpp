@@ -31,8 +31,9 @@ TEST(PositionCommand, ReportsTheActiveChip) {
 
 TEST(ChangeCommand, SwitchesAndLeavesTheNewChipActive) {
   sim::RunResult run = sim::RunOnBoard(support::PatternBoard(), {"/c", "2"});
-  EXPECT_EQ(run.output, Banner() + "Original BIOS position: MAIN\n"
-                                   "Switch BIOS from [ MAIN ] to [ BACKUP ] successfully !\n");
+  EXPECT_EQ(run.output, Banner() +
+                            "Original BIOS position: MAIN\n"
+                            "Switch BIOS from [ MAIN ] to [ BACKUP ] successfully !\n");
   EXPECT_EQ(run.exit_status, 146);
   EXPECT_EQ(run.report.active_chip, 1);
   EXPECT_EQ(run.report.switch_requests, std::vector<uint8_t>{1});
@@ -44,16 +45,18 @@ TEST(ChangeCommand, SwitchesAndLeavesTheNewChipActive) {
 
 TEST(ChangeCommand, ToTheChipAlreadyActiveStillRequestsIt) {
   sim::RunResult run = sim::RunOnBoard(support::PatternBoard(), {"/c", "1"});
-  EXPECT_EQ(run.output, Banner() + "Original BIOS position: MAIN\n"
-                                   "Switch BIOS from [ MAIN ] to [ MAIN ] successfully !\n");
+  EXPECT_EQ(run.output, Banner() +
+                            "Original BIOS position: MAIN\n"
+                            "Switch BIOS from [ MAIN ] to [ MAIN ] successfully !\n");
   EXPECT_EQ(run.exit_status, 145);
   EXPECT_EQ(run.report.switch_requests, std::vector<uint8_t>{0});
 
   sim::Board board = support::PatternBoard();
   board.active = 1;
   sim::RunResult back = sim::RunOnBoard(board, {"/C", "1"});
-  EXPECT_EQ(back.output, Banner() + "Original BIOS position: BACKUP\n"
-                                    "Switch BIOS from [ BACKUP ] to [ MAIN ] successfully !\n");
+  EXPECT_EQ(back.output, Banner() +
+                             "Original BIOS position: BACKUP\n"
+                             "Switch BIOS from [ BACKUP ] to [ MAIN ] successfully !\n");
   EXPECT_EQ(back.exit_status, 145);
   EXPECT_EQ(back.report.active_chip, 0);
 }

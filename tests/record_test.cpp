@@ -44,8 +44,7 @@ RecordRun Record(const sim::Board& board, const fs::path& directory) {
 sim::Board LoadRecord(const fs::path& directory) {
   sim::Board board;
   sim::BoardError error;
-  EXPECT_TRUE(sim::LoadBoardFile((directory / "PELLRIX.REC" / "board.json").string(), &board, &error))
-      << error.message;
+  EXPECT_TRUE(sim::LoadBoardFile((directory / "PELLRIX.REC" / "board.json").string(), &board, &error)) << error.message;
   return board;
 }
 
@@ -68,8 +67,8 @@ std::vector<std::string> Listing(const fs::path& directory) {
   return names;
 }
 
-const std::vector<std::vector<std::string>> kCommands = {{}, {"/i"}, {"/p"}, {"/c", "2"}, {"/c", "1"},
-                                                          {"/s", "1"}, {"/s", "2"}, {"/delay", "3"}};
+const std::vector<std::vector<std::string>> kCommands = {{},          {"/i"},      {"/p"},      {"/c", "2"},
+                                                         {"/c", "1"}, {"/s", "1"}, {"/s", "2"}, {"/delay", "3"}};
 
 // Every command, from the board's start, on the original and on the replay.
 void ExpectSameRuns(const sim::Board& original, const sim::Board& replay) {
@@ -362,7 +361,10 @@ TEST(Recorder, EveryAllocationFailingInTurnLeavesTheStartUpChip) {
 // JSON (and UTF-8) and loads in the simulator.
 TEST(Recorder, PartNameBytesAboveAsciiBecomeQuestionMarks) {
   sim::Board board = DistinctChips();
-  board.main.part_name = std::string("MX\xE9\xFF" "25", 6);
+  board.main.part_name = std::string(
+      "MX\xE9\xFF"
+      "25",
+      6);
   TempDir dir;
   ASSERT_EQ(Record(board, dir.path()).status, 128);
   EXPECT_EQ(RecordJson(dir.path())["chips"]["main"]["part_name"], "MX??25");

@@ -75,15 +75,18 @@ TEST(SaveFailure, EveryFailureKeepsTheEarlierFileAndEndsWith130) {
     for (bool earlier : {false, true}) {
       SCOPED_TRACE(failure.name + (earlier ? ", earlier MAIN.BIN present" : ", no earlier file"));
       TempDir dir;
-      if (earlier) std::ofstream(dir.path() / "MAIN.BIN", std::ios::binary).write(
-          reinterpret_cast<const char*>(kEarlierDump.data()), static_cast<std::streamsize>(kEarlierDump.size()));
+      if (earlier)
+        std::ofstream(dir.path() / "MAIN.BIN", std::ios::binary)
+            .write(reinterpret_cast<const char*>(kEarlierDump.data()),
+                   static_cast<std::streamsize>(kEarlierDump.size()));
       sim::Board board = IdentityBoard();
       failure.break_board(board);
       sim::RunResult run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
       EXPECT_EQ(run.exit_status, 130);
       EXPECT_NE(run.output.find(failure.failure_line + "\nCurrent BIOS position: MAIN\n"), std::string::npos);
       EXPECT_EQ(run.output.find("BIOS successfully saved"), std::string::npos);
-      EXPECT_EQ(DirectoryListing(dir.path()), earlier ? std::vector<std::string>{"MAIN.BIN"} : std::vector<std::string>{});
+      EXPECT_EQ(DirectoryListing(dir.path()),
+                earlier ? std::vector<std::string>{"MAIN.BIN"} : std::vector<std::string>{});
       if (earlier) {
         EXPECT_EQ(ReadFileBytes(dir.path() / "MAIN.BIN"), kEarlierDump);
       }
@@ -107,7 +110,8 @@ TEST(SaveFailure, ReadFailureAfterTheOpenPrintsNoWriteProgress) {
   board.main.bios_size = 0;
   board.main.window_bytes = 0x4000;
   sim::RunResult run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
-  EXPECT_EQ(run.output, Banner() + "Current BIOS position: MAIN\n\n" + kSaveFailure + "\nCurrent BIOS position: MAIN\n");
+  EXPECT_EQ(run.output,
+            Banner() + "Current BIOS position: MAIN\n\n" + kSaveFailure + "\nCurrent BIOS position: MAIN\n");
 }
 
 TEST(SaveFailure, LeftoversOfAnInterruptedRunAreReplaced) {
@@ -136,9 +140,10 @@ TEST(SaveFailure, TooLittleFreeSpaceIsRefusedBeforeAnythingIsCreated) {
       board.disk_free = free;
       sim::RunResult run = sim::RunOnBoard(board, {"/s", "1"}, dir.str());
       EXPECT_EQ(run.exit_status, 130);
-      EXPECT_EQ(run.output, Banner() + "Current BIOS position: MAIN\n\n" + kSaveFailure +
-                                "\nCurrent BIOS position: MAIN\n");
-      EXPECT_EQ(DirectoryListing(dir.path()), earlier ? std::vector<std::string>{"MAIN.BIN"} : std::vector<std::string>{});
+      EXPECT_EQ(run.output,
+                Banner() + "Current BIOS position: MAIN\n\n" + kSaveFailure + "\nCurrent BIOS position: MAIN\n");
+      EXPECT_EQ(DirectoryListing(dir.path()),
+                earlier ? std::vector<std::string>{"MAIN.BIN"} : std::vector<std::string>{});
       if (earlier) {
         EXPECT_EQ(ReadFileText(dir.path() / "MAIN.BIN"), "earlier");
       }

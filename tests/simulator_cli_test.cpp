@@ -68,17 +68,16 @@ TEST(SimulatorCli, BoardFileErrorsNameTheFileAndTheKey) {
     std::string json;
     std::string key;
   };
-  for (const Case& c : {Case{R"({"activ": "main"})", "'activ'"}, Case{R"({"switch": "sideways"})", "'switch'"},
-                        Case{R"({"smi_port": 70000})", "'smi_port'"}, Case{R"({"smi_port": "0xZZ"})", "'smi_port'"},
-                        Case{R"({"smi_port": "0x10000000000000000"})", "'smi_port'"},
-                        Case{R"({"chips": {"main": {"image": "nope.rom"}}})", "'chips.main.image'"},
-                        Case{R"({"chips": {"backup": {"image": "small.rom", "flash_size": 8192}}})",
-                             "'chips.backup.flash_size'"},
-                        Case{R"({"chips": {"main": {"part_name": ")" + std::string(49, 'x') + R"("}}})",
-                             "'chips.main.part_name'"},
-                        Case{R"({"pci": [{"vendor": -1}]})", "'pci[0].vendor'"},
-                        Case{R"({"mtrr": {"pairs": {"x": {}}}})", "'mtrr.pairs.x'"},
-                        Case{R"({"fail_alloc": [0]})", "'fail_alloc[0]'"}, Case{"{ not json", "not valid JSON"}}) {
+  for (const Case& c :
+       {Case{R"({"activ": "main"})", "'activ'"}, Case{R"({"switch": "sideways"})", "'switch'"},
+        Case{R"({"smi_port": 70000})", "'smi_port'"}, Case{R"({"smi_port": "0xZZ"})", "'smi_port'"},
+        Case{R"({"smi_port": "0x10000000000000000"})", "'smi_port'"},
+        Case{R"({"chips": {"main": {"image": "nope.rom"}}})", "'chips.main.image'"},
+        Case{R"({"chips": {"backup": {"image": "small.rom", "flash_size": 8192}}})", "'chips.backup.flash_size'"},
+        Case{R"({"chips": {"main": {"part_name": ")" + std::string(49, 'x') + R"("}}})", "'chips.main.part_name'"},
+        Case{R"({"pci": [{"vendor": -1}]})", "'pci[0].vendor'"},
+        Case{R"({"mtrr": {"pairs": {"x": {}}}})", "'mtrr.pairs.x'"}, Case{R"({"fail_alloc": [0]})", "'fail_alloc[0]'"},
+        Case{"{ not json", "not valid JSON"}}) {
     std::filesystem::path file = scratch.path() / "board.json";
     WriteText(scratch.path() / "small.rom", std::string(4096, '\xFF'));
     WriteText(file, c.json);

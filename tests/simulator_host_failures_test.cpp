@@ -127,8 +127,8 @@ TEST(SimulatorHostFailures, WrittenFilesThatCannotBeCompletedEndWithStatus2) {
     const char* option;
     const char* file;
   };
-  const Case cases[] = {{"--write-sample", "board.json"},       {"--write-sample", "main.rom"},
-                        {"--write-sample", "backup.rom"},       {"--write-vboard", vboard::kBoardFileName},
+  const Case cases[] = {{"--write-sample", "board.json"},           {"--write-sample", "main.rom"},
+                        {"--write-sample", "backup.rom"},           {"--write-vboard", vboard::kBoardFileName},
                         {"--write-vboard", vboard::kMainImageName}, {"--write-vboard", vboard::kBackupImageName}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.option) + " " + c.file);
@@ -148,8 +148,10 @@ TEST(SimulatorHostFailures, ErasedChipsOfAnyGeometryRunInLittleMemory) {
   for (const char* block : {"1", "3", "\"0x40000000\""}) {
     std::filesystem::path board = scratch.path() / "what-if.json";
     WriteText(board, std::string(R"({"chips": {
-        "main": {"flash_size": "0xFFFFFFFF", "bios_size": "0xFFFFFFFF", "block_size": )") + block + R"(},
-        "backup": {"flash_size": "0xFFFFF000", "bios_size": "0x800000", "block_size": )" + block + "}}}");
+        "main": {"flash_size": "0xFFFFFFFF", "bios_size": "0xFFFFFFFF", "block_size": )") +
+                         block + R"(},
+        "backup": {"flash_size": "0xFFFFF000", "bios_size": "0x800000", "block_size": )" +
+                         block + "}}}");
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{"/p"}, std::vector<std::string>{}, std::vector<std::string>{"/s", "2"}}) {
       std::vector<std::string> words = {"--board", board.string(), "--dir", scratch.str(), "--"};

@@ -21,8 +21,8 @@ uint8_t PlainByteSum(const uint8_t* bytes, uint64_t count) {
 uint32_t PlainWordSum(const uint8_t* bytes, uint64_t words) {
   uint32_t sum = 0;
   for (uint64_t i = 0; i < 4 * words; i += 4)
-    sum += uint32_t(bytes[i]) | uint32_t(bytes[i + 1]) << 8 | uint32_t(bytes[i + 2]) << 16 |
-           uint32_t(bytes[i + 3]) << 24;
+    sum +=
+        uint32_t(bytes[i]) | uint32_t(bytes[i + 1]) << 8 | uint32_t(bytes[i + 2]) << 16 | uint32_t(bytes[i + 3]) << 24;
   return sum;
 }
 
@@ -63,8 +63,10 @@ TEST(SumsReference, EveryShortLengthAndTheLaneStepBoundaries) {
   GuardedBuffer erased(kBufferSize);
   GuardedBuffer random(sim::PseudoRandomBytes(kBufferSize, 5));
   for (GuardedBuffer* buffer : {&erased, &random}) {
-    for (size_t length : std::initializer_list<size_t>{0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 1023, 1024, 1025, 1031,
-                                                      1032, 1033, 2048, 2056, kBufferSize - 1, kBufferSize}) {
+    for (size_t length : std::initializer_list<size_t>{0,          1,    2,    3,    4,    5,    7,
+                                                       8,          9,    15,   16,   17,   1023, 1024,
+                                                       1025,       1031, 1032, 1033, 2048, 2056, kBufferSize - 1,
+                                                       kBufferSize}) {
       for (size_t misalignment = 0; misalignment < 8 && misalignment + length <= kBufferSize; ++misalignment) {
         const uint8_t* start = buffer->end() - length - misalignment;
         SCOPED_TRACE("length " + std::to_string(length) + ", misalignment " + std::to_string(misalignment));

@@ -43,7 +43,8 @@ std::string Trimmed(const std::string& text) {
 Extracted RunUefiExtract(const Bytes& image, const std::string& name) {
   support::TempDir dir;
   const std::string path = dir.str() + "/" + name;
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
   Extracted result;
   FILE* pipe = popen(("UEFIExtract '" + path + "' report 2>&1").c_str(), "r");
   if (pipe == nullptr) return result;
@@ -103,9 +104,10 @@ TEST(UefiExtract, BuilderPartsAreFoundByName) {
   constexpr size_t kStoreAt = 0x10000;
   constexpr size_t kVolumeAt = 0x20000;
   constexpr size_t kTopAt = 0x30000;
-  const Bytes region = sim::BuildBiosRegion(0x40000, {{kStoreAt, sim::BuildVariableStoreVolume(0x10000, {{"Lang", "eng"}})},
-                                                      {kVolumeAt, volume},
-                                                      {kTopAt, sim::BuildVolume(topSpec)}});
+  const Bytes region =
+      sim::BuildBiosRegion(0x40000, {{kStoreAt, sim::BuildVariableStoreVolume(0x10000, {{"Lang", "eng"}})},
+                                     {kVolumeAt, volume},
+                                     {kTopAt, sim::BuildVolume(topSpec)}});
   const Bytes part = sim::BuildFlashPart(0x80000, region);
   const size_t regionAt = part.size() - region.size();
 

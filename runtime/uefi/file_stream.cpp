@@ -51,8 +51,7 @@ FileStream* OpenFileStream(const char* name, const char* mode) {
   // entry just to remove it again.
   if (FileExists(name)) shell->DeleteFileByName(wideName);
   SHELL_FILE_HANDLE handle = nullptr;
-  if (EfiError(shell->OpenFileByName(wideName, &handle,
-                                     kEfiFileModeCreate | kEfiFileModeRead | kEfiFileModeWrite)))
+  if (EfiError(shell->OpenFileByName(wideName, &handle, kEfiFileModeCreate | kEfiFileModeRead | kEfiFileModeWrite)))
     return nullptr;
   uint64_t size = 0;
   if (EfiError(shell->GetFileSize(handle, &size)) || size != 0) {

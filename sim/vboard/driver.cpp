@@ -156,7 +156,8 @@ bool LoadChip(const Directory& directory, const vboard::ChipRecord& record, sim:
 
 bool LoadBoard(EFI_HANDLE imageHandle, vboard::BoardFile* header) {
   void* interface = nullptr;
-  if (EfiError(bootServices->HandleProtocol(imageHandle, &kLoadedImageProtocolGuid, &interface)) || interface == nullptr) {
+  if (EfiError(bootServices->HandleProtocol(imageHandle, &kLoadedImageProtocolGuid, &interface)) ||
+      interface == nullptr) {
     Say("no loaded-image protocol");
     return false;
   }

@@ -19,8 +19,9 @@ struct EFI_LOADED_IMAGE_PROTOCOL {
 
 struct EFI_FILE_PROTOCOL {
   uint64_t Revision;
-  EFI_STATUS(EFIAPI* Open)(EFI_FILE_PROTOCOL* self, EFI_FILE_PROTOCOL** newHandle, const CHAR16* fileName,
-                           uint64_t openMode, uint64_t attributes);
+  EFI_STATUS(EFIAPI* Open)
+  (EFI_FILE_PROTOCOL* self, EFI_FILE_PROTOCOL** newHandle, const CHAR16* fileName, uint64_t openMode,
+   uint64_t attributes);
   EFI_STATUS(EFIAPI* Close)(EFI_FILE_PROTOCOL* self);
   void* Delete;
   EFI_STATUS(EFIAPI* Read)(EFI_FILE_PROTOCOL* self, UINTN* bufferSize, void* buffer);

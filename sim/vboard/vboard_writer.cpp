@@ -31,7 +31,8 @@ std::vector<std::string> NotCarried(const sim::Board& board) {
     notes.push_back("smi_port is not 0xB2: OVMF's FADT on q35 names 0xB2, so the board will see no SMI");
   if (board.acpi != sim::AcpiMode::Present) notes.push_back("acpi: the real firmware's ACPI tables are used");
   if (!board.fail_alloc.empty()) notes.push_back("fail_alloc: the real firmware's pool does not fail on request");
-  if (board.fail_file != sim::FileFailure::None) notes.push_back("fail_file: the real FAT drive does not fail on request");
+  if (board.fail_file != sim::FileFailure::None)
+    notes.push_back("fail_file: the real FAT drive does not fail on request");
   if (board.disk_free) notes.push_back("disk_free: the FAT image's own free space applies");
   if (board.tme_keyid_bits != 0) notes.push_back("mtrr.tme_keyid_bits: the processor QEMU emulates is used");
   return notes;
@@ -71,7 +72,8 @@ bool WriteVboard(const sim::Board& board, const std::string& directory, std::str
       !sim::WriteWholeFile((base / kMainImageName).string(), board.main.data(), board.main.size(), problem) ||
       !sim::WriteWholeFile((base / kBackupImageName).string(), board.backup.data(), board.backup.size(), problem))
     return false;
-  for (const std::string& note : NotCarried(board)) std::fprintf(stderr, "pellrix-sim: not in the virtual board: %s\n", note.c_str());
+  for (const std::string& note : NotCarried(board))
+    std::fprintf(stderr, "pellrix-sim: not in the virtual board: %s\n", note.c_str());
   return true;
 }
 

@@ -40,8 +40,8 @@ struct Input {
 // an inaccessible page right after it so a copy past its end faults.
 uint8_t* LowTarget() {
   static uint8_t* target = [] {
-    void* mapping = mmap(nullptr, kDestinationBytes + 4096, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    void* mapping =
+        mmap(nullptr, kDestinationBytes + 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
     if (mapping == MAP_FAILED) abort();
     auto* bytes = static_cast<uint8_t*>(mapping);
     if (mprotect(bytes + kDestinationBytes, 4096, PROT_NONE) != 0) abort();
@@ -80,8 +80,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::BoardModel board{};
   for (int i = 0; i < 2; ++i) {
     const vboard::ChipRecord& record = header.chips[i];
-    board.chips[i] = {images[i].empty() ? nullptr : images[i].data(), record.image_size, record.flash_size,
-                      record.bios_size, record.block_size, record.window_bytes, {}};
+    board.chips[i] = {images[i].empty() ? nullptr : images[i].data(),
+                      record.image_size,
+                      record.flash_size,
+                      record.bios_size,
+                      record.block_size,
+                      record.window_bytes,
+                      {}};
     memcpy(board.chips[i].part_name, record.part_name, sizeof record.part_name);
   }
   vboard::SetModesFromBoardFile(header, &board);

@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: not the 2 MiB OVMF image\n", argv[2]);
     return 1;
   }
-  for (const char* target : {"fwtree", "decompress", "diff"}) std::filesystem::create_directories(out / (std::string("seeds_") + target));
+  for (const char* target : {"fwtree", "decompress", "diff"})
+    std::filesystem::create_directories(out / (std::string("seeds_") + target));
   // OVMF's SEC volume (uncompressed files, a volume top file) and the start
   // of its code volume (header, extended header, the LZMA section's header).
   const Bytes sec(ovmf.end() - 0x34000, ovmf.end());
@@ -99,9 +100,8 @@ int main(int argc, char** argv) {
   // with one file's byte changed; OVMF's SEC volume against itself.
   Bytes changed = built;
   changed[built.size() / 3] ^= 0x10;
-  for (const auto& [name, command, a, b] :
-       {std::tuple{"json_built", std::string("--json"), built, changed},
-        std::tuple{"text_sec", std::string("--max-ranges=3"), sec, sec}}) {
+  for (const auto& [name, command, a, b] : {std::tuple{"json_built", std::string("--json"), built, changed},
+                                            std::tuple{"text_sec", std::string("--max-ranges=3"), sec, sec}}) {
     Bytes seed(command.begin(), command.end());
     seed.push_back(0);
     seed.insert(seed.end(), a.begin(), a.end());

@@ -82,9 +82,8 @@ BoardVerdict RunBoardComparison(const std::filesystem::path& main, const std::fi
   TempDir scratch;
   nlohmann::json chips;
   for (const auto& [role, path] : {std::pair{"main", main}, std::pair{"backup", backup}})
-    chips[role] = {{"image", std::filesystem::absolute(path).string()},
-                   {"bios_size", biosSize},
-                   {"block_size", blockSize}};
+    chips[role] = {
+        {"image", std::filesystem::absolute(path).string()}, {"bios_size", biosSize}, {"block_size", blockSize}};
   const std::filesystem::path board = scratch.path() / "board.json";
   std::ofstream(board) << nlohmann::json{{"chips", chips}}.dump();
   const ProgramRun run = RunProgram(PELLRIX_SIM_PATH, {"--board", board.string(), "--"});
@@ -98,7 +97,8 @@ BoardVerdict RunBoardComparison(const std::filesystem::path& main, const std::fi
 }
 
 void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 sim::Guid ProbePart::VolumeName() { return sim::MakeGuid(0x6D1F0C2B, 0x3A44, 0x4E10, {0x9B, 1, 2, 3, 4, 5, 6, 7}); }
@@ -143,9 +143,8 @@ ProbePart BuildProbePart(const sim::DescriptorSpec& descriptor, uint32_t serialS
   part.driverData = part.driver + uint32_t(volume.files[2].size()) - 0x100;
   part.freeSpace = uint32_t(ProbePart::kVolume + offsets[2] + volume.files[2].size());
   const sim::Bytes region = sim::BuildBiosRegion(
-      ProbePart::kBiosSize,
-      {{0, sim::BuildVariableStoreVolume(ProbePart::kStoreLength, {{"Boot", variableValue}})},
-       {2 * ProbePart::kStoreLength, volumeBytes}});
+      ProbePart::kBiosSize, {{0, sim::BuildVariableStoreVolume(ProbePart::kStoreLength, {{"Boot", variableValue}})},
+                             {2 * ProbePart::kStoreLength, volumeBytes}});
   part.bytes = sim::BuildFlashPart(ProbePart::kFlashSize, region);
   return part;
 }

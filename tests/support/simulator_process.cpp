@@ -84,15 +84,11 @@ SimOutcome RunSimulator(const std::vector<std::string>& words, SimStdout stdoutT
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   switch (stdoutTo) {
     case SimStdout::Captured:
-    case SimStdout::BrokenPipe:
-      posix_spawn_file_actions_adddup2(&actions, out.write, STDOUT_FILENO);
-      break;
+    case SimStdout::BrokenPipe: posix_spawn_file_actions_adddup2(&actions, out.write, STDOUT_FILENO); break;
     case SimStdout::FullDevice:
       posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/full", O_WRONLY, 0);
       break;
-    case SimStdout::Closed:
-      posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
-      break;
+    case SimStdout::Closed: posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO); break;
   }
   posix_spawn_file_actions_adddup2(&actions, err.write, STDERR_FILENO);
   if (stdoutTo == SimStdout::BrokenPipe) CloseIfOpen(out.read);

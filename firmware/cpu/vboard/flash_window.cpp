@@ -4,10 +4,7 @@
 #include "firmware/cpu/flash_window.h"
 #include "firmware/cpu/vboard/board_protocol.h"
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 void ReadFlashWindow(uint32_t address, void* destination, uint32_t count) {
   VboardProtocol* board = VirtualBoard();

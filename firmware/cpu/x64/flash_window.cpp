@@ -5,8 +5,9 @@
 
 namespace {
 
-
-uint64_t LoadQword(uint64_t address) { return *reinterpret_cast<volatile const uint64_t*>(static_cast<uintptr_t>(address)); }
+uint64_t LoadQword(uint64_t address) {
+  return *reinterpret_cast<volatile const uint64_t*>(static_cast<uintptr_t>(address));
+}
 
 }  // namespace
 

@@ -7,9 +7,5 @@ void TriggerSoftwareSmi(uint16_t port, uint8_t commandByte, void* buffer) {
   // The handler reads the buffer address from EBX:ECX at the port write and
   // may write the registers back; declare them clobbered so the compiler
   // keeps nothing in them across the SMI.
-  __asm__ __volatile__(
-      "outb %%al, %%dx"
-      : "+a"(commandByte), "+b"(low), "+c"(high), "+d"(port)
-      :
-      : "memory");
+  __asm__ __volatile__("outb %%al, %%dx" : "+a"(commandByte), "+b"(low), "+c"(high), "+d"(port) : : "memory");
 }
