@@ -16,15 +16,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=shell_boot.sh
 source "$here/shell_boot.sh"
 
-ovmf_code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
-ovmf_vars=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
-qemu=${QEMU:-qemu-system-x86_64}
-qemu_timeout=${QEMU_TIMEOUT:-300}
-
-fail() {
-  echo "uefi_disk_full: FAILED: $*" >&2
-  exit 1
-}
+uefi_test_settings uefi_disk_full 300
 
 [[ $# -ge 1 && $# -le 2 ]] || { echo "usage: $0 BUILD_DIR [WORK_DIR]" >&2; exit 2; }
 build=$(cd "$1" && pwd) || fail "no such directory: $1"
@@ -32,14 +24,7 @@ images=("$build/pellrix-vboard.efi" "$build/pellrix-record-vboard.efi" "$build/v
 for file in "$build/pellrix-sim" "${images[@]}"; do
   [[ -f $file ]] || fail "not built: $file"
 done
-if [[ $# -eq 2 ]]; then
-  work=$2
-  rm -rf "$work" && mkdir -p "$work" || fail "cannot create $work"
-else
-  work=$(mktemp -d) || fail "mktemp failed"
-  trap 'rm -rf "$work"' EXIT
-fi
-work=$(cd "$work" && pwd)
+make_work_dir "${2:-}"
 
 # The sample board: two 16 MiB chips.
 "$build/pellrix-sim" --write-sample "$work/board" -- >/dev/null || fail "pellrix-sim --write-sample failed"

@@ -19,15 +19,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=shell_boot.sh
 source "$here/shell_boot.sh"
 
-ovmf_code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
-ovmf_vars=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
-qemu=${QEMU:-qemu-system-x86_64}
-qemu_timeout=${QEMU_TIMEOUT:-400}
-
-fail() {
-  echo "uefi_fat_cases: FAILED: $*" >&2
-  exit 1
-}
+uefi_test_settings uefi_fat_cases 400
 
 [[ $# -ge 1 && $# -le 2 ]] || { echo "usage: $0 BUILD_DIR [WORK_DIR]" >&2; exit 2; }
 build=$(cd "$1" && pwd) || fail "no such directory: $1"
@@ -35,14 +27,7 @@ images=("$build/pellrix-vboard.efi" "$build/pellrix-record-vboard.efi" "$build/v
 for file in "$build/pellrix-sim" "${images[@]}"; do
   [[ -f $file ]] || fail "not built: $file"
 done
-if [[ $# -eq 2 ]]; then
-  work=$2
-  rm -rf "$work" && mkdir -p "$work" || fail "cannot create $work"
-else
-  work=$(mktemp -d) || fail "mktemp failed"
-  trap 'rm -rf "$work"' EXIT
-fi
-work=$(cd "$work" && pwd)
+make_work_dir "${2:-}"
 export MTOOLS_SKIP_CHECK=1
 
 free_bytes() {  # what mtools reports free on the volume

@@ -20,16 +20,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/shell_boot.sh"
 cases_tool=$here/vboard_cases.py
 
-ovmf_code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
-ovmf_vars=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
-qemu=${QEMU:-qemu-system-x86_64}
-qemu_timeout=${QEMU_TIMEOUT:-300}
+uefi_test_settings field_kit 300
 export MTOOLS_SKIP_CHECK=1
-
-fail() {
-  echo "field_kit: FAILED: $*" >&2
-  exit 1
-}
 
 [[ $# -ge 2 && $# -le 3 ]] || { echo "usage: $0 SOURCE_DIR BUILD_DIR [WORK_DIR]" >&2; exit 2; }
 source_dir=$(cd "$1" && pwd) || fail "no such directory: $1"
@@ -40,14 +32,7 @@ done
 for tool in sgdisk mcopy mkfs.fat UEFIExtract "$qemu"; do
   command -v "$tool" >/dev/null || fail "$tool not found (bash tools/setup.sh installs it)"
 done
-if [[ $# -eq 3 ]]; then
-  work=$3
-  rm -rf "$work" && mkdir -p "$work" || fail "cannot create $work"
-else
-  work=$(mktemp -d) || fail "mktemp failed"
-  trap 'rm -rf "$work"' EXIT
-fi
-work=$(cd "$work" && pwd)
+make_work_dir "${3:-}"
 make_usb=$source_dir/tools/make-usb.sh
 
 # The partition's FAT volume inside a disk image, for mtools.

@@ -82,3 +82,32 @@ boot_uefi_shell() {
     return 1
   fi
 }
+
+# The settings every UEFI Shell test shares, from the environment (OVMF_CODE,
+# OVMF_VARS, QEMU, QEMU_TIMEOUT with DEFAULT_TIMEOUT seconds), for the test
+# NAME that fail() names.
+uefi_test_settings() {
+  uefi_test_name=$1
+  ovmf_code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
+  ovmf_vars=${OVMF_VARS:-/usr/share/OVMF/OVMF_VARS_4M.fd}
+  qemu=${QEMU:-qemu-system-x86_64}
+  qemu_timeout=${QEMU_TIMEOUT:-${2:-300}}
+}
+
+fail() {
+  echo "${uefi_test_name:-uefi}: FAILED: $*" >&2
+  exit 1
+}
+
+# Sets work to WORK_DIR emptied, or without one to a temporary folder that
+# is removed at exit.
+make_work_dir() {
+  if [[ -n ${1:-} ]]; then
+    work=$1
+    rm -rf "$work" && mkdir -p "$work" || fail "cannot create $work"
+  else
+    work=$(mktemp -d) || fail "mktemp failed"
+    trap 'rm -rf "$work"' EXIT
+  fi
+  work=$(cd "$work" && pwd)
+}
