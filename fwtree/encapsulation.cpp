@@ -41,14 +41,9 @@ GuidedKind ClassifyGuided(const Guid& guid, uint16_t attributes) {
 bool SectionsTile(const uint8_t* data, uint64_t size) {
   uint64_t at = 0;
   while (at < size) {
-    if (size - at < 4) return false;
-    uint64_t length = Load24(data + at);
-    uint64_t header = 4;
-    if (length == 0xFFFFFF) {
-      if (size - at < 8) return false;
-      length = Load32(data + at + 4);
-      header = 8;
-    }
+    uint64_t length = 0;
+    uint32_t header = 0;
+    if (!image_layout::ReadSectionHeader(data + at, size - at, &length, &header)) return false;
     if (length < header || length > size - at) return false;
     at += length;
     if (at < size) at = (at + 3) & ~uint64_t(3);

@@ -16,18 +16,18 @@ using image_layout::Load24;
 using image_layout::Load32;
 using image_layout::Load64;
 
-constexpr uint64_t kVolumeHeaderMinimum = 56;
+constexpr uint64_t kVolumeHeaderMinimum = image_layout::kFvFixedHeaderSize;
 constexpr uint32_t kVolumeRevisionOffset = 55;
 constexpr uint32_t kVolumeAttributesOffset = 44;
 constexpr uint32_t kErasePolarityOne = 0x800;
-constexpr uint64_t kFileHeader = 24;
+constexpr uint64_t kFileHeader = image_layout::kFileHeaderSize;
 constexpr uint64_t kLargeFileHeader = 32;
 constexpr uint8_t kLargeFileAttribute = 0x01;
 constexpr uint8_t kTypeRaw = 0x01;
 constexpr uint8_t kTypePad = 0xF0;
 constexpr uint8_t kSectionCompression = 0x01;
 constexpr uint8_t kSectionGuidDefined = 0x02;
-constexpr uint8_t kSectionUserInterface = 0x15;
+using image_layout::kSectionUserInterface;
 constexpr uint8_t kSectionVolumeImage = 0x17;
 constexpr uint8_t kNotCompressed = 0;
 constexpr uint8_t kStandardCompression = 1;
@@ -219,13 +219,9 @@ class TreeBuilder {
     uint64_t at = 0;
     while (at < span.size && span.size - at >= 4) {
       const uint8_t* s = span.data + at;
-      uint64_t length = Load24(s);
-      uint64_t header = 4;
-      if (length == 0xFFFFFF) {
-        if (span.size - at < 8) break;
-        length = Load32(s + 4);
-        header = 8;
-      }
+      uint64_t length = 0;
+      uint32_t header = 0;
+      if (!image_layout::ReadSectionHeader(s, span.size - at, &length, &header)) break;
       if (length < header || length > span.size - at) {
         if (!Erased(s, span.size - at, true)) FileProblem(file, "section header damaged; later sections not read");
         return;

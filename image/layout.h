@@ -31,6 +31,7 @@ inline uint64_t Load64(const uint8_t* p) {
 // Firmware volume header.
 constexpr uint32_t kFvLength = 32;
 constexpr uint32_t kFvSignature = 40;
+constexpr uint32_t kFvFileSystem = 16;
 constexpr uint32_t kFvHeaderLength = 48;
 constexpr uint32_t kFvExtHeaderOffset = 52;
 constexpr uint32_t kFvFixedHeaderSize = 56;         // every field above lies below this
@@ -47,6 +48,9 @@ constexpr uint32_t kFileSize = 20;
 constexpr uint32_t kFileState = 23;
 constexpr uint32_t kFileHeaderSize = 24;
 constexpr uint32_t kSectionHeaderSize = 4;
+constexpr uint32_t kLargeSectionHeaderSize = 8;  // 24-bit size 0xFFFFFF, then a 32-bit size
+constexpr uint32_t kSectionSizeExtended = 0xFFFFFF;
+constexpr uint8_t kSectionUserInterface = 0x15;
 constexpr uint8_t kFileAttribChecksum = 0x40;
 constexpr uint32_t kFileSizeErased = 0xFFFFFF;
 constexpr uint32_t kVariableStoreSignature = 0x5241564E;  // "NVAR", first body bytes of the store's first file
@@ -103,6 +107,20 @@ constexpr uint32_t kAreaTagFwr = 0x52574624;  // "$FWR"
 // p + count, which could overflow for hostile offsets.
 inline bool Inside(const uint8_t* begin, const uint8_t* end, const uint8_t* p, uint64_t count) {
   return p >= begin && p <= end && count <= uint64_t(end - p);
+}
+
+// A section's length and header size at `section`: the 4-byte header, or the
+// 8-byte one whose 32-bit size follows a 24-bit 0xFFFFFF. False when the
+// header does not fit in the `available` bytes.
+inline bool ReadSectionHeader(const uint8_t* section, uint64_t available, uint64_t* length, uint32_t* header) {
+  if (available < kSectionHeaderSize) return false;
+  *length = Load24(section);
+  *header = kSectionHeaderSize;
+  if (*length != kSectionSizeExtended) return true;
+  if (available < kLargeSectionHeaderSize) return false;
+  *length = Load32(section + kSectionHeaderSize);
+  *header = kLargeSectionHeaderSize;
+  return true;
 }
 
 }  // namespace image_layout

@@ -8,11 +8,7 @@ using namespace image_layout;
 
 namespace {
 
-constexpr uint32_t kFvFileSystem = 16;
 constexpr uint32_t kExtHeaderName = 0;
-constexpr uint8_t kSectionUserInterface = 0x15;
-constexpr uint32_t kSectionSizeExtended = 0xFFFFFF;
-constexpr uint32_t kLargeSectionHeaderSize = 8;
 
 }  // namespace
 
@@ -89,13 +85,9 @@ bool FileUserInterfaceName(const uint8_t* image, const FirmwareFile& file, char*
   uint64_t at = kFileHeaderSize;
   while (at + kSectionHeaderSize <= file.Size) {
     const uint8_t* section = f + at;
-    uint64_t length = Load24(section);
-    uint32_t header = kSectionHeaderSize;
-    if (length == kSectionSizeExtended) {
-      if (at + kLargeSectionHeaderSize > file.Size) return false;
-      length = Load32(section + kSectionHeaderSize);
-      header = kLargeSectionHeaderSize;
-    }
+    uint64_t length = 0;
+    uint32_t header = 0;
+    if (!ReadSectionHeader(section, file.Size - at, &length, &header)) return false;
     if (length < header || length > file.Size - at) return false;
     if (section[3] == kSectionUserInterface) {
       uint32_t count = 0;

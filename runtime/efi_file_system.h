@@ -1,23 +1,30 @@
-// The file-system side of UEFI that the free-space query needs: the simple
-// file system on the current directory's volume and its file-system
-// information.
+// The file-system side of UEFI: the simple file system, file handles, device
+// paths and the file-system information (the save's free-space query, the
+// virtual-board driver's reads).
 #pragma once
 
 #include "runtime/efi.h"
 #include "runtime/efi_shell.h"
 
+// One device-path node's header; a media file-path node (type 4, subtype 4)
+// carries a NUL-terminated UTF-16 path after it.
 struct EFI_DEVICE_PATH_PROTOCOL {
   uint8_t Type;
   uint8_t SubType;
   uint8_t Length[2];
 };
+constexpr uint8_t kDevicePathMedia = 4;
+constexpr uint8_t kDevicePathMediaFilePath = 4;
+constexpr uint8_t kDevicePathEnd = 0x7F;
 
 struct EFI_FILE_PROTOCOL {
   uint64_t Revision;
-  void* Open;
+  EFI_STATUS(EFIAPI* Open)
+  (EFI_FILE_PROTOCOL* self, EFI_FILE_PROTOCOL** newHandle, const CHAR16* fileName, uint64_t openMode,
+   uint64_t attributes);
   EFI_STATUS(EFIAPI* Close)(EFI_FILE_PROTOCOL* self);
   void* Delete;
-  void* Read;
+  EFI_STATUS(EFIAPI* Read)(EFI_FILE_PROTOCOL* self, UINTN* bufferSize, void* buffer);
   void* Write;
   void* GetPosition;
   void* SetPosition;
@@ -49,7 +56,9 @@ inline constexpr EFI_GUID kSimpleFileSystemProtocolGuid = {
 inline constexpr EFI_GUID kFileSystemInfoGuid = {
     0x09576E93, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
+static_assert(offsetof(EFI_FILE_PROTOCOL, Open) == 8);
 static_assert(offsetof(EFI_FILE_PROTOCOL, Close) == 16);
+static_assert(offsetof(EFI_FILE_PROTOCOL, Read) == 32);
 static_assert(offsetof(EFI_FILE_PROTOCOL, GetInfo) == 64);
 static_assert(offsetof(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL, OpenVolume) == 8);
 static_assert(offsetof(EFI_FILE_SYSTEM_INFO, FreeSpace) == 24);

@@ -80,7 +80,7 @@ void DirectoryOfImage(const void* devicePath, Directory* directory) {
   directory->length = 0;
   auto* node = static_cast<const uint8_t*>(devicePath);
   while (node != nullptr) {
-    EFI_DEVICE_PATH_NODE header;
+    EFI_DEVICE_PATH_PROTOCOL header;
     memcpy(&header, node, sizeof header);
     unsigned nodeLength = header.Length[0] | header.Length[1] << 8;
     if (header.Type == kDevicePathEnd || nodeLength < sizeof header) break;

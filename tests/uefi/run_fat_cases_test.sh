@@ -22,11 +22,7 @@ source "$here/shell_boot.sh"
 uefi_test_settings uefi_fat_cases 400
 
 [[ $# -ge 1 && $# -le 2 ]] || { echo "usage: $0 BUILD_DIR [WORK_DIR]" >&2; exit 2; }
-build=$(cd "$1" && pwd) || fail "no such directory: $1"
-images=("$build/pellrix-vboard.efi" "$build/pellrix-record-vboard.efi" "$build/vboard.efi" "$build/vbactive.efi")
-for file in "$build/pellrix-sim" "${images[@]}"; do
-  [[ -f $file ]] || fail "not built: $file"
-done
+require_vboard_build "$1"
 make_work_dir "${2:-}"
 export MTOOLS_SKIP_CHECK=1
 

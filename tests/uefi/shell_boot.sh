@@ -111,3 +111,14 @@ make_work_dir() {
   fi
   work=$(cd "$work" && pwd)
 }
+
+# Sets build to BUILD_DIR, the folder of pellrix-sim and the virtual board's
+# EFI images, and images to those images; fails when one is not built.
+require_vboard_build() {
+  build=$(cd "$1" && pwd) || fail "no such directory: $1"
+  images=("$build/pellrix-vboard.efi" "$build/pellrix-record-vboard.efi" "$build/vboard.efi" "$build/vbactive.efi")
+  local file
+  for file in "$build/pellrix-sim" "${images[@]}"; do
+    [[ -f $file ]] || fail "not built: $file"
+  done
+}
