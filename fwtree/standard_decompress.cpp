@@ -142,21 +142,23 @@ class Decoder {
  public:
   Decoder(const uint8_t* stream, uint64_t size, int positionBits) : bits_(stream, size), positionBits_(positionBits) {}
 
-  bool Run(uint8_t* out, uint32_t outSize) {
-    uint32_t written = 0;
-    while (written < outSize) {
+  // Appends to `out` (its capacity already the whole output) until it
+  // holds `outSize` bytes; false at the first fault.
+  bool Run(std::vector<uint8_t>& out, uint32_t outSize) {
+    while (out.size() < outSize) {
       uint16_t symbol;
       if (!NextChar(&symbol)) return false;
       if (symbol < 256) {
-        out[written++] = uint8_t(symbol);
+        out.push_back(uint8_t(symbol));
         continue;
       }
       uint32_t length = symbol - (256 - kThreshold);
       uint32_t distance;
       if (!NextPosition(&distance)) return false;
-      if (uint64_t(distance) + 1 > written) return false;
-      uint32_t from = written - distance - 1;
-      while (length-- > 0 && written < outSize) out[written++] = out[from++];
+      // The match starts distance + 1 bytes back: never before the output.
+      if (uint64_t(distance) + 1 > out.size()) return false;
+      size_t from = out.size() - distance - 1;
+      while (length-- > 0 && out.size() < outSize) out.push_back(out[from++]);
     }
     return true;
   }
@@ -289,11 +291,18 @@ bool StandardDecompress(const uint8_t* source, uint64_t size, StandardVariant va
     *problem = "standard compression: output over the decompression limit";
     return false;
   }
-  output->assign(original, 0);
-  if (original == 0) return true;
+  output->clear();
+  if (original == 0) {
+    if (compressed == 0) return true;
+    *problem =
+        "standard compression: states 0 original bytes but holds " + std::to_string(compressed) + " bytes of stream";
+    return false;
+  }
+  // Reserved whole but filled as decoded: untouched pages cost nothing when
+  // the stream fails early.
+  output->reserve(original);
   auto decoder = std::make_unique<Decoder>(source + 8, compressed, variant == StandardVariant::Efi11 ? 4 : 5);
-  if (!decoder->Run(output->data(), original)) {
-    output->clear();
+  if (!decoder->Run(*output, original)) {
     *problem = variant == StandardVariant::Efi11 ? "EFI 1.1 decompression failed" : "Tiano decompression failed";
     return false;
   }
