@@ -4,12 +4,13 @@
 
 #include <algorithm>
 
+#include "fwtree/output_growth.h"
+
 namespace fwtree {
 
 namespace {
 
 constexpr uint64_t kHeaderSize = 16;  // decompressed size, scratch size
-constexpr uint64_t kOutputStep = 1u << 20;
 
 uint64_t Load64(const uint8_t* p) {
   uint64_t value = 0;
@@ -32,8 +33,7 @@ bool BrotliDecompress(const uint8_t* source, uint64_t size, uint64_t limit, std:
   if (expected > limit) return Fail(problem, "output over the decompression limit");
   BrotliDecoderState* decoder = BrotliDecoderCreateInstance(nullptr, nullptr, nullptr);
   if (decoder == nullptr) return Fail(problem, "decoder set-up failed");
-  // Reserved whole but filled step by step: untouched pages cost nothing
-  // when the stream ends early.
+  // Reserved whole, filled as decoded.
   output->reserve(expected);
   const uint8_t* next = source + kHeaderSize;
   size_t available = size - kHeaderSize;
@@ -43,7 +43,7 @@ bool BrotliDecompress(const uint8_t* source, uint64_t size, uint64_t limit, std:
   for (bool full = false; result == BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT && !full;) {
     const uint64_t before = output->size();
     full = before == expected;
-    output->resize(std::min(expected, before + kOutputStep));
+    output->resize(NextOutputSize(before, expected));
     size_t room = output->size() - before;
     uint8_t* out = output->data() + before;
     result = BrotliDecoderDecompressStream(decoder, &available, &next, &room, &out, nullptr);

@@ -5,13 +5,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "fwtree/output_growth.h"
+
 namespace fwtree {
 
 namespace {
 
 constexpr uint64_t kHeaderSize = 13;  // 5 property bytes and the 64-bit size
 constexpr uint32_t kSmallestDictionary = 4096;
-constexpr uint64_t kOutputStep = 1u << 20;
 // An empty stream is the range coder's flush and perhaps an end marker.
 constexpr uint64_t kEmptyStreamMost = 16;
 
@@ -67,14 +68,13 @@ bool LzmaDecompress(const uint8_t* source, uint64_t size, bool x86Filter, uint64
     std::free(options);
     return Fail(problem, "decoder set-up failed");
   }
-  // Reserved whole but filled step by step: untouched pages cost nothing
-  // when the stream ends early.
+  // Reserved whole, filled as decoded.
   output->reserve(expected);
   stream.next_in = source + kHeaderSize;
   stream.avail_in = size - kHeaderSize;
   while (result == LZMA_OK && output->size() < expected) {
     const uint64_t before = output->size();
-    output->resize(std::min(expected, before + kOutputStep));
+    output->resize(NextOutputSize(before, expected));
     stream.next_out = output->data() + before;
     stream.avail_out = output->size() - before;
     result = lzma_code(&stream, LZMA_FINISH);

@@ -1,7 +1,10 @@
 #include "fwtree/standard_decompress.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
+
+#include "fwtree/output_growth.h"
 
 namespace fwtree {
 
@@ -142,28 +145,47 @@ class Decoder {
  public:
   Decoder(const uint8_t* stream, uint64_t size, int positionBits) : bits_(stream, size), positionBits_(positionBits) {}
 
-  // Appends to `out` (its capacity already the whole output) until it
-  // holds `outSize` bytes; false at the first fault.
+  // Fills `out` (its capacity already the whole output) with `outSize`
+  // bytes, growing it a step at a time; false at the first fault, `out`
+  // then holding what was decoded.
   bool Run(std::vector<uint8_t>& out, uint32_t outSize) {
-    while (out.size() < outSize) {
-      uint16_t symbol;
-      if (!NextChar(&symbol)) return false;
-      if (symbol < 256) {
-        out.push_back(uint8_t(symbol));
-        continue;
-      }
-      uint32_t length = symbol - (256 - kThreshold);
-      uint32_t distance;
-      if (!NextPosition(&distance)) return false;
-      // The match starts distance + 1 bytes back: never before the output.
-      if (uint64_t(distance) + 1 > out.size()) return false;
-      size_t from = out.size() - distance - 1;
-      while (length-- > 0 && out.size() < outSize) out.push_back(out[from++]);
-    }
-    return true;
+    uint32_t written = 0;
+    const bool ok = Decode(out, outSize, &written);
+    out.resize(written);
+    return ok;
   }
 
  private:
+  // Makes room in `out` for `count` bytes at `written`.
+  static uint8_t* Room(std::vector<uint8_t>& out, uint32_t written, uint32_t count, uint32_t outSize) {
+    if (out.size() - written < count)
+      out.resize(std::max(uint64_t(written) + count, NextOutputSize(out.size(), outSize)));
+    return out.data();
+  }
+
+  bool Decode(std::vector<uint8_t>& out, uint32_t outSize, uint32_t* written) {
+    uint32_t at = 0;
+    while (at < outSize) {
+      uint16_t symbol;
+      if (!NextChar(&symbol)) break;
+      if (symbol < 256) {
+        Room(out, at, 1, outSize)[at] = uint8_t(symbol);
+        ++at;
+        continue;
+      }
+      uint32_t distance;
+      if (!NextPosition(&distance)) break;
+      // The match starts distance + 1 bytes back: never before the output.
+      if (uint64_t(distance) + 1 > at) break;
+      const uint32_t length = std::min<uint32_t>(symbol - (256 - kThreshold), outSize - at);
+      uint8_t* bytes = Room(out, at, length, outSize);
+      // Byte by byte: a match may overlap the bytes it writes.
+      for (uint32_t from = at - distance - 1, end = at + length; at < end;) bytes[at++] = bytes[from++];
+    }
+    *written = at;
+    return at == outSize;
+  }
+
   bool ReadPtLengths(int symbols, int countBits, int special) {
     const uint32_t number = bits_.Take(countBits);
     pt_.lengths.fill(0);
@@ -298,8 +320,7 @@ bool StandardDecompress(const uint8_t* source, uint64_t size, StandardVariant va
         "standard compression: states 0 original bytes but holds " + std::to_string(compressed) + " bytes of stream";
     return false;
   }
-  // Reserved whole but filled as decoded: untouched pages cost nothing when
-  // the stream fails early.
+  // Reserved whole, filled as decoded.
   output->reserve(original);
   auto decoder = std::make_unique<Decoder>(source + 8, compressed, variant == StandardVariant::Efi11 ? 4 : 5);
   if (!decoder->Run(*output, original)) {

@@ -1,6 +1,7 @@
 // Writes the seed inputs of the firmware-tree, decoder and pellrix-diff
 // targets into OUT_DIR/seeds_<target>: cuts of the real OVMF images kept as
-// test data, and images built with every encapsulation.
+// test data, and images built with every encapsulation (4 KiB ones for
+// pellrix-diff, whose seeds tests/fuzz/corpus/diff keeps).
 //   make_fwtree_seeds OUT_DIR OVMF_IMAGE
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "tests/support/firmware_builder.h"
 #include "tests/support/standard_compressor.h"
@@ -57,6 +60,29 @@ Bytes Encapsulations() {
   return sim::BuildVolume(volume);
 }
 
+// The same encapsulations in 4 KiB, nested volume included: 48-byte raw
+// sections where the larger image has PE32 images.
+Bytes SmallModule(uint32_t seed, const std::u16string& name) {
+  return Sections({sim::Section(sim::kSectionRaw, sim::PseudoRandomBytes(48, seed)), UiSection(name)});
+}
+
+Bytes SmallEncapsulations(std::vector<size_t>* offsets) {
+  sim::VolumeSpec nested;
+  nested.length = 0x200;
+  nested.files = {Driver(21, SmallModule(21, u"Inner"))};
+  sim::VolumeSpec volume;
+  volume.length = 0x1000;
+  volume.files = {
+      Driver(11, LzmaSection(SmallModule(11, u"Lzma"))),
+      Driver(12, StandardCompressionSection(SmallModule(12, u"Efi"), fwtree::StandardVariant::Efi11)),
+      Driver(13, StandardCompressionSection(SmallModule(13, u"Tiano"), fwtree::StandardVariant::Tiano)),
+      Driver(14, BrotliSection(SmallModule(14, u"Brotli"))),
+      Driver(15, SmallModule(15, u"Plain")),
+      Driver(16, LzmaSection(VolumeImageSection(sim::BuildVolume(nested)))),
+  };
+  return sim::BuildVolume(volume, offsets);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,16 +122,27 @@ int main(int argc, char** argv) {
   const Bytes brotli = BrotliSection(text);
   Write(out / "seeds_decompress/brotli", selected(4, Bytes(brotli.begin() + 24, brotli.end())));
 
-  // "--json", a NUL, then Main and Backup: the built volume against a copy
-  // with one file's byte changed; OVMF's SEC volume against itself.
-  Bytes changed = built;
-  changed[built.size() / 3] ^= 0x10;
-  for (const auto& [name, command, a, b] : {std::tuple{"json_built", std::string("--json"), built, changed},
-                                            std::tuple{"text_sec", std::string("--max-ranges=3"), sec, sec}}) {
+  // A command line, a NUL, then Main and Backup: a 4 KiB volume against
+  // copies with a byte changed in a plain file and in an LZMA stream. Small,
+  // so that each run of pellrix-diff's code takes well under a millisecond.
+  std::vector<size_t> offsets;
+  const Bytes small = SmallEncapsulations(&offsets);
+  Bytes plainChanged = small;
+  plainChanged[offsets[4] + 40] ^= 0x10;
+  Bytes lzmaChanged = small;
+  lzmaChanged[offsets[0] + 60] ^= 0x01;
+  const std::tuple<const char*, std::string, Bytes> diffSeeds[] = {
+      {"json_plain_changed", "--json", plainChanged},
+      {"text_lzma_changed", "--max-ranges=3", lzmaChanged},
+      {"no_mask_same", "--no-mask\n--block-size=0x1000", small},
+      {"info_json", "--info\n--json", small},
+      {"info_text", "--info", small},
+  };
+  for (const auto& [name, command, backup] : diffSeeds) {
     Bytes seed(command.begin(), command.end());
     seed.push_back(0);
-    seed.insert(seed.end(), a.begin(), a.end());
-    seed.insert(seed.end(), b.begin(), b.end());
+    seed.insert(seed.end(), small.begin(), small.end());
+    seed.insert(seed.end(), backup.begin(), backup.end());
     Write(out / "seeds_diff" / name, seed);
   }
   return 0;
