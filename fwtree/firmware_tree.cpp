@@ -152,12 +152,13 @@ class TreeBuilder {
     return false;
   }
 
+  // Nothing is added once the walk has stopped: what follows is not walked.
   void Problem(std::string text) {
-    if (Charge(TextCost(text))) tree_.problems.push_back(std::move(text));
+    if (!stopped_ && Charge(TextCost(text))) tree_.problems.push_back(std::move(text));
   }
 
   void FileProblem(int file, std::string text) {
-    if (Charge(TextCost(text))) tree_.files[size_t(file)].problems.push_back(std::move(text));
+    if (!stopped_ && Charge(TextCost(text))) tree_.files[size_t(file)].problems.push_back(std::move(text));
   }
 
   // A volume's damage: the file whose section holds it has the problem, or
@@ -215,7 +216,7 @@ class TreeBuilder {
       if (next == 0) return;
       at = Align(next, 8);
     }
-    if (at < files.size && !Erased(files.data + at, files.size - at, erasedIsOne))
+    if (!stopped_ && at < files.size && !Erased(files.data + at, files.size - at, erasedIsOne))
       VolumeProblem(span, parentFile, "a file header cut by the end of the volume");
   }
 

@@ -379,6 +379,45 @@ TEST(FirmwareTree, LargeFilesOfFfs3VolumesAreWalkedAndTheNextFileFound) {
   EXPECT_EQ(tree.volumes[0].path, std::vector<fwtree::Guid>{fwtree::kFileSystem3});
 }
 
+// The counts and the budget bound the whole walk: reaching one stops it with
+// one problem of the tree, what was walked before it kept.
+TEST(FirmwareTree, FileVolumeAndBudgetLimitsEndTheWalkWithOneProblem) {
+  std::vector<Bytes> files;
+  for (uint32_t n = 0; n < 6; ++n)
+    files.push_back(Driver(80 + n,
+                           Sections({VolumeImageSection(NestedVolume(
+                               90 + n, {Driver(100 + n, sim::Section(sim::kSectionRaw, Text("x")))}, 0x200))}),
+                           kFileTypeVolumeImage));
+  sim::VolumeSpec outer;
+  outer.files = files;
+  const Bytes bytes = sim::BuildVolume(outer);  // 1 + 6 volumes, 12 files
+  const struct {
+    const char* limit;
+    fwtree::TreeLimits limits;
+    size_t files;  // 0: fewer than all
+    size_t volumes;
+    const char* problem;
+  } cases[] = {
+      {"none reached", {}, 12, 7, nullptr},
+      {"5 files", {.maxFiles = 5}, 5, 4, "more than 5 files"},
+      {"3 volumes", {.maxVolumes = 3}, 5, 3, "more than 3 volumes"},
+      {"a budget below the records", {.budget = 12 * sizeof(fwtree::TreeFile)}, 0, 0, "MiB for the dump's"},
+  };
+  for (const auto& test : cases) {
+    const fwtree::FirmwareTree tree = fwtree::BuildFirmwareTree(bytes.data(), bytes.size(), test.limits);
+    if (test.files) {
+      EXPECT_EQ(tree.files.size(), test.files) << test.limit;
+      EXPECT_EQ(tree.volumes.size(), test.volumes) << test.limit;
+    } else {
+      EXPECT_LT(tree.files.size(), 12u) << test.limit;
+    }
+    ASSERT_EQ(tree.problems.size(), test.problem ? 1u : 0u) << test.limit;
+    if (test.problem) {
+      EXPECT_NE(tree.problems[0].find(test.problem), std::string::npos) << tree.problems[0];
+    }
+  }
+}
+
 TEST(FirmwareTree, LimitsAndDamageAreReportedAndTheFileStaysListed) {
   // Plain compression sections nested 40 deep around a name.
   Bytes nested = UiSection(u"Deep");
