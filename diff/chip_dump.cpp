@@ -18,13 +18,11 @@ const char* MaskKindName(MaskKind kind) {
   return "?";
 }
 
-bool ChipDump::Load(const std::string& path, std::string* problem) {
+bool ChipDump::Load(const std::string& path, std::string* problem, uint64_t largest) {
   path_ = path;
-  if (!bytes_.Read(path, problem)) return false;
+  if (!bytes_.Read(path, largest, problem)) return false;
   fileSize_ = bytes_.size();
-  if (!pristine_.Read(path, problem)) return false;
-  tree_ = fwtree::BuildFirmwareTree(pristine_.data(), pristine_.size());
-  flashDescriptor_ = fwtree::ReadFlashDescriptor(pristine_.data(), pristine_.size());
+  flashDescriptor_ = fwtree::ReadFlashDescriptor(bytes_.data(), bytes_.size());
   std::memset(&fileRecord_, 0, sizeof fileRecord_);
   fileRecord_.Image = bytes_.data();
   fileRecord_.ImageSize = bytes_.size();
@@ -43,9 +41,25 @@ bool ChipDump::isWholePart() const {
   return bios && bios->base > 0 && bios->base < fileSize_;
 }
 
+const fwtree::FirmwareTree& ChipDump::tree() const {
+  if (!tree_) {
+    tree_ = fwtree::BuildFirmwareTree(file(), fileSize_);
+    fileIndex_ = fwtree::InnermostFileIndex(*tree_);
+  }
+  return *tree_;
+}
+
+const fwtree::TreeFile* ChipDump::FileAt(uint64_t fileOffset) const {
+  tree();
+  return fileIndex_.At(fileOffset);
+}
+
 void ChipDump::PrepareRegion(uint64_t regionSize) {
   regionSize_ = regionSize;
   if (bytes_.size() < regionSize) {
+    // The tree points into the buffer: one walked before it moves is walked
+    // again.
+    tree_.reset();
     // What lies below the file reads as erased flash; the pointers of the
     // file's record move with the buffer.
     const uint64_t front = regionSize - bytes_.size();
@@ -58,6 +72,7 @@ void ChipDump::PrepareRegion(uint64_t regionSize) {
       fileRecord_.Volume = fileRecord_.Image + volume;
     }
   }
+  tree();
   uint8_t* region = bytes_.data() + bytes_.size() - regionSize;
   map_ = MapImage(region, regionSize);
   if (region == fileRecord_.Image && regionSize == fileRecord_.ImageSize) {
@@ -80,6 +95,24 @@ void ChipDump::NoteMask(void* context, const MaskNote& note) {
   if (area.hasFile) std::memcpy(area.file, note.AreaFileName, 16);
   dump->masked_.push_back(area);
   dump->saved_.push_back(SavedBytes{begin, std::vector<uint8_t>(note.At, note.At + note.Count)});
+}
+
+void ChipDump::ShowUnmasked(bool unmasked) {
+  if (unmasked == unmasked_) return;
+  uint8_t* region = bytes_.data() + bytes_.size() - regionSize_;
+  if (unmasked) {
+    masks_.clear();
+    for (const SavedBytes& saved : saved_)
+      masks_.push_back(
+          {saved.begin, std::vector<uint8_t>(region + saved.begin, region + saved.begin + saved.bytes.size())});
+    // Later writes may cover earlier ones: undo them newest first.
+    for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved)
+      std::memcpy(region + saved->begin, saved->bytes.data(), saved->bytes.size());
+  } else {
+    for (const SavedBytes& mask : masks_) std::memcpy(region + mask.begin, mask.bytes.data(), mask.bytes.size());
+    masks_.clear();
+  }
+  unmasked_ = unmasked;
 }
 
 std::vector<uint8_t> ChipDump::RawRegion(uint64_t begin, uint64_t end) const {

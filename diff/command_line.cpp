@@ -1,7 +1,7 @@
 #include "diff/command_line.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <cctype>
+#include <charconv>
 
 #include "diff/escaped_text.h"
 
@@ -31,12 +31,16 @@ const char* const kVersion = "pellrix-diff 1.1\n";
 
 namespace {
 
+// Decimal, or hexadecimal after "0x": nothing else (no octal, no sign,
+// no spaces).
 bool ParseNumber(const std::string& text, uint64_t most, uint64_t* value) {
-  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || *end != 0 || parsed == 0 || parsed > most) return false;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* first = text.data() + (hex ? 2 : 0);
+  const char* last = text.data() + text.size();
+  if (first == last || !std::isxdigit(static_cast<unsigned char>(*first))) return false;
+  uint64_t parsed = 0;
+  const auto [end, error] = std::from_chars(first, last, parsed, hex ? 16 : 10);
+  if (error != std::errc() || end != last || parsed == 0 || parsed > most) return false;
   *value = parsed;
   return true;
 }

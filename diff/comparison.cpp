@@ -108,7 +108,7 @@ uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_
 
 const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset) {
   if (flashOffset + dump.fileSize() < geometry.flashSize) return nullptr;
-  return fwtree::InnermostFileAt(dump.tree(), flashOffset + dump.fileSize() - geometry.flashSize);
+  return dump.FileAt(flashOffset + dump.fileSize() - geometry.flashSize);
 }
 
 std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options) {
@@ -169,6 +169,9 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
 
   const auto masked = MaskedFlashIntervals(result.geometry, main, backup);
   const Geometry geometry = result.geometry;
+  // Files are compared as they were saved, masked bytes included.
+  main.ShowUnmasked(true);
+  backup.ShowUnmasked(true);
   result.files = CompareFileTrees(
       main.tree(), backup.tree(),
       [&](int dump, uint64_t offset) { return FileFlashOffset(geometry, dump == 0 ? main : backup, offset); },
@@ -176,6 +179,8 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
         auto after = std::upper_bound(masked.begin(), masked.end(), std::make_pair(flash, UINT64_MAX));
         return after != masked.begin() && flash < (after - 1)->second;
       });
+  main.ShowUnmasked(false);
+  backup.ShowUnmasked(false);
 
   for (int index = 0; index < 2; ++index) {
     const ChipDump& dump = index == 0 ? main : backup;

@@ -9,6 +9,7 @@
 #include "diff/chip_dump.h"
 #include "diff/command_line.h"
 #include "diff/comparison.h"
+#include "diff/escaped_text.h"
 #include "diff/info_json.h"
 #include "diff/info_report.h"
 #include "diff/report.h"
@@ -27,17 +28,26 @@ int Trouble(const std::string& message) {
   return kTrouble;
 }
 
-bool Load(pdiff::ChipDump& dump, const std::string& path, std::string* problem) {
-  if (!dump.Load(path, problem)) {
-    *problem = path + ": " + *problem;
+bool Load(pdiff::ChipDump& dump, const std::string& path, const pdiff::CompareOptions& options, std::string* problem) {
+  // A part larger than any flash chip is refused before it is mapped,
+  // unless the command line says the part is that large.
+  const uint64_t largest = options.flashSize ? pdiff::kLargestDump : kLargestRegion;
+  if (!dump.Load(path, problem, largest)) {
+    *problem = pdiff::EscapedText(path) + ": " + *problem;
     return false;
   }
   return true;
 }
 
 bool RegionFits(const pdiff::ChipDump& dump, const pdiff::Geometry& geometry, std::string* problem) {
+  const std::string name = pdiff::EscapedText(dump.path());
+  if (geometry.flashSize < geometry.biosSize) {
+    *problem = name + ": a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes cannot lie in a part of " +
+               pdiff::Hex(geometry.flashSize);
+    return false;
+  }
   if (geometry.biosSize <= kLargestRegion && geometry.flashSize <= (uint64_t(1) << 32)) return true;
-  *problem = dump.path() + ": a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes in a part of " +
+  *problem = name + ": a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes in a part of " +
              pdiff::Hex(geometry.flashSize) + " is not believed";
   return false;
 }
@@ -51,7 +61,7 @@ int Finish() {
 int RunInfo(const pdiff::Arguments& arguments) {
   std::string problem;
   pdiff::ChipDump dump;
-  if (!Load(dump, arguments.files[0], &problem)) return Trouble(problem);
+  if (!Load(dump, arguments.files[0], arguments.options, &problem)) return Trouble(problem);
   if (!RegionFits(dump, pdiff::BoardGeometry(dump, arguments.options), &problem)) return Trouble(problem);
   if (arguments.json)
     pdiff::WriteInfoJson(std::cout, dump);
@@ -65,10 +75,12 @@ int RunComparison(const pdiff::Arguments& arguments) {
   std::string problem;
   pdiff::ChipDump main;
   pdiff::ChipDump backup;
-  if (!Load(main, arguments.files[0], &problem) || !Load(backup, arguments.files[1], &problem)) return Trouble(problem);
+  if (!Load(main, arguments.files[0], arguments.options, &problem) ||
+      !Load(backup, arguments.files[1], arguments.options, &problem))
+    return Trouble(problem);
   for (const pdiff::ChipDump* dump : {&main, &backup}) {
     const std::string trouble = pdiff::GeometryTrouble(*dump, arguments.options);
-    if (!trouble.empty()) return Trouble(dump->path() + ": " + trouble);
+    if (!trouble.empty()) return Trouble(pdiff::EscapedText(dump->path()) + ": " + trouble);
   }
   if (!RegionFits(main, pdiff::BoardGeometry(main, arguments.options), &problem)) return Trouble(problem);
   const pdiff::Comparison comparison = pdiff::Compare(main, backup, arguments.options);

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <iomanip>
+#include <map>
 #include <sstream>
 
 #include "diff/escaped_text.h"
@@ -127,16 +128,22 @@ std::string PathText(const std::vector<fwtree::Guid>& path) {
   return text;
 }
 
-// Files grouped by the volume that holds them, in the order they appear.
+// Files grouped by the volume that holds them, in the order they appear;
+// grouped through a map, since a dump may hold many volumes and files.
 void PrintFileChanges(std::ostream& out, const std::vector<FileChange>& changes) {
   out << "\nFiles that differ, by volume\n";
   if (changes.empty()) out << "  none\n";
-  std::vector<std::vector<fwtree::Guid>> paths;
+  std::map<std::vector<fwtree::Guid>, size_t> groupOfPath;
+  std::vector<std::vector<const FileChange*>> groups;
   for (const FileChange& change : changes) {
     const fwtree::TreeFile& file = change.main != nullptr ? *change.main : *change.backup;
-    if (std::find(paths.begin(), paths.end(), file.path) == paths.end()) paths.push_back(file.path);
+    auto [found, added] = groupOfPath.try_emplace(file.path, groups.size());
+    if (added) groups.emplace_back();
+    groups[found->second].push_back(&change);
   }
-  for (const auto& path : paths) {
+  for (const auto& group : groups) {
+    const FileChange& first = *group.front();
+    const std::vector<fwtree::Guid>& path = (first.main != nullptr ? *first.main : *first.backup).path;
     const std::string text = PathText(path);
     if (text.size() <= 86) {
       out << "  volume " << text << "\n";
@@ -144,14 +151,13 @@ void PrintFileChanges(std::ostream& out, const std::vector<FileChange>& changes)
       out << "  volume " << fwtree::GuidText(path.back()) << "\n    in "
           << PathText(std::vector<fwtree::Guid>(path.begin(), path.end() - 1)) << "\n";
     }
-    for (const FileChange& change : changes) {
-      const fwtree::TreeFile& file = change.main != nullptr ? *change.main : *change.backup;
-      if (file.path != path) continue;
-      out << "    " << std::left << std::setw(15) << FileChangeName(change.kind) << fwtree::GuidText(file.guid) << ' '
+    for (const FileChange* change : group) {
+      const fwtree::TreeFile& file = change->main != nullptr ? *change->main : *change->backup;
+      out << "    " << std::left << std::setw(15) << FileChangeName(change->kind) << fwtree::GuidText(file.guid) << ' '
           << fwtree::FileTypeName(file.type);
       if (file.index > 0) out << " #" << file.index;
       if (file.name) out << ' ' << EscapedText(*file.name);
-      if (change.masked) out << " (masked bytes only)";
+      if (change->masked) out << " (masked bytes only)";
       out << "\n";
     }
   }

@@ -333,13 +333,4 @@ std::string FileTypeName(uint8_t type) {
   return text;
 }
 
-const TreeFile* InnermostFileAt(const FirmwareTree& tree, uint64_t offset) {
-  // A file comes after the files that hold it: the last one holding the
-  // offset is the innermost.
-  const TreeFile* found = nullptr;
-  for (const TreeFile& file : tree.files)
-    if (file.offset && *file.offset <= offset && offset - *file.offset < file.size) found = &file;
-  return found;
-}
-
 }  // namespace fwtree

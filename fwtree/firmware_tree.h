@@ -61,8 +61,4 @@ FirmwareTree BuildFirmwareTree(const uint8_t* image, uint64_t size, const TreeLi
 // PI file type name ("DRIVER", "PEIM", ...; "0xNN" for the others).
 std::string FileTypeName(uint8_t type);
 
-// The innermost file with an image offset whose bytes hold `offset`; null
-// when none does.
-const TreeFile* InnermostFileAt(const FirmwareTree& tree, uint64_t offset);
-
 }  // namespace fwtree
