@@ -2,7 +2,10 @@
 // files: two identical 64 MiB dumps against `cmp`; the OVMF pair with every
 // compressed volume opened against UEFIExtract's `report` of one of them;
 // dumps with 50,000 and 200,000 differing ranges in --json against `cmp -l`,
-// with the peak memory of each run. Counters: "ratio" ours / reference
+// with the peak memory of each run; dumps of 50,000 and 500,000 tiny files,
+// half of them differing, in --json (goal: 500,000 in at most 5 s and at
+// most 15x the time of 50,000, "ratio_to_50k": n log n passes, n squared
+// does not). Counters: "ratio" ours / reference
 // (lower is better; goals: identical <= 1x cmp, OVMF pair <= 1x UEFIExtract,
 // ranges <= 5x cmp -l) and "max_rss_mib", which must not grow with the
 // number of ranges beyond the ranges' own small records.
@@ -112,5 +115,40 @@ void ManyRanges(benchmark::State& state) {
   state.counters["ranges"] = double(ranges);
 }
 BENCHMARK(ManyRanges)->Arg(50000)->Arg(200000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One volume of `count` raw files of 32 bytes; Backup differs in the body
+// of every other file.
+void ManyFiles(benchmark::State& state) {
+  static double seconds50k = 0;
+  const size_t count = size_t(state.range(0));
+  sim::VolumeSpec spec;
+  spec.length = (0x48 + count * 32 + 0xFFF) & ~size_t(0xFFF);
+  for (size_t i = 0; i < count; ++i) {
+    sim::FileSpec file;
+    file.name = sim::MakeGuid(uint32_t(i), 0x5151, 0x6262, {1, 2, 3, 4, 5, 6, 7, 8});
+    file.type = sim::kFileTypeRaw;
+    file.body = std::vector<uint8_t>(8, uint8_t(i));
+    spec.files.push_back(sim::BuildFile(file));
+  }
+  std::vector<size_t> offsets;
+  std::vector<uint8_t> bytes = sim::BuildVolume(spec, &offsets);
+  const std::string a = Write("files_a.bin", bytes);
+  for (size_t i = 0; i < count; i += 2) bytes[offsets[i] + 24] ^= 0xFF;
+  const std::string b = Write("files_b.bin", bytes);
+  const std::string out = (Dir() / "files.out").string();
+  double total = 0;
+  for (auto _ : state) {
+    const Run run =
+        RunCommand(DiffPath() + " --json --bios-size=" + std::to_string(bytes.size()) + " " + a + " " + b + " >" + out);
+    state.SetIterationTime(run.seconds);
+    total += run.seconds;
+    state.counters["max_rss_mib"] = run.maxRssMib;
+  }
+  const double mean = total / double(state.iterations());
+  if (count == 50000) seconds50k = mean;
+  state.counters["seconds"] = mean;
+  if (count == 500000 && seconds50k > 0) state.counters["ratio_to_50k"] = mean / seconds50k;
+}
+BENCHMARK(ManyFiles)->Arg(50000)->Arg(500000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace

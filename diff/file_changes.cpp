@@ -1,18 +1,34 @@
 #include "diff/file_changes.h"
 
 #include <cstring>
-#include <map>
 #include <optional>
-#include <set>
-#include <tuple>
+#include <unordered_map>
 
 namespace pdiff {
 
 namespace {
 
-using Key = std::tuple<std::vector<fwtree::Guid>, fwtree::Guid, uint32_t>;
+// A file's key points into its tree: nothing is copied per file.
+struct Key {
+  const fwtree::TreeFile* file;
+  bool operator==(const Key& other) const {
+    return file->guid == other.file->guid && file->index == other.file->index && file->path == other.file->path;
+  }
+};
 
-Key KeyOf(const fwtree::TreeFile& file) { return {file.path, file.guid, file.index}; }
+struct KeyHash {
+  size_t operator()(const Key& key) const {
+    uint64_t hash = 1469598103934665603ull ^ key.file->index;
+    auto mix = [&](const fwtree::Guid& guid) {
+      for (uint8_t byte : guid) hash = (hash ^ byte) * 1099511628211ull;
+    };
+    mix(key.file->guid);
+    for (const fwtree::Guid& guid : key.file->path) mix(guid);
+    return size_t(hash);
+  }
+};
+
+Key KeyOf(const fwtree::TreeFile& file) { return {&file}; }
 
 std::optional<uint64_t> FlashOf(const FlashOffsetOf& flashOffset, int dump, const fwtree::TreeFile& file) {
   if (!file.offset) return std::nullopt;
@@ -46,9 +62,9 @@ const char* FileChangeName(FileChangeKind kind) {
 
 std::vector<FileChange> CompareFileTrees(const fwtree::FirmwareTree& main, const fwtree::FirmwareTree& backup,
                                          const FlashOffsetOf& flashOffset, const IsMasked& isMasked) {
-  std::map<Key, const fwtree::TreeFile*> backupFiles;
+  std::unordered_map<Key, const fwtree::TreeFile*, KeyHash> backupFiles(backup.files.size());
   for (const fwtree::TreeFile& file : backup.files) backupFiles.emplace(KeyOf(file), &file);
-  std::set<const fwtree::TreeFile*> matched;
+  std::vector<bool> matched(backup.files.size(), false);
 
   std::vector<FileChange> changes;
   for (const fwtree::TreeFile& file : main.files) {
@@ -58,7 +74,7 @@ std::vector<FileChange> CompareFileTrees(const fwtree::FirmwareTree& main, const
       continue;
     }
     const fwtree::TreeFile& other = *found->second;
-    matched.insert(&other);
+    matched[size_t(&other - backup.files.data())] = true;
     const std::optional<uint64_t> mainFlash = FlashOf(flashOffset, 0, file);
     const std::optional<uint64_t> backupFlash = FlashOf(flashOffset, 1, other);
     const bool same = file.size == other.size && std::memcmp(file.bytes, other.bytes, file.size) == 0;
@@ -70,8 +86,8 @@ std::vector<FileChange> CompareFileTrees(const fwtree::FirmwareTree& main, const
       changes.push_back({FileChangeKind::Moved, &file, &other});
     }
   }
-  for (const fwtree::TreeFile& file : backup.files)
-    if (!matched.count(&file)) changes.push_back({FileChangeKind::OnlyInBackup, nullptr, &file});
+  for (size_t i = 0; i < backup.files.size(); ++i)
+    if (!matched[i]) changes.push_back({FileChangeKind::OnlyInBackup, nullptr, &backup.files[i]});
   return changes;
 }
 

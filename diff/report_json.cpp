@@ -1,5 +1,5 @@
 #include <cstdio>
-#include <map>
+#include <optional>
 #include <tuple>
 
 #include "diff/escaped_text.h"
@@ -67,9 +67,9 @@ json RegionRangeJson(const Geometry& geometry, const ChipDump& main, const ChipD
   return entry;
 }
 
-// The ranges are many and their places few: each range's own numbers are
-// formatted directly, and what it shares with the other ranges of its place
-// (kind, volume, files) is serialized once.
+// The ranges are many: each range's own numbers are formatted directly, and
+// what it shares with the ranges next to it in the same place (kind,
+// volume, files) is serialized once.
 class RangeWriter {
  public:
   RangeWriter(const Geometry& geometry, const ChipDump& main, const ChipDump& backup)
@@ -79,11 +79,11 @@ class RangeWriter {
     const uint64_t flash = FlashOffset(geometry_, range.begin);
     const auto key = std::make_tuple(range.place, InnermostFileAtFlash(geometry_, main_, flash),
                                      InnermostFileAtFlash(geometry_, backup_, flash));
-    auto [shared, added] = shared_.try_emplace(key);
-    if (added) {
+    if (!shared_ || sharedKey_ != key) {
       json entry = RegionRangeJson(geometry_, main_, backup_, range);
       for (const char* own : {"flash_offset", "window_address", "length", "differing_bytes"}) entry.erase(own);
-      shared->second = entry.dump(-1, ' ', false, json::error_handler_t::replace);
+      shared_ = entry.dump(-1, ' ', false, json::error_handler_t::replace);
+      sharedKey_ = key;
     }
     char numbers[160];
     std::snprintf(numbers, sizeof numbers,
@@ -91,7 +91,7 @@ class RangeWriter {
                   static_cast<unsigned long long>(range.differingBytes), static_cast<unsigned long long>(flash),
                   static_cast<unsigned long long>(range.end - range.begin),
                   static_cast<unsigned long long>(WindowAddress(geometry_, range.begin)));
-    return numbers + shared->second.substr(1);
+    return numbers + shared_->substr(1);
   }
 
  private:
@@ -99,7 +99,10 @@ class RangeWriter {
   const Geometry& geometry_;
   const ChipDump& main_;
   const ChipDump& backup_;
-  std::map<Key, std::string> shared_;
+  // Ranges come in flash order, so a place's ranges follow one another:
+  // only the last shared part is kept, whatever the number of places.
+  Key sharedKey_{};
+  std::optional<std::string> shared_;
 };
 
 json BelowRangeJson(const Geometry& geometry, const ChipDump& main, const DifferingRange& range) {
