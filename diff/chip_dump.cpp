@@ -42,11 +42,18 @@ bool ChipDump::isWholePart() const {
 }
 
 const fwtree::FirmwareTree& ChipDump::tree() const {
-  if (!tree_) {
-    tree_ = fwtree::BuildFirmwareTree(file(), fileSize_);
-    fileIndex_ = fwtree::InnermostFileIndex(*tree_);
-  }
+  // Walked from the bytes as they were saved, whenever first asked for:
+  // the masks are lifted for the walk.
+  if (!tree_) const_cast<ChipDump*>(this)->WalkTree();
   return *tree_;
+}
+
+void ChipDump::WalkTree() {
+  const bool unmasked = unmasked_;
+  ShowUnmasked(true);
+  tree_ = fwtree::BuildFirmwareTree(file(), fileSize_);
+  fileIndex_ = fwtree::InnermostFileIndex(*tree_);
+  ShowUnmasked(unmasked);
 }
 
 const fwtree::TreeFile* ChipDump::FileAt(uint64_t fileOffset) const {
@@ -72,7 +79,6 @@ void ChipDump::PrepareRegion(uint64_t regionSize) {
       fileRecord_.Volume = fileRecord_.Image + volume;
     }
   }
-  tree();
   uint8_t* region = bytes_.data() + bytes_.size() - regionSize;
   map_ = MapImage(region, regionSize);
   if (region == fileRecord_.Image && regionSize == fileRecord_.ImageSize) {
@@ -98,7 +104,10 @@ void ChipDump::NoteMask(void* context, const MaskNote& note) {
 }
 
 void ChipDump::ShowUnmasked(bool unmasked) {
-  if (unmasked == unmasked_) return;
+  if (unmasked == unmasked_ || saved_.empty()) {
+    unmasked_ = unmasked;
+    return;
+  }
   uint8_t* region = bytes_.data() + bytes_.size() - regionSize_;
   if (unmasked) {
     masks_.clear();

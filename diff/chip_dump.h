@@ -42,7 +42,6 @@ class ChipDump {
 
   // Takes the top `regionSize` bytes as the BIOS region (erased bytes in
   // front when the file is shorter), maps them, fills the record and masks.
-  // The firmware tree is walked first, from the bytes as they were.
   void PrepareRegion(uint64_t regionSize);
 
   // Puts the bytes the masks replaced back (true) or the masks again
@@ -84,6 +83,7 @@ class ChipDump {
 
  private:
   static void NoteMask(void* context, const MaskNote& note);
+  void WalkTree();
 
   struct SavedBytes {
     uint64_t begin;

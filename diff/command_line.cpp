@@ -17,6 +17,8 @@ const char* const kHelp =
     "       pellrix-diff --info [--json] FILE\n\n"
     "  --json            one JSON document instead of the text report\n"
     "  --no-mask         also list the raw differences inside the areas the board masks\n"
+    "  --strict          exit 1 when any byte of the two files differs (any region, masked\n"
+    "                    areas, length), 0 only when they are byte-identical\n"
     "  --max-ranges N    differing byte ranges listed in the text report (default 100)\n"
     "  --block-size N    the block size the board's mailbox reports (default: the descriptor's)\n"
     "  --bios-size N     the BIOS size the board's mailbox reports (default: the descriptor's)\n"
@@ -25,7 +27,8 @@ const char* const kHelp =
     "  --help, --version\n"
     "  --                end of the options\n\n"
     "Numbers are decimal or 0x hexadecimal. Exit status: 0 the board's test would pass,\n"
-    "1 it would fail, 2 trouble (one line on standard error).\n";
+    "1 it would fail (with --strict: 0 the files are byte-identical, 1 they are not),\n"
+    "2 trouble (one line on standard error).\n";
 
 const char* const kVersion = "pellrix-diff 1.1\n";
 
@@ -73,6 +76,8 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
     }
     if (argument == "--json") {
       arguments.json = true;
+    } else if (argument == "--strict") {
+      arguments.strict = true;
     } else if (argument == "--no-mask") {
       arguments.options.rawMasked = true;
     } else if (argument == "--info") {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "diff/text_format.h"
 #include "image/bounded_text.h"
 #include "image/identity_checks.h"
 
@@ -83,8 +84,35 @@ std::vector<std::pair<uint64_t, uint64_t>> MaskedFlashIntervals(const Geometry& 
   return spans;
 }
 
-std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, const Geometry& geometry) {
+// What a number given on the command line changes against what Main's
+// descriptor (or the file) gives.
+void OptionWarnings(const ChipDump& main, const CompareOptions& options, std::vector<std::string>* warnings) {
+  const Geometry own = BoardGeometry(main, {});
+  const char* source = main.hasDescriptor() ? "Main's descriptor gives " : "Main's file gives ";
+  if (options.flashSize && *options.flashSize != own.flashSize)
+    warnings->push_back("--flash-size " + Hex(*options.flashSize) + " places the dumps in a part of that size where " +
+                        source + Hex(own.flashSize));
+  if (options.biosSize && *options.biosSize != own.biosSize)
+    warnings->push_back("--bios-size " + Hex(*options.biosSize) + " makes the board compare the top " +
+                        Hex(*options.biosSize) + " bytes where " + source + Hex(own.biosSize));
+  if (options.blockSize && *options.blockSize != own.blockSize)
+    warnings->push_back("--block-size " + Hex(*options.blockSize) +
+                        " sets the blocks of the compare (its FAIL address and the whole-block rule) where " + source +
+                        Hex(own.blockSize));
+}
+
+std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
+                                  const CompareOptions& options) {
   std::vector<std::string> warnings;
+  OptionWarnings(main, options, &warnings);
+  // The board reads with the active chip's geometry: Main's here.
+  const Geometry other = BoardGeometry(backup, options);
+  if (other.flashSize != geometry.flashSize || other.biosSize != geometry.biosSize ||
+      other.blockSize != geometry.blockSize)
+    warnings.push_back("the verdict uses Main's geometry (flash size " + Hex(geometry.flashSize) + ", BIOS size " +
+                       Hex(geometry.biosSize) + ", block size " + Hex(geometry.blockSize) +
+                       "); with Backup as Main it would use flash size " + Hex(other.flashSize) + ", BIOS size " +
+                       Hex(other.biosSize) + ", block size " + Hex(other.blockSize));
   for (const ChipDump* dump : {&main, &backup})
     if (!dump->hasDescriptor())
       warnings.push_back(std::string(dump == &main ? "Main" : "Backup") +
@@ -104,6 +132,10 @@ uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_
   if (dump.fileSize() > geometry.flashSize)
     return fileOffset - std::min(fileOffset, dump.fileSize() - geometry.flashSize);
   return geometry.flashSize - dump.fileSize() + fileOffset;
+}
+
+bool InsideFlashPart(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset) {
+  return dump.fileSize() <= geometry.flashSize || fileOffset >= dump.fileSize() - geometry.flashSize;
 }
 
 const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset) {
@@ -160,27 +192,33 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   Comparison result;
   result.geometry = BoardGeometry(main, options);
   const uint64_t region = result.geometry.biosSize;
+  // Two copies of one file differ nowhere, in any view: nothing is walked.
+  const bool same = SameFiles(main, backup);
   main.PrepareRegion(region);
   backup.PrepareRegion(region);
   result.checks = CheckIdentities(main.record(), backup.record());
-  result.differences = FindDifferingRanges(main.region(), backup.region(), region, &main.map());
+  if (!same) result.differences = FindDifferingRanges(main.region(), backup.region(), region, &main.map());
   result.verdict = Decide(result);
-  result.warnings = Warnings(main, backup, result.geometry);
+  result.warnings = Warnings(main, backup, result.geometry, options);
 
   const auto masked = MaskedFlashIntervals(result.geometry, main, backup);
   const Geometry geometry = result.geometry;
-  // Files are compared as they were saved, masked bytes included.
-  main.ShowUnmasked(true);
-  backup.ShowUnmasked(true);
-  result.files = CompareFileTrees(
-      main.tree(), backup.tree(),
-      [&](int dump, uint64_t offset) { return FileFlashOffset(geometry, dump == 0 ? main : backup, offset); },
-      [&](uint64_t flash) {
-        auto after = std::upper_bound(masked.begin(), masked.end(), std::make_pair(flash, UINT64_MAX));
-        return after != masked.begin() && flash < (after - 1)->second;
-      });
-  main.ShowUnmasked(false);
-  backup.ShowUnmasked(false);
+  if (!same) {
+    result.whole = CompareWholeFiles(
+        main, backup, {geometry.flashSize, {FlashOffset(geometry, 0), FlashOffset(geometry, region)}, masked});
+    // Files are compared as they were saved, masked bytes included.
+    main.ShowUnmasked(true);
+    backup.ShowUnmasked(true);
+    result.files = CompareFileTrees(
+        main.tree(), backup.tree(),
+        [&](int dump, uint64_t offset) { return FileFlashOffset(geometry, dump == 0 ? main : backup, offset); },
+        [&](uint64_t begin, uint64_t end) {
+          auto after = std::upper_bound(masked.begin(), masked.end(), std::make_pair(begin, UINT64_MAX));
+          return after != masked.begin() && end <= (after - 1)->second;
+        });
+    main.ShowUnmasked(false);
+    backup.ShowUnmasked(false);
+  }
 
   for (int index = 0; index < 2; ++index) {
     const ChipDump& dump = index == 0 ? main : backup;
@@ -195,7 +233,7 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   // size can still be compared there.
   if (main.isWholePart() && backup.isWholePart() && main.fileSize() == backup.fileSize() && main.fileSize() > region) {
     result.belowBiosRegionCompared = true;
-    result.belowBiosRegion = FindDifferingRanges(main.file(), backup.file(), main.fileSize() - region);
+    if (!same) result.belowBiosRegion = FindDifferingRanges(main.file(), backup.file(), main.fileSize() - region);
   }
   return result;
 }

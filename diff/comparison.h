@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "diff/byte_areas.h"
 #include "diff/chip_dump.h"
 #include "diff/differences.h"
 #include "diff/file_changes.h"
@@ -60,6 +61,7 @@ struct Comparison {
   std::vector<DifferingRange> rawMasked;  // region offsets, with --no-mask
   std::vector<FileChange> files;          // the two firmware trees matched file by file
   std::vector<std::string> warnings;      // what the dumps leave uncertain, one line each
+  WholeFileDifferences whole;             // every byte of both files, by area
 };
 
 // The geometry the board reports with Main active: Main's descriptor, or a
@@ -80,6 +82,9 @@ uint64_t FlashOffset(const Geometry& geometry, uint64_t regionOffset);
 // Flash offset of an offset in the dump's file: the file is taken to end
 // where the flash part ends.
 uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
+// Whether that file offset lies inside the flash part at all (a file longer
+// than the part starts below it).
+bool InsideFlashPart(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
 // The innermost file of the dump's tree that holds this flash offset in the
 // dump's own layout, or null.
 const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset);

@@ -90,6 +90,7 @@ int RunComparison(const pdiff::Arguments& arguments) {
     pdiff::PrintTextReport(std::cout, main, backup, comparison, arguments.options.rawMasked, arguments.maxRanges);
   const int trouble = Finish();
   if (trouble >= 0) return trouble;
+  if (arguments.strict) return comparison.whole.identical ? kPass : kFail;
   return comparison.verdict.pass ? kPass : kFail;
 }
 

@@ -162,6 +162,22 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
           {"masked", masked}};
 }
 
+json WholeFilesJson(const WholeFileDifferences& whole) {
+  json areas = json::array();
+  for (const AreaDifference& area : whole.areas)
+    areas.push_back({{"area", area.name}, {"differing_bytes", area.differingBytes}});
+  json length = nullptr;
+  if (whole.length.longer >= 0)
+    length = {{"longer", whole.length.longer == 0 ? "Main" : "Backup"},
+              {"bytes", whole.length.bytes},
+              {"not_erased", whole.length.notErased}};
+  return {{"identical", whole.identical},
+          {"differing_bytes", whole.differingBytes},
+          {"descriptor_disagreements", whole.descriptorDisagreements},
+          {"areas", areas},
+          {"length_difference", length}};
+}
+
 json SummaryJson(const Comparison& comparison) {
   uint64_t bytes = 0;
   for (const DifferingRange& range : comparison.differences) bytes += range.differingBytes;
@@ -175,6 +191,10 @@ json SummaryJson(const Comparison& comparison) {
           {"files_only_in_main", counts.onlyInMain},
           {"files_only_in_backup", counts.onlyInBackup},
           {"files_compressed", counts.compressed},
+          {"files_unreadable", counts.unreadable},
+          {"files_hidden", counts.hidden},
+          {"files_masked_only", counts.maskedOnly},
+          {"whole_files", WholeFilesJson(comparison.whole)},
           {"not_checked", NotCheckedInADump()},
           {"warnings", warnings}};
 }

@@ -109,17 +109,73 @@ std::string VerdictText(const Verdict& verdict) {
   return text;
 }
 
+// Every byte of both files, whatever the board compares: one line per area
+// that differs, after any disagreement of the two descriptors.
+std::vector<std::string> WholeFileLines(const WholeFileDifferences& whole) {
+  if (whole.identical) return {"Whole files: byte-identical"};
+  std::vector<std::string> lines;
+  for (const std::string& disagreement : whole.descriptorDisagreements)
+    lines.push_back("Descriptors disagree on " + disagreement);
+  for (const AreaDifference& area : whole.areas)
+    lines.push_back(area.name + ": " + std::to_string(area.differingBytes) + " bytes differ");
+  if (whole.length.longer >= 0)
+    lines.push_back(std::string(whole.length.longer == 0 ? "Main" : "Backup") + " is longer by " +
+                    std::to_string(whole.length.bytes) + " bytes (" + Hex(whole.length.bytes) + "), " +
+                    std::to_string(whole.length.notErased) + " of them not erased");
+  return lines;
+}
+
 void PrintSummary(std::ostream& out, const Comparison& comparison) {
   uint64_t bytes = 0;
   for (const DifferingRange& range : comparison.differences) bytes += range.differingBytes;
   const FileChangeCounts counts = CountFileChanges(comparison.files);
   out << "On-board verdict: " << VerdictText(comparison.verdict) << "\n";
+  for (const std::string& line : WholeFileLines(comparison.whole)) out << "  " << line << "\n";
   out << "  not checked in a dump: " << NotCheckedInADump() << "\n";
   out << "Differences after masking: " << comparison.differences.size() << " ranges, " << bytes << " bytes\n";
   out << "Files: " << counts.changed << " changed, " << counts.moved << " moved, " << counts.onlyInMain
       << " only in Main, " << counts.onlyInBackup << " only in Backup (" << counts.compressed
-      << " inside compressed volumes)\n";
+      << " inside compressed volumes)";
+  if (counts.unreadable > 0) out << "; " << counts.unreadable << " unreadable on one side";
+  if (counts.hidden > 0) out << ", " << counts.hidden << " hidden by them";
+  if (counts.maskedOnly > 0) out << "; " << counts.maskedOnly << " differ only in masked areas";
+  out << "\n";
   for (const std::string& warning : comparison.warnings) out << "Warning: " << EscapedText(warning) << "\n";
+}
+
+std::string SideText(const Geometry& geometry, const ChipDump& dump, const fwtree::TreeFile* file) {
+  if (file == nullptr) return "-";
+  std::string text = Hex(file->size) + " bytes";
+  if (!file->offset) return text + ", compressed";
+  if (!InsideFlashPart(geometry, dump, *file->offset)) return text + ", below the flash part";
+  return text + " at flash " + Hex(FileFlashOffset(geometry, dump, *file->offset));
+}
+
+const char* KindText(const FileChange& change) {
+  if (change.kind == FileChangeKind::Moved && change.contentChanged) return "moved+changed";
+  if (change.kind == FileChangeKind::MaskedOnly) return "masked only";
+  return FileChangeName(change.kind);
+}
+
+// Sizes and places on both sides, and what else sets the change apart.
+std::string HowItDiffers(const Geometry& geometry, const ChipDump& main, const ChipDump& backup,
+                         const FileChange& change) {
+  std::string text = "  [Main " + SideText(geometry, main, change.main) + "; Backup " +
+                     SideText(geometry, backup, change.backup) + "]";
+  if (change.BetweenVolumes())
+    text += " moved from volume " + fwtree::GuidText(change.main->path.back()) + " to volume " +
+            fwtree::GuidText(change.backup->path.back());
+  if (!change.reason.empty()) text += " (" + EscapedText(change.reason) + ")";
+  if (change.hiddenBy != nullptr) text += " inside " + FileText(*change.hiddenBy) + ", which that side cannot open";
+  if (change.kind == FileChangeKind::MaskedOnly) text += " (differs only in masked areas)";
+  const auto& mainVersion = change.main != nullptr ? change.main->version : std::nullopt;
+  const auto& backupVersion = change.backup != nullptr ? change.backup->version : std::nullopt;
+  if (mainVersion && (!backupVersion || mainVersion == backupVersion || change.backup == nullptr))
+    text += " version \"" + EscapedText(*mainVersion) + '"';
+  if (backupVersion && mainVersion != backupVersion)
+    text += (mainVersion ? " in Main, \"" : " version \"") + EscapedText(*backupVersion) + '"' +
+            (mainVersion ? " in Backup" : "");
+  return text;
 }
 
 std::string PathText(const std::vector<fwtree::Guid>& path) {
@@ -130,7 +186,8 @@ std::string PathText(const std::vector<fwtree::Guid>& path) {
 
 // Files grouped by the volume that holds them, in the order they appear;
 // grouped through a map, since a dump may hold many volumes and files.
-void PrintFileChanges(std::ostream& out, const std::vector<FileChange>& changes) {
+void PrintFileChanges(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
+                      const std::vector<FileChange>& changes) {
   out << "\nFiles that differ, by volume\n";
   if (changes.empty()) out << "  none\n";
   std::map<std::vector<fwtree::Guid>, size_t> groupOfPath;
@@ -153,12 +210,9 @@ void PrintFileChanges(std::ostream& out, const std::vector<FileChange>& changes)
     }
     for (const FileChange* change : group) {
       const fwtree::TreeFile& file = change->main != nullptr ? *change->main : *change->backup;
-      out << "    " << std::left << std::setw(15) << FileChangeName(change->kind) << fwtree::GuidText(file.guid) << ' '
-          << fwtree::FileTypeName(file.type);
+      out << "    " << std::left << std::setw(15) << KindText(*change) << FileText(file);
       if (file.index > 0) out << " #" << file.index;
-      if (file.name) out << ' ' << EscapedText(*file.name);
-      if (change->masked) out << " (masked bytes only)";
-      out << "\n";
+      out << HowItDiffers(geometry, main, backup, *change) << "\n";
     }
   }
 }
@@ -179,7 +233,7 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                      bool withRawMasked, uint64_t maxRanges) {
   const Geometry& geometry = comparison.geometry;
   PrintSummary(out, comparison);
-  PrintFileChanges(out, comparison.files);
+  PrintFileChanges(out, main, backup, geometry, comparison.files);
   out << "\n";
   PrintDump(out, "Main BIOS", main, geometry);
   PrintDump(out, "Backup BIOS", backup, geometry);

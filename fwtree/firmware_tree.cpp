@@ -29,6 +29,7 @@ constexpr uint8_t kSectionCompression = 0x01;
 constexpr uint8_t kSectionGuidDefined = 0x02;
 using image_layout::kSectionUserInterface;
 constexpr uint8_t kSectionVolumeImage = 0x17;
+constexpr uint8_t kSectionVersion = 0x14;  // a 16-bit build number, then UTF-16 text
 constexpr uint8_t kNotCompressed = 0;
 constexpr uint8_t kStandardCompression = 1;
 
@@ -237,6 +238,10 @@ class TreeBuilder {
     switch (type) {
       case kSectionUserInterface:
         if (!tree_.files[size_t(file)].name) tree_.files[size_t(file)].name = NameFromUtf16(body.data, body.size);
+        return;
+      case kSectionVersion:
+        if (!tree_.files[size_t(file)].version && body.size > 2)
+          tree_.files[size_t(file)].version = NameFromUtf16(body.data + 2, body.size - 2);
         return;
       case kSectionVolumeImage: WalkVolume(body, file, path, depth + 1); return;
       case kSectionCompression: return WalkCompression(body, file, path, depth);
