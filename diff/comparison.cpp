@@ -1,6 +1,7 @@
 #include "diff/comparison.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "diff/text_format.h"
 #include "image/bounded_text.h"
@@ -206,6 +207,11 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   if (!same) {
     result.whole = CompareWholeFiles(
         main, backup, {geometry.flashSize, {FlashOffset(geometry, 0), FlashOffset(geometry, region)}, masked});
+    // The two walks (mostly decompression) share nothing: one runs on
+    // another core.
+    std::thread backupWalk([&backup] { backup.tree(); });
+    main.tree();
+    backupWalk.join();
     // Files are compared as they were saved, masked bytes included.
     main.ShowUnmasked(true);
     backup.ShowUnmasked(true);
