@@ -323,6 +323,9 @@ TEST(Recorder, AnInterruptedRunsFoldersAreCleared) {
   ASSERT_EQ(Record(PatternBoard(), dir.path()).status, 128);
   fs::create_directory(dir.path() / "PELLRIX.REC.NEW");
   std::ofstream(dir.path() / "PELLRIX.REC.NEW/main.rom") << "half";
+  // A name the new record does not write again: kept, it would end up in
+  // the record unless the leftover folder is cleared first.
+  std::ofstream(dir.path() / "PELLRIX.REC.NEW/main.rom.OLD") << "stale";
   fs::create_directory(dir.path() / "PELLRIX.REC.OLD");
   std::ofstream(dir.path() / "PELLRIX.REC.OLD/board.json") << "{}";
   sim::Board board = DistinctChips();
