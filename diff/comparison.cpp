@@ -39,8 +39,8 @@ Verdict Decide(const Comparison& result) {
   const uint64_t block = result.geometry.blockSize;
   const uint64_t bios = result.geometry.biosSize;
   if (block == 0 || bios == 0 || bios % block != 0) return {false, Status(ExitStatus::NotSupported), std::nullopt};
-  if (!result.differences.empty() && result.differences.front().begin < bios) {
-    const uint64_t first = result.differences.front().begin / block * block;
+  if (!result.differences.empty() && result.differences.kept.front().begin < bios) {
+    const uint64_t first = result.differences.kept.front().begin / block * block;
     return {false, Status(ExitStatus::DataMismatch), WindowAddress(result.geometry, first)};
   }
   return {true, Status(ExitStatus::Success), std::nullopt};
@@ -60,20 +60,6 @@ std::vector<std::pair<uint64_t, uint64_t>> MaskedIntervals(const ChipDump& main,
       merged.push_back(span);
   }
   return merged;
-}
-
-std::vector<DifferingRange> RawMaskedDifferences(const ChipDump& main, const ChipDump& backup) {
-  std::vector<DifferingRange> ranges;
-  for (const auto& [begin, end] : MaskedIntervals(main, backup)) {
-    const std::vector<uint8_t> a = main.RawRegion(begin, end);
-    const std::vector<uint8_t> b = backup.RawRegion(begin, end);
-    for (DifferingRange range : FindDifferingRanges(a.data(), b.data(), end - begin, &main.map(), begin)) {
-      range.begin += begin;
-      range.end += begin;
-      ranges.push_back(range);
-    }
-  }
-  return ranges;
 }
 
 // Flash intervals the board masks in either dump, merged, for the files
@@ -160,6 +146,26 @@ std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options)
   return "";
 }
 
+void ScanDifferences(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
+  ScanDifferingRanges(main.region(), backup.region(), main.regionSize(), &main.map(), 0, sink);
+}
+
+void ScanBelowBiosRegion(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
+  ScanDifferingRanges(main.file(), backup.file(), main.fileSize() - main.regionSize(), nullptr, 0, sink);
+}
+
+void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
+  for (const auto& [begin, end] : MaskedIntervals(main, backup)) {
+    const std::vector<uint8_t> a = main.RawRegion(begin, end);
+    const std::vector<uint8_t> b = backup.RawRegion(begin, end);
+    ScanDifferingRanges(a.data(), b.data(), end - begin, &main.map(), begin, [&](DifferingRange range) {
+      range.begin += begin;
+      range.end += begin;
+      sink(range);
+    });
+  }
+}
+
 uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset) {
   return uint32_t((uint64_t(1) << 32) - geometry.biosSize + regionOffset);
 }
@@ -198,7 +204,9 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   main.PrepareRegion(region);
   backup.PrepareRegion(region);
   result.checks = CheckIdentities(main.record(), backup.record());
-  if (!same) result.differences = FindDifferingRanges(main.region(), backup.region(), region, &main.map());
+  const uint64_t keep = std::max<uint64_t>(1, options.rangesKept);
+  auto into = [keep](RangeList& list) { return [&list, keep](const DifferingRange& range) { list.Add(range, keep); }; };
+  if (!same) ScanDifferences(main, backup, into(result.differences));
   result.verdict = Decide(result);
   result.warnings = Warnings(main, backup, result.geometry, options);
 
@@ -233,13 +241,13 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
       result.masked.push_back({index, area, main.RawRegion(area.begin, end) != backup.RawRegion(area.begin, end)});
     }
   }
-  if (options.rawMasked) result.rawMasked = RawMaskedDifferences(main, backup);
+  if (options.rawMasked) ScanRawMasked(main, backup, into(result.rawMasked));
 
   // The board never reads below the BIOS region; two whole parts of one
   // size can still be compared there.
   if (main.isWholePart() && backup.isWholePart() && main.fileSize() == backup.fileSize() && main.fileSize() > region) {
     result.belowBiosRegionCompared = true;
-    if (!same) result.belowBiosRegion = FindDifferingRanges(main.file(), backup.file(), main.fileSize() - region);
+    if (!same) ScanBelowBiosRegion(main, backup, into(result.belowBiosRegion));
   }
   return result;
 }

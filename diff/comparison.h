@@ -22,6 +22,9 @@ struct CompareOptions {
   std::optional<uint64_t> biosSize;
   std::optional<uint64_t> flashSize;
   bool rawMasked = false;  // also list raw differences inside masked areas
+  // Ranges of each list kept in the comparison (at least one); the rest are
+  // counted, and scanned again by a report that writes them all.
+  uint64_t rangesKept = UINT64_MAX;
 };
 
 struct Geometry {
@@ -55,13 +58,13 @@ struct Comparison {
   std::vector<IdentityCheck> checks;
   Verdict verdict;
   std::vector<MaskedComparison> masked;
-  std::vector<DifferingRange> differences;      // region offsets, after masking, placed in Main's map
-  std::vector<DifferingRange> belowBiosRegion;  // file offsets of two whole parts
+  RangeList differences;      // region offsets, after masking, placed in Main's map
+  RangeList belowBiosRegion;  // file offsets of two whole parts
   bool belowBiosRegionCompared = false;
-  std::vector<DifferingRange> rawMasked;  // region offsets, with --no-mask
-  std::vector<FileChange> files;          // the two firmware trees matched file by file
-  std::vector<std::string> warnings;      // what the dumps leave uncertain, one line each
-  WholeFileDifferences whole;             // every byte of both files, by area
+  RangeList rawMasked;                // region offsets, with --no-mask
+  std::vector<FileChange> files;      // the two firmware trees matched file by file
+  std::vector<std::string> warnings;  // what the dumps leave uncertain, one line each
+  WholeFileDifferences whole;         // every byte of both files, by area
 };
 
 // The geometry the board reports with Main active: Main's descriptor, or a
@@ -75,6 +78,12 @@ std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options)
 
 // Both dumps must be loaded; prepares their regions with `geometry`.
 Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& options);
+
+// Each list of a comparison in full, range by range, as Compare found them
+// (for the lists it did not keep whole).
+void ScanDifferences(const ChipDump& main, const ChipDump& backup, const RangeSink& sink);
+void ScanBelowBiosRegion(const ChipDump& main, const ChipDump& backup, const RangeSink& sink);
+void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink& sink);
 
 // Window address and flash offset of a region offset.
 uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset);

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <map>
 #include <optional>
-#include <set>
 #include <unordered_map>
 
 namespace pdiff {
@@ -77,11 +76,13 @@ const TreeFile* HiddenBy(const std::map<std::vector<Guid>, const TreeFile*>& unr
 using NameKey = std::pair<Guid, std::string>;
 NameKey NameOf(const TreeFile& file) { return {file.guid, file.name.value_or("")}; }
 
-std::map<NameKey, int> NameCounts(const fwtree::FirmwareTree& tree) {
-  std::map<NameKey, int> counts;
-  for (const TreeFile& file : tree.files) ++counts[NameOf(file)];
-  return counts;
-}
+struct NameHash {
+  size_t operator()(const NameKey& key) const {
+    uint64_t hash = std::hash<std::string>()(key.second);
+    for (uint8_t byte : key.first) hash = (hash ^ byte) * 1099511628211ull;
+    return size_t(hash);
+  }
+};
 
 // A file whose differences the board would never see: its own differing
 // bytes are all masked, or it lies whole inside a masked area, or it lies
@@ -194,27 +195,30 @@ std::vector<FileChange> CompareFileTrees(const fwtree::FirmwareTree& main, const
 
   // A file whose GUID and name are unique on each side, found only in Main
   // under one path and only in Backup under another, moved between volumes.
-  const std::map<NameKey, int> mainNames = NameCounts(main);
-  const std::map<NameKey, int> backupNames = NameCounts(backup);
-  std::map<NameKey, size_t> movable;
+  std::unordered_map<NameKey, size_t, NameHash> onlyInBackup;
   for (size_t i = 0; i < changes.size(); ++i)
-    if (changes[i].kind == FileChangeKind::OnlyInBackup) movable.emplace(NameOf(*changes[i].backup), i);
+    if (changes[i].kind == FileChangeKind::OnlyInBackup) onlyInBackup.emplace(NameOf(*changes[i].backup), i);
+  std::unordered_map<NameKey, size_t, NameHash> candidates;  // name: its change only in Main
+  for (size_t i = 0; i < changes.size() && !onlyInBackup.empty(); ++i)
+    if (changes[i].kind == FileChangeKind::OnlyInMain && onlyInBackup.count(NameOf(*changes[i].main)))
+      candidates.emplace(NameOf(*changes[i].main), i);
+  // How often each candidate name occurs in either tree: it must be once.
+  std::unordered_map<NameKey, int, NameHash> occurrences;
+  for (const fwtree::FirmwareTree* tree : {&main, &backup})
+    for (const TreeFile& file : tree->files)
+      if (!candidates.empty())
+        if (auto found = candidates.find(NameOf(file)); found != candidates.end()) ++occurrences[found->first];
   std::vector<bool> merged(changes.size(), false);
-  for (FileChange& change : changes) {
-    if (change.kind != FileChangeKind::OnlyInMain) continue;
-    const NameKey name = NameOf(*change.main);
-    auto mainCount = mainNames.find(name);
-    auto backupCount = backupNames.find(name);
-    auto other = movable.find(name);
-    if (other == movable.end() || mainCount->second != 1 || backupCount == backupNames.end() ||
-        backupCount->second != 1)
-      continue;
-    const TreeFile* moved = changes[other->second].backup;
+  for (const auto& [name, index] : candidates) {
+    if (occurrences[name] != 2) continue;
+    FileChange& change = changes[index];
+    const size_t other = onlyInBackup.at(name);
+    const TreeFile* moved = changes[other].backup;
     change.kind = FileChangeKind::Moved;
     change.backup = moved;
     change.contentChanged =
         change.main->size != moved->size || std::memcmp(change.main->bytes, moved->bytes, moved->size) != 0;
-    merged[other->second] = true;
+    merged[other] = true;
   }
   std::vector<FileChange> result;
   result.reserve(changes.size());

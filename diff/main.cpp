@@ -83,7 +83,11 @@ int RunComparison(const pdiff::Arguments& arguments) {
     if (!trouble.empty()) return Trouble(pdiff::EscapedText(dump->path()) + ": " + trouble);
   }
   if (!RegionFits(main, pdiff::BoardGeometry(main, arguments.options), &problem)) return Trouble(problem);
-  const pdiff::Comparison comparison = pdiff::Compare(main, backup, arguments.options);
+  // The text lists the first ranges; the JSON writes every range as it
+  // scans them again: neither holds them all.
+  pdiff::CompareOptions options = arguments.options;
+  options.rangesKept = arguments.json ? 1 : arguments.maxRanges;
+  const pdiff::Comparison comparison = pdiff::Compare(main, backup, options);
   if (arguments.json)
     pdiff::WriteJsonReport(std::cout, main, backup, comparison, arguments.options.rawMasked);
   else

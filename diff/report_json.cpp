@@ -179,12 +179,11 @@ json WholeFilesJson(const WholeFileDifferences& whole) {
 }
 
 json SummaryJson(const Comparison& comparison) {
-  uint64_t bytes = 0;
-  for (const DifferingRange& range : comparison.differences) bytes += range.differingBytes;
+  const uint64_t bytes = comparison.differences.differingBytes;
   const FileChangeCounts counts = CountFileChanges(comparison.files);
   json warnings = json::array();
   for (const std::string& warning : comparison.warnings) warnings.push_back(EscapedText(warning));
-  return {{"differing_ranges", comparison.differences.size()},
+  return {{"differing_ranges", comparison.differences.count},
           {"differing_bytes", bytes},
           {"files_changed", counts.changed},
           {"files_moved", counts.moved},
@@ -227,19 +226,31 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   for (const FileChange& change : comparison.files) stream.Item(FileChangeJson(geometry, main, backup, change));
   stream.EndArray();
   RangeWriter ranges(geometry, main, backup);
+  // Every range of a list, from the comparison when it kept them all, else
+  // scanned again as they are written.
+  auto each = [&](const RangeList& list, void (*scan)(const ChipDump&, const ChipDump&, const RangeSink&),
+                  const RangeSink& write) {
+    if (list.complete()) {
+      for (const DifferingRange& range : list.kept) write(range);
+    } else {
+      scan(main, backup, write);
+    }
+  };
   stream.BeginArray("differences");
-  for (const DifferingRange& range : comparison.differences) stream.RawItem(ranges.Text(range));
+  each(comparison.differences, ScanDifferences,
+       [&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
   stream.EndArray();
   if (comparison.belowBiosRegionCompared) {
     stream.BeginArray("below_bios_region");
-    for (const DifferingRange& range : comparison.belowBiosRegion) stream.Item(BelowRangeJson(geometry, main, range));
+    each(comparison.belowBiosRegion, ScanBelowBiosRegion,
+         [&](const DifferingRange& range) { stream.Item(BelowRangeJson(geometry, main, range)); });
     stream.EndArray();
   } else {
     stream.Member("below_bios_region", nullptr);
   }
   if (withRawMasked) {
     stream.BeginArray("masked_differences");
-    for (const DifferingRange& range : comparison.rawMasked) stream.RawItem(ranges.Text(range));
+    each(comparison.rawMasked, ScanRawMasked, [&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
     stream.EndArray();
   }
   stream.End();

@@ -93,13 +93,13 @@ void PrintLeftOut(std::ostream& out, uint64_t total, uint64_t shown) {
 }
 
 void PrintRanges(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
-                 const std::vector<DifferingRange>& ranges, uint64_t maxRanges) {
+                 const RangeList& ranges, uint64_t maxRanges) {
   if (ranges.empty()) out << "  none\n";
-  const uint64_t shown = std::min<uint64_t>(maxRanges, ranges.size());
+  const uint64_t shown = std::min<uint64_t>(maxRanges, ranges.kept.size());
   for (uint64_t i = 0; i < shown; ++i)
-    out << "  " << RangeText(geometry, ranges[i].begin, ranges[i].end - ranges[i].begin) << "  "
-        << PlaceText(main, backup, geometry, ranges[i]) << "\n";
-  PrintLeftOut(out, ranges.size(), shown);
+    out << "  " << RangeText(geometry, ranges.kept[i].begin, ranges.kept[i].end - ranges.kept[i].begin) << "  "
+        << PlaceText(main, backup, geometry, ranges.kept[i]) << "\n";
+  PrintLeftOut(out, ranges.count, shown);
 }
 
 std::string VerdictText(const Verdict& verdict) {
@@ -126,13 +126,12 @@ std::vector<std::string> WholeFileLines(const WholeFileDifferences& whole) {
 }
 
 void PrintSummary(std::ostream& out, const Comparison& comparison) {
-  uint64_t bytes = 0;
-  for (const DifferingRange& range : comparison.differences) bytes += range.differingBytes;
+  const uint64_t bytes = comparison.differences.differingBytes;
   const FileChangeCounts counts = CountFileChanges(comparison.files);
   out << "On-board verdict: " << VerdictText(comparison.verdict) << "\n";
   for (const std::string& line : WholeFileLines(comparison.whole)) out << "  " << line << "\n";
   out << "  not checked in a dump: " << NotCheckedInADump() << "\n";
-  out << "Differences after masking: " << comparison.differences.size() << " ranges, " << bytes << " bytes\n";
+  out << "Differences after masking: " << comparison.differences.count << " ranges, " << bytes << " bytes\n";
   out << "Files: " << counts.changed << " changed, " << counts.moved << " moved, " << counts.onlyInMain
       << " only in Main, " << counts.onlyInBackup << " only in Backup (" << counts.compressed
       << " inside compressed volumes)";
@@ -265,15 +264,15 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
     out << "  not compared: both files must be whole parts of one size\n";
   else if (comparison.belowBiosRegion.empty())
     out << "  none\n";
-  const uint64_t shown = std::min<uint64_t>(maxRanges, comparison.belowBiosRegion.size());
+  const uint64_t shown = std::min<uint64_t>(maxRanges, comparison.belowBiosRegion.kept.size());
   for (uint64_t i = 0; i < shown; ++i) {
-    const DifferingRange& range = comparison.belowBiosRegion[i];
+    const DifferingRange& range = comparison.belowBiosRegion.kept[i];
     const char* region = BelowRegionName(main, range.begin);
     out << "  flash " << Hex(range.begin) << "  length " << Hex(range.end - range.begin);
     if (region != nullptr) out << "  " << region << " region";
     out << "\n";
   }
-  PrintLeftOut(out, comparison.belowBiosRegion.size(), shown);
+  PrintLeftOut(out, comparison.belowBiosRegion.count, shown);
 
   out << "\nOn-board verdict: " << VerdictText(comparison.verdict) << "\n";
 }
