@@ -64,6 +64,8 @@ class ChipDump {
   const uint8_t* region() const { return bytes_.data() + bytes_.size() - regionSize_; }
   // The bytes below the BIOS region of a whole part (not changed by masking).
   const uint8_t* file() const { return bytes_.data() + bytes_.size() - fileSize_; }
+  // The whole file as read, never masked.
+  const uint8_t* pristineFile() const { return pristine_.data(); }
   const BiosInfo& record() const { return record_; }
   const ImageMap& map() const { return map_; }
   const std::vector<MaskedArea>& masked() const { return masked_; }

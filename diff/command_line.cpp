@@ -14,8 +14,9 @@ const char* const kHelp =
     "pellrix-diff: the board's comparison test replayed on two saved chips, and the firmware\n"
     "files that differ between them.\n\n"
     "usage: pellrix-diff [OPTIONS] MAIN.BIN BACKUP.BIN\n"
-    "       pellrix-diff --info [--json] FILE\n\n"
+    "       pellrix-diff --info [--json] [--html OUT.html] FILE\n\n"
     "  --json            one JSON document instead of the text report\n"
+    "  --html OUT.html   also draw the report as one self-contained page (replaces OUT.html whole)\n"
     "  --no-mask         also list the raw differences inside the areas the board masks\n"
     "  --max-ranges N    differing byte ranges listed in the text report (default 100)\n"
     "  --block-size N    the block size the board's mailbox reports (default: the descriptor's)\n"
@@ -60,6 +61,14 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
     if (const size_t equals = argument.find('='); argument.rfind("--", 0) == 0 && equals != std::string::npos) {
       attached = argument.substr(equals + 1);
       argument.resize(equals);
+    }
+    if (argument == "--html") {
+      if (!attached && i + 1 >= argc) {
+        *problem = "option --html needs a file name";
+        return std::nullopt;
+      }
+      arguments.htmlPage = attached ? *attached : argv[++i];
+      continue;
     }
     const bool takesValue = argument == "--max-ranges" || argument == "--block-size" || argument == "--bios-size" ||
                             argument == "--flash-size";

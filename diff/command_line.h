@@ -16,6 +16,7 @@ struct Arguments {
   bool info = false;
   bool help = false;
   bool version = false;
+  std::optional<std::string> htmlPage;  // --html: also write the report as a page there
   uint64_t maxRanges = 100;
   CompareOptions options;
   std::vector<std::string> files;

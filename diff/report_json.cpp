@@ -3,8 +3,11 @@
 #include <tuple>
 
 #include "diff/escaped_text.h"
+#include "diff/file_digest.h"
 #include "diff/file_json.h"
 #include "diff/json_stream.h"
+#include "diff/layout_json.h"
+#include "diff/range_spans.h"
 #include "diff/report.h"
 #include "diff/text_format.h"
 #include "image/identity_checks.h"
@@ -151,12 +154,28 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
   return {{"file", EscapedText(dump.path())},
           {"role", role},
           {"size", dump.fileSize()},
+          {"sha256", Sha256Hex(dump.pristineFile(), dump.fileSize())},
           {"whole_part", dump.isWholePart()},
           {"identity", identity},
           {"descriptor", descriptor},
           {"checksums_ok", dump.checksumsHold() ? json(*dump.checksumsHold()) : json(nullptr)},
           {"variable_stores", stores},
-          {"masked", masked}};
+          {"masked", masked},
+          {"layout", LayoutJson(geometry, dump)}};
+}
+
+// Instead of the list `key`: `key_spans`, the ranges gathered into spans of
+// the flash (flash_offset, length, differing_bytes, ranges), and span_size.
+void WriteSpans(JsonStream& stream, const std::string& key, const std::vector<DifferingRange>& ranges, uint64_t toFlash,
+                const Geometry& geometry) {
+  const uint64_t spanSize = SpanSize(geometry.flashSize, kMostSpans);
+  json spans = json::array();
+  for (const RangeSpan& span : GatherSpans(ranges, toFlash, spanSize))
+    spans.push_back({{"flash_offset", span.flashOffset},
+                     {"length", span.length},
+                     {"differing_bytes", span.differingBytes},
+                     {"ranges", span.ranges}});
+  stream.Member(key + "_spans", {{"span_size", spanSize}, {"spans", spans}});
 }
 
 json SummaryJson(const Comparison& comparison) {
@@ -179,7 +198,7 @@ json SummaryJson(const Comparison& comparison) {
 }  // namespace
 
 void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
-                     bool withRawMasked) {
+                     bool withRawMasked, uint64_t mostListedRanges) {
   const Geometry& geometry = comparison.geometry;
   const Verdict& verdict = comparison.verdict;
   JsonStream stream(out);
@@ -204,17 +223,26 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   for (const FileChange& change : comparison.files) stream.Item(FileChangeJson(geometry, main, backup, change));
   stream.EndArray();
   RangeWriter ranges(geometry, main, backup);
-  stream.BeginArray("differences");
-  for (const DifferingRange& range : comparison.differences) stream.RawItem(ranges.Text(range));
-  stream.EndArray();
-  if (comparison.belowBiosRegionCompared) {
+  const uint64_t regionToFlash = FlashOffset(geometry, 0);
+  if (comparison.differences.size() > mostListedRanges) {
+    WriteSpans(stream, "differences", comparison.differences, regionToFlash, geometry);
+  } else {
+    stream.BeginArray("differences");
+    for (const DifferingRange& range : comparison.differences) stream.RawItem(ranges.Text(range));
+    stream.EndArray();
+  }
+  if (comparison.belowBiosRegionCompared && comparison.belowBiosRegion.size() > mostListedRanges) {
+    WriteSpans(stream, "below_bios_region", comparison.belowBiosRegion, 0, geometry);
+  } else if (comparison.belowBiosRegionCompared) {
     stream.BeginArray("below_bios_region");
     for (const DifferingRange& range : comparison.belowBiosRegion) stream.Item(BelowRangeJson(geometry, main, range));
     stream.EndArray();
   } else {
     stream.Member("below_bios_region", nullptr);
   }
-  if (withRawMasked) {
+  if (withRawMasked && comparison.rawMasked.size() > mostListedRanges) {
+    WriteSpans(stream, "masked_differences", comparison.rawMasked, regionToFlash, geometry);
+  } else if (withRawMasked) {
     stream.BeginArray("masked_differences");
     for (const DifferingRange& range : comparison.rawMasked) stream.RawItem(ranges.Text(range));
     stream.EndArray();
