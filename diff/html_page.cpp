@@ -109,7 +109,10 @@ bool WriteHtmlPage(const std::string& target, const std::string& toolVersion,
                    const std::function<void(std::ostream&)>& writeData, std::string* problem) {
   const std::filesystem::path path(target);
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::string hidden = ".";
+  hidden += path.filename().string();
+  hidden += ".XXXXXX";
+  std::string temporary = (folder / hidden).string();
   const int descriptor = mkstemp(temporary.data());
   if (descriptor < 0) {
     *problem = EscapedText(target) + ": cannot write beside it: " + std::strerror(errno);

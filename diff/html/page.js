@@ -31,10 +31,19 @@
   const geometry = data.geometry || {flash_size: data.size};
   const flashSize = Math.max(geometry.flash_size || 0, BLOCK);
 
+  // Without an Intel flash descriptor the geometry still says where the
+  // BIOS region lies.
+  function geometryRegions() {
+    const bios = Math.min(geometry.bios_size || flashSize, flashSize);
+    const regions = [{name: 'BIOS region (geometry)', flash_offset: flashSize - bios, length: bios}];
+    if (bios < flashSize) regions.unshift({name: 'below BIOS region', flash_offset: 0, length: flashSize - bios});
+    return regions;
+  }
   function layoutOf(source) {
     const layout = source || {};
+    const described = ((layout.flash_descriptor || {}).regions || []).filter((r) => r.length > 0);
     return {
-      regions: ((layout.flash_descriptor || {}).regions || []).filter((r) => r.length > 0),
+      regions: described.length ? described : geometryRegions(),
       volumes: (layout.volumes || []).filter((v) => v.flash_offset !== null),
       files: (layout.files || []).filter((f) => f.flash_offset !== null),
     };
@@ -682,5 +691,6 @@
   applyFilter();
   drawAll();
   window.addEventListener('resize', drawAll);
+  performance.mark('pellrix-drawn');
   document.body.dataset.ready = 'true';
 })();
