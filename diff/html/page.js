@@ -542,6 +542,10 @@
     }
     const item = {what: 'file', item: file, change: changes.get(fileKey(file))};
     fillCard(document.getElementById('selection'), cardLines(item));
+    // The maps come into view if the table had scrolled them away; the
+    // focus stays on the row.
+    const maps = mapsElement.getBoundingClientRect();
+    if (maps.bottom < 0 || maps.top > window.innerHeight) mapsElement.scrollIntoView({block: 'nearest'});
   }
 
   // ---- the file table

@@ -34,8 +34,12 @@ def check(condition, message):
     return condition
 
 
+dumps_folder = None
+
+
 def run(arguments):
-    return subprocess.run(arguments, capture_output=True, text=True)
+    """Run in the dumps' folder, so that the page names them as a user would."""
+    return subprocess.run(arguments, capture_output=True, text=True, cwd=dumps_folder)
 
 
 def embedded(browser):
@@ -195,8 +199,13 @@ def main():
     if len(sys.argv) != 6:
         print(__doc__, file=sys.stderr)
         return 2
-    tool, main_dump, backup_dump, folder, name = sys.argv[1:]
+    global dumps_folder
+    tool, main_dump, backup_dump, folder = (os.path.abspath(a) for a in sys.argv[1:5])
+    name = sys.argv[5]
     os.makedirs(folder, exist_ok=True)
+    if os.path.dirname(main_dump) == os.path.dirname(backup_dump):
+        dumps_folder = os.path.dirname(main_dump)
+        main_dump, backup_dump = os.path.basename(main_dump), os.path.basename(backup_dump)
     browser = Browser()
     try:
         check_comparison(browser, tool, main_dump, backup_dump, folder, name)
