@@ -57,6 +57,8 @@
     return spans.spans.map((s) => ({start: s.flash_offset, length: s.length, bytes: s.differing_bytes, ranges: s.ranges}));
   }
   const differing = rangesOf('differences').concat(rangesOf('below_bios_region')).sort((a, b) => a.start - b.start);
+  // With --no-mask: what the masks hide, drawn under the masked areas.
+  const rawMasked = rangesOf('masked_differences').sort((a, b) => a.start - b.start);
 
   const chips = comparing
     ? data.dumps.map((dump, i) => ({
@@ -113,7 +115,10 @@
         items = chip.layout.files.filter((f) => Math.min(depthOfFile(f), 3) === row.depth)
           .map((f) => ({start: f.flash_offset, length: f.size, label: f.name || f.guid, what: 'file', item: f,
             change: changes.get(fileKey(f))}));
-      if (row.kind === 'masked') items = chip.masked.map((m) => Object.assign({label: m.what, what: 'masked'}, m));
+      if (row.kind === 'masked') {
+        items = chip.masked.map((m) => Object.assign({label: m.what, what: 'masked'}, m));
+        chip.rawMasked = rawMasked;
+      }
       if (row.kind === 'differs') items = differing.map((r) => Object.assign({what: 'differs'}, r));
       return {row, items: sortByStart(items)};
     });
@@ -180,6 +185,7 @@
       [element('h3', {text: title}), chip.frame, chip.note]);
     mapsElement.append(chip.element);
   }
+  if (chips.length === 1) mapsElement.classList.add('single');
 
   const xOf = (chip, offset) => GUTTER + ((offset - view.start) / (view.end - view.start)) * (chip.width - GUTTER);
   const offsetOf = (chip, x) => view.start + ((x - GUTTER) / (chip.width - GUTTER)) * (view.end - view.start);
@@ -227,6 +233,30 @@
     g.stroke();
   }
 
+  // Ranges aggregated per pixel: any count of them costs one pass. A white
+  // line runs through the dark bars, so they do not rest on colour alone.
+  function drawCoverage(chip, g, items, top, height) {
+    const right = chip.width;
+    const covered = new Uint8Array(Math.ceil(right));
+    for (let i = firstVisible(items); i < items.length && items[i].start < view.end; ++i) {
+      const item = items[i];
+      if (item.start + item.length <= view.start) continue;
+      const x0 = Math.max(GUTTER, Math.floor(xOf(chip, item.start)));
+      const x1 = Math.min(right, Math.max(x0 + 1, Math.ceil(xOf(chip, item.start + item.length))));
+      covered.fill(1, x0, x1);
+    }
+    for (let x = GUTTER; x < right; ++x) {
+      if (!covered[x]) continue;
+      let end = x;
+      while (end < right && covered[end]) ++end;
+      g.fillStyle = '#b00020';
+      g.fillRect(x, top, end - x, height);
+      g.fillStyle = '#fff';
+      g.fillRect(x, top + height / 2 - 1, end - x, 2);
+      x = end;
+    }
+  }
+
   function drawRow(chip, g, entry, top) {
     const {row, items} = entry;
     g.fillStyle = '#000';
@@ -235,26 +265,7 @@
     g.fillText(row.label, 4, top + ROW / 2);
     const right = chip.width;
     if (row.kind === 'differs') {
-      // Aggregated per pixel: any count of ranges costs one pass.
-      const covered = new Uint8Array(Math.ceil(right));
-      for (let i = firstVisible(items); i < items.length && items[i].start < view.end; ++i) {
-        const item = items[i];
-        if (item.start + item.length <= view.start) continue;
-        const x0 = Math.max(GUTTER, Math.floor(xOf(chip, item.start)));
-        const x1 = Math.min(right, Math.max(x0 + 1, Math.ceil(xOf(chip, item.start + item.length))));
-        covered.fill(1, x0, x1);
-      }
-      g.fillStyle = '#b00020';
-      for (let x = GUTTER; x < right; ++x) {
-        if (!covered[x]) continue;
-        let end = x;
-        while (end < right && covered[end]) ++end;
-        g.fillRect(x, top + 3, end - x, ROW - 6);
-        g.fillStyle = '#fff';
-        g.fillRect(x, top + ROW / 2 - 1, end - x, 2);  // a white line through it: not colour alone
-        g.fillStyle = '#b00020';
-        x = end;
-      }
+      drawCoverage(chip, g, items, top + 3, ROW - 6);
       return;
     }
     let shade = 0;
@@ -291,6 +302,7 @@
         g.restore();
       }
     }
+    if (row.kind === 'masked' && chip.rawMasked.length) drawCoverage(chip, g, chip.rawMasked, top + ROW - 8, 6);
   }
 
   function drawChip(chip) {
@@ -571,7 +583,7 @@
       element('td', {text: f.name || '(no name)'}),
       element('td', {className: 'mono', text: f.guid}),
       element('td', {text: f.type_name}),
-      ...cells.map((c) => element('td', {className: 'mono', text: c})),
+      ...cells.map((c) => element('td', {className: 'mono number', text: c})),
       element('td', {text: notes.join('; ')}),
     ]);
     row.addEventListener('click', () => choose(f, row));
@@ -688,6 +700,8 @@
     swatch('moved file (= lines)', withTile(tiles.moved));
     swatch('file on one chip only (|| lines)', withTile(tiles.only));
     swatch('masked area (/ hatch)', withTile(tiles.masked));
+    if (rawMasked.length)
+      swatch('bytes differing under a mask (--no-mask: thin bar in the masked row)', (g) => { g.fillStyle = '#b00020'; g.fillRect(0, 8, 28, 6); });
     swatch('differing bytes (dark, white line)', (g) => { g.fillStyle = '#b00020'; g.fillRect(0, 0, 28, 14); g.fillStyle = '#fff'; g.fillRect(0, 6, 28, 2); });
   }
   swatch('unchanged file', (g) => { g.fillStyle = fills.file[0]; g.fillRect(0, 0, 28, 14); g.strokeRect(0.5, 0.5, 27, 13); });
