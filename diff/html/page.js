@@ -452,25 +452,44 @@
       const box = canvas.getBoundingClientRect();
       zoom(event.deltaY < 0 ? 0.8 : 1.25, offsetOf(chip, event.clientX - box.left));
     }, {passive: false});
+    // A drag zooms to the span dragged over; with Shift it moves the view.
+    const band = element('div', {className: 'band', hidden: ''});
+    chip.frame.append(band);
     canvas.addEventListener('pointerdown', (event) => {
-      drag = {x: event.clientX, start: view.start, end: view.end, moved: false};
+      const box = canvas.getBoundingClientRect();
+      drag = {x: event.clientX, left: box.left, start: view.start, end: view.end, moved: false, pan: event.shiftKey};
       canvas.setPointerCapture(event.pointerId);
     });
     canvas.addEventListener('pointermove', (event) => {
       if (drag && (drag.moved || Math.abs(event.clientX - drag.x) > 3)) {
         drag.moved = true;
-        const shift = ((event.clientX - drag.x) / (chip.width - GUTTER)) * (drag.end - drag.start);
-        setView(drag.start - shift, drag.end - shift);
         card.hidden = true;
+        if (drag.pan) {
+          const shift = ((event.clientX - drag.x) / (chip.width - GUTTER)) * (drag.end - drag.start);
+          setView(drag.start - shift, drag.end - shift);
+          return;
+        }
+        const x0 = Math.max(GUTTER, Math.min(drag.x, event.clientX) - drag.left);
+        const x1 = Math.min(chip.width, Math.max(drag.x, event.clientX) - drag.left);
+        band.hidden = false;
+        band.style.left = x0 + 1 + 'px';
+        band.style.width = Math.max(x1 - x0, 1) + 'px';
         return;
       }
       hover(chip, event);
     });
     canvas.addEventListener('pointerup', (event) => {
-      const clicked = drag && !drag.moved;
+      const done = drag;
       drag = null;
-      if (!clicked) return;
+      band.hidden = true;
+      if (!done) return;
       const box = canvas.getBoundingClientRect();
+      if (done.moved && !done.pan) {
+        const a = offsetOf(chip, Math.max(GUTTER, done.x - box.left));
+        const b = offsetOf(chip, Math.max(GUTTER, event.clientX - box.left));
+        setView(Math.min(a, b), Math.max(a, b));
+      }
+      if (done.moved) return;
       const item = itemAt(chip, event.clientX - box.left, event.clientY - box.top);
       if (item) showItem(item.start, item.length);
     });

@@ -161,6 +161,28 @@ def check_comparison(browser, tool, main, backup, folder, name):
         check(browser.evaluate(f"({row}).getAttribute('aria-selected')") == "true", f"{label}: row not selected")
         check_marks(browser, report, report["files"][index], label)
 
+    # Zooming stops at one 4 KiB block; a drag across the map zooms to the
+    # span dragged over.
+    view = "(() => { const f = document.querySelector('.map-frame'); return [Number(f.dataset.viewStart), Number(f.dataset.viewEnd)]; })()"
+    browser.evaluate("document.querySelector('[data-action=all]').click(); document.querySelector('.map canvas').focus()")
+    for _ in range(40):
+        browser.call("Input.dispatchKeyEvent", type="keyDown", key="+", text="+")
+        browser.call("Input.dispatchKeyEvent", type="keyUp", key="+")
+    start, end = browser.evaluate(view)
+    check(end - start == 4096, f"the closest zoom shows {end - start} bytes, not one 4 KiB block")
+    browser.evaluate("document.querySelector('[data-action=all]').click()")
+    box = browser.evaluate("""(() => { const c = document.querySelector('.map canvas'); c.scrollIntoView({block: 'center'});
+        const r = c.getBoundingClientRect(); return [r.left, r.top + r.height / 2, r.width]; })()""")
+    plot_left = browser.evaluate("Number(document.querySelector('.map-frame').dataset.plotLeft)")
+    x0, x1 = box[0] + plot_left + 0.25 * (box[2] - plot_left), box[0] + plot_left + 0.5 * (box[2] - plot_left)
+    browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x0, y=box[1], button="left", clickCount=1)
+    browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=x1, y=box[1], button="left")
+    browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x1, y=box[1], button="left", clickCount=1)
+    start, end = browser.evaluate(view)
+    flash = report["geometry"]["flash_size"]
+    check(abs(start - flash / 4) <= flash / 200 and abs(end - flash / 2) <= flash / 200,
+          f"a drag over the second quarter of the map shows {start:#x}-{end:#x}")
+
     # Narrow screens stack the maps; wide ones put them side by side.
     lefts = "Array.from(document.querySelectorAll('.map')).map(m => Math.round(m.getBoundingClientRect().left))"
     side_by_side = browser.evaluate(lefts)
