@@ -1,9 +1,15 @@
 # Builds the report page's template from diff/html/: page.html with the
-# styles and the script put in its place, as one C++ raw string literal.
+# styles and the scripts put in their places, as one C++ raw string literal.
+# The scripts are joined, in order, into one strict function.
 #   cmake -DPAGE_DIR=... -DOUTPUT=... -P embed_page.cmake
 file(READ ${PAGE_DIR}/page.html page)
 file(READ ${PAGE_DIR}/page.css style)
-file(READ ${PAGE_DIR}/page.js script)
+set(script "'use strict';\n(function () {\n")
+foreach(part report_data flash_map file_table report_text)
+  file(READ ${PAGE_DIR}/${part}.js text)
+  string(APPEND script "${text}")
+endforeach()
+string(APPEND script "})();\n")
 string(REPLACE "/*@STYLE@*/" "${style}" page "${page}")
 string(REPLACE "/*@SCRIPT@*/" "${script}" page "${page}")
 string(FIND "${page}" ")PELLRIX_PAGE\"" clash)
