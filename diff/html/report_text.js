@@ -6,12 +6,13 @@ function summaryLines() {
   const s = data.summary || {};
   const used = new Set();
   const take = (key) => { used.add(key); return s[key]; };
+  // In the text report's order and words.
+  if ('not_checked' in s) lines.push('not checked in a dump: ' + take('not_checked'));
   if ('differing_ranges' in s)
     lines.push('Differences after masking: ' + take('differing_ranges') + ' ranges, ' + take('differing_bytes') + ' bytes');
   if ('files_changed' in s)
     lines.push('Files: ' + take('files_changed') + ' changed, ' + take('files_moved') + ' moved, ' + take('files_only_in_main') +
       ' only in Main, ' + take('files_only_in_backup') + ' only in Backup (' + take('files_compressed') + ' inside compressed volumes)');
-  if ('not_checked' in s) lines.push('Not checked in a dump: ' + take('not_checked'));
   for (const warning of take('warnings') || []) lines.push('Warning: ' + warning);
   // Whatever else the summary holds, as it is.
   for (const [key, value] of Object.entries(s)) {

@@ -130,6 +130,16 @@ def check_comparison(browser, tool, main, backup, folder, name):
     url = browser.open(page)
     check(embedded(browser) == report, "the embedded document is not --json's")
 
+    # The verdict and summary read as the text report's top lines.
+    top = [line.strip() for line in plain.stdout.split("\n\n")[0].splitlines()]
+    shown = browser.evaluate("[document.getElementById('verdict').textContent]"
+                             ".concat(Array.from(document.querySelectorAll('#summary li'), li => li.textContent))")
+    known = ("On-board verdict", "not checked in a dump", "Differences after masking", "Files:", "Warning:")
+    for line in shown:
+        if line.startswith(known):
+            check(line in top, f"summary line {line!r} is not the text report's")
+    check(len([line for line in shown if line.startswith(known)]) >= 4, f"summary lines missing: {shown}")
+
     expected = [row_key(f, f["change"]) for f in report["files"]]
     check(table_rows(browser) == expected, "the table's rows are not the JSON's files")
     for kind in ("changed", "moved", "only in Main", "only in Backup", "all"):
