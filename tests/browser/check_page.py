@@ -8,8 +8,10 @@ opens each from disk and checks: no console error and no request; the
 embedded document is --json's; the table's rows are the JSON's files and
 each class filter and the search show exactly theirs; choosing a row (by
 mouse and by keyboard) marks the file on both maps at the JSON's offsets;
-the hover card over a mark names the file; the maps stack on a narrow
-screen; a screenshot (NAME.png, kept) is neither blank nor one colour.
+the hover card over a mark names the file; the summary reads as the text
+report's top; zoom stops at one 4 KiB block and a drag zooms; the maps stack
+on a narrow screen; a screenshot (NAME.png, kept) is neither blank nor one
+colour; variables and summary keys the page does not know by name show.
 Prints each failure and exits 1 when there is any.
 """
 import base64
@@ -212,6 +214,29 @@ def check_comparison(browser, tool, main, backup, folder, name):
           f"screenshot nearly one colour: {len(colours)} colours, commonest {commonest} pixels")
     for problem in browser.problems(url):
         check(False, f"{name}: {problem}")
+    check_later_keys(browser, page, report, folder, name)
+
+
+def check_later_keys(browser, page, report, folder, name):
+    """Variables and summary lines the page does not know by name still show."""
+    extended = dict(report, variables=[{"name": "Boot0001", "change": "changed"}, {"name": "Lang", "change": "only in Main"}])
+    extended["summary"] = dict(report["summary"], area_lines=["ME region: 3 ranges, 12 bytes"])
+    text = open(page, encoding="utf-8").read()
+    opening = '<script type="application/json" id="report-data">'
+    begin = text.index(opening) + len(opening)
+    end = text.index("</script>", begin)
+    copy = os.path.join(folder, name + "-later-keys.html")
+    with open(copy, "w", encoding="utf-8") as out:
+        out.write(text[:begin] + json.dumps(extended).replace("<", "\\u003c") + text[end:])
+    browser.events.clear()
+    url = browser.open(copy)
+    rows = browser.evaluate("document.getElementById('variables-section').hidden ? -1 :"
+                            " document.querySelectorAll('#variable-table tbody tr').length")
+    check(rows == 2, f"{name}: the variables section shows {rows} rows for 2 variables")
+    lines = browser.evaluate("Array.from(document.querySelectorAll('#summary li'), li => li.textContent)")
+    check("ME region: 3 ranges, 12 bytes" in lines, f"{name}: a summary line of an unknown key is not shown: {lines}")
+    for problem in browser.problems(url):
+        check(False, f"{name}-later-keys: {problem}")
 
 
 def check_info(browser, tool, main, folder, name):
