@@ -12,8 +12,10 @@
 namespace pdiff {
 
 // More differing ranges than this are embedded as spans of the flash: the
-// page draws ranges per pixel anyway, and stays small for any count.
-constexpr uint64_t kPageMostRanges = 4096;
+// page draws ranges per pixel anyway, and stays small for any count. A range
+// listed in full takes up to about 2 KB (its files' names and paths on both
+// chips), so the list stays near 1 MB at most.
+constexpr uint64_t kPageMostRanges = 512;
 
 // Why `target` cannot take the page ("-", or one of the `inputs`), or empty.
 std::string HtmlTargetTrouble(const std::string& target, const std::vector<std::string>& inputs);
