@@ -203,7 +203,7 @@ def check_comparison(browser, tool, main, backup, folder, name):
     browser.call("Emulation.clearDeviceMetricsOverride")
     check(len(set(side_by_side)) == 2 and len(set(stacked)) == 1, f"maps at {side_by_side} wide, {stacked} narrow")
 
-    browser.evaluate("document.querySelector('[data-action=all]').click(); window.scrollTo(0, 0)")
+    browser.evaluate("document.querySelector('[data-action=all]').click(); document.activeElement.blur(); window.scrollTo(0, 0)")
     shot = base64.b64decode(browser.call("Page.captureScreenshot", format="png")["data"])
     with open(os.path.join(folder, name + ".png"), "wb") as out:
         out.write(shot)
