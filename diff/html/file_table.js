@@ -21,7 +21,7 @@ const rowsOfTable = files.map((f) => {
     'data-index': String(f.index), 'data-path': f.path.join('/')}, [
     element('td', {}, [element('span', {className: 'change', 'data-class': classOf(f), text: classOf(f)})]),
     element('td', {text: f.name || '(no name)'}),
-    element('td', {className: 'mono', text: f.guid}),
+    element('td', {className: 'mono guid', text: f.guid}),
     element('td', {text: f.type_name}),
     ...cells.map((c) => element('td', {className: 'mono number', text: c})),
     element('td', {text: notes.join('; ')}),
