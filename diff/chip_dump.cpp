@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diff/file_digest.h"
 #include "image/checksums.h"
 #include "image/descriptor_locator.h"
 
@@ -54,6 +55,17 @@ void ChipDump::WalkTree() {
   tree_ = fwtree::BuildFirmwareTree(file(), fileSize_);
   fileIndex_ = fwtree::InnermostFileIndex(*tree_);
   ShowUnmasked(unmasked);
+}
+
+const std::string& ChipDump::sha256() const {
+  if (!sha256_) {
+    ChipDump* self = const_cast<ChipDump*>(this);
+    const bool unmasked = unmasked_;
+    self->ShowUnmasked(true);
+    sha256_ = Sha256Hex(file(), fileSize_);
+    self->ShowUnmasked(unmasked);
+  }
+  return *sha256_;
 }
 
 const fwtree::TreeFile* ChipDump::FileAt(uint64_t fileOffset) const {

@@ -74,6 +74,8 @@ class ChipDump {
   const uint8_t* region() const { return bytes_.data() + bytes_.size() - regionSize_; }
   // The bytes below the BIOS region of a whole part (not changed by masking).
   const uint8_t* file() const { return bytes_.data() + bytes_.size() - fileSize_; }
+  // SHA-256 of the file as it was saved (masks lifted), in lowercase hex.
+  const std::string& sha256() const;
   const BiosInfo& record() const { return record_; }
   const ImageMap& map() const { return map_; }
   const std::vector<MaskedArea>& masked() const { return masked_; }
@@ -95,6 +97,7 @@ class ChipDump {
   // Walked from bytes_ before any mask; its files point into bytes_.
   mutable std::optional<fwtree::FirmwareTree> tree_;
   mutable fwtree::InnermostFileIndex fileIndex_;
+  mutable std::optional<std::string> sha256_;
   std::optional<fwtree::FlashDescriptor> flashDescriptor_;
   uint64_t fileSize_ = 0;
   BiosInfo fileRecord_{};

@@ -14,8 +14,9 @@ const char* const kHelp =
     "pellrix-diff: the board's comparison test replayed on two saved chips, and the firmware\n"
     "files that differ between them.\n\n"
     "usage: pellrix-diff [OPTIONS] MAIN.BIN BACKUP.BIN\n"
-    "       pellrix-diff --info [--json] FILE\n\n"
+    "       pellrix-diff --info [--json] [--html OUT.html] FILE\n\n"
     "  --json            one JSON document instead of the text report\n"
+    "  --html OUT.html   also draw the report as one self-contained page (replaces OUT.html whole)\n"
     "  --no-mask         also list the raw differences inside the areas the board masks\n"
     "  --strict          exit 1 when any byte of the two files differs (any region, masked\n"
     "                    areas, length), 0 only when they are byte-identical\n"
@@ -67,6 +68,14 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
     if (const size_t equals = argument.find('='); argument.rfind("--", 0) == 0 && equals != std::string::npos) {
       attached = argument.substr(equals + 1);
       argument.resize(equals);
+    }
+    if (argument == "--html") {
+      if (!attached && i + 1 >= argc) {
+        *problem = "option --html needs a file name";
+        return std::nullopt;
+      }
+      arguments.htmlPage = attached ? *attached : argv[++i];
+      continue;
     }
     const bool takesValue = argument == "--max-ranges" || argument == "--block-size" || argument == "--bios-size" ||
                             argument == "--flash-size";

@@ -3,6 +3,8 @@
 // Exit status: 0 when the board's test would pass, 1 when it would fail,
 // 2 on trouble (with one line on standard error).
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <iostream>
 #include <string>
 
@@ -10,6 +12,7 @@
 #include "diff/command_line.h"
 #include "diff/comparison.h"
 #include "diff/escaped_text.h"
+#include "diff/html_page.h"
 #include "diff/info_json.h"
 #include "diff/info_report.h"
 #include "diff/report.h"
@@ -58,11 +61,21 @@ int Finish() {
   return -1;
 }
 
+// The page, when asked for, before the report on standard output.
+bool WritePage(const pdiff::Arguments& arguments, const std::function<void(std::ostream&)>& writeData,
+               std::string* problem) {
+  if (!arguments.htmlPage) return true;
+  const std::string version(pdiff::kVersion, std::strlen(pdiff::kVersion) - 1);
+  return pdiff::WriteHtmlPage(*arguments.htmlPage, version, writeData, problem);
+}
+
 int RunInfo(const pdiff::Arguments& arguments) {
   std::string problem;
   pdiff::ChipDump dump;
   if (!Load(dump, arguments.files[0], arguments.options, &problem)) return Trouble(problem);
   if (!RegionFits(dump, pdiff::BoardGeometry(dump, arguments.options), &problem)) return Trouble(problem);
+  const auto writeData = [&](std::ostream& out) { pdiff::WriteInfoJson(out, dump); };
+  if (!WritePage(arguments, writeData, &problem)) return Trouble(problem);
   if (arguments.json)
     pdiff::WriteInfoJson(std::cout, dump);
   else
@@ -88,6 +101,10 @@ int RunComparison(const pdiff::Arguments& arguments) {
   pdiff::CompareOptions options = arguments.options;
   options.rangesKept = arguments.json ? 1 : arguments.maxRanges;
   const pdiff::Comparison comparison = pdiff::Compare(main, backup, options);
+  const auto writeData = [&](std::ostream& out) {
+    pdiff::WriteJsonReport(out, main, backup, comparison, arguments.options.rawMasked, pdiff::kPageMostRanges);
+  };
+  if (!WritePage(arguments, writeData, &problem)) return Trouble(problem);
   if (arguments.json)
     pdiff::WriteJsonReport(std::cout, main, backup, comparison, arguments.options.rawMasked);
   else
@@ -107,6 +124,10 @@ int main(int argc, char** argv) {
   if (!arguments) {
     std::cerr << "pellrix-diff: " << problem << "\n" << pdiff::kUsage << "\n";
     return kTrouble;
+  }
+  if (arguments->htmlPage) {
+    const std::string trouble = pdiff::HtmlTargetTrouble(*arguments->htmlPage, arguments->files);
+    if (!trouble.empty()) return Trouble(trouble);
   }
   if (arguments->help || arguments->version) {
     std::cout << (arguments->help ? pdiff::kHelp : pdiff::kVersion);

@@ -1,10 +1,13 @@
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <tuple>
 
 #include "diff/escaped_text.h"
 #include "diff/file_json.h"
 #include "diff/json_stream.h"
+#include "diff/layout_json.h"
+#include "diff/range_spans.h"
 #include "diff/report.h"
 #include "diff/text_format.h"
 #include "image/identity_checks.h"
@@ -154,12 +157,30 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
   return {{"file", EscapedText(dump.path())},
           {"role", role},
           {"size", dump.fileSize()},
+          {"sha256", dump.sha256()},
           {"whole_part", dump.isWholePart()},
           {"identity", identity},
           {"descriptor", descriptor},
           {"checksums_ok", dump.checksumsHold() ? json(*dump.checksumsHold()) : json(nullptr)},
           {"variable_stores", stores},
-          {"masked", masked}};
+          {"masked", masked},
+          {"layout", LayoutJson(geometry, dump)}};
+}
+
+// Instead of the list `key`: `key_spans`, the ranges gathered into spans of
+// the flash (flash_offset, length, differing_bytes, ranges), and span_size.
+void WriteSpans(JsonStream& stream, const std::string& key, const std::function<void(const RangeSink&)>& each,
+                uint64_t toFlash, const Geometry& geometry) {
+  const uint64_t spanSize = SpanSize(geometry.flashSize, kMostSpans);
+  SpanGatherer gatherer(toFlash, spanSize);
+  each([&](const DifferingRange& range) { gatherer.Add(range); });
+  json spans = json::array();
+  for (const RangeSpan& span : gatherer.spans())
+    spans.push_back({{"flash_offset", span.flashOffset},
+                     {"length", span.length},
+                     {"differing_bytes", span.differingBytes},
+                     {"ranges", span.ranges}});
+  stream.Member(key + "_spans", {{"span_size", spanSize}, {"spans", spans}});
 }
 
 json WholeFilesJson(const WholeFileDifferences& whole) {
@@ -201,7 +222,7 @@ json SummaryJson(const Comparison& comparison) {
 }  // namespace
 
 void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
-                     bool withRawMasked) {
+                     bool withRawMasked, uint64_t mostListedRanges) {
   const Geometry& geometry = comparison.geometry;
   const Verdict& verdict = comparison.verdict;
   JsonStream stream(out);
@@ -228,29 +249,40 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   RangeWriter ranges(geometry, main, backup);
   // Every range of a list, from the comparison when it kept them all, else
   // scanned again as they are written.
-  auto each = [&](const RangeList& list, void (*scan)(const ChipDump&, const ChipDump&, const RangeSink&),
-                  const RangeSink& write) {
-    if (list.complete()) {
-      for (const DifferingRange& range : list.kept) write(range);
-    } else {
-      scan(main, backup, write);
-    }
+  auto each = [&](const RangeList& list, void (*scan)(const ChipDump&, const ChipDump&, const RangeSink&)) {
+    return [&list, scan, &main, &backup](const RangeSink& write) {
+      if (list.complete()) {
+        for (const DifferingRange& range : list.kept) write(range);
+      } else {
+        scan(main, backup, write);
+      }
+    };
   };
-  stream.BeginArray("differences");
-  each(comparison.differences, ScanDifferences,
-       [&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
-  stream.EndArray();
-  if (comparison.belowBiosRegionCompared) {
+  const uint64_t regionToFlash = FlashOffset(geometry, 0);
+  const auto differences = each(comparison.differences, ScanDifferences);
+  if (comparison.differences.count > mostListedRanges) {
+    WriteSpans(stream, "differences", differences, regionToFlash, geometry);
+  } else {
+    stream.BeginArray("differences");
+    differences([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
+    stream.EndArray();
+  }
+  const auto below = each(comparison.belowBiosRegion, ScanBelowBiosRegion);
+  if (comparison.belowBiosRegionCompared && comparison.belowBiosRegion.count > mostListedRanges) {
+    WriteSpans(stream, "below_bios_region", below, 0, geometry);
+  } else if (comparison.belowBiosRegionCompared) {
     stream.BeginArray("below_bios_region");
-    each(comparison.belowBiosRegion, ScanBelowBiosRegion,
-         [&](const DifferingRange& range) { stream.Item(BelowRangeJson(geometry, main, range)); });
+    below([&](const DifferingRange& range) { stream.Item(BelowRangeJson(geometry, main, range)); });
     stream.EndArray();
   } else {
     stream.Member("below_bios_region", nullptr);
   }
-  if (withRawMasked) {
+  const auto rawMasked = each(comparison.rawMasked, ScanRawMasked);
+  if (withRawMasked && comparison.rawMasked.count > mostListedRanges) {
+    WriteSpans(stream, "masked_differences", rawMasked, regionToFlash, geometry);
+  } else if (withRawMasked) {
     stream.BeginArray("masked_differences");
-    each(comparison.rawMasked, ScanRawMasked, [&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
+    rawMasked([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
     stream.EndArray();
   }
   stream.End();

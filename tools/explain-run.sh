@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Explains one run of the field kit, from its RUNnnn folder copied off the
 # stick: the on-board result from the log, pellrix-diff's report on the two
-# saved chips, and the command that replays the recorded board.
+# saved chips (also drawn as a page, REPORT.HTML in the run folder), and the
+# command that replays the recorded board.
 #
 #   bash tools/explain-run.sh RUN002
 #
@@ -71,8 +72,9 @@ echo
 echo "== pellrix-diff $run/MAIN.BIN $run/BACKUP.BIN"
 diff_status=0
 if [[ -f $run/MAIN.BIN && -f $run/BACKUP.BIN ]]; then
-  "$diff_tool" "$run/MAIN.BIN" "$run/BACKUP.BIN"
+  "$diff_tool" --html "$run/REPORT.HTML" "$run/MAIN.BIN" "$run/BACKUP.BIN"
   diff_status=$?
+  ((diff_status <= 1)) && echo "The report as a page: $run/REPORT.HTML"
 elif [[ -f $run/MAIN.BIN || -f $run/BACKUP.BIN ]]; then
   echo "  only one chip was saved; see the saves in $run/PELLRIX.LOG"
 else

@@ -1,8 +1,9 @@
 // libFuzzer target: pellrix-diff's own code. The input holds a command line
 // (up to the first NUL, one argument per line) and two dumps (the rest, cut
 // in half). The arguments go through the parser; the dumps through loading,
-// the file-tree comparison and all three reports. JSON must always parse and
-// the text must never carry a raw escape character.
+// the file-tree comparison and all three reports (the JSON also in the form a
+// report page embeds). JSON must always parse and the text must never carry
+// a raw escape character.
 #include <unistd.h>
 
 #include <cstdint>
@@ -94,6 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostringstream json;
   pdiff::WriteJsonReport(json, main, backup, comparison, arguments->options.rawMasked);
   CheckJson(json.str());
+  // The form a report page embeds: every list of ranges as spans.
+  std::ostringstream spans;
+  pdiff::WriteJsonReport(spans, main, backup, comparison, arguments->options.rawMasked, 0);
+  CheckJson(spans.str());
   std::ostringstream text;
   pdiff::PrintTextReport(text, main, backup, comparison, arguments->options.rawMasked, arguments->maxRanges);
   if (text.str().find('\x1b') != std::string::npos) __builtin_trap();
