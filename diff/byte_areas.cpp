@@ -55,7 +55,7 @@ std::vector<Segment> RegionSegments(const ChipDump& main, const ChipDump& backup
   const auto& b = backup.flashDescriptor();
   *disagree = false;
   const FlashDescriptor* only = a && !b ? &*a : b && !a ? &*b : nullptr;
-  const ChipDump* owner = only == &*a ? &main : &backup;
+  const ChipDump* owner = a ? &main : &backup;
   std::vector<Segment> segments;
   if (only != nullptr) {
     const uint64_t shift = partSize - owner->fileSize();

@@ -91,6 +91,27 @@ TEST_F(DiffWholeFiles, ADifferingMeRegionIsOnTheFirstScreenAndFailsStrict) {
   EXPECT_GT(whole["differing_bytes"].get<uint64_t>(), 0xF000u);
 }
 
+// A number on the command line that changes what is compared says so; one
+// that agrees with the descriptor says nothing.
+TEST_F(DiffWholeFiles, GeometryOptionsThatChangeTheCompareAreWarnedAbout) {
+  const std::string a = Path("A.BIN", Part(0x200000, 1));
+  const std::string b = Path("B.BIN", Part(0x200000, 2));
+  struct Case {
+    std::vector<std::string> options;
+    std::string warning;  // empty: no option warning
+  };
+  for (const Case& c : {Case{{"--bios-size=0x100000"}, "--bios-size 0x100000 makes the board compare the top 0x100000"},
+                        Case{{"--block-size=0x10000"}, "--block-size 0x10000 sets the blocks of the compare"},
+                        Case{{"--flash-size=0x1000000"}, "--flash-size 0x1000000 places the dumps in a part"},
+                        Case{{"--bios-size=0x600000", "--flash-size=0x800000"}, ""}}) {
+    const std::string warnings = DiffJson(a, b, c.options)["summary"]["warnings"].dump();
+    if (c.warning.empty())
+      EXPECT_EQ(warnings.find("--"), std::string::npos) << warnings;
+    else
+      EXPECT_NE(warnings.find(c.warning), std::string::npos) << warnings;
+  }
+}
+
 // Parrot's layout against Stumpy's: the disagreement comes first, and the
 // counts are the same in both orders.
 TEST_F(DiffWholeFiles, DescriptorsThatDisagreeAreSaidFirstInBothOrders) {
