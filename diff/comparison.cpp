@@ -155,7 +155,10 @@ void ScanBelowBiosRegion(const ChipDump& main, const ChipDump& backup, const Ran
 }
 
 void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
-  for (const auto& [begin, end] : MaskedIntervals(main, backup)) {
+  for (const auto& interval : MaskedIntervals(main, backup)) {
+    // Named copies: a lambda cannot capture a structured binding in clang 14.
+    const uint64_t begin = interval.first;
+    const uint64_t end = interval.second;
     const std::vector<uint8_t> a = main.RawRegion(begin, end);
     const std::vector<uint8_t> b = backup.RawRegion(begin, end);
     ScanDifferingRanges(a.data(), b.data(), end - begin, &main.map(), begin, [&](DifferingRange range) {
