@@ -1,0 +1,26 @@
+// The variables that differ, in the text report and in JSON. Nothing is
+// printed for dumps without an EDK2 variable store volume.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "diff/variable_changes.h"
+
+namespace pdiff {
+
+// "Variables: ..." for the summary at the top.
+void PrintVariableSummary(std::ostream& out, const VariableComparison& variables);
+// The section "Variables that differ": stores not read (with the reason),
+// the variables by name and vendor GUID, and the fault-tolerant-write areas
+// that differ.
+void PrintVariableChanges(std::ostream& out, const VariableComparison& variables);
+
+// The `variables` array.
+nlohmann::json VariablesJson(const VariableComparison& variables);
+// The `variable_stores` array: each dump's stores, how they were read.
+nlohmann::json VariableStoresJson(const VariableComparison& variables);
+// variables_changed, variables_only_in_main, ... added to the summary.
+void AddVariableCounts(nlohmann::json& summary, const VariableComparison& variables);
+
+}  // namespace pdiff
