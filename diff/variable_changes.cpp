@@ -13,21 +13,6 @@ namespace {
 
 using VariableKey = std::pair<std::string, fwtree::Guid>;  // UTF-16 name bytes, vendor
 
-struct ReadStore {
-  uint64_t fileOffset;  // of the volume
-  uint64_t volumeLength;
-  fwtree::VariableStore store;
-};
-
-std::vector<ReadStore> ReadStores(const ChipDump& dump) {
-  std::vector<ReadStore> stores;
-  for (const fwtree::TreeVolume& volume : dump.tree().volumes)
-    if (volume.fileSystem == fwtree::kSystemNvDataFileSystem && volume.offset && !volume.compressed)
-      stores.push_back(
-          {*volume.offset, volume.length, fwtree::ReadVariableStore(dump.file() + *volume.offset, volume.length)});
-  return stores;
-}
-
 // The copy the firmware reads for each name: an added one, else one being
 // replaced, else the last deleted one.
 struct ChosenCopies {
@@ -67,7 +52,7 @@ class Collector {
       : geometry_(geometry), main_(main), backup_(backup), result_(result) {}
 
   // Variables of two paired stores; either may be absent.
-  void Compare(const ReadStore* main, const ReadStore* backup) {
+  void Compare(const DumpStore* main, const DumpStore* backup) {
     const ChosenCopies a = main ? ChooseCopies(main->store) : ChosenCopies{};
     const ChosenCopies b = backup ? ChooseCopies(backup->store) : ChosenCopies{};
     for (const VariableKey& key : a.order) {
@@ -93,14 +78,14 @@ class Collector {
   }
 
  private:
-  std::optional<VariableCopy> Copy(const ChipDump& dump, const ReadStore* store, const fwtree::StoredVariable* v) {
+  std::optional<VariableCopy> Copy(const ChipDump& dump, const DumpStore* store, const fwtree::StoredVariable* v) {
     if (v == nullptr) return std::nullopt;
     return VariableCopy{FileFlashOffset(geometry_, dump, store->fileOffset + v->offset), v->dataSize, v->attributes,
                         v->state};
   }
 
-  void Add(VariableChangeKind kind, const ReadStore* mainStore, const fwtree::StoredVariable* m,
-           const ReadStore* backupStore, const fwtree::StoredVariable* b) {
+  void Add(VariableChangeKind kind, const DumpStore* mainStore, const fwtree::StoredVariable* m,
+           const DumpStore* backupStore, const fwtree::StoredVariable* b) {
     const fwtree::StoredVariable& named = m != nullptr ? *m : *b;
     result_->changes.push_back(
         {kind, named.name, named.vendor, Copy(main_, mainStore, m), Copy(backup_, backupStore, b)});
@@ -124,7 +109,7 @@ bool AreaDiffers(const Geometry& geometry, const ChipDump& dump, const ChipDump&
 }
 
 StoreReading Reading(const Geometry& geometry, int index, const ChipDump& dump, const ChipDump& other,
-                     const ReadStore& read) {
+                     const DumpStore& read) {
   const fwtree::VariableStore& store = read.store;
   // A store not read is placed by its volume.
   StoreReading reading{index,
@@ -162,18 +147,27 @@ const char* VariableChangeName(VariableChangeKind kind) {
   return "?";
 }
 
+std::vector<DumpStore> ReadDumpStores(const ChipDump& dump) {
+  std::vector<DumpStore> stores;
+  for (const fwtree::TreeVolume& volume : dump.tree().volumes)
+    if (volume.fileSystem == fwtree::kSystemNvDataFileSystem && volume.offset && !volume.compressed)
+      stores.push_back(
+          {*volume.offset, volume.length, fwtree::ReadVariableStore(dump.file() + *volume.offset, volume.length)});
+  return stores;
+}
+
 VariableComparison CompareVariables(const Geometry& geometry, const ChipDump& main, const ChipDump& backup) {
   VariableComparison result;
-  const std::vector<ReadStore> a = ReadStores(main);
-  const std::vector<ReadStore> b = ReadStores(backup);
-  for (const ReadStore& store : a) result.stores.push_back(Reading(geometry, 0, main, backup, store));
-  for (const ReadStore& store : b) result.stores.push_back(Reading(geometry, 1, backup, main, store));
+  const std::vector<DumpStore> a = ReadDumpStores(main);
+  const std::vector<DumpStore> b = ReadDumpStores(backup);
+  for (const DumpStore& store : a) result.stores.push_back(Reading(geometry, 0, main, backup, store));
+  for (const DumpStore& store : b) result.stores.push_back(Reading(geometry, 1, backup, main, store));
   Collector collector(geometry, main, backup, &result);
   // A store that could not be read names no variables: its bytes stay
   // one range of differences.
   for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
-    const ReadStore* m = i < a.size() ? &a[i] : nullptr;
-    const ReadStore* k = i < b.size() ? &b[i] : nullptr;
+    const DumpStore* m = i < a.size() ? &a[i] : nullptr;
+    const DumpStore* k = i < b.size() ? &b[i] : nullptr;
     if ((m != nullptr && !m->store.problem.empty()) || (k != nullptr && !k->store.problem.empty())) continue;
     collector.Compare(m, k);
   }

@@ -68,6 +68,17 @@ struct VariableChangeCounts {
   uint64_t deletedInBackup = 0;
 };
 
+// The store of one non-volatile data volume of a dump's tree.
+struct DumpStore {
+  uint64_t fileOffset;  // of the volume
+  uint64_t volumeLength;
+  fwtree::VariableStore store;
+};
+
+// The stores of the dump's non-volatile data volumes that lie in its own
+// bytes, in the order they lie there.
+std::vector<DumpStore> ReadDumpStores(const ChipDump& dump);
+
 // Reads the stores of the non-volatile data volumes of both dumps' trees;
 // the dumps' bytes must be shown as saved (unmasked).
 VariableComparison CompareVariables(const Geometry& geometry, const ChipDump& main, const ChipDump& backup);

@@ -2,6 +2,7 @@
 
 #include <iomanip>
 
+#include "diff/comparison.h"
 #include "diff/escaped_text.h"
 #include "diff/text_format.h"
 
@@ -99,6 +100,34 @@ json VariableStoresJson(const VariableComparison& variables) {
                     {"problem", store.problem.empty() ? json(nullptr) : json(EscapedText(store.problem))},
                     {"working_block", AreaJson(store.workingBlock)},
                     {"spare", AreaJson(store.spare)}});
+  return list;
+}
+
+json StoreListingJson(const Geometry& geometry, const ChipDump& dump) {
+  json list = json::array();
+  for (const DumpStore& read : ReadDumpStores(dump)) {
+    const fwtree::VariableStore& store = read.store;
+    auto flash = [&](uint64_t inVolume) { return FileFlashOffset(geometry, dump, read.fileOffset + inVolume); };
+    auto area = [&](const std::optional<fwtree::VolumeArea>& part) {
+      return part ? json{{"flash_offset", flash(part->offset)}, {"length", part->length}} : json(nullptr);
+    };
+    json variables = json::array();
+    for (const fwtree::StoredVariable& variable : store.variables)
+      variables.push_back({{"name", EscapedText(variable.name)},
+                           {"vendor_guid", fwtree::GuidText(variable.vendor)},
+                           {"flash_offset", flash(variable.offset)},
+                           {"data_size", variable.dataSize},
+                           {"attributes", variable.attributes},
+                           {"state", fwtree::VariableStateName(variable.state)}});
+    const bool wasRead = store.problem.empty();
+    list.push_back({{"flash_offset", wasRead ? flash(store.store.offset) : flash(0)},
+                    {"length", wasRead ? store.store.length : read.volumeLength},
+                    {"layout", wasRead ? json(fwtree::VariableStoreLayoutName(store.layout)) : json(nullptr)},
+                    {"problem", wasRead ? json(nullptr) : json(EscapedText(store.problem))},
+                    {"variables", wasRead ? variables : json::array()},
+                    {"working_block", area(store.workingBlock)},
+                    {"spare", area(store.spare)}});
+  }
   return list;
 }
 

@@ -9,6 +9,8 @@
 
 namespace pdiff {
 
+struct Geometry;
+
 // "Variables: ..." for the summary at the top.
 void PrintVariableSummary(std::ostream& out, const VariableComparison& variables);
 // The section "Variables that differ": stores not read (with the reason),
@@ -20,6 +22,9 @@ void PrintVariableChanges(std::ostream& out, const VariableComparison& variables
 nlohmann::json VariablesJson(const VariableComparison& variables);
 // The `variable_stores` array: each dump's stores, how they were read.
 nlohmann::json VariableStoresJson(const VariableComparison& variables);
+// One dump's stores with every variable they hold, deleted copies too, for
+// the one-dump report: `variable_stores` of `--info --json`.
+nlohmann::json StoreListingJson(const Geometry& geometry, const ChipDump& dump);
 // variables_changed, variables_only_in_main, ... added to the summary.
 void AddVariableCounts(nlohmann::json& summary, const VariableComparison& variables);
 

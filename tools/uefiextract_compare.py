@@ -6,7 +6,9 @@
 
 For one image, `pellrix-diff --info --json` must list exactly the files
 `UEFIExtract IMAGE report` lists (pad files aside), each with the same path,
-GUID and name, and must have opened every section. For a pair, the files
+GUID and name, and must have opened every section; and exactly its variable
+entries (by offset, deleted ones too), the live ones with the same vendor
+GUID, name, attributes and data size. For a pair, the files
 pellrix-diff calls changed, only in Main and only in Backup must be exactly
 those whose UEFIExtract CRC32 differs or that exist on one side; and the
 variables of the stores UEFIExtract reads (its "VSS entry" items, by vendor
@@ -71,16 +73,21 @@ def uefiextract_files(image):
     return files
 
 
-def uefiextract_variables(image):
-    """{(guid, name): (base, attributes, data)} of the live variables UEFIExtract reads."""
+def uefiextract_variables(image, with_bases=False):
+    """{(guid, name): (base, attributes, data)} of the live variables UEFIExtract reads;
+    with_bases: also the offsets of all its variable entries, deleted ones included."""
     variables = {}
+    bases = set()
     with tempfile.TemporaryDirectory() as scratch:
         copy = os.path.join(scratch, os.path.basename(image))
         shutil.copyfile(image, copy)
         subprocess.run(["UEFIExtract", copy, "report"], capture_output=True)
         with open(copy + ".report.txt", encoding="utf-8", errors="replace") as report:
-            if not any(line.startswith(" VSS entry") for line in report):
-                return variables
+            for columns in (line.split("|") for line in report):
+                if len(columns) >= 6 and columns[0].strip() == "VSS entry":
+                    bases.add(int(columns[2], 16))
+        if not bases:
+            return (variables, bases) if with_bases else variables
         subprocess.run(["UEFIExtract", copy, "unpack"], capture_output=True)
         dump = copy + ".dump"
         for entry in sorted(os.listdir(dump)):
@@ -101,7 +108,32 @@ def uefiextract_variables(image):
             if key in variables and state != 0x3F:
                 continue
             variables[key] = (int(fields["Base"].rstrip("h"), 16), int(fields["Attributes"].split("h")[0], 16), data)
-    return variables
+    return (variables, bases) if with_bases else variables
+
+
+def check_store_listing(image, info):
+    """Every variable entry of the one-dump report where UEFIExtract has one, the live ones alike."""
+    theirs, bases = uefiextract_variables(image, with_bases=True)
+    shift = info["geometry"]["flash_size"] - info["size"]
+    entries = [v for store in info["variable_stores"] for v in store["variables"]]
+    ours = {}
+    for v in entries:
+        if v["state"] in ("added", "in deleted transition"):
+            ours[(v["vendor_guid"], v["name"])] = (v["flash_offset"] - shift, v["attributes"], v["data_size"])
+    failures = []
+    offsets = {v["flash_offset"] - shift for v in entries}
+    for base in sorted(bases - offsets):
+        failures.append(f"variable entry at {base:#x} missed by pellrix-diff")
+    for base in sorted(offsets - bases):
+        failures.append(f"variable entry at {base:#x} not in UEFIExtract's report")
+    for key in sorted(set(ours) | set(theirs)):
+        expected = (theirs[key][0], theirs[key][1], len(theirs[key][2])) if key in theirs else None
+        if ours.get(key) != expected:
+            failures.append(f"variable {key}: offset, attributes, size {ours.get(key)}, UEFIExtract {expected}")
+    if bases or entries:
+        print(f"{os.path.basename(image)}: {len(entries)} variable entries, {len(ours)} live, UEFIExtract "
+              f"{len(bases)} and {len(theirs)}: {'same' if not failures else 'DIFFERENT'}")
+    return failures
 
 
 def check_variables(main, backup, report):
@@ -164,6 +196,7 @@ def check_one(program, image):
         for problem in entry.get("problems", []):
             failures.append(f"{entry['guid']}: {problem}")
     failures += [f"tree: {p}" for p in info["problems"]]
+    failures += check_store_listing(image, info)
     named = sum(1 for f in info["files"] if f["name"])
     compressed = sum(1 for f in info["files"] if f["compressed"])
     print(f"{os.path.basename(image)}: {len(ours)} files ({named} named, {compressed} inside compressed sections, "
