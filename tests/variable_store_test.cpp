@@ -197,8 +197,9 @@ TEST_F(VariableChanges, NamedByTheCopyTheFirmwareReads) {
                                           {u"Gone", {5}, deleted},
                                           {u"Back", {6}, deleted},
                                           {u"Esc\x1B", {7}}});
-  const Bytes backup = StoreVolume(layout, {{u"Renewed", {1}, replaced},
-                                            {u"Renewed", {9}},
+  // The added copy wins wherever it lies, also before the one it replaces.
+  const Bytes backup = StoreVolume(layout, {{u"Renewed", {9}},
+                                            {u"Renewed", {1}, replaced},
                                             {u"Removed", {2}, deleted},
                                             {u"Kept", {3}, replaced},
                                             {u"Locked", {4}, added, 0x27},
@@ -216,7 +217,7 @@ TEST_F(VariableChanges, NamedByTheCopyTheFirmwareReads) {
   EXPECT_EQ(changes, expected);
   const nlohmann::json& renewed = report["variables"][0];
   EXPECT_EQ(renewed["backup"]["state"], "added");
-  EXPECT_EQ(renewed["backup"]["flash_offset"], kStoreAt + 28 + Variable(layout, {u"Renewed", {1}}).size());
+  EXPECT_EQ(renewed["backup"]["flash_offset"], kStoreAt + 28);
   EXPECT_EQ(report["summary"]["variables_changed"], 2);
   EXPECT_EQ(report["summary"]["variables_deleted_in_backup"], 1);
 }
