@@ -32,11 +32,20 @@ std::string CopyText(const VariableCopy& copy) {
          Hex(copy.flashOffset);
 }
 
-void PrintArea(std::ostream& out, const StoreReading& store, const char* what,
-               const std::optional<StoreReading::Area>& area) {
-  if (area && area->differs)
-    out << "  " << Role(store.dump) << "'s " << what << " at flash " << Hex(area->flashOffset) << " ("
-        << Hex(area->length) << " bytes) differs from the other dump's bytes there\n";
+bool SamePlace(const std::optional<StoreReading::Area>& a, const std::optional<StoreReading::Area>& b) {
+  return a && b && a->flashOffset == b->flashOffset && a->length == b->length;
+}
+
+// Both dumps usually hold the area at one place: it is said once.
+void PrintArea(std::ostream& out, const VariableComparison& variables, const StoreReading& store, const char* what,
+               std::optional<StoreReading::Area> StoreReading::*member) {
+  const std::optional<StoreReading::Area>& area = store.*member;
+  if (!area || !area->differs) return;
+  if (store.dump == 1)
+    for (const StoreReading& other : variables.stores)
+      if (other.dump == 0 && SamePlace(other.*member, area)) return;
+  out << "  " << Role(store.dump) << "'s " << what << " at flash " << Hex(area->flashOffset) << " ("
+      << Hex(area->length) << " bytes) differs from the other dump's bytes there\n";
 }
 
 }  // namespace
@@ -74,8 +83,8 @@ void PrintVariableChanges(std::ostream& out, const VariableComparison& variables
     out << "\n";
   }
   for (const StoreReading& store : variables.stores) {
-    PrintArea(out, store, "fault-tolerant-write working block", store.workingBlock);
-    PrintArea(out, store, "fault-tolerant-write spare area", store.spare);
+    PrintArea(out, variables, store, "fault-tolerant-write working block", &StoreReading::workingBlock);
+    PrintArea(out, variables, store, "fault-tolerant-write spare area", &StoreReading::spare);
   }
 }
 

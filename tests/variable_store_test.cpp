@@ -150,18 +150,25 @@ TEST(VariableStore, HostileSizesAreReasonsNotReads) {
   }
 }
 
+// A store ending at 0x1000, a false working block at 0x1800 (its queue runs
+// past the volume), the working block at 0x2000 and its spare from 0x3000,
+// holding a copy of the store.
+Bytes VolumeWithWorkingBlock() {
+  Bytes volume = StoreVolume(VariableStoreLayout::Authenticated, {{u"Timeout", {5, 0}}}, 0x1000 - kStoreAt, 0x4000);
+  std::copy(volume.begin(), volume.begin() + 0x1000, volume.begin() + 0x3000);
+  std::memcpy(volume.data() + 0x1800, fwtree::kWorkingBlockSignature.data(), 16);
+  Put32(volume, 0x1800 + 24, 0x3000);
+  std::memcpy(volume.data() + 0x2000, fwtree::kWorkingBlockSignature.data(), 16);
+  Put32(volume, 0x2000 + 24, 0x1000 - 32);
+  Put32(volume, 0x2000 + 28, 0);
+  return volume;
+}
+
 // Catches: the working block or its spare (which may hold a whole copy of
 // the store) read as variables, and a working block whose write queue runs
 // past the volume taken as one.
 TEST(VariableStore, WorkingBlockAndSpareAreNotVariables) {
-  const auto layout = VariableStoreLayout::Authenticated;
-  Bytes volume = StoreVolume(layout, {{u"Timeout", {5, 0}}}, 0x1000 - kStoreAt, 0x4000);
-  std::copy(volume.begin(), volume.begin() + 0x1000, volume.begin() + 0x3000);  // the spare holds a copy
-  std::memcpy(volume.data() + 0x1800, fwtree::kWorkingBlockSignature.data(), 16);
-  Put32(volume, 0x1800 + 24, 0x3000);  // a queue past the volume: not a working block
-  std::memcpy(volume.data() + 0x2000, fwtree::kWorkingBlockSignature.data(), 16);
-  Put32(volume, 0x2000 + 24, 0x1000 - 32);
-  Put32(volume, 0x2000 + 28, 0);
+  const Bytes volume = VolumeWithWorkingBlock();
   const fwtree::VariableStore store = fwtree::ReadVariableStore(volume.data(), volume.size());
   ASSERT_EQ(store.problem, "");
   EXPECT_EQ(store.variables.size(), 1u);
@@ -220,6 +227,21 @@ TEST_F(VariableChanges, NamedByTheCopyTheFirmwareReads) {
   EXPECT_EQ(renewed["backup"]["flash_offset"], kStoreAt + 28);
   EXPECT_EQ(report["summary"]["variables_changed"], 2);
   EXPECT_EQ(report["summary"]["variables_deleted_in_backup"], 1);
+}
+
+// Catches: a difference in the spare area taken for a variable, or the
+// areas' bytes compared at the wrong place.
+TEST_F(VariableChanges, FaultTolerantWriteAreasAreNamedNotVariables) {
+  Bytes backup = VolumeWithWorkingBlock();
+  backup[0x3000 + kStoreAt + 28 + 60 + 16] ^= 1;  // Timeout's data in the spare's copy
+  const nlohmann::json report = Compare(VolumeWithWorkingBlock(), backup);
+  EXPECT_EQ(report["variables"], nlohmann::json::array());
+  ASSERT_EQ(report["variable_stores"].size(), 2u);
+  for (const auto& store : report["variable_stores"]) {
+    EXPECT_EQ(store["working_block"]["differs"], false);
+    EXPECT_EQ(store["spare"]["flash_offset"], 0x3000);
+    EXPECT_EQ(store["spare"]["differs"], true);
+  }
 }
 
 // Catches: variables listed from a store that could not be read to its end
