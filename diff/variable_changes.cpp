@@ -160,8 +160,14 @@ VariableComparison CompareVariables(const Geometry& geometry, const ChipDump& ma
   VariableComparison result;
   const std::vector<DumpStore> a = ReadDumpStores(main);
   const std::vector<DumpStore> b = ReadDumpStores(backup);
-  for (const DumpStore& store : a) result.stores.push_back(Reading(geometry, 0, main, backup, store));
-  for (const DumpStore& store : b) result.stores.push_back(Reading(geometry, 1, backup, main, store));
+  // Only stores whose volume differs have something to say: identical
+  // dumps, whose trees are never walked, report the same as a full walk.
+  for (const DumpStore& store : a)
+    if (AreaDiffers(geometry, main, backup, store.fileOffset, store.volumeLength))
+      result.stores.push_back(Reading(geometry, 0, main, backup, store));
+  for (const DumpStore& store : b)
+    if (AreaDiffers(geometry, backup, main, store.fileOffset, store.volumeLength))
+      result.stores.push_back(Reading(geometry, 1, backup, main, store));
   Collector collector(geometry, main, backup, &result);
   // A store that could not be read names no variables: its bytes stay
   // one range of differences.

@@ -56,7 +56,7 @@ struct StoreReading {
 };
 
 struct VariableComparison {
-  std::vector<StoreReading> stores;     // Main's, then Backup's
+  std::vector<StoreReading> stores;     // whose volumes differ: Main's, then Backup's
   std::vector<VariableChange> changes;  // Main's order, then those met only in Backup
 };
 
