@@ -233,6 +233,7 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
           auto after = std::upper_bound(masked.begin(), masked.end(), std::make_pair(begin, UINT64_MAX));
           return after != masked.begin() && end <= (after - 1)->second;
         });
+    result.variables = CompareVariables(geometry, main, backup);
     main.ShowUnmasked(false);
     backup.ShowUnmasked(false);
   }

@@ -12,6 +12,7 @@
 #include "diff/chip_dump.h"
 #include "diff/differences.h"
 #include "diff/file_changes.h"
+#include "diff/variable_changes.h"
 
 namespace pdiff {
 
@@ -63,6 +64,7 @@ struct Comparison {
   bool belowBiosRegionCompared = false;
   RangeList rawMasked;                // region offsets, with --no-mask
   std::vector<FileChange> files;      // the two firmware trees matched file by file
+  VariableComparison variables;       // the EDK2 variable stores matched variable by variable
   std::vector<std::string> warnings;  // what the dumps leave uncertain, one line each
   WholeFileDifferences whole;         // every byte of both files, by area
 };

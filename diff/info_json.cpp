@@ -5,6 +5,7 @@
 #include "diff/file_json.h"
 #include "diff/json_stream.h"
 #include "diff/layout_json.h"
+#include "diff/variable_report.h"
 
 namespace pdiff {
 
@@ -48,6 +49,7 @@ void WriteInfoJson(std::ostream& out, ChipDump& dump) {
     stream.Item(entry);
   }
   stream.EndArray();
+  stream.Member("variable_stores", StoreListingJson(geometry, dump));
   json problems = json::array();
   for (const std::string& problem : tree.problems) problems.push_back(problem);
   stream.Member("problems", problems);

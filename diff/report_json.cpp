@@ -10,6 +10,7 @@
 #include "diff/range_spans.h"
 #include "diff/report.h"
 #include "diff/text_format.h"
+#include "diff/variable_report.h"
 #include "image/identity_checks.h"
 
 namespace pdiff {
@@ -230,7 +231,9 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                             {"status", verdict.status},
                             {"status_name", ExitStatusName(verdict.status)},
                             {"address", verdict.address ? json(*verdict.address) : json(nullptr)}});
-  stream.Member("summary", SummaryJson(comparison));
+  json summary = SummaryJson(comparison);
+  AddVariableCounts(summary, comparison.variables);
+  stream.Member("summary", summary);
   stream.Member(
       "geometry",
       {{"flash_size", geometry.flashSize}, {"bios_size", geometry.biosSize}, {"block_size", geometry.blockSize}});
@@ -246,6 +249,8 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   stream.BeginArray("files");
   for (const FileChange& change : comparison.files) stream.Item(FileChangeJson(geometry, main, backup, change));
   stream.EndArray();
+  stream.Member("variables", VariablesJson(comparison.variables));
+  stream.Member("variable_stores", VariableStoresJson(comparison.variables));
   RangeWriter ranges(geometry, main, backup);
   // Every range of a list, from the comparison when it kept them all, else
   // scanned again as they are written.

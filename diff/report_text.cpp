@@ -6,6 +6,7 @@
 #include "diff/escaped_text.h"
 #include "diff/report.h"
 #include "diff/text_format.h"
+#include "diff/variable_report.h"
 #include "image/identity_checks.h"
 
 namespace pdiff {
@@ -139,6 +140,7 @@ void PrintSummary(std::ostream& out, const Comparison& comparison) {
   if (counts.hidden > 0) out << ", " << counts.hidden << " hidden by them";
   if (counts.maskedOnly > 0) out << "; " << counts.maskedOnly << " differ only in masked areas";
   out << "\n";
+  PrintVariableSummary(out, comparison.variables);
   for (const std::string& warning : comparison.warnings) out << "Warning: " << EscapedText(warning) << "\n";
 }
 
@@ -233,6 +235,7 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   const Geometry& geometry = comparison.geometry;
   PrintSummary(out, comparison);
   PrintFileChanges(out, main, backup, geometry, comparison.files);
+  PrintVariableChanges(out, comparison.variables);
   out << "\n";
   PrintDump(out, "Main BIOS", main, geometry);
   PrintDump(out, "Backup BIOS", backup, geometry);

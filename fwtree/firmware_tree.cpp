@@ -4,6 +4,7 @@
 #include <map>
 
 #include "fwtree/encapsulation.h"
+#include "fwtree/utf16_text.h"
 #include "image/layout.h"
 #include "image/volume_walker.h"
 
@@ -47,44 +48,6 @@ struct Span {
     return Span{data + at, length, offset ? std::optional<uint64_t>(*offset + at) : std::nullopt, compressed};
   }
 };
-
-void AppendUtf8(std::string& text, uint32_t code) {
-  if (code < 0x80) {
-    text += char(code);
-  } else if (code < 0x800) {
-    text += char(0xC0 | code >> 6);
-    text += char(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    text += char(0xE0 | code >> 12);
-    text += char(0x80 | (code >> 6 & 0x3F));
-    text += char(0x80 | (code & 0x3F));
-  } else {
-    text += char(0xF0 | code >> 18);
-    text += char(0x80 | (code >> 12 & 0x3F));
-    text += char(0x80 | (code >> 6 & 0x3F));
-    text += char(0x80 | (code & 0x3F));
-  }
-}
-
-// A user-interface section's UTF-16 text up to its NUL; lone surrogates
-// become U+FFFD.
-std::string NameFromUtf16(const uint8_t* data, uint64_t size) {
-  std::string text;
-  for (uint64_t at = 0; at + 2 <= size; at += 2) {
-    uint32_t unit = Load16(data + at);
-    if (unit == 0) break;
-    if (unit >= 0xD800 && unit < 0xDC00 && at + 4 <= size) {
-      const uint32_t low = Load16(data + at + 2);
-      if (low >= 0xDC00 && low < 0xE000) {
-        AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        at += 2;
-        continue;
-      }
-    }
-    AppendUtf8(text, unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
-  }
-  return text;
-}
 
 class TreeBuilder {
  public:
@@ -237,11 +200,11 @@ class TreeBuilder {
     const Span body = section.Sub(header, section.size - header);
     switch (type) {
       case kSectionUserInterface:
-        if (!tree_.files[size_t(file)].name) tree_.files[size_t(file)].name = NameFromUtf16(body.data, body.size);
+        if (!tree_.files[size_t(file)].name) tree_.files[size_t(file)].name = Utf8FromUtf16(body.data, body.size);
         return;
       case kSectionVersion:
         if (!tree_.files[size_t(file)].version && body.size > 2)
-          tree_.files[size_t(file)].version = NameFromUtf16(body.data + 2, body.size - 2);
+          tree_.files[size_t(file)].version = Utf8FromUtf16(body.data + 2, body.size - 2);
         return;
       case kSectionVolumeImage: WalkVolume(body, file, path, depth + 1); return;
       case kSectionCompression: return WalkCompression(body, file, path, depth);
