@@ -30,6 +30,15 @@ function summaryLines() {
     if (maskedOnly > 0) files += '; ' + maskedOnly + ' differ only in masked areas';
     lines.push(files);
   }
+  if ('variables_changed' in s) {
+    const stores = Array.isArray(data.variable_stores) ? data.variable_stores : [];
+    let variables = 'Variables: ' + take('variables_changed') + ' changed, ' + take('variables_only_in_main') +
+      ' only in Main, ' + take('variables_only_in_backup') + ' only in Backup, ' + take('variables_deleted_in_main') +
+      ' deleted in Main, ' + take('variables_deleted_in_backup') + ' deleted in Backup';
+    const unread = stores.filter((store) => store.problem !== null).length;
+    if (unread > 0) variables += ' (' + unread + (unread === 1 ? ' store' : ' stores') + ' not read)';
+    if (stores.length > 0) lines.push(variables);
+  }
   for (const warning of take('warnings') || []) lines.push('Warning: ' + warning);
   // Whatever else the summary holds, as it is.
   for (const [key, value] of Object.entries(s)) {

@@ -136,7 +136,7 @@ def check_comparison(browser, tool, main, backup, folder, name):
     top = [line.strip() for line in plain.stdout.split("\n\n")[0].splitlines()]
     shown = browser.evaluate("[document.getElementById('verdict').textContent]"
                              ".concat(Array.from(document.querySelectorAll('#summary li'), li => li.textContent))")
-    known = ("On-board verdict", "not checked in a dump", "Differences after masking", "Files:", "Warning:")
+    known = ("On-board verdict", "not checked in a dump", "Differences after masking", "Files:", "Variables:", "Warning:")
     for line in shown:
         if line.startswith(known):
             check(line in top, f"summary line {line!r} is not the text report's")
