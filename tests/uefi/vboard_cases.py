@@ -109,6 +109,9 @@ def make_board(name, sample_dir, out_dir):
         main[table + CHECKSUM_VALUE] ^= 0x01
     elif name == "stuck-switch":
         board["switch"] = "stuck"
+    elif name in ("ignore-main", "ignore-main-save"):
+        # Main can be left but never selected again: every restore of it fails.
+        board["switch"] = "ignore-main"
     elif name == "unsupported":
         board["is_supported"] = 0
     elif name == "no-chip-select":
