@@ -102,10 +102,16 @@ ExitStatus Record(BoardRecord* record) {
     Print("%s\n", "!!! Fail to record the board !!!");
     return ExitStatus::NotSupported;
   }
-  if (!restored) {
-    Print("%s\n", "!!! Board recorded, but the start-up BIOS position could not be restored !!!");
-    return ExitStatus::NotSupported;
+  // What could be read is kept; a record without a chip is still a failure.
+  bool complete = true;
+  for (const ChipRecord& chip : record->Chips) {
+    if (!chip.Unreachable) continue;
+    complete = false;
+    Print("!!! Board recorded without %s BIOS: the switch to it did not take effect !!!\n",
+          &chip == &record->Chips[0] ? "Main" : "Backup");
   }
+  if (!restored) Print("%s\n", "!!! Board recorded, but the start-up BIOS position could not be restored !!!");
+  if (!complete || !restored) return ExitStatus::NotSupported;
   PrintSummary(*record);
   return ExitStatus::Success;
 }

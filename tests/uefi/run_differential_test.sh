@@ -238,10 +238,10 @@ for board in "${boards[@]}"; do
     if [[ -n $left ]] && (( 16#$left != startup )); then
       planned=0
       for side in sim replay; do
-        start=$(dirname "${side_base[$side]}")/start.json
-        python3 "$cases_tool" with-active "${side_base[$side]}" "$((16#$left))" "$start"
-        side_base[$side]=$start
-        side_board[$side]=$start
+        recorded_start=$(dirname "${side_base[$side]}")/start.json
+        python3 "$cases_tool" with-active "${side_base[$side]}" "$((16#$left))" "$recorded_start"
+        side_base[$side]=$recorded_start
+        side_board[$side]=$recorded_start
       done
     fi
   fi
