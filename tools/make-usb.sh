@@ -14,9 +14,14 @@
 #   --vboard         the test image: startup.nsh also loads vboard.efi, and
 #                    the virtual-board programs go in under the shipped names
 #
-# The same inputs give the same bytes: fixed volume id, GUIDs, time stamps
-# and file order. OVMF_CODE names the OVMF image the shell is taken from.
+# The same inputs give the same bytes, whatever the time zone, locale or
+# umask: fixed volume id, GUIDs, time stamps and file order. OVMF_CODE names
+# the OVMF image the shell is taken from.
 set -euo pipefail
+# FAT stores local time: mtools turns SOURCE_DATE_EPOCH into it through TZ.
+export TZ=UTC
+export LC_ALL=C
+umask 022
 root=$(cd "$(dirname "$0")/.." && pwd)
 # mkfs.fat and sgdisk live in sbin, which a user's PATH may lack.
 PATH=$PATH:/usr/sbin:/sbin
@@ -66,7 +71,14 @@ bash "$root/tools/usb/extract-shell.sh" "$ovmf_code" "$work/BOOTX64.EFI"
 # Text files for the stick get CRLF line ends.
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 crlf "$root/tools/usb/README.TXT" "$work/README.TXT"
-crlf "$shell_copyright" "$work/SHELL-COPYRIGHT.TXT"
+# EDK2's own license first (Debian's copyright file predates its move to
+# BSD-2-Clause-Patent), then Debian's file for what else the package holds.
+{
+  cat "$root/tools/usb/EDK2-LICENSE.TXT"
+  printf '\n\n'
+  cat "$shell_copyright"
+} >"$work/shell-copyright.in"
+crlf "$work/shell-copyright.in" "$work/SHELL-COPYRIGHT.TXT"
 if ((vboard)); then
   sed '/^# (the test image loads its virtual board here)$/a load vboard.efi' "$root/tools/usb/startup.nsh" >"$work/startup.nsh.in"
   grep -qx 'load vboard.efi' "$work/startup.nsh.in" || { echo "make-usb: startup.nsh lacks the board's line" >&2; exit 1; }
