@@ -54,6 +54,8 @@ cases=(
   # Dumps pellrix-diff cannot read are trouble, not an explanation.
   "unreadable-dumps|$full|junk-dumps record|2|could not read the saved chips|"
   "pass|PASS comparison=0x80||0|the comparison test passed|incomplete"
+  "unsupported|UNSUPPORTED comparison=0x82||0|does not support the dual-chip service|only when"
+  "no-room|FAIL comparison=0x8E save-main=none save-backup=none record=none||1|no room|only when"
   "complete-failure|$full|dumps record|0|pellrix-sim|incomplete"
 )
 for entry in "${cases[@]}"; do

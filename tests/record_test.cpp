@@ -377,6 +377,46 @@ TEST(Recorder, PartNameBytesAboveAsciiBecomeQuestionMarks) {
   EXPECT_EQ(loaded.main.part_name, "MX??25");
 }
 
+TEST(Recorder, RoomCheckSizesTheEvidenceFromThePart) {
+  // Faults caught: a stick without room for a failure's evidence passed as
+  // fit (the kit would test, fail and keep nothing without a warning), a
+  // part size guessed on a board that reports its own, and a check that
+  // writes or switches anything.
+  constexpr uint64_t kMiB = 1 << 20;
+  struct Case {
+    const char* name;
+    sim::ChipSelectMode chipSelect;
+    std::optional<uint64_t> diskFree;
+    int status;
+    const char* says;
+  };
+  // The pattern board's parts are 128 KiB: four of them and 1 MiB for the
+  // log and listings; without a chip select the bound is four 32 MiB parts.
+  for (const Case& c : std::vector<Case>{
+           {"room reported", sim::ChipSelectMode::Present, 2 * kMiB, 128, "(2 MiB for two chips of this board twice)"},
+           {"no room", sim::ChipSelectMode::Present, 1 * kMiB, 130, "... NO, 1 MiB free"},
+           {"free space not reported", sim::ChipSelectMode::Present, std::nullopt, 128, "yes"},
+           {"unknown part, no room", sim::ChipSelectMode::Absent, 100 * kMiB, 130, "(129 MiB for two 32 MiB chips"},
+           {"unknown part, room", sim::ChipSelectMode::Unsupported, 200 * kMiB, 128, "yes, 200 MiB free"}}) {
+    SCOPED_TRACE(c.name);
+    sim::Board board = PatternBoard();
+    board.chip_select = c.chipSelect;
+    if (c.chipSelect == sim::ChipSelectMode::Unsupported) board.is_supported_value = 0;
+    board.disk_free = c.diskFree;
+    TempDir dir;
+    sim::Machine machine(board, dir.str());
+    ResetToolState();
+    char name[] = "pellrix-record";
+    char option[] = "/ROOM";
+    char* argv[] = {name, option, nullptr};
+    EXPECT_EQ(RecordBoardMain(2, argv), c.status);
+    EXPECT_NE(machine.console().find(c.says), std::string::npos) << machine.console();
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    EXPECT_TRUE(machine.report().switch_requests.empty());
+    EXPECT_EQ(machine.impl().pool.live_blocks(), 0u);
+  }
+}
+
 TEST(Recorder, RefusesArguments) {
   sim::Machine machine(PatternBoard());
   ResetToolState();

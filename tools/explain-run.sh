@@ -127,7 +127,9 @@ absent_reason() {
   elif [[ $verdict == PASS ]]; then
     echo "the comparison test passed, and the kit keeps $1 only when it fails"
   elif [[ $verdict == FAIL ]]; then
-    echo "the kit could not keep $1; see $run/PELLRIX.LOG"
+    echo "the kit could not keep $1 (no room, or a save or the record failed); see $run/PELLRIX.LOG"
+  elif [[ $verdict == UNSUPPORTED ]]; then
+    echo "the board does not support the dual-chip service, so the kit kept nothing"
   else
     echo "the kit kept no $1 on this run; see $run/RESULT.TXT"
   fi
