@@ -5,15 +5,14 @@
 #include "tests/support/identity_boards.h"
 #include "tests/support/sim_support.h"
 
-using support::IdentityBoard;
-using support::TempDir;
-
 namespace {
 
 const std::string kUnableMain = "!! Unable to switch to Main BIOS !!\n";
 const std::string kUnableBackup = "!! Unable to switch to Backup BIOS !!\n";
-const std::string kFailVerdict = "\nPellgard comparison test FAIL !!!\n";
-const std::string kPassVerdict = "\nPellgard comparison test PASS !!!\n";
+const std::string kFail = "\nPellgard comparison test FAIL !!!\n";
+const std::string kLastCheck = "BIOS part number check......... OK\n";
+const std::string kCompared = "BIOS Data Compare.............. OK    \n";
+const std::string kRestoreLines = "Restore BIOS position ........... Ok\n\nCurrent BIOS position: BACKUP\n";
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t count = 0;
@@ -22,143 +21,45 @@ size_t Count(const std::string& text, const std::string& what) {
 }
 
 struct Case {
-  const char* name;
   sim::SwitchMode mode;
-  int active;
+  int active;  // the start-up chip; the board ends on the other one
   std::vector<std::string> args;
-  bool differentBackup;
-  sim::FileFailure fileFailure;
-  std::string expectedTail;  // how the console ends
+  int fault;         // 0 none, 1 the chips differ, 2 every file write fails
+  std::string tail;  // how the console ends
   int status;
   size_t failureLines;  // switch-failure lines in the whole console
-  int activeAfter;
 };
 
 TEST(FailedRestore, EveryRestoringCommandReportsIt) {
+  using sim::SwitchMode;
   const std::vector<Case> cases = {
       // Faults caught: a PASS (128) while the board stays on Backup.
-      {"compare",
-       sim::SwitchMode::IgnoreMain,
-       0,
-       {},
-       false,
-       sim::FileFailure::None,
-       "BIOS Data Compare.............. OK    \n" + kUnableMain + kFailVerdict,
-       132,
-       1,
-       1},
-      {"simple test",
-       sim::SwitchMode::IgnoreMain,
-       0,
-       {"/i"},
-       false,
-       sim::FileFailure::None,
-       "BIOS part number check......... OK\n" + kUnableMain + kFailVerdict,
-       132,
-       1,
-       1},
-      // A run that already failed keeps the status that says why (142), and
-      // still names the chip it could not return to.
-      {"compare, mismatch",
-       sim::SwitchMode::IgnoreMain,
-       0,
-       {},
-       true,
-       sim::FileFailure::None,
-       kUnableMain + kFailVerdict,
-       142,
-       1,
-       1},
-      // The switch to Backup fails, and so does every restore of it: the
-      // failed read and the failed return are two lines.
-      {"compare from Backup",
-       sim::SwitchMode::IgnoreBackup,
-       1,
-       {},
-       false,
-       sim::FileFailure::None,
-       kUnableBackup + kUnableBackup + kFailVerdict,
-       132,
-       2,
-       0},
+      {SwitchMode::IgnoreMain, 0, {}, 0, kCompared + kUnableMain + kFail, 132, 1},
+      {SwitchMode::IgnoreMain, 0, {"/i"}, 0, kLastCheck + kUnableMain + kFail, 132, 1},
+      // A run that already failed keeps the status that says why.
+      {SwitchMode::IgnoreMain, 0, {}, 1, kUnableMain + kFail, 142, 1},
+      // The switch to Backup fails and so does its restore: two lines.
+      {SwitchMode::IgnoreBackup, 1, {}, 0, kUnableBackup + kUnableBackup + kFail, 132, 2},
       // Save: the line follows the position line that names the wrong chip.
-      {"save Backup",
-       sim::SwitchMode::IgnoreMain,
-       0,
-       {"/s", "2"},
-       false,
-       sim::FileFailure::None,
-       "Restore BIOS position ........... Ok\n\nCurrent BIOS position: BACKUP\n" + kUnableMain,
-       132,
-       1,
-       1},
-      {"save Main from Backup",
-       sim::SwitchMode::IgnoreBackup,
-       1,
-       {"/s", "1"},
-       false,
-       sim::FileFailure::None,
-       "Current BIOS position: MAIN\n" + kUnableBackup,
-       132,
-       1,
-       0},
-      {"failed save",
-       sim::SwitchMode::IgnoreMain,
-       0,
-       {"/s", "2"},
-       false,
-       sim::FileFailure::Write,
-       "Current BIOS position: BACKUP\n" + kUnableMain,
-       130,
-       1,
-       1},
-      // Faults caught: a report added where nothing is restored, or a
-      // working restore that changes the bytes.
-      {"change keeps its report",
-       sim::SwitchMode::IgnoreMain,
-       0,
-       {"/c", "2"},
-       false,
-       sim::FileFailure::None,
-       "Switch BIOS from [ MAIN ] to [ BACKUP ] successfully !\n",
-       146,
-       0,
-       1},
-      {"working restore",
-       sim::SwitchMode::IgnoreMain,
-       1,
-       {},
-       false,
-       sim::FileFailure::None,
-       "!! Unable to switch to Main BIOS !!\n" + kFailVerdict,
-       132,
-       1,
-       1},
-      {"working restore, compare",
-       sim::SwitchMode::Ok,
-       0,
-       {},
-       false,
-       sim::FileFailure::None,
-       "BIOS Data Compare.............. OK    \n" + kPassVerdict,
-       128,
-       0,
-       0},
+      {SwitchMode::IgnoreMain, 0, {"/s", "2"}, 0, kRestoreLines + kUnableMain, 132, 1},
+      {SwitchMode::IgnoreMain, 0, {"/s", "2"}, 2, kRestoreLines + kUnableMain, 130, 1},
+      // The change command restores nothing and keeps its own report.
+      {SwitchMode::IgnoreMain, 0, {"/c", "2"}, 0, "to [ BACKUP ] successfully !\n", 146, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    sim::Board board = IdentityBoard();
-    if (c.differentBackup) board.backup = support::IdentityChip({.filler_seed = 99});
+    support::TempDir dir;
+    sim::Board board = support::IdentityBoard();
+    if (c.fault == 1) board.backup = support::IdentityChip({.filler_seed = 99});
+    if (c.fault == 2) board.fail_file = sim::FileFailure::Write;
     board.switch_mode = c.mode;
     board.active = c.active;
-    board.fail_file = c.fileFailure;
     sim::RunResult run = sim::RunOnBoard(board, c.args, dir.str());
-    ASSERT_GE(run.output.size(), c.expectedTail.size());
-    EXPECT_EQ(run.output.substr(run.output.size() - c.expectedTail.size()), c.expectedTail);
+    SCOPED_TRACE(run.output);
+    ASSERT_GE(run.output.size(), c.tail.size());
+    EXPECT_EQ(run.output.substr(run.output.size() - c.tail.size()), c.tail);
     EXPECT_EQ(Count(run.output, "!! Unable to switch to"), c.failureLines);
     EXPECT_EQ(run.exit_status, c.status);
-    EXPECT_EQ(run.report.active_chip, c.activeAfter);
+    EXPECT_EQ(run.report.active_chip, c.active ^ 1);
     EXPECT_EQ(run.report.pool_outstanding, 0u);
   }
 }
