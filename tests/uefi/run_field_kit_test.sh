@@ -287,5 +287,13 @@ grep -q '^Pellrix: cannot create RUN002 on fs0: (write-protected or full)' "$wor
   fail "write-protected stick: no line saying that nothing will be kept"
 echo "field_kit: a write-protected stick still shows the verdict"
 
+# RUN999 taken: no folder, the verdict all the same.
+mmd -i "$(esp "$kit")" ::/RUN999 || fail "cannot make RUN999 on the stick"
+mv "$work/sample" "$work/sample-write-protected"
+boot_board sample
+said sample 'Pellrix: PASS (0x80); nothing was kept on the stick' && grep -q '^Pellrix: no run number left' "$work/sample/console.txt" ||
+  fail "RUN999 taken: $(grep 'Pellrix:' "$work/sample/console.txt")"
+echo "field_kit: with RUN999 taken the verdict still shows"
+
 # A passing test keeps the texts, not the disk and chip images.
 find "$work" -type f \( -name '*.img' -o -iname '*.bin' -o -iname '*.rom' \) -delete
