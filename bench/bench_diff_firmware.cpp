@@ -1,11 +1,16 @@
 // pellrix-diff on firmware-sized inputs beside the plain tools over the same
-// files: two identical 64 MiB dumps against `cmp`; the OVMF pair with every
-// compressed volume opened against UEFIExtract's `report` of one of them;
-// dumps with 50,000 and 200,000 differing ranges in --json against `cmp -l`,
-// with the peak memory of each run. Counters: "ratio" ours / reference
-// (lower is better; goals: identical <= 1x cmp, OVMF pair <= 1x UEFIExtract,
-// ranges <= 5x cmp -l) and "max_rss_mib", which must not grow with the
-// number of ranges beyond the ranges' own small records.
+// files: two identical 64 MiB dumps of real layout (compressed volumes)
+// against `cmp`; the OVMF and FSP pairs against UEFIExtract's `report` of
+// Main alone; dumps with 50,000 to 500,000 differing ranges in --json against
+// `cmp -l`; dumps of 50,000 and 500,000 tiny files, half of them differing;
+// the report page (--html) beside --json for the OVMF pair and 64 MiB dumps
+// with 200,000 differing ranges.
+// Counters: "ratio" ours / reference (lower is better; goals: identical
+// <= 1x cmp, the real pairs <= 0.5x UEFIExtract, 500,000 ranges <= 3x
+// cmp -l, page <= 1.2x --json), "max_rss_mib" (at most 1.5x both files,
+// flat in the number of ranges), "page_bytes" (at most 2 MB), and for the
+// files "seconds" (500,000 in at most 5 s) and "ratio_to_50k" (at most 15x:
+// n log n passes, n squared does not).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -15,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -82,9 +88,19 @@ void SideBySide(benchmark::State& state, const std::string& tool, const std::str
   state.counters["max_rss_mib"] = rss;
 }
 
+// Real layouts: 32 copies of the OVMF image (a variable store, a volume
+// holding an LZMA section with two nested volumes, the SEC volume).
+std::vector<uint8_t> OvmfCopies() {
+  std::ifstream in(OvmfPath("deb12u1"), std::ios::binary);
+  const std::vector<uint8_t> one((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 32; ++i) bytes.insert(bytes.end(), one.begin(), one.end());
+  return bytes;
+}
+
 void IdenticalDumps(benchmark::State& state) {
-  static const std::string a = Write("same_a.bin", sim::PseudoRandomBytes(64u << 20, 5));
-  static const std::string b = Write("same_b.bin", sim::PseudoRandomBytes(64u << 20, 5));
+  static const std::string a = Write("same_a.bin", OvmfCopies());
+  static const std::string b = Write("same_b.bin", OvmfCopies());
   SideBySide(state, DiffPath() + " --bios-size=0x4000000 " + a + " " + b + " >/dev/null",
              "cmp " + a + " " + b + " >/dev/null");
 }
@@ -96,6 +112,20 @@ void OvmfPairAgainstUefiExtract(benchmark::State& state) {
   SideBySide(state, DiffPath() + " --json " + OvmfPath("deb12u1") + " " + OvmfPath("deb12u2") + " >/dev/null",
              "rm -f " + copy + ".report.txt; UEFIExtract " + copy + " report >/dev/null 2>&1");
 }
+// The real firmware corpus beside the project, when it is there.
+void FspPairAgainstUefiExtract(benchmark::State& state) {
+  const char* corpus = std::getenv("PELLRIX_CORPUS");
+  const fs::path dir = corpus != nullptr ? fs::path(corpus) : fs::path(PELLRIX_SOURCE_DIR) / ".." / "shared" / "corpus";
+  const fs::path main = dir / "fsp-kbl-3.7.1.fd";
+  const fs::path backup = dir / "fsp-kbl-3.7.6.fd";
+  if (!fs::exists(main) || !fs::exists(backup)) return state.SkipWithError("no FSP pair in the corpus");
+  const std::string copy = (Dir() / "fsp.fd").string();
+  fs::copy_file(main, copy, fs::copy_options::overwrite_existing);
+  SideBySide(state, DiffPath() + " --json " + main.string() + " " + backup.string() + " >/dev/null",
+             "rm -rf " + copy + ".report.txt; UEFIExtract " + copy + " report >/dev/null 2>&1");
+}
+BENCHMARK(FspPairAgainstUefiExtract)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
 BENCHMARK(OvmfPairAgainstUefiExtract)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // 32 MiB dumps differing in one byte every `32 MiB / ranges` bytes.
@@ -111,6 +141,64 @@ void ManyRanges(benchmark::State& state) {
              "cmp -l " + a + " " + b + " >" + out);
   state.counters["ranges"] = double(ranges);
 }
-BENCHMARK(ManyRanges)->Arg(50000)->Arg(200000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(ManyRanges)
+    ->Arg(50000)
+    ->Arg(200000)
+    ->Arg(500000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// One volume of `count` raw files of 32 bytes; Backup differs in the body
+// of every other file.
+void ManyFiles(benchmark::State& state) {
+  static double seconds50k = 0;
+  const size_t count = size_t(state.range(0));
+  sim::VolumeSpec spec;
+  spec.length = (0x48 + count * 32 + 0xFFF) & ~size_t(0xFFF);
+  for (size_t i = 0; i < count; ++i) {
+    sim::FileSpec file;
+    file.name = sim::MakeGuid(uint32_t(i), 0x5151, 0x6262, {1, 2, 3, 4, 5, 6, 7, 8});
+    file.type = sim::kFileTypeRaw;
+    file.body = std::vector<uint8_t>(8, uint8_t(i));
+    spec.files.push_back(sim::BuildFile(file));
+  }
+  std::vector<size_t> offsets;
+  std::vector<uint8_t> bytes = sim::BuildVolume(spec, &offsets);
+  const std::string a = Write("files_a.bin", bytes);
+  for (size_t i = 0; i < count; i += 2) bytes[offsets[i] + 24] ^= 0xFF;
+  const std::string b = Write("files_b.bin", bytes);
+  const std::string out = (Dir() / "files.out").string();
+  double total = 0;
+  for (auto _ : state) {
+    const Run run =
+        RunCommand(DiffPath() + " --json --bios-size=" + std::to_string(bytes.size()) + " " + a + " " + b + " >" + out);
+    state.SetIterationTime(run.seconds);
+    total += run.seconds;
+    state.counters["max_rss_mib"] = run.maxRssMib;
+  }
+  const double mean = total / double(state.iterations());
+  if (count == 50000) seconds50k = mean;
+  state.counters["seconds"] = mean;
+  if (count == 500000 && seconds50k > 0) state.counters["ratio_to_50k"] = mean / seconds50k;
+}
+BENCHMARK(ManyFiles)->Arg(50000)->Arg(500000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The page against the same run with --json: OVMF (0) or 64 MiB dumps with
+// 200,000 differing ranges (1).
+void PageBesideJson(benchmark::State& state) {
+  std::string pair = OvmfPath("deb12u1") + " " + OvmfPath("deb12u2");
+  if (state.range(0) == 1) {
+    std::vector<uint8_t> bytes = sim::PseudoRandomBytes(64u << 20, 7);
+    const std::string a = Write("page_a.bin", bytes);
+    for (uint64_t at = 0; at < bytes.size(); at += bytes.size() / 200000) bytes[at] ^= 0x5A;
+    pair = "--bios-size=0x4000000 " + a + " " + Write("page_b.bin", bytes);
+  }
+  const std::string page = (Dir() / "page.html").string();
+  SideBySide(state, DiffPath() + " --html " + page + " " + pair + " >/dev/null",
+             DiffPath() + " --json " + pair + " >" + (Dir() / "page.json").string());
+  state.counters["page_bytes"] = double(fs::file_size(page));
+}
+BENCHMARK(PageBesideJson)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace

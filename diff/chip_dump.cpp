@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diff/file_digest.h"
 #include "image/checksums.h"
 #include "image/descriptor_locator.h"
 
@@ -18,13 +19,11 @@ const char* MaskKindName(MaskKind kind) {
   return "?";
 }
 
-bool ChipDump::Load(const std::string& path, std::string* problem) {
+bool ChipDump::Load(const std::string& path, std::string* problem, uint64_t largest) {
   path_ = path;
-  if (!bytes_.Read(path, problem)) return false;
+  if (!bytes_.Read(path, largest, problem)) return false;
   fileSize_ = bytes_.size();
-  if (!pristine_.Read(path, problem)) return false;
-  tree_ = fwtree::BuildFirmwareTree(pristine_.data(), pristine_.size());
-  flashDescriptor_ = fwtree::ReadFlashDescriptor(pristine_.data(), pristine_.size());
+  flashDescriptor_ = fwtree::ReadFlashDescriptor(bytes_.data(), bytes_.size());
   std::memset(&fileRecord_, 0, sizeof fileRecord_);
   fileRecord_.Image = bytes_.data();
   fileRecord_.ImageSize = bytes_.size();
@@ -43,9 +42,43 @@ bool ChipDump::isWholePart() const {
   return bios && bios->base > 0 && bios->base < fileSize_;
 }
 
+const fwtree::FirmwareTree& ChipDump::tree() const {
+  // Walked from the bytes as they were saved, whenever first asked for:
+  // the masks are lifted for the walk.
+  if (!tree_) const_cast<ChipDump*>(this)->WalkTree();
+  return *tree_;
+}
+
+void ChipDump::WalkTree() {
+  const bool unmasked = unmasked_;
+  ShowUnmasked(true);
+  tree_ = fwtree::BuildFirmwareTree(file(), fileSize_);
+  fileIndex_ = fwtree::InnermostFileIndex(*tree_);
+  ShowUnmasked(unmasked);
+}
+
+const std::string& ChipDump::sha256() const {
+  if (!sha256_) {
+    ChipDump* self = const_cast<ChipDump*>(this);
+    const bool unmasked = unmasked_;
+    self->ShowUnmasked(true);
+    sha256_ = Sha256Hex(file(), fileSize_);
+    self->ShowUnmasked(unmasked);
+  }
+  return *sha256_;
+}
+
+const fwtree::TreeFile* ChipDump::FileAt(uint64_t fileOffset) const {
+  tree();
+  return fileIndex_.At(fileOffset);
+}
+
 void ChipDump::PrepareRegion(uint64_t regionSize) {
   regionSize_ = regionSize;
   if (bytes_.size() < regionSize) {
+    // The tree points into the buffer: one walked before it moves is walked
+    // again.
+    tree_.reset();
     // What lies below the file reads as erased flash; the pointers of the
     // file's record move with the buffer.
     const uint64_t front = regionSize - bytes_.size();
@@ -80,6 +113,27 @@ void ChipDump::NoteMask(void* context, const MaskNote& note) {
   if (area.hasFile) std::memcpy(area.file, note.AreaFileName, 16);
   dump->masked_.push_back(area);
   dump->saved_.push_back(SavedBytes{begin, std::vector<uint8_t>(note.At, note.At + note.Count)});
+}
+
+void ChipDump::ShowUnmasked(bool unmasked) {
+  if (unmasked == unmasked_ || saved_.empty()) {
+    unmasked_ = unmasked;
+    return;
+  }
+  uint8_t* region = bytes_.data() + bytes_.size() - regionSize_;
+  if (unmasked) {
+    masks_.clear();
+    for (const SavedBytes& saved : saved_)
+      masks_.push_back(
+          {saved.begin, std::vector<uint8_t>(region + saved.begin, region + saved.begin + saved.bytes.size())});
+    // Later writes may cover earlier ones: undo them newest first.
+    for (auto saved = saved_.rbegin(); saved != saved_.rend(); ++saved)
+      std::memcpy(region + saved->begin, saved->bytes.data(), saved->bytes.size());
+  } else {
+    for (const SavedBytes& mask : masks_) std::memcpy(region + mask.begin, mask.bytes.data(), mask.bytes.size());
+    masks_.clear();
+  }
+  unmasked_ = unmasked;
 }
 
 std::vector<uint8_t> ChipDump::RawRegion(uint64_t begin, uint64_t end) const {

@@ -10,6 +10,7 @@
 
 #include "diff/dump_file.h"
 #include "diff/image_map.h"
+#include "fwtree/file_index.h"
 #include "fwtree/firmware_tree.h"
 #include "fwtree/flash_descriptor.h"
 #include "image/bios_info.h"
@@ -34,13 +35,19 @@ class ChipDump {
   ChipDump(const ChipDump&) = delete;
   ChipDump& operator=(const ChipDump&) = delete;
 
-  // False with `problem` set when the file cannot be read. Builds the
-  // firmware tree from the file as it is, before anything masks it.
-  bool Load(const std::string& path, std::string* problem);
+  // False with `problem` set when the file cannot be read or is larger
+  // than `largest` bytes (refused before it is mapped). Finds the
+  // descriptors; the firmware tree is walked when first asked for.
+  bool Load(const std::string& path, std::string* problem, uint64_t largest = kLargestDump);
 
   // Takes the top `regionSize` bytes as the BIOS region (erased bytes in
   // front when the file is shorter), maps them, fills the record and masks.
   void PrepareRegion(uint64_t regionSize);
+
+  // Puts the bytes the masks replaced back (true) or the masks again
+  // (false): the firmware tree's files point into the one buffer, and are
+  // compared as they were saved.
+  void ShowUnmasked(bool unmasked);
 
   const std::string& path() const { return path_; }
   uint64_t fileSize() const { return fileSize_; }
@@ -53,8 +60,11 @@ class ChipDump {
   bool isWholePart() const;
   // The Intel flash descriptor at the bottom of the file, if any.
   const std::optional<fwtree::FlashDescriptor>& flashDescriptor() const { return flashDescriptor_; }
-  // Every volume and file of the file, at any depth; offsets are file offsets.
-  const fwtree::FirmwareTree& tree() const { return tree_; }
+  // Every volume and file of the file, at any depth; offsets are file
+  // offsets. Walked on first use.
+  const fwtree::FirmwareTree& tree() const;
+  // The innermost file of the tree at a file offset.
+  const fwtree::TreeFile* FileAt(uint64_t fileOffset) const;
   // The save command's "BIOS checksum" rule; empty without a descriptor.
   std::optional<bool> checksumsHold() const { return checksumsHold_; }
   // Offset in the file of the descriptor found over the whole file.
@@ -64,6 +74,8 @@ class ChipDump {
   const uint8_t* region() const { return bytes_.data() + bytes_.size() - regionSize_; }
   // The bytes below the BIOS region of a whole part (not changed by masking).
   const uint8_t* file() const { return bytes_.data() + bytes_.size() - fileSize_; }
+  // SHA-256 of the file as it was saved (masks lifted), in lowercase hex.
+  const std::string& sha256() const;
   const BiosInfo& record() const { return record_; }
   const ImageMap& map() const { return map_; }
   const std::vector<MaskedArea>& masked() const { return masked_; }
@@ -73,6 +85,7 @@ class ChipDump {
 
  private:
   static void NoteMask(void* context, const MaskNote& note);
+  void WalkTree();
 
   struct SavedBytes {
     uint64_t begin;
@@ -80,9 +93,11 @@ class ChipDump {
   };
 
   std::string path_;
-  DumpBuffer bytes_;
-  DumpBuffer pristine_;  // a second mapping of the file, never masked: the tree points into it
-  fwtree::FirmwareTree tree_;
+  DumpBuffer bytes_;  // the one copy of the file; the masks write into it
+  // Walked from bytes_ before any mask; its files point into bytes_.
+  mutable std::optional<fwtree::FirmwareTree> tree_;
+  mutable fwtree::InnermostFileIndex fileIndex_;
+  mutable std::optional<std::string> sha256_;
   std::optional<fwtree::FlashDescriptor> flashDescriptor_;
   uint64_t fileSize_ = 0;
   BiosInfo fileRecord_{};
@@ -92,6 +107,8 @@ class ChipDump {
   ImageMap map_;
   std::vector<MaskedArea> masked_;
   std::vector<SavedBytes> saved_;  // in the order the masks wrote
+  std::vector<SavedBytes> masks_;  // what the masks left there, while unmasked
+  bool unmasked_ = false;
 };
 
 }  // namespace pdiff

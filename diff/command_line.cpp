@@ -1,7 +1,7 @@
 #include "diff/command_line.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <cctype>
+#include <charconv>
 
 #include "diff/escaped_text.h"
 
@@ -14,9 +14,12 @@ const char* const kHelp =
     "pellrix-diff: the board's comparison test replayed on two saved chips, and the firmware\n"
     "files that differ between them.\n\n"
     "usage: pellrix-diff [OPTIONS] MAIN.BIN BACKUP.BIN\n"
-    "       pellrix-diff --info [--json] FILE\n\n"
+    "       pellrix-diff --info [--json] [--html OUT.html] FILE\n\n"
     "  --json            one JSON document instead of the text report\n"
+    "  --html OUT.html   also draw the report as one self-contained page (replaces OUT.html whole)\n"
     "  --no-mask         also list the raw differences inside the areas the board masks\n"
+    "  --strict          exit 1 when any byte of the two files differs (any region, masked\n"
+    "                    areas, length), 0 only when they are byte-identical\n"
     "  --max-ranges N    differing byte ranges listed in the text report (default 100)\n"
     "  --block-size N    the block size the board's mailbox reports (default: the descriptor's)\n"
     "  --bios-size N     the BIOS size the board's mailbox reports (default: the descriptor's)\n"
@@ -25,18 +28,23 @@ const char* const kHelp =
     "  --help, --version\n"
     "  --                end of the options\n\n"
     "Numbers are decimal or 0x hexadecimal. Exit status: 0 the board's test would pass,\n"
-    "1 it would fail, 2 trouble (one line on standard error).\n";
+    "1 it would fail (with --strict: 0 the files are byte-identical, 1 they are not),\n"
+    "2 trouble (one line on standard error).\n";
 
 const char* const kVersion = "pellrix-diff 1.1\n";
 
 namespace {
 
+// Decimal, or hexadecimal after "0x": nothing else (no octal, no sign,
+// no spaces).
 bool ParseNumber(const std::string& text, uint64_t most, uint64_t* value) {
-  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || *end != 0 || parsed == 0 || parsed > most) return false;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* first = text.data() + (hex ? 2 : 0);
+  const char* last = text.data() + text.size();
+  if (first == last || !std::isxdigit(static_cast<unsigned char>(*first))) return false;
+  uint64_t parsed = 0;
+  const auto [end, error] = std::from_chars(first, last, parsed, hex ? 16 : 10);
+  if (error != std::errc() || end != last || parsed == 0 || parsed > most) return false;
   *value = parsed;
   return true;
 }
@@ -61,6 +69,14 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
       attached = argument.substr(equals + 1);
       argument.resize(equals);
     }
+    if (argument == "--html") {
+      if (!attached && i + 1 >= argc) {
+        *problem = "option --html needs a file name";
+        return std::nullopt;
+      }
+      arguments.htmlPage = attached ? *attached : argv[++i];
+      continue;
+    }
     const bool takesValue = argument == "--max-ranges" || argument == "--block-size" || argument == "--bios-size" ||
                             argument == "--flash-size";
     if (!takesValue && attached) {
@@ -69,6 +85,8 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
     }
     if (argument == "--json") {
       arguments.json = true;
+    } else if (argument == "--strict") {
+      arguments.strict = true;
     } else if (argument == "--no-mask") {
       arguments.options.rawMasked = true;
     } else if (argument == "--info") {

@@ -16,6 +16,8 @@ struct Arguments {
   bool info = false;
   bool help = false;
   bool version = false;
+  bool strict = false;                  // exit 1 for any differing byte, not the board's verdict
+  std::optional<std::string> htmlPage;  // --html: also write the report as a page there
   uint64_t maxRanges = 100;
   CompareOptions options;
   std::vector<std::string> files;

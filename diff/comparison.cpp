@@ -1,7 +1,9 @@
 #include "diff/comparison.h"
 
 #include <algorithm>
+#include <thread>
 
+#include "diff/text_format.h"
 #include "image/bounded_text.h"
 #include "image/identity_checks.h"
 
@@ -37,8 +39,8 @@ Verdict Decide(const Comparison& result) {
   const uint64_t block = result.geometry.blockSize;
   const uint64_t bios = result.geometry.biosSize;
   if (block == 0 || bios == 0 || bios % block != 0) return {false, Status(ExitStatus::NotSupported), std::nullopt};
-  if (!result.differences.empty() && result.differences.front().begin < bios) {
-    const uint64_t first = result.differences.front().begin / block * block;
+  if (!result.differences.empty() && result.differences.kept.front().begin < bios) {
+    const uint64_t first = result.differences.kept.front().begin / block * block;
     return {false, Status(ExitStatus::DataMismatch), WindowAddress(result.geometry, first)};
   }
   return {true, Status(ExitStatus::Success), std::nullopt};
@@ -60,20 +62,6 @@ std::vector<std::pair<uint64_t, uint64_t>> MaskedIntervals(const ChipDump& main,
   return merged;
 }
 
-std::vector<DifferingRange> RawMaskedDifferences(const ChipDump& main, const ChipDump& backup) {
-  std::vector<DifferingRange> ranges;
-  for (const auto& [begin, end] : MaskedIntervals(main, backup)) {
-    const std::vector<uint8_t> a = main.RawRegion(begin, end);
-    const std::vector<uint8_t> b = backup.RawRegion(begin, end);
-    for (DifferingRange range : FindDifferingRanges(a.data(), b.data(), end - begin, &main.map(), begin)) {
-      range.begin += begin;
-      range.end += begin;
-      ranges.push_back(range);
-    }
-  }
-  return ranges;
-}
-
 // Flash intervals the board masks in either dump, merged, for the files
 // whose only differences they hide.
 std::vector<std::pair<uint64_t, uint64_t>> MaskedFlashIntervals(const Geometry& geometry, const ChipDump& main,
@@ -83,8 +71,35 @@ std::vector<std::pair<uint64_t, uint64_t>> MaskedFlashIntervals(const Geometry& 
   return spans;
 }
 
-std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, const Geometry& geometry) {
+// What a number given on the command line changes against what Main's
+// descriptor (or the file) gives.
+void OptionWarnings(const ChipDump& main, const CompareOptions& options, std::vector<std::string>* warnings) {
+  const Geometry own = BoardGeometry(main, {});
+  const char* source = main.hasDescriptor() ? "Main's descriptor gives " : "Main's file gives ";
+  if (options.flashSize && *options.flashSize != own.flashSize)
+    warnings->push_back("--flash-size " + Hex(*options.flashSize) + " places the dumps in a part of that size where " +
+                        source + Hex(own.flashSize));
+  if (options.biosSize && *options.biosSize != own.biosSize)
+    warnings->push_back("--bios-size " + Hex(*options.biosSize) + " makes the board compare the top " +
+                        Hex(*options.biosSize) + " bytes where " + source + Hex(own.biosSize));
+  if (options.blockSize && *options.blockSize != own.blockSize)
+    warnings->push_back("--block-size " + Hex(*options.blockSize) +
+                        " sets the blocks of the compare (its FAIL address and the whole-block rule) where " + source +
+                        Hex(own.blockSize));
+}
+
+std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
+                                  const CompareOptions& options) {
   std::vector<std::string> warnings;
+  OptionWarnings(main, options, &warnings);
+  // The board reads with the active chip's geometry: Main's here.
+  const Geometry other = BoardGeometry(backup, options);
+  if (other.flashSize != geometry.flashSize || other.biosSize != geometry.biosSize ||
+      other.blockSize != geometry.blockSize)
+    warnings.push_back("the verdict uses Main's geometry (flash size " + Hex(geometry.flashSize) + ", BIOS size " +
+                       Hex(geometry.biosSize) + ", block size " + Hex(geometry.blockSize) +
+                       "); with Backup as Main it would use flash size " + Hex(other.flashSize) + ", BIOS size " +
+                       Hex(other.biosSize) + ", block size " + Hex(other.blockSize));
   for (const ChipDump* dump : {&main, &backup})
     if (!dump->hasDescriptor())
       warnings.push_back(std::string(dump == &main ? "Main" : "Backup") +
@@ -106,9 +121,13 @@ uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_
   return geometry.flashSize - dump.fileSize() + fileOffset;
 }
 
+bool InsideFlashPart(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset) {
+  return dump.fileSize() <= geometry.flashSize || fileOffset >= dump.fileSize() - geometry.flashSize;
+}
+
 const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset) {
   if (flashOffset + dump.fileSize() < geometry.flashSize) return nullptr;
-  return fwtree::InnermostFileAt(dump.tree(), flashOffset + dump.fileSize() - geometry.flashSize);
+  return dump.FileAt(flashOffset + dump.fileSize() - geometry.flashSize);
 }
 
 std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options) {
@@ -125,6 +144,29 @@ std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options)
              "; give --flash-size and --bios-size to compare it anyway";
   }
   return "";
+}
+
+void ScanDifferences(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
+  ScanDifferingRanges(main.region(), backup.region(), main.regionSize(), &main.map(), 0, sink);
+}
+
+void ScanBelowBiosRegion(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
+  ScanDifferingRanges(main.file(), backup.file(), main.fileSize() - main.regionSize(), nullptr, 0, sink);
+}
+
+void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
+  for (const auto& interval : MaskedIntervals(main, backup)) {
+    // Named copies: a lambda cannot capture a structured binding in clang 14.
+    const uint64_t begin = interval.first;
+    const uint64_t end = interval.second;
+    const std::vector<uint8_t> a = main.RawRegion(begin, end);
+    const std::vector<uint8_t> b = backup.RawRegion(begin, end);
+    ScanDifferingRanges(a.data(), b.data(), end - begin, &main.map(), begin, [&](DifferingRange range) {
+      range.begin += begin;
+      range.end += begin;
+      sink(range);
+    });
+  }
 }
 
 uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset) {
@@ -160,22 +202,41 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   Comparison result;
   result.geometry = BoardGeometry(main, options);
   const uint64_t region = result.geometry.biosSize;
+  // Two copies of one file differ nowhere, in any view: nothing is walked.
+  const bool same = SameFiles(main, backup);
   main.PrepareRegion(region);
   backup.PrepareRegion(region);
   result.checks = CheckIdentities(main.record(), backup.record());
-  result.differences = FindDifferingRanges(main.region(), backup.region(), region, &main.map());
+  const uint64_t keep = std::max<uint64_t>(1, options.rangesKept);
+  auto into = [keep](RangeList& list) { return [&list, keep](const DifferingRange& range) { list.Add(range, keep); }; };
+  if (!same) ScanDifferences(main, backup, into(result.differences));
   result.verdict = Decide(result);
-  result.warnings = Warnings(main, backup, result.geometry);
+  result.warnings = Warnings(main, backup, result.geometry, options);
 
   const auto masked = MaskedFlashIntervals(result.geometry, main, backup);
   const Geometry geometry = result.geometry;
-  result.files = CompareFileTrees(
-      main.tree(), backup.tree(),
-      [&](int dump, uint64_t offset) { return FileFlashOffset(geometry, dump == 0 ? main : backup, offset); },
-      [&](uint64_t flash) {
-        auto after = std::upper_bound(masked.begin(), masked.end(), std::make_pair(flash, UINT64_MAX));
-        return after != masked.begin() && flash < (after - 1)->second;
-      });
+  if (!same) {
+    result.whole = CompareWholeFiles(
+        main, backup, {geometry.flashSize, {FlashOffset(geometry, 0), FlashOffset(geometry, region)}, masked});
+    // The two walks (mostly decompression) share nothing: one runs on
+    // another core.
+    std::thread backupWalk([&backup] { backup.tree(); });
+    main.tree();
+    backupWalk.join();
+    // Files are compared as they were saved, masked bytes included.
+    main.ShowUnmasked(true);
+    backup.ShowUnmasked(true);
+    result.files = CompareFileTrees(
+        main.tree(), backup.tree(),
+        [&](int dump, uint64_t offset) { return FileFlashOffset(geometry, dump == 0 ? main : backup, offset); },
+        [&](uint64_t begin, uint64_t end) {
+          auto after = std::upper_bound(masked.begin(), masked.end(), std::make_pair(begin, UINT64_MAX));
+          return after != masked.begin() && end <= (after - 1)->second;
+        });
+    result.variables = CompareVariables(geometry, main, backup);
+    main.ShowUnmasked(false);
+    backup.ShowUnmasked(false);
+  }
 
   for (int index = 0; index < 2; ++index) {
     const ChipDump& dump = index == 0 ? main : backup;
@@ -184,13 +245,13 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
       result.masked.push_back({index, area, main.RawRegion(area.begin, end) != backup.RawRegion(area.begin, end)});
     }
   }
-  if (options.rawMasked) result.rawMasked = RawMaskedDifferences(main, backup);
+  if (options.rawMasked) ScanRawMasked(main, backup, into(result.rawMasked));
 
   // The board never reads below the BIOS region; two whole parts of one
   // size can still be compared there.
   if (main.isWholePart() && backup.isWholePart() && main.fileSize() == backup.fileSize() && main.fileSize() > region) {
     result.belowBiosRegionCompared = true;
-    result.belowBiosRegion = FindDifferingRanges(main.file(), backup.file(), main.fileSize() - region);
+    if (!same) ScanBelowBiosRegion(main, backup, into(result.belowBiosRegion));
   }
   return result;
 }

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "diff/byte_areas.h"
 #include "diff/chip_dump.h"
 #include "diff/differences.h"
 #include "diff/file_changes.h"
+#include "diff/variable_changes.h"
 
 namespace pdiff {
 
@@ -21,6 +23,9 @@ struct CompareOptions {
   std::optional<uint64_t> biosSize;
   std::optional<uint64_t> flashSize;
   bool rawMasked = false;  // also list raw differences inside masked areas
+  // Ranges of each list kept in the comparison (at least one); the rest are
+  // counted, and scanned again by a report that writes them all.
+  uint64_t rangesKept = UINT64_MAX;
 };
 
 struct Geometry {
@@ -54,12 +59,14 @@ struct Comparison {
   std::vector<IdentityCheck> checks;
   Verdict verdict;
   std::vector<MaskedComparison> masked;
-  std::vector<DifferingRange> differences;      // region offsets, after masking, placed in Main's map
-  std::vector<DifferingRange> belowBiosRegion;  // file offsets of two whole parts
+  RangeList differences;      // region offsets, after masking, placed in Main's map
+  RangeList belowBiosRegion;  // file offsets of two whole parts
   bool belowBiosRegionCompared = false;
-  std::vector<DifferingRange> rawMasked;  // region offsets, with --no-mask
-  std::vector<FileChange> files;          // the two firmware trees matched file by file
-  std::vector<std::string> warnings;      // what the dumps leave uncertain, one line each
+  RangeList rawMasked;                // region offsets, with --no-mask
+  std::vector<FileChange> files;      // the two firmware trees matched file by file
+  VariableComparison variables;       // the EDK2 variable stores matched variable by variable
+  std::vector<std::string> warnings;  // what the dumps leave uncertain, one line each
+  WholeFileDifferences whole;         // every byte of both files, by area
 };
 
 // The geometry the board reports with Main active: Main's descriptor, or a
@@ -74,12 +81,21 @@ std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options)
 // Both dumps must be loaded; prepares their regions with `geometry`.
 Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& options);
 
+// Each list of a comparison in full, range by range, as Compare found them
+// (for the lists it did not keep whole).
+void ScanDifferences(const ChipDump& main, const ChipDump& backup, const RangeSink& sink);
+void ScanBelowBiosRegion(const ChipDump& main, const ChipDump& backup, const RangeSink& sink);
+void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink& sink);
+
 // Window address and flash offset of a region offset.
 uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset);
 uint64_t FlashOffset(const Geometry& geometry, uint64_t regionOffset);
 // Flash offset of an offset in the dump's file: the file is taken to end
 // where the flash part ends.
 uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
+// Whether that file offset lies inside the flash part at all (a file longer
+// than the part starts below it).
+bool InsideFlashPart(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
 // The innermost file of the dump's tree that holds this flash offset in the
 // dump's own layout, or null.
 const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset);

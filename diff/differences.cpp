@@ -13,7 +13,8 @@ constexpr uint64_t kChunk = 4096;
 
 class RangeCollector {
  public:
-  RangeCollector(const ImageMap* map, uint64_t offset) : map_(map), offset_(offset) {}
+  RangeCollector(const ImageMap* map, uint64_t offset, const RangeSink& sink)
+      : map_(map), offset_(offset), sink_(sink) {}
 
   void AddRun(uint64_t begin, uint64_t end) {
     while (begin < end) {
@@ -24,31 +25,35 @@ class RangeCollector {
     }
   }
 
-  std::vector<DifferingRange> Take() { return std::move(ranges_); }
+  void Finish() {
+    if (pending_) sink_(last_);
+    pending_ = false;
+  }
 
  private:
   void AddPiece(uint64_t begin, uint64_t end, const Place* place) {
-    if (!ranges_.empty()) {
-      DifferingRange& last = ranges_.back();
-      if (last.place == place && begin - last.end <= kMergeGap) {
-        last.end = end;
-        last.differingBytes += end - begin;
-        return;
-      }
+    if (pending_ && last_.place == place && begin - last_.end <= kMergeGap) {
+      last_.end = end;
+      last_.differingBytes += end - begin;
+      return;
     }
-    ranges_.push_back(DifferingRange{begin, end, end - begin, place});
+    Finish();
+    last_ = DifferingRange{begin, end, end - begin, place};
+    pending_ = true;
   }
 
   const ImageMap* map_;
   uint64_t offset_;
-  std::vector<DifferingRange> ranges_;
+  const RangeSink& sink_;
+  DifferingRange last_{};
+  bool pending_ = false;
 };
 
 }  // namespace
 
-std::vector<DifferingRange> FindDifferingRanges(const uint8_t* a, const uint8_t* b, uint64_t count, const ImageMap* map,
-                                                uint64_t offset) {
-  RangeCollector collector(map, offset);
+void ScanDifferingRanges(const uint8_t* a, const uint8_t* b, uint64_t count, const ImageMap* map, uint64_t offset,
+                         const RangeSink& sink) {
+  RangeCollector collector(map, offset, sink);
   uint64_t runStart = 0;
   bool inRun = false;
   for (uint64_t chunk = 0; chunk < count; chunk += kChunk) {
@@ -66,7 +71,14 @@ std::vector<DifferingRange> FindDifferingRanges(const uint8_t* a, const uint8_t*
     }
   }
   if (inRun) collector.AddRun(runStart, count);
-  return collector.Take();
+  collector.Finish();
+}
+
+std::vector<DifferingRange> FindDifferingRanges(const uint8_t* a, const uint8_t* b, uint64_t count, const ImageMap* map,
+                                                uint64_t offset) {
+  std::vector<DifferingRange> ranges;
+  ScanDifferingRanges(a, b, count, map, offset, [&](const DifferingRange& range) { ranges.push_back(range); });
+  return ranges;
 }
 
 }  // namespace pdiff

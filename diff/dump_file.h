@@ -9,6 +9,9 @@
 
 namespace pdiff {
 
+// A flash window ends at 4 GiB: no part is larger.
+constexpr uint64_t kLargestDump = 1ull << 32;
+
 class DumpBuffer {
  public:
   DumpBuffer() = default;
@@ -16,9 +19,11 @@ class DumpBuffer {
   DumpBuffer(const DumpBuffer&) = delete;
   DumpBuffer& operator=(const DumpBuffer&) = delete;
 
-  // The whole file. False with a one-line reason in `problem` when the file
-  // is missing, unreadable or empty.
-  bool Read(const std::string& path, std::string* problem);
+  // The whole file, mapped but not read: pages come in as they are used.
+  // False with a one-line reason in `problem` when the file is missing,
+  // unreadable, empty or larger than `largest` bytes (checked before
+  // anything is mapped).
+  bool Read(const std::string& path, uint64_t largest, std::string* problem);
 
   // Puts `count` erased (0xFF) bytes in front of the content. Moves it.
   void PrependErased(uint64_t count);

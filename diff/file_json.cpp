@@ -19,8 +19,15 @@ json FileNameJson(const fwtree::TreeFile& file) {
 
 json FilePlaceJson(const Geometry& geometry, const ChipDump& dump, const fwtree::TreeFile* file) {
   if (file == nullptr) return nullptr;
-  return {{"flash_offset", file->offset ? json(FileFlashOffset(geometry, dump, *file->offset)) : json(nullptr)},
-          {"size", file->size}};
+  json place = {{"flash_offset", nullptr}, {"size", file->size}};
+  if (!file->offset)
+    place["flash_offset_reason"] = "inside decompressed bytes";
+  else if (!InsideFlashPart(geometry, dump, *file->offset))
+    place["flash_offset_reason"] = "below the flash part of the geometry used";
+  else
+    place["flash_offset"] = FileFlashOffset(geometry, dump, *file->offset);
+  if (file->version) place["version"] = EscapedText(*file->version);
+  return place;
 }
 
 json FileChangeJson(const Geometry& geometry, const ChipDump& main, const ChipDump& backup, const FileChange& change) {
@@ -29,6 +36,14 @@ json FileChangeJson(const Geometry& geometry, const ChipDump& main, const ChipDu
   entry["main"] = FilePlaceJson(geometry, main, change.main);
   entry["backup"] = FilePlaceJson(geometry, backup, change.backup);
   if (change.masked) entry["masked"] = true;
+  if (!change.reason.empty()) entry["reason"] = EscapedText(change.reason);
+  if (change.hiddenBy != nullptr) entry["hidden_by"] = FileNameJson(*change.hiddenBy);
+  if (change.BetweenVolumes()) {
+    json to = json::array();
+    for (const fwtree::Guid& guid : change.backup->path) to.push_back(fwtree::GuidText(guid));
+    entry["moved_to"] = {{"path", to}, {"index", change.backup->index}};
+  }
+  if (change.kind == FileChangeKind::Moved) entry["content_changed"] = change.contentChanged;
   return entry;
 }
 

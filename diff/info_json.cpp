@@ -4,29 +4,12 @@
 #include "diff/escaped_text.h"
 #include "diff/file_json.h"
 #include "diff/json_stream.h"
+#include "diff/layout_json.h"
+#include "diff/variable_report.h"
 
 namespace pdiff {
 
-namespace {
-
 using nlohmann::json;
-
-json GuidList(const std::vector<fwtree::Guid>& guids) {
-  json list = json::array();
-  for (const fwtree::Guid& guid : guids) list.push_back(fwtree::GuidText(guid));
-  return list;
-}
-
-json FlashDescriptorJson(const ChipDump& dump) {
-  if (!dump.flashDescriptor()) return nullptr;
-  json regions = json::array();
-  for (const fwtree::FlashRegion& region : dump.flashDescriptor()->regions)
-    regions.push_back(
-        {{"index", region.index}, {"name", region.name}, {"flash_offset", region.base}, {"length", region.length}});
-  return {{"regions", regions}};
-}
-
-}  // namespace
 
 void WriteInfoJson(std::ostream& out, ChipDump& dump) {
   const Geometry geometry = BoardGeometry(dump, {});
@@ -34,6 +17,7 @@ void WriteInfoJson(std::ostream& out, ChipDump& dump) {
   JsonStream stream(out);
   stream.Member("file", EscapedText(dump.path()));
   stream.Member("size", dump.fileSize());
+  stream.Member("sha256", dump.sha256());
   stream.Member("whole_part", dump.isWholePart());
   json identity = nullptr;
   if (dump.hasDescriptor()) {
@@ -51,15 +35,7 @@ void WriteInfoJson(std::ostream& out, ChipDump& dump) {
       "geometry",
       {{"flash_size", geometry.flashSize}, {"bios_size", geometry.biosSize}, {"block_size", geometry.blockSize}});
   stream.BeginArray("volumes");
-  for (const fwtree::TreeVolume& volume : tree.volumes)
-    stream.Item(
-        {{"path", GuidList(volume.path)},
-         {"file_system", fwtree::GuidText(volume.fileSystem)},
-         {"name", volume.name ? json(fwtree::GuidText(*volume.name)) : json(nullptr)},
-         {"ffs_version", volume.ffsVersion == 0 ? json(nullptr) : json(volume.ffsVersion)},
-         {"flash_offset", volume.offset ? json(FileFlashOffset(geometry, dump, *volume.offset)) : json(nullptr)},
-         {"length", volume.length},
-         {"compressed", volume.compressed}});
+  for (const fwtree::TreeVolume& volume : tree.volumes) stream.Item(TreeVolumeJson(geometry, dump, volume));
   stream.EndArray();
   stream.BeginArray("files");
   for (const fwtree::TreeFile& file : tree.files) {
@@ -73,6 +49,7 @@ void WriteInfoJson(std::ostream& out, ChipDump& dump) {
     stream.Item(entry);
   }
   stream.EndArray();
+  stream.Member("variable_stores", StoreListingJson(geometry, dump));
   json problems = json::array();
   for (const std::string& problem : tree.problems) problems.push_back(problem);
   stream.Member("problems", problems);

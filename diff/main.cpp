@@ -3,12 +3,16 @@
 // Exit status: 0 when the board's test would pass, 1 when it would fail,
 // 2 on trouble (with one line on standard error).
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <iostream>
 #include <string>
 
 #include "diff/chip_dump.h"
 #include "diff/command_line.h"
 #include "diff/comparison.h"
+#include "diff/escaped_text.h"
+#include "diff/html_page.h"
 #include "diff/info_json.h"
 #include "diff/info_report.h"
 #include "diff/report.h"
@@ -27,17 +31,26 @@ int Trouble(const std::string& message) {
   return kTrouble;
 }
 
-bool Load(pdiff::ChipDump& dump, const std::string& path, std::string* problem) {
-  if (!dump.Load(path, problem)) {
-    *problem = path + ": " + *problem;
+bool Load(pdiff::ChipDump& dump, const std::string& path, const pdiff::CompareOptions& options, std::string* problem) {
+  // A part larger than any flash chip is refused before it is mapped,
+  // unless the command line says the part is that large.
+  const uint64_t largest = options.flashSize ? pdiff::kLargestDump : kLargestRegion;
+  if (!dump.Load(path, problem, largest)) {
+    *problem = pdiff::EscapedText(path) + ": " + *problem;
     return false;
   }
   return true;
 }
 
 bool RegionFits(const pdiff::ChipDump& dump, const pdiff::Geometry& geometry, std::string* problem) {
+  const std::string name = pdiff::EscapedText(dump.path());
+  if (geometry.flashSize < geometry.biosSize) {
+    *problem = name + ": a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes cannot lie in a part of " +
+               pdiff::Hex(geometry.flashSize);
+    return false;
+  }
   if (geometry.biosSize <= kLargestRegion && geometry.flashSize <= (uint64_t(1) << 32)) return true;
-  *problem = dump.path() + ": a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes in a part of " +
+  *problem = name + ": a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes in a part of " +
              pdiff::Hex(geometry.flashSize) + " is not believed";
   return false;
 }
@@ -48,11 +61,21 @@ int Finish() {
   return -1;
 }
 
+// The page, when asked for, before the report on standard output.
+bool WritePage(const pdiff::Arguments& arguments, const std::function<void(std::ostream&)>& writeData,
+               std::string* problem) {
+  if (!arguments.htmlPage) return true;
+  const std::string version(pdiff::kVersion, std::strlen(pdiff::kVersion) - 1);
+  return pdiff::WriteHtmlPage(*arguments.htmlPage, version, writeData, problem);
+}
+
 int RunInfo(const pdiff::Arguments& arguments) {
   std::string problem;
   pdiff::ChipDump dump;
-  if (!Load(dump, arguments.files[0], &problem)) return Trouble(problem);
+  if (!Load(dump, arguments.files[0], arguments.options, &problem)) return Trouble(problem);
   if (!RegionFits(dump, pdiff::BoardGeometry(dump, arguments.options), &problem)) return Trouble(problem);
+  const auto writeData = [&](std::ostream& out) { pdiff::WriteInfoJson(out, dump); };
+  if (!WritePage(arguments, writeData, &problem)) return Trouble(problem);
   if (arguments.json)
     pdiff::WriteInfoJson(std::cout, dump);
   else
@@ -65,19 +88,30 @@ int RunComparison(const pdiff::Arguments& arguments) {
   std::string problem;
   pdiff::ChipDump main;
   pdiff::ChipDump backup;
-  if (!Load(main, arguments.files[0], &problem) || !Load(backup, arguments.files[1], &problem)) return Trouble(problem);
+  if (!Load(main, arguments.files[0], arguments.options, &problem) ||
+      !Load(backup, arguments.files[1], arguments.options, &problem))
+    return Trouble(problem);
   for (const pdiff::ChipDump* dump : {&main, &backup}) {
     const std::string trouble = pdiff::GeometryTrouble(*dump, arguments.options);
-    if (!trouble.empty()) return Trouble(dump->path() + ": " + trouble);
+    if (!trouble.empty()) return Trouble(pdiff::EscapedText(dump->path()) + ": " + trouble);
   }
   if (!RegionFits(main, pdiff::BoardGeometry(main, arguments.options), &problem)) return Trouble(problem);
-  const pdiff::Comparison comparison = pdiff::Compare(main, backup, arguments.options);
+  // The text lists the first ranges; the JSON writes every range as it
+  // scans them again: neither holds them all.
+  pdiff::CompareOptions options = arguments.options;
+  options.rangesKept = arguments.json ? 1 : arguments.maxRanges;
+  const pdiff::Comparison comparison = pdiff::Compare(main, backup, options);
+  const auto writeData = [&](std::ostream& out) {
+    pdiff::WriteJsonReport(out, main, backup, comparison, arguments.options.rawMasked, pdiff::kPageMostRanges);
+  };
+  if (!WritePage(arguments, writeData, &problem)) return Trouble(problem);
   if (arguments.json)
     pdiff::WriteJsonReport(std::cout, main, backup, comparison, arguments.options.rawMasked);
   else
     pdiff::PrintTextReport(std::cout, main, backup, comparison, arguments.options.rawMasked, arguments.maxRanges);
   const int trouble = Finish();
   if (trouble >= 0) return trouble;
+  if (arguments.strict) return comparison.whole.identical ? kPass : kFail;
   return comparison.verdict.pass ? kPass : kFail;
 }
 
@@ -90,6 +124,10 @@ int main(int argc, char** argv) {
   if (!arguments) {
     std::cerr << "pellrix-diff: " << problem << "\n" << pdiff::kUsage << "\n";
     return kTrouble;
+  }
+  if (arguments->htmlPage) {
+    const std::string trouble = pdiff::HtmlTargetTrouble(*arguments->htmlPage, arguments->files);
+    if (!trouble.empty()) return Trouble(trouble);
   }
   if (arguments->help || arguments->version) {
     std::cout << (arguments->help ? pdiff::kHelp : pdiff::kVersion);

@@ -2,6 +2,7 @@
 // scripts. Both say the same things.
 #pragma once
 
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -11,8 +12,11 @@
 namespace pdiff {
 
 // Written as it goes: the differences are never held as JSON all at once.
+// A list of more than `mostListedRanges` ranges is written as spans of the
+// flash instead (`differences_spans`, ...), at most `kMostSpans` of them.
 void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
-                     bool withRawMasked);
+                     bool withRawMasked, uint64_t mostListedRanges = UINT64_MAX);
+constexpr uint64_t kMostSpans = 4096;
 // At most `maxRanges` ranges of each list are printed, with the number left out.
 void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
                      bool withRawMasked, uint64_t maxRanges);

@@ -1,12 +1,16 @@
 #include <cstdio>
-#include <map>
+#include <functional>
+#include <optional>
 #include <tuple>
 
 #include "diff/escaped_text.h"
 #include "diff/file_json.h"
 #include "diff/json_stream.h"
+#include "diff/layout_json.h"
+#include "diff/range_spans.h"
 #include "diff/report.h"
 #include "diff/text_format.h"
+#include "diff/variable_report.h"
 #include "image/identity_checks.h"
 
 namespace pdiff {
@@ -67,9 +71,9 @@ json RegionRangeJson(const Geometry& geometry, const ChipDump& main, const ChipD
   return entry;
 }
 
-// The ranges are many and their places few: each range's own numbers are
-// formatted directly, and what it shares with the other ranges of its place
-// (kind, volume, files) is serialized once.
+// The ranges are many: each range's own numbers are formatted directly, and
+// what it shares with the ranges next to it in the same place (kind,
+// volume, files) is serialized once.
 class RangeWriter {
  public:
   RangeWriter(const Geometry& geometry, const ChipDump& main, const ChipDump& backup)
@@ -79,11 +83,11 @@ class RangeWriter {
     const uint64_t flash = FlashOffset(geometry_, range.begin);
     const auto key = std::make_tuple(range.place, InnermostFileAtFlash(geometry_, main_, flash),
                                      InnermostFileAtFlash(geometry_, backup_, flash));
-    auto [shared, added] = shared_.try_emplace(key);
-    if (added) {
+    if (!shared_ || sharedKey_ != key) {
       json entry = RegionRangeJson(geometry_, main_, backup_, range);
       for (const char* own : {"flash_offset", "window_address", "length", "differing_bytes"}) entry.erase(own);
-      shared->second = entry.dump(-1, ' ', false, json::error_handler_t::replace);
+      shared_ = entry.dump(-1, ' ', false, json::error_handler_t::replace);
+      sharedKey_ = key;
     }
     char numbers[160];
     std::snprintf(numbers, sizeof numbers,
@@ -91,7 +95,7 @@ class RangeWriter {
                   static_cast<unsigned long long>(range.differingBytes), static_cast<unsigned long long>(flash),
                   static_cast<unsigned long long>(range.end - range.begin),
                   static_cast<unsigned long long>(WindowAddress(geometry_, range.begin)));
-    return numbers + shared->second.substr(1);
+    return numbers + shared_->substr(1);
   }
 
  private:
@@ -99,7 +103,10 @@ class RangeWriter {
   const Geometry& geometry_;
   const ChipDump& main_;
   const ChipDump& backup_;
-  std::map<Key, std::string> shared_;
+  // Ranges come in flash order, so a place's ranges follow one another:
+  // only the last shared part is kept, whatever the number of places.
+  Key sharedKey_{};
+  std::optional<std::string> shared_;
 };
 
 json BelowRangeJson(const Geometry& geometry, const ChipDump& main, const DifferingRange& range) {
@@ -151,27 +158,64 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
   return {{"file", EscapedText(dump.path())},
           {"role", role},
           {"size", dump.fileSize()},
+          {"sha256", dump.sha256()},
           {"whole_part", dump.isWholePart()},
           {"identity", identity},
           {"descriptor", descriptor},
           {"checksums_ok", dump.checksumsHold() ? json(*dump.checksumsHold()) : json(nullptr)},
           {"variable_stores", stores},
-          {"masked", masked}};
+          {"masked", masked},
+          {"layout", LayoutJson(geometry, dump)}};
+}
+
+// Instead of the list `key`: `key_spans`, the ranges gathered into spans of
+// the flash (flash_offset, length, differing_bytes, ranges), and span_size.
+void WriteSpans(JsonStream& stream, const std::string& key, const std::function<void(const RangeSink&)>& each,
+                uint64_t toFlash, const Geometry& geometry) {
+  const uint64_t spanSize = SpanSize(geometry.flashSize, kMostSpans);
+  SpanGatherer gatherer(toFlash, spanSize);
+  each([&](const DifferingRange& range) { gatherer.Add(range); });
+  json spans = json::array();
+  for (const RangeSpan& span : gatherer.spans())
+    spans.push_back({{"flash_offset", span.flashOffset},
+                     {"length", span.length},
+                     {"differing_bytes", span.differingBytes},
+                     {"ranges", span.ranges}});
+  stream.Member(key + "_spans", {{"span_size", spanSize}, {"spans", spans}});
+}
+
+json WholeFilesJson(const WholeFileDifferences& whole) {
+  json areas = json::array();
+  for (const AreaDifference& area : whole.areas)
+    areas.push_back({{"area", area.name}, {"differing_bytes", area.differingBytes}});
+  json length = nullptr;
+  if (whole.length.longer >= 0)
+    length = {{"longer", whole.length.longer == 0 ? "Main" : "Backup"},
+              {"bytes", whole.length.bytes},
+              {"not_erased", whole.length.notErased}};
+  return {{"identical", whole.identical},
+          {"differing_bytes", whole.differingBytes},
+          {"descriptor_disagreements", whole.descriptorDisagreements},
+          {"areas", areas},
+          {"length_difference", length}};
 }
 
 json SummaryJson(const Comparison& comparison) {
-  uint64_t bytes = 0;
-  for (const DifferingRange& range : comparison.differences) bytes += range.differingBytes;
+  const uint64_t bytes = comparison.differences.differingBytes;
   const FileChangeCounts counts = CountFileChanges(comparison.files);
   json warnings = json::array();
   for (const std::string& warning : comparison.warnings) warnings.push_back(EscapedText(warning));
-  return {{"differing_ranges", comparison.differences.size()},
+  return {{"differing_ranges", comparison.differences.count},
           {"differing_bytes", bytes},
           {"files_changed", counts.changed},
           {"files_moved", counts.moved},
           {"files_only_in_main", counts.onlyInMain},
           {"files_only_in_backup", counts.onlyInBackup},
           {"files_compressed", counts.compressed},
+          {"files_unreadable", counts.unreadable},
+          {"files_hidden", counts.hidden},
+          {"files_masked_only", counts.maskedOnly},
+          {"whole_files", WholeFilesJson(comparison.whole)},
           {"not_checked", NotCheckedInADump()},
           {"warnings", warnings}};
 }
@@ -179,7 +223,7 @@ json SummaryJson(const Comparison& comparison) {
 }  // namespace
 
 void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
-                     bool withRawMasked) {
+                     bool withRawMasked, uint64_t mostListedRanges) {
   const Geometry& geometry = comparison.geometry;
   const Verdict& verdict = comparison.verdict;
   JsonStream stream(out);
@@ -187,7 +231,9 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                             {"status", verdict.status},
                             {"status_name", ExitStatusName(verdict.status)},
                             {"address", verdict.address ? json(*verdict.address) : json(nullptr)}});
-  stream.Member("summary", SummaryJson(comparison));
+  json summary = SummaryJson(comparison);
+  AddVariableCounts(summary, comparison.variables);
+  stream.Member("summary", summary);
   stream.Member(
       "geometry",
       {{"flash_size", geometry.flashSize}, {"bios_size", geometry.biosSize}, {"block_size", geometry.blockSize}});
@@ -203,20 +249,45 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   stream.BeginArray("files");
   for (const FileChange& change : comparison.files) stream.Item(FileChangeJson(geometry, main, backup, change));
   stream.EndArray();
+  stream.Member("variables", VariablesJson(comparison.variables));
+  stream.Member("variable_stores", VariableStoresJson(comparison.variables));
   RangeWriter ranges(geometry, main, backup);
-  stream.BeginArray("differences");
-  for (const DifferingRange& range : comparison.differences) stream.RawItem(ranges.Text(range));
-  stream.EndArray();
-  if (comparison.belowBiosRegionCompared) {
+  // Every range of a list, from the comparison when it kept them all, else
+  // scanned again as they are written.
+  auto each = [&](const RangeList& list, void (*scan)(const ChipDump&, const ChipDump&, const RangeSink&)) {
+    return [&list, scan, &main, &backup](const RangeSink& write) {
+      if (list.complete()) {
+        for (const DifferingRange& range : list.kept) write(range);
+      } else {
+        scan(main, backup, write);
+      }
+    };
+  };
+  const uint64_t regionToFlash = FlashOffset(geometry, 0);
+  const auto differences = each(comparison.differences, ScanDifferences);
+  if (comparison.differences.count > mostListedRanges) {
+    WriteSpans(stream, "differences", differences, regionToFlash, geometry);
+  } else {
+    stream.BeginArray("differences");
+    differences([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
+    stream.EndArray();
+  }
+  const auto below = each(comparison.belowBiosRegion, ScanBelowBiosRegion);
+  if (comparison.belowBiosRegionCompared && comparison.belowBiosRegion.count > mostListedRanges) {
+    WriteSpans(stream, "below_bios_region", below, 0, geometry);
+  } else if (comparison.belowBiosRegionCompared) {
     stream.BeginArray("below_bios_region");
-    for (const DifferingRange& range : comparison.belowBiosRegion) stream.Item(BelowRangeJson(geometry, main, range));
+    below([&](const DifferingRange& range) { stream.Item(BelowRangeJson(geometry, main, range)); });
     stream.EndArray();
   } else {
     stream.Member("below_bios_region", nullptr);
   }
-  if (withRawMasked) {
+  const auto rawMasked = each(comparison.rawMasked, ScanRawMasked);
+  if (withRawMasked && comparison.rawMasked.count > mostListedRanges) {
+    WriteSpans(stream, "masked_differences", rawMasked, regionToFlash, geometry);
+  } else if (withRawMasked) {
     stream.BeginArray("masked_differences");
-    for (const DifferingRange& range : comparison.rawMasked) stream.RawItem(ranges.Text(range));
+    rawMasked([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
     stream.EndArray();
   }
   stream.End();

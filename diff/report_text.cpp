@@ -1,10 +1,12 @@
 #include <algorithm>
 #include <iomanip>
+#include <map>
 #include <sstream>
 
 #include "diff/escaped_text.h"
 #include "diff/report.h"
 #include "diff/text_format.h"
+#include "diff/variable_report.h"
 #include "image/identity_checks.h"
 
 namespace pdiff {
@@ -92,13 +94,13 @@ void PrintLeftOut(std::ostream& out, uint64_t total, uint64_t shown) {
 }
 
 void PrintRanges(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
-                 const std::vector<DifferingRange>& ranges, uint64_t maxRanges) {
+                 const RangeList& ranges, uint64_t maxRanges) {
   if (ranges.empty()) out << "  none\n";
-  const uint64_t shown = std::min<uint64_t>(maxRanges, ranges.size());
+  const uint64_t shown = std::min<uint64_t>(maxRanges, ranges.kept.size());
   for (uint64_t i = 0; i < shown; ++i)
-    out << "  " << RangeText(geometry, ranges[i].begin, ranges[i].end - ranges[i].begin) << "  "
-        << PlaceText(main, backup, geometry, ranges[i]) << "\n";
-  PrintLeftOut(out, ranges.size(), shown);
+    out << "  " << RangeText(geometry, ranges.kept[i].begin, ranges.kept[i].end - ranges.kept[i].begin) << "  "
+        << PlaceText(main, backup, geometry, ranges.kept[i]) << "\n";
+  PrintLeftOut(out, ranges.count, shown);
 }
 
 std::string VerdictText(const Verdict& verdict) {
@@ -108,17 +110,73 @@ std::string VerdictText(const Verdict& verdict) {
   return text;
 }
 
+// Every byte of both files, whatever the board compares: one line per area
+// that differs, after any disagreement of the two descriptors.
+std::vector<std::string> WholeFileLines(const WholeFileDifferences& whole) {
+  if (whole.identical) return {"Whole files: byte-identical"};
+  std::vector<std::string> lines;
+  for (const std::string& disagreement : whole.descriptorDisagreements)
+    lines.push_back("Descriptors disagree on " + disagreement);
+  for (const AreaDifference& area : whole.areas)
+    lines.push_back(area.name + ": " + std::to_string(area.differingBytes) + " bytes differ");
+  if (whole.length.longer >= 0)
+    lines.push_back(std::string(whole.length.longer == 0 ? "Main" : "Backup") + " is longer by " +
+                    std::to_string(whole.length.bytes) + " bytes (" + Hex(whole.length.bytes) + "), " +
+                    std::to_string(whole.length.notErased) + " of them not erased");
+  return lines;
+}
+
 void PrintSummary(std::ostream& out, const Comparison& comparison) {
-  uint64_t bytes = 0;
-  for (const DifferingRange& range : comparison.differences) bytes += range.differingBytes;
+  const uint64_t bytes = comparison.differences.differingBytes;
   const FileChangeCounts counts = CountFileChanges(comparison.files);
   out << "On-board verdict: " << VerdictText(comparison.verdict) << "\n";
+  for (const std::string& line : WholeFileLines(comparison.whole)) out << "  " << line << "\n";
   out << "  not checked in a dump: " << NotCheckedInADump() << "\n";
-  out << "Differences after masking: " << comparison.differences.size() << " ranges, " << bytes << " bytes\n";
+  out << "Differences after masking: " << comparison.differences.count << " ranges, " << bytes << " bytes\n";
   out << "Files: " << counts.changed << " changed, " << counts.moved << " moved, " << counts.onlyInMain
       << " only in Main, " << counts.onlyInBackup << " only in Backup (" << counts.compressed
-      << " inside compressed volumes)\n";
+      << " inside compressed volumes)";
+  if (counts.unreadable > 0) out << "; " << counts.unreadable << " unreadable on one side";
+  if (counts.hidden > 0) out << ", " << counts.hidden << " hidden by them";
+  if (counts.maskedOnly > 0) out << "; " << counts.maskedOnly << " differ only in masked areas";
+  out << "\n";
+  PrintVariableSummary(out, comparison.variables);
   for (const std::string& warning : comparison.warnings) out << "Warning: " << EscapedText(warning) << "\n";
+}
+
+std::string SideText(const Geometry& geometry, const ChipDump& dump, const fwtree::TreeFile* file) {
+  if (file == nullptr) return "-";
+  std::string text = Hex(file->size) + " bytes";
+  if (!file->offset) return text + ", compressed";
+  if (!InsideFlashPart(geometry, dump, *file->offset)) return text + ", below the flash part";
+  return text + " at flash " + Hex(FileFlashOffset(geometry, dump, *file->offset));
+}
+
+const char* KindText(const FileChange& change) {
+  if (change.kind == FileChangeKind::Moved && change.contentChanged) return "moved+changed";
+  if (change.kind == FileChangeKind::MaskedOnly) return "masked only";
+  return FileChangeName(change.kind);
+}
+
+// Sizes and places on both sides, and what else sets the change apart.
+std::string HowItDiffers(const Geometry& geometry, const ChipDump& main, const ChipDump& backup,
+                         const FileChange& change) {
+  std::string text = "  [Main " + SideText(geometry, main, change.main) + "; Backup " +
+                     SideText(geometry, backup, change.backup) + "]";
+  if (change.BetweenVolumes())
+    text += " moved from volume " + fwtree::GuidText(change.main->path.back()) + " to volume " +
+            fwtree::GuidText(change.backup->path.back());
+  if (!change.reason.empty()) text += " (" + EscapedText(change.reason) + ")";
+  if (change.hiddenBy != nullptr) text += " inside " + FileText(*change.hiddenBy) + ", which that side cannot open";
+  if (change.kind == FileChangeKind::MaskedOnly) text += " (differs only in masked areas)";
+  const auto& mainVersion = change.main != nullptr ? change.main->version : std::nullopt;
+  const auto& backupVersion = change.backup != nullptr ? change.backup->version : std::nullopt;
+  if (mainVersion && (!backupVersion || mainVersion == backupVersion || change.backup == nullptr))
+    text += " version \"" + EscapedText(*mainVersion) + '"';
+  if (backupVersion && mainVersion != backupVersion)
+    text += (mainVersion ? " in Main, \"" : " version \"") + EscapedText(*backupVersion) + '"' +
+            (mainVersion ? " in Backup" : "");
+  return text;
 }
 
 std::string PathText(const std::vector<fwtree::Guid>& path) {
@@ -127,16 +185,23 @@ std::string PathText(const std::vector<fwtree::Guid>& path) {
   return text;
 }
 
-// Files grouped by the volume that holds them, in the order they appear.
-void PrintFileChanges(std::ostream& out, const std::vector<FileChange>& changes) {
+// Files grouped by the volume that holds them, in the order they appear;
+// grouped through a map, since a dump may hold many volumes and files.
+void PrintFileChanges(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
+                      const std::vector<FileChange>& changes) {
   out << "\nFiles that differ, by volume\n";
   if (changes.empty()) out << "  none\n";
-  std::vector<std::vector<fwtree::Guid>> paths;
+  std::map<std::vector<fwtree::Guid>, size_t> groupOfPath;
+  std::vector<std::vector<const FileChange*>> groups;
   for (const FileChange& change : changes) {
     const fwtree::TreeFile& file = change.main != nullptr ? *change.main : *change.backup;
-    if (std::find(paths.begin(), paths.end(), file.path) == paths.end()) paths.push_back(file.path);
+    auto [found, added] = groupOfPath.try_emplace(file.path, groups.size());
+    if (added) groups.emplace_back();
+    groups[found->second].push_back(&change);
   }
-  for (const auto& path : paths) {
+  for (const auto& group : groups) {
+    const FileChange& first = *group.front();
+    const std::vector<fwtree::Guid>& path = (first.main != nullptr ? *first.main : *first.backup).path;
     const std::string text = PathText(path);
     if (text.size() <= 86) {
       out << "  volume " << text << "\n";
@@ -144,15 +209,11 @@ void PrintFileChanges(std::ostream& out, const std::vector<FileChange>& changes)
       out << "  volume " << fwtree::GuidText(path.back()) << "\n    in "
           << PathText(std::vector<fwtree::Guid>(path.begin(), path.end() - 1)) << "\n";
     }
-    for (const FileChange& change : changes) {
-      const fwtree::TreeFile& file = change.main != nullptr ? *change.main : *change.backup;
-      if (file.path != path) continue;
-      out << "    " << std::left << std::setw(15) << FileChangeName(change.kind) << fwtree::GuidText(file.guid) << ' '
-          << fwtree::FileTypeName(file.type);
+    for (const FileChange* change : group) {
+      const fwtree::TreeFile& file = change->main != nullptr ? *change->main : *change->backup;
+      out << "    " << std::left << std::setw(15) << KindText(*change) << FileText(file);
       if (file.index > 0) out << " #" << file.index;
-      if (file.name) out << ' ' << EscapedText(*file.name);
-      if (change.masked) out << " (masked bytes only)";
-      out << "\n";
+      out << HowItDiffers(geometry, main, backup, *change) << "\n";
     }
   }
 }
@@ -173,7 +234,8 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                      bool withRawMasked, uint64_t maxRanges) {
   const Geometry& geometry = comparison.geometry;
   PrintSummary(out, comparison);
-  PrintFileChanges(out, comparison.files);
+  PrintFileChanges(out, main, backup, geometry, comparison.files);
+  PrintVariableChanges(out, comparison.variables);
   out << "\n";
   PrintDump(out, "Main BIOS", main, geometry);
   PrintDump(out, "Backup BIOS", backup, geometry);
@@ -205,15 +267,15 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
     out << "  not compared: both files must be whole parts of one size\n";
   else if (comparison.belowBiosRegion.empty())
     out << "  none\n";
-  const uint64_t shown = std::min<uint64_t>(maxRanges, comparison.belowBiosRegion.size());
+  const uint64_t shown = std::min<uint64_t>(maxRanges, comparison.belowBiosRegion.kept.size());
   for (uint64_t i = 0; i < shown; ++i) {
-    const DifferingRange& range = comparison.belowBiosRegion[i];
+    const DifferingRange& range = comparison.belowBiosRegion.kept[i];
     const char* region = BelowRegionName(main, range.begin);
     out << "  flash " << Hex(range.begin) << "  length " << Hex(range.end - range.begin);
     if (region != nullptr) out << "  " << region << " region";
     out << "\n";
   }
-  PrintLeftOut(out, comparison.belowBiosRegion.size(), shown);
+  PrintLeftOut(out, comparison.belowBiosRegion.count, shown);
 
   out << "\nOn-board verdict: " << VerdictText(comparison.verdict) << "\n";
 }

@@ -13,15 +13,25 @@ void ShowBiosPosition(const char* label) {
 EFI_STATUS RestoreBiosPosition(bool verbose) {
   ChipPosition startup = gTool.StartupChip;
   if (startup != ChipPosition::Main && startup != ChipPosition::Backup) return kEfiUnsupported;
+  EFI_STATUS restored = kEfiSuccess;
   if (GetChipPosition() != startup) {
     if (verbose) Print("Restore BIOS position ........... Ok\n");
-    SetChipPosition(startup);
+    // The switch reads the position back: an error means the board stays on
+    // the other chip.
+    if (EfiError(SetChipPosition(startup))) restored = kEfiDeviceError;
   }
   if (verbose) {
     Print("\n");
     ShowBiosPosition("Current");
   }
-  return kEfiSuccess;
+  return restored;
+}
+
+void ReportFailedRestore(EFI_STATUS restore) {
+  if (restore != kEfiDeviceError) return;
+  Print("%s", SwitchFailedLine(gTool.StartupChip));
+  // A run that already failed keeps the status that says why.
+  if (gTool.ExitCode == ExitStatus::Success) SetExitStatus(ExitStatus::SwitchFailed);
 }
 
 const char* SwitchedLine(ChipPosition chip) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "fwtree/encapsulation.h"
+#include "fwtree/utf16_text.h"
 #include "image/layout.h"
 #include "image/volume_walker.h"
 
@@ -29,6 +30,7 @@ constexpr uint8_t kSectionCompression = 0x01;
 constexpr uint8_t kSectionGuidDefined = 0x02;
 using image_layout::kSectionUserInterface;
 constexpr uint8_t kSectionVolumeImage = 0x17;
+constexpr uint8_t kSectionVersion = 0x14;  // a 16-bit build number, then UTF-16 text
 constexpr uint8_t kNotCompressed = 0;
 constexpr uint8_t kStandardCompression = 1;
 
@@ -46,44 +48,6 @@ struct Span {
     return Span{data + at, length, offset ? std::optional<uint64_t>(*offset + at) : std::nullopt, compressed};
   }
 };
-
-void AppendUtf8(std::string& text, uint32_t code) {
-  if (code < 0x80) {
-    text += char(code);
-  } else if (code < 0x800) {
-    text += char(0xC0 | code >> 6);
-    text += char(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    text += char(0xE0 | code >> 12);
-    text += char(0x80 | (code >> 6 & 0x3F));
-    text += char(0x80 | (code & 0x3F));
-  } else {
-    text += char(0xF0 | code >> 18);
-    text += char(0x80 | (code >> 12 & 0x3F));
-    text += char(0x80 | (code >> 6 & 0x3F));
-    text += char(0x80 | (code & 0x3F));
-  }
-}
-
-// A user-interface section's UTF-16 text up to its NUL; lone surrogates
-// become U+FFFD.
-std::string NameFromUtf16(const uint8_t* data, uint64_t size) {
-  std::string text;
-  for (uint64_t at = 0; at + 2 <= size; at += 2) {
-    uint32_t unit = Load16(data + at);
-    if (unit == 0) break;
-    if (unit >= 0xD800 && unit < 0xDC00 && at + 4 <= size) {
-      const uint32_t low = Load16(data + at + 2);
-      if (low >= 0xDC00 && low < 0xE000) {
-        AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        at += 2;
-        continue;
-      }
-    }
-    AppendUtf8(text, unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
-  }
-  return text;
-}
 
 std::string HexOffset(uint64_t value) {
   char text[24];
@@ -295,7 +259,8 @@ class TreeBuilder {
                    int depth) {
     const Span body = section.Sub(header, section.size - header);
     switch (type) {
-      case kSectionUserInterface: return NameFile(file, body);
+      case kSectionUserInterface: return NameFile(file, body, &TreeFile::name, 0);
+      case kSectionVersion: return NameFile(file, body, &TreeFile::version, 2);
       case kSectionVolumeImage: WalkVolume(body, file, path, depth + 1); return;
       case kSectionCompression: return WalkCompression(body, file, path, depth);
       case kSectionGuidDefined: return WalkGuided(section, header, file, path, depth);
@@ -303,10 +268,12 @@ class TreeBuilder {
     }
   }
 
-  void NameFile(int file, const Span& body) {
-    if (tree_.files[size_t(file)].name) return;
-    std::string name = NameFromUtf16(body.data, body.size);
-    if (Charge(TextCost(name))) tree_.files[size_t(file)].name = std::move(name);
+  // The file's name, or its version text after `skip` bytes (a version
+  // section with no text gives none), from its first section of that kind.
+  void NameFile(int file, const Span& body, std::optional<std::string> TreeFile::*text, uint64_t skip) {
+    if (tree_.files[size_t(file)].*text || (skip > 0 && body.size <= skip)) return;
+    std::string utf8 = Utf8FromUtf16(body.data + skip, body.size - skip);
+    if (Charge(TextCost(utf8))) tree_.files[size_t(file)].*text = std::move(utf8);
   }
 
   void WalkCompression(const Span& body, int file, const std::vector<Guid>& path, int depth) {
@@ -410,15 +377,6 @@ std::string FileTypeName(uint8_t type) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", type);
   return text;
-}
-
-const TreeFile* InnermostFileAt(const FirmwareTree& tree, uint64_t offset) {
-  // A file comes after the files that hold it: the last one holding the
-  // offset is the innermost.
-  const TreeFile* found = nullptr;
-  for (const TreeFile& file : tree.files)
-    if (file.offset && *file.offset <= offset && offset - *file.offset < file.size) found = &file;
-  return found;
 }
 
 }  // namespace fwtree

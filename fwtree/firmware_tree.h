@@ -34,8 +34,9 @@ struct TreeFile {
   uint32_t index = 0;  // among the files of the same path and GUID, in order
   int volume = -1;
   int parentFile = -1;
-  std::optional<std::string> name;  // from its user-interface section, as UTF-8
-  const uint8_t* bytes = nullptr;   // header and data
+  std::optional<std::string> name;     // from its user-interface section, as UTF-8
+  std::optional<std::string> version;  // the text of its version section, as UTF-8
+  const uint8_t* bytes = nullptr;      // header and data
   uint64_t size = 0;
   std::optional<uint64_t> offset;     // in the image; null inside decompressed bytes
   bool compressed = false;            // inside a compressed encapsulation
@@ -67,9 +68,5 @@ FirmwareTree BuildFirmwareTree(const uint8_t* image, uint64_t size, const TreeLi
 
 // PI file type name ("DRIVER", "PEIM", ...; "0xNN" for the others).
 std::string FileTypeName(uint8_t type);
-
-// The innermost file with an image offset whose bytes hold `offset`; null
-// when none does.
-const TreeFile* InnermostFileAt(const FirmwareTree& tree, uint64_t offset);
 
 }  // namespace fwtree

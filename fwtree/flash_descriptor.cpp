@@ -46,6 +46,9 @@ std::optional<FlashDescriptor> ReadFlashDescriptor(const uint8_t* part, uint64_t
   if (regionTable < kFlashMap1 + 4 || tableEnd > size) return std::nullopt;
 
   FlashDescriptor descriptor;
+  descriptor.components = ((map0 >> 8) & 3) + 1;
+  if (componentTable >= kFlashMap1 + 4 && componentTable + 4 <= size)
+    descriptor.componentDensity = Load32(part + componentTable);
   for (int index = 0; regionTable + 4 * uint64_t(index) + 4 <= tableEnd; ++index) {
     const uint32_t value = Load32(part + regionTable + 4 * uint64_t(index));
     const uint64_t base = uint64_t(value & kRegionFieldMask) << kRegionShift;

@@ -20,6 +20,8 @@ struct FlashRegion {
 
 struct FlashDescriptor {
   std::vector<FlashRegion> regions;  // used regions only, in FLREG order
+  uint32_t components = 0;           // flash chips the part spans (FLMAP0 NC + 1)
+  uint32_t componentDensity = 0;     // FLCOMP as stored: each chip's size code
 
   // The region of that index, when it is used.
   std::optional<FlashRegion> Region(int index) const;

@@ -1,6 +1,5 @@
 #include "fwtree/guid.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace fwtree {
@@ -12,9 +11,16 @@ Guid GuidAt(const uint8_t* bytes) {
 }
 
 std::string GuidText(const Guid& g) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
-                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+  // Written digit by digit: reports print a GUID for every file and range.
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  std::string text(36, '-');
+  size_t at = 0;
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) ++at;
+    text[at++] = kDigits[g[size_t(kOrder[i])] >> 4];
+    text[at++] = kDigits[g[size_t(kOrder[i])] & 15];
+  }
   return text;
 }
 

@@ -195,8 +195,13 @@ void RunSteps(Comparison* test) {
 EFI_STATUS RunComparisonTest() {
   Comparison test;
   RunSteps(&test);
-  RestoreBiosPosition(false);
+  EFI_STATUS restore = RestoreBiosPosition(false);
   ReleaseBuffers(&test);
+  if (restore == kEfiDeviceError) {
+    // The board would boot from the other chip: that is never a pass.
+    ReportFailedRestore(restore);
+    test.passed = false;
+  }
   if (test.passed)
     Print("\nPellgard comparison test PASS !!!\n");
   else

@@ -127,5 +127,5 @@ void RunSaveCommand() {
   }
   // A save that did not put a complete file in place is a failure.
   if (!SaveBiosImage(fileName)) SetExitStatus(ExitStatus::NotSupported);
-  RestoreBiosPosition(true);
+  ReportFailedRestore(RestoreBiosPosition(true));
 }

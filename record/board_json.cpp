@@ -101,7 +101,10 @@ void WriteMtrr(const MtrrRecord& mtrr, TextBuffer* json) {
 void WriteChip(const ChipRecord& chip, const char* key, const char* image, TextBuffer* json) {
   Key(json, "    ", key);
   AppendText(json, "{\n");
-  StringMember(json, "      ", "image", image);
+  if (chip.Unreachable)
+    StringMember(json, "      ", "unread", "the switch to this chip did not take effect");
+  else
+    StringMember(json, "      ", "image", image);
   DecimalMember(json, "      ", "flash_size", chip.FlashSize);
   DecimalMember(json, "      ", "bios_size", chip.BiosSize);
   Key(json, "      ", "block_size");

@@ -83,6 +83,14 @@ void ProbeAcpi(BoardRecord* record) {
   record->SmiPort = ReadSmiCommandPort(fadt);
 }
 
+ChipSelectMode ProbeChipSelectMode() {
+  void* interface = nullptr;
+  if (EfiError(gBS->LocateProtocol(&kChipSelectProtocolGuid, nullptr, &interface)) || interface == nullptr)
+    return ChipSelectMode::Absent;
+  return static_cast<ChipSelectProtocol*>(interface)->IsSupported() != 0 ? ChipSelectMode::Present
+                                                                         : ChipSelectMode::Unsupported;
+}
+
 void ProbeChipSelect(BoardRecord* record) {
   void* interface = nullptr;
   if (EfiError(gBS->LocateProtocol(&kChipSelectProtocolGuid, nullptr, &interface)) || interface == nullptr) {

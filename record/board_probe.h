@@ -17,6 +17,7 @@ void ProbeAcpi(BoardRecord* record);
 // Whether the chip-select protocol exists and claims support, and the raw
 // active position (0 without the protocol).
 void ProbeChipSelect(BoardRecord* record);
+ChipSelectMode ProbeChipSelectMode();
 
 // The mailbox handshake: which signature the firmware answers with.
 void ProbeMailbox(BoardRecord* record);

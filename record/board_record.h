@@ -37,6 +37,9 @@ struct ChipRecord {
   uint32_t BlockSize;
   bool HasPartName;  // false when no mailbox answered
   char PartName[kPartNameSize + 1];
+  // The switch to this chip did not take effect, so it was never read: no
+  // image, and the sizes are the other chip's, which keep a replay whole.
+  bool Unreachable;
 };
 
 struct BoardRecord {
@@ -52,7 +55,7 @@ struct BoardRecord {
   uint32_t PciCount;
   PciRecord* Pci;  // PciCount entries (pool), null when none
   MtrrRecord Mtrr;
-  // Main and Backup. A chip that could not be made active holds no image of
-  // its own: it is written as a copy of the other.
+  // Main and Backup. Without a chip select the one readable chip stands for
+  // both; a chip the switch could not reach is Unreachable.
   ChipRecord Chips[2];
 };

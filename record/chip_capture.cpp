@@ -79,12 +79,17 @@ const char* ReadCaption(unsigned slot) {
   return slot == kMain ? "Reading Main BIOS ............... " : "Reading Backup BIOS ............. ";
 }
 
-// One readable chip stands for both: the board cannot switch, so a replay
-// never reads the other.
-void CopyChip(BoardRecord* record, unsigned from) {
-  unsigned to = from ^ 1;
-  record->Chips[to] = record->Chips[from];
-  Print("%s BIOS not readable: recorded as a copy of %s BIOS\n", ChipName(to), ChipName(from));
+// The chip the switch could not reach is not captured: nothing read while
+// the other chip answered may stand for it.
+void MarkUnreachable(BoardRecord* record, unsigned slot) {
+  const ChipRecord& read = record->Chips[slot ^ 1];
+  ChipRecord& chip = record->Chips[slot];
+  chip = {};
+  chip.FlashSize = read.FlashSize;
+  chip.BiosSize = read.BiosSize;
+  chip.BlockSize = read.BlockSize;
+  chip.Unreachable = true;
+  Print("%s BIOS not readable: the switch to it did not take effect; not recorded\n", ChipName(slot));
 }
 
 bool CaptureOneChip(BoardRecord* record) {
@@ -120,7 +125,7 @@ bool CaptureChips(BoardRecord* record, bool* restored) {
     record->Switch = startup == kMain ? SwitchMode::IgnoreMain : SwitchMode::IgnoreBackup;
   else
     record->Switch = SwitchMode::Ok;
-  if (!moved) CopyChip(record, first);
+  if (!moved) MarkUnreachable(record, other);
   return true;
 }
 

@@ -70,7 +70,8 @@ bool WriteFileInto(const char* folder, const RecordFile& file) {
 // folder's own entries.
 uint64_t RecordBytes(const RecordFile* files) {
   uint64_t total = 4096;
-  for (unsigned i = 0; i < kFileCount; ++i) total += (static_cast<uint64_t>(files[i].size) + 4095) / 4096 * 4096;
+  for (unsigned i = 0; i < kFileCount; ++i)
+    if (files[i].data != nullptr) total += (static_cast<uint64_t>(files[i].size) + 4095) / 4096 * 4096;
   return total;
 }
 
@@ -92,7 +93,9 @@ bool WriteRecordFiles(const BoardRecord& record, const TextBuffer& json) {
   if (!RecordFolderIsRemovable(names.Final) || !RecordFolderIsRemovable(names.Old)) return false;
   if (!VolumeHasRoomFor(RecordBytes(files)) || !RemoveRecordFolder(names.Fresh)) return false;
   bool written = CreateFolder(names.Fresh);
-  for (unsigned i = 0; i < kFileCount && written; ++i) written = WriteFileInto(names.Fresh, files[i]);
+  // A chip that was never read has no file.
+  for (unsigned i = 0; i < kFileCount && written; ++i)
+    if (files[i].data != nullptr) written = WriteFileInto(names.Fresh, files[i]);
   // The whole folder takes the record's name at once: an earlier record
   // stays whole until a complete one stands beside it.
   written = written && ReplaceWithNewEntry(names, RemoveRecordFolder);

@@ -6,6 +6,7 @@
 #include "record/board_probe.h"
 #include "record/chip_capture.h"
 #include "record/record_files.h"
+#include "record/room_check.h"
 #include "runtime/efi_globals.h"
 #include "runtime/print.h"
 
@@ -75,6 +76,16 @@ bool ProbeBoard(BoardRecord* record) {
   return true;
 }
 
+bool IsRoomOption(const char* argument) {
+  const char* expected = "/room";
+  for (; *expected != '\0'; ++argument, ++expected) {
+    char c = *argument;
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != *expected) return false;
+  }
+  return *argument == '\0';
+}
+
 void PrintSummary(const BoardRecord& record) {
   Print("Board recorded in %s: Main %d bytes, Backup %d bytes, switch %s\n", kRecordFolder,
         static_cast<int>(record.Chips[0].FlashSize), static_cast<int>(record.Chips[1].FlashSize), SwitchLine(record));
@@ -102,10 +113,16 @@ ExitStatus Record(BoardRecord* record) {
     Print("%s\n", "!!! Fail to record the board !!!");
     return ExitStatus::NotSupported;
   }
-  if (!restored) {
-    Print("%s\n", "!!! Board recorded, but the start-up BIOS position could not be restored !!!");
-    return ExitStatus::NotSupported;
+  // What could be read is kept; a record without a chip is still a failure.
+  bool complete = true;
+  for (const ChipRecord& chip : record->Chips) {
+    if (!chip.Unreachable) continue;
+    complete = false;
+    Print("!!! Board recorded without %s BIOS: the switch to it did not take effect !!!\n",
+          &chip == &record->Chips[0] ? "Main" : "Backup");
   }
+  if (!restored) Print("%s\n", "!!! Board recorded, but the start-up BIOS position could not be restored !!!");
+  if (!complete || !restored) return ExitStatus::NotSupported;
   PrintSummary(*record);
   return ExitStatus::Success;
 }
@@ -113,12 +130,17 @@ ExitStatus Record(BoardRecord* record) {
 }  // namespace
 
 int RecordBoardMain(int argc, char** argv) {
-  (void)argv;
   // Reading and writing two whole chips outlasts the firmware's watchdog.
   gBS->SetWatchdogTimer(0, 0, 0, nullptr);
+  // The room check is one line on the kit's screen, without the banner.
+  if (argc == 2 && IsRoomOption(argv[1])) return static_cast<int>(CheckRoomForEvidence());
   Print("Pellrix board recorder\n\n");
   if (argc > 1) {
-    Print("Usage: pellrix-record\n  Records this board into %s in the current directory.\n", kRecordFolder);
+    Print(
+        "Usage: pellrix-record [/room]\n  Records this board into %s in the current directory.\n"
+        "  /room: says whether the current directory has room for the evidence of a failed comparison\n"
+        "  (both chips saved and a record), 128 when it has, 130 when it has not.\n",
+        kRecordFolder);
     return static_cast<int>(ExitStatus::InvalidCommand);
   }
   auto* record = static_cast<BoardRecord*>(AllocateZeroed(sizeof(BoardRecord)));

@@ -5,4 +5,6 @@
 // The program, called by the runtime with the UTF-8 argument vector; returns
 // the exit status for the shell: 128 when the record was written, 130 when it
 // was not (or the start-up chip could not be restored), 131 for arguments.
+// With "/room" it records nothing and answers whether the current directory
+// has room for a failed comparison's evidence (128, or 130 when it has not).
 int RecordBoardMain(int argc, char** argv);

@@ -28,7 +28,10 @@ void CheckImageHoldsPart(const Chip& chip, const std::string& key) {
 }
 
 Chip ParseChip(const json& object, const std::string& key, const fs::path& base) {
-  CheckKeys(object, key, {"image", "flash_size", "bios_size", "block_size", "part_name"});
+  // "unread": a recorder's note on a chip it could not reach (an erased part
+  // stands for it); it changes nothing on the board.
+  CheckKeys(object, key, {"image", "flash_size", "bios_size", "block_size", "part_name", "unread"});
+  if (object.contains("unread") && !object["unread"].is_string()) Problem(key + ".unread", "expected a text");
   Chip chip;
   bool sized = object.contains("flash_size");
   uint64_t flashSize = sized ? Integer(object["flash_size"], key + ".flash_size", kMaxPartSize) : 0;

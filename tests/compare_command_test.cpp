@@ -361,6 +361,24 @@ TEST(ComparisonTest, ARegionOfPartBlocksIsNeverPassed) {
   }
 }
 
+// Only Backup's mailbox reports a zero, and Backup is active at start, so
+// the geometry the whole-blocks rule sees is Backup's while Main's is sound:
+// either zero alone must stop the compare (a PASS with nothing compared, or
+// a division by zero, otherwise).
+TEST(ComparisonTest, AZeroInBackupsGeometryAloneIsNeverPassed) {
+  for (const char* zero : {"BIOS size", "block size"}) {
+    SCOPED_TRACE(zero);
+    sim::Board board = IdentityBoard();
+    board.active = 1;
+    (std::string(zero) == "BIOS size" ? board.backup.bios_size : board.backup.block_size) = 0;
+    sim::RunResult run = sim::RunOnBoard(board, {});
+    EXPECT_EQ(run.exit_status, 130);
+    EXPECT_FALSE(run.output.ends_with(kPass)) << run.output;
+    EXPECT_EQ(run.report.active_chip, 1);
+    EXPECT_EQ(run.report.pool_outstanding, 0u);
+  }
+}
+
 TEST(ComparisonTest, AFailingCheckKeepsItsCodeOnARegionOfPartBlocks) {
   sim::Board board = IdentityBoard();
   IdentityChipSpec spec;

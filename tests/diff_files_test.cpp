@@ -163,14 +163,18 @@ TEST_F(DiffFiles, InfoListsEveryFileOfTheTreeInTheSameShape) {
   EXPECT_EQ(files.at(NameText(21) + "#1")["index"], 1);
 }
 
-TEST_F(DiffFiles, AFileDifferingOnlyInMaskedBytesStaysChangedAndIsMarkedMasked) {
+// Listed apart and not counted as changed: a technician must not take the
+// board's own serial for a changed driver.
+TEST_F(DiffFiles, AFileDifferingOnlyInMaskedBytesIsListedApartAndMarkedMasked) {
   const ProbePart main = BuildProbePart(ProbeDescriptor(), 1);
   const ProbePart backup = BuildProbePart(ProbeDescriptor(), 2);
   const json report = Compare(main.bytes, backup.bytes);
   EXPECT_EQ(report["verdict"]["result"], "PASS");
   ASSERT_EQ(report["files"].size(), 1u) << report["files"];
-  EXPECT_EQ(report["files"][0]["change"], "changed");
+  EXPECT_EQ(report["files"][0]["change"], "differs only in masked areas");
   EXPECT_EQ(report["files"][0]["masked"], true);
+  EXPECT_EQ(report["summary"]["files_changed"], 0);
+  EXPECT_EQ(report["summary"]["files_masked_only"], 1);
 }
 
 // A 128 KiB full-chip dump: Intel flash descriptor, ME region, then the BIOS

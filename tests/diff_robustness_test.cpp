@@ -79,6 +79,36 @@ TEST_F(DiffRobustness, AFifoAndAFileOverFourGibAreRefusedAtOnce) {
   EXPECT_EQ(Lines(big.err), 1u);
 }
 
+// Refused before anything is mapped or walked: a part larger than any flash
+// chip (unless the command line says the part is that large), and a BIOS
+// region larger than its part (offsets would wrap below zero).
+TEST_F(DiffRobustness, SizesThatRuleADumpOutAreRefusedFirst) {
+  const std::string large = (scratch_.path() / "large.bin").string();
+  { std::ofstream(large).put('\0'); }
+  std::filesystem::resize_file(large, 1ull << 30);  // sparse
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--info", large}, std::vector<std::string>{large, OvmfImage("deb12u1")}}) {
+    const ProgramRun run = RunDiff(arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(Lines(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("give --flash-size"), std::string::npos) << run.err;
+  }
+  const ProgramRun wrapped =
+      RunDiff({"--flash-size=0x100000", "--bios-size=0x200000", OvmfImage("deb12u1"), OvmfImage("deb12u2")});
+  EXPECT_EQ(wrapped.status, 2);
+  EXPECT_EQ(wrapped.out, "");
+  EXPECT_NE(wrapped.err.find("cannot lie in a part of 0x100000"), std::string::npos) << wrapped.err;
+}
+
+// A file name reaches standard error escaped like every other text.
+TEST_F(DiffRobustness, FileNamesOnStandardErrorAreEscaped) {
+  const std::string name = (scratch_.path() / "A\nB\x1b[2J\r\t\xff").string();
+  const ProgramRun run = RunDiff({"--info", name});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(Lines(run.err), 1u) << run.err;
+  EXPECT_NE(run.err.find("A\\x0AB\\x1B[2J\\x0D\\x09\\xFF"), std::string::npos) << run.err;
+}
+
 TEST_F(DiffRobustness, AClosedOutputPipeEndsWithOneLineAndStatusTwo) {
   // Two dumps differing every few bytes: far more report than a pipe holds.
   sim::Bytes a = sim::PseudoRandomBytes(1 << 20, 1);

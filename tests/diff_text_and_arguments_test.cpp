@@ -39,12 +39,21 @@ TEST(DiffArguments, NumbersAreWholeInRangeAndInEitherForm) {
   EXPECT_EQ(parsed->files, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(Parse({"--max-ranges=0", "a", "b"}, &problem)->maxRanges, 0u);
   EXPECT_EQ(Parse({"--flash-size=0x100000000", "a", "b"}, &problem)->options.flashSize, 1ull << 32);
+  // Decimal even with leading zeros: never octal ("010" was 8, "09" refused).
+  EXPECT_EQ(Parse({"--max-ranges=010", "a", "b"}, &problem)->maxRanges, 10u);
+  EXPECT_EQ(Parse({"--max-ranges", "09", "a", "b"}, &problem)->maxRanges, 9u);
+  EXPECT_EQ(Parse({"--block-size=0X1000", "a", "b"}, &problem)->options.blockSize, 0x1000u);
 
   for (std::vector<const char*> bad : {std::vector<const char*>{"--block-size=0x100000000", "a", "b"},
                                        {"--bios-size=0", "a", "b"},
                                        {"--bios-size=-1", "a", "b"},
                                        {"--bios-size=12k", "a", "b"},
                                        {"--bios-size=", "a", "b"},
+                                       {"--bios-size=0x", "a", "b"},
+                                       {"--bios-size=+4096", "a", "b"},
+                                       {"--bios-size= 4096", "a", "b"},
+                                       {"--bios-size=0x-10", "a", "b"},
+                                       {"--bios-size=1e6", "a", "b"},
                                        {"--flash-size=0x100000001", "a", "b"},
                                        {"--max-ranges=99999999999999999999", "a", "b"},
                                        {"--block-size"},

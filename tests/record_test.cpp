@@ -109,11 +109,6 @@ TEST(Recorder, ReplaysTheBoardItRanOn) {
   std::vector<Case> cases = {{"distinct chips", DistinctChips()}};
   cases.push_back({"backup active", DistinctChips()});
   cases.back().board.active = 1;
-  cases.push_back({"stuck switch", DistinctChips()});
-  cases.back().board.switch_mode = sim::SwitchMode::Stuck;
-  cases.push_back({"stuck on backup", DistinctChips()});
-  cases.back().board.switch_mode = sim::SwitchMode::Stuck;
-  cases.back().board.active = 1;
   cases.push_back({"no chip select", DistinctChips()});
   cases.back().board.chip_select = sim::ChipSelectMode::Absent;
   cases.push_back({"unsupported", DistinctChips()});
@@ -173,11 +168,12 @@ TEST(Recorder, NamesTheSwitchBehaviour) {
     int status;
   };
   // A board that never leaves its start-up chip behaves as stuck from there,
-  // whichever direction it ignores; one that leaves it but cannot return
-  // names the direction, and the run reports that it could not restore.
-  for (const Case& c : std::vector<Case>{{sim::SwitchMode::Stuck, 0, "stuck", 128},
-                                         {sim::SwitchMode::IgnoreBackup, 0, "stuck", 128},
-                                         {sim::SwitchMode::IgnoreMain, 1, "stuck", 128},
+  // whichever direction it ignores, and the chip it could not reach is not
+  // recorded (a failure); one that leaves it but cannot return names the
+  // direction, and the run reports that it could not restore.
+  for (const Case& c : std::vector<Case>{{sim::SwitchMode::Stuck, 0, "stuck", 130},
+                                         {sim::SwitchMode::IgnoreBackup, 0, "stuck", 130},
+                                         {sim::SwitchMode::IgnoreMain, 1, "stuck", 130},
                                          {sim::SwitchMode::IgnoreMain, 0, "ignore-main", 130},
                                          {sim::SwitchMode::IgnoreBackup, 1, "ignore-backup", 130}}) {
     sim::Board board = DistinctChips();
@@ -189,14 +185,23 @@ TEST(Recorder, NamesTheSwitchBehaviour) {
     EXPECT_EQ(run.status, c.status) << run.console;
     EXPECT_EQ(RecordJson(dir.path())["switch"], c.recorded);
     if (c.recorded == "stuck") {
-      const sim::Chip& startup = c.active == 1 ? board.backup : board.main;
-      EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/main.rom"), WholePart(startup));
-      EXPECT_EQ(ReadFileBytes(dir.path() / "PELLRIX.REC/backup.rom"), WholePart(startup));
+      // Fault caught: the chip the switch never reached recorded as a copy of
+      // the one that answered, and the run called a success.
+      const std::string startup = c.active == 1 ? "backup" : "main";
+      const std::string other = c.active == 1 ? "main" : "backup";
+      EXPECT_EQ(ReadFileBytes(dir.path() / ("PELLRIX.REC/" + startup + ".rom")),
+                WholePart(c.active == 1 ? board.backup : board.main));
+      EXPECT_FALSE(fs::exists(dir.path() / ("PELLRIX.REC/" + other + ".rom")));
+      nlohmann::json chip = RecordJson(dir.path())["chips"][other];
+      EXPECT_FALSE(chip.contains("image"));
+      EXPECT_EQ(chip["unread"], "the switch to this chip did not take effect");
+      std::string name = other == "main" ? "Main" : "Backup";
+      EXPECT_NE(run.console.find("!!! Board recorded without " + name + " BIOS"), std::string::npos) << run.console;
       EXPECT_EQ(run.activeAfter, c.active);
     } else {
       EXPECT_NE(run.console.find("could not be restored"), std::string::npos);
-      ExpectSameRuns(board, LoadRecord(dir.path()));
     }
+    ExpectSameRuns(board, LoadRecord(dir.path()));
   }
 }
 
@@ -323,6 +328,9 @@ TEST(Recorder, AnInterruptedRunsFoldersAreCleared) {
   ASSERT_EQ(Record(PatternBoard(), dir.path()).status, 128);
   fs::create_directory(dir.path() / "PELLRIX.REC.NEW");
   std::ofstream(dir.path() / "PELLRIX.REC.NEW/main.rom") << "half";
+  // A name the new record does not write again: kept, it would end up in
+  // the record unless the leftover folder is cleared first.
+  std::ofstream(dir.path() / "PELLRIX.REC.NEW/main.rom.OLD") << "stale";
   fs::create_directory(dir.path() / "PELLRIX.REC.OLD");
   std::ofstream(dir.path() / "PELLRIX.REC.OLD/board.json") << "{}";
   sim::Board board = DistinctChips();
@@ -370,6 +378,46 @@ TEST(Recorder, PartNameBytesAboveAsciiBecomeQuestionMarks) {
   EXPECT_EQ(RecordJson(dir.path())["chips"]["main"]["part_name"], "MX??25");
   sim::Board loaded = LoadRecord(dir.path());
   EXPECT_EQ(loaded.main.part_name, "MX??25");
+}
+
+TEST(Recorder, RoomCheckSizesTheEvidenceFromThePart) {
+  // Faults caught: a stick without room for a failure's evidence passed as
+  // fit (the kit would test, fail and keep nothing without a warning), a
+  // part size guessed on a board that reports its own, and a check that
+  // writes or switches anything.
+  constexpr uint64_t kMiB = 1 << 20;
+  struct Case {
+    const char* name;
+    sim::ChipSelectMode chipSelect;
+    std::optional<uint64_t> diskFree;
+    int status;
+    const char* says;
+  };
+  // The pattern board's parts are 128 KiB: four of them and 1 MiB for the
+  // log and listings; without a chip select the bound is four 32 MiB parts.
+  for (const Case& c : std::vector<Case>{
+           {"room reported", sim::ChipSelectMode::Present, 2 * kMiB, 128, "(2 MiB for two chips of this board twice)"},
+           {"no room", sim::ChipSelectMode::Present, 1 * kMiB, 130, "... NO, 1 MiB free"},
+           {"free space not reported", sim::ChipSelectMode::Present, std::nullopt, 128, "yes"},
+           {"unknown part, no room", sim::ChipSelectMode::Absent, 100 * kMiB, 130, "(129 MiB for two 32 MiB chips"},
+           {"unknown part, room", sim::ChipSelectMode::Unsupported, 200 * kMiB, 128, "yes, 200 MiB free"}}) {
+    SCOPED_TRACE(c.name);
+    sim::Board board = PatternBoard();
+    board.chip_select = c.chipSelect;
+    if (c.chipSelect == sim::ChipSelectMode::Unsupported) board.is_supported_value = 0;
+    board.disk_free = c.diskFree;
+    TempDir dir;
+    sim::Machine machine(board, dir.str());
+    ResetToolState();
+    char name[] = "pellrix-record";
+    char option[] = "/ROOM";
+    char* argv[] = {name, option, nullptr};
+    EXPECT_EQ(RecordBoardMain(2, argv), c.status);
+    EXPECT_NE(machine.console().find(c.says), std::string::npos) << machine.console();
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    EXPECT_TRUE(machine.report().switch_requests.empty());
+    EXPECT_EQ(machine.impl().pool.live_blocks(), 0u);
+  }
 }
 
 TEST(Recorder, RefusesArguments) {

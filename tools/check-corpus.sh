@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Holds pellrix-diff against UEFIExtract (package uefitool-cli) on a
 # directory of real firmware images: every *.fd file alone (the same files,
-# paths, GUIDs and names, every compressed section opened), and each pair of
-# files of one size taken in name order (the same changed and one-sided
-# files as UEFIExtract's CRC32s say). Images are only read.
+# paths, GUIDs and names, every compressed section opened, the same variable
+# entries), and each pair of files of one size taken in name order (the same
+# changed and one-sided files as UEFIExtract's CRC32s say, the same
+# differing variables). Images are only read.
 #   tools/check-corpus.sh DIR [PELLRIX_DIFF]
 # PELLRIX_DIFF defaults to build/diff/pellrix-diff. Exit status 1 when any
 # check differs.

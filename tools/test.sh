@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # Every test: unit and simulator tests, the real UEFI Shell run under QEMU,
-# the unit tests again under AddressSanitizer and UBSan, a Release build of
-# every target (-O3 warns where the default build does not), and a short
-# fuzzing run. FUZZ_SECONDS sets the fuzzing time per target (default 20;
-# 0 skips it).
+# pellrix-diff's report page in headless Chromium (label browser), the unit
+# tests again under AddressSanitizer and UBSan, a Release build of every
+# target (-O3 warns where the default build does not), and a short fuzzing
+# run. FUZZ_SECONDS sets the fuzzing time per target (default 20; 0 skips
+# it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
 
 echo "== tests"
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+ctest --test-dir build --output-on-failure -j"$(nproc)" -LE browser
+
+echo "== browser tests (headless Chromium)"
+ctest --test-dir build --output-on-failure -L browser
 
 echo "== tests under AddressSanitizer and UBSan"
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLRIX_SANITIZE=ON -DPELLRIX_BUILD_EFI=OFF >/dev/null
 cmake --build build-sanitize -j"$(nproc)" --target pellrix_tests pellrix-sim
-ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)" -LE uefi
+ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)" -LE "uefi|browser"
 
 echo "== Release build of every target"
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -6,10 +6,17 @@
 
 For one image, `pellrix-diff --info --json` must list exactly the files
 `UEFIExtract IMAGE report` lists (pad files aside), each with the same path,
-GUID and name, and must have opened every section. For a pair, the files
+GUID and name, and must have opened every section; and exactly its variable
+entries (by offset, deleted ones too), the live ones with the same vendor
+GUID, name, attributes and data size. For a pair, the files
 pellrix-diff calls changed, only in Main and only in Backup must be exactly
-those whose UEFIExtract CRC32 differs or that exist on one side. Prints one
-line per check and exits non-zero on any difference.
+those whose UEFIExtract CRC32 differs or that exist on one side; and the
+variables of the stores UEFIExtract reads (its "VSS entry" items, by vendor
+GUID and name) must differ exactly as pellrix-diff says: changed when their
+data (UEFIExtract's body) or attributes differ, only on one side otherwise,
+each at UEFIExtract's offset with its data size. UEFIExtract names no
+deleted copy, so "deleted in Backup" counts as "only in Main" there. Prints
+one line per check and exits non-zero on any difference.
 """
 import collections
 import json
@@ -66,6 +73,102 @@ def uefiextract_files(image):
     return files
 
 
+def uefiextract_variables(image, with_bases=False):
+    """{(guid, name): (base, attributes, data)} of the live variables UEFIExtract reads;
+    with_bases: also the offsets of all its variable entries, deleted ones included."""
+    variables = {}
+    bases = set()
+    with tempfile.TemporaryDirectory() as scratch:
+        copy = os.path.join(scratch, os.path.basename(image))
+        shutil.copyfile(image, copy)
+        subprocess.run(["UEFIExtract", copy, "report"], capture_output=True)
+        with open(copy + ".report.txt", encoding="utf-8", errors="replace") as report:
+            for columns in (line.split("|") for line in report):
+                if len(columns) >= 6 and columns[0].strip() == "VSS entry":
+                    bases.add(int(columns[2], 16))
+        if not bases:
+            return (variables, bases) if with_bases else variables
+        subprocess.run(["UEFIExtract", copy, "unpack"], capture_output=True)
+        dump = copy + ".dump"
+        for entry in sorted(os.listdir(dump)):
+            if not (entry.startswith("VSS_entry_") and entry.endswith("_info.txt")):
+                continue
+            fields = {}
+            with open(os.path.join(dump, entry), encoding="utf-8", errors="replace") as info:
+                for line in info:
+                    key, _, value = line.rstrip("\n").partition(": ")
+                    fields.setdefault(key, value)
+            if fields.get("Subtype") == "Invalid" or "Variable GUID" not in fields:
+                continue
+            with open(os.path.join(dump, entry[: -len("info.txt")] + "body.bin"), "rb") as body:
+                data = body.read()
+            state = int(fields["State"].rstrip("h"), 16)
+            key = (fields["Variable GUID"], fields.get("Text", ""))
+            # Of two readable copies the firmware reads the added one.
+            if key in variables and state != 0x3F:
+                continue
+            variables[key] = (int(fields["Base"].rstrip("h"), 16), int(fields["Attributes"].split("h")[0], 16), data)
+    return (variables, bases) if with_bases else variables
+
+
+def check_store_listing(image, info):
+    """Every variable entry of the one-dump report where UEFIExtract has one, the live ones alike."""
+    theirs, bases = uefiextract_variables(image, with_bases=True)
+    shift = info["geometry"]["flash_size"] - info["size"]
+    entries = [v for store in info["variable_stores"] for v in store["variables"]]
+    ours = {}
+    for v in entries:
+        if v["state"] in ("added", "in deleted transition"):
+            ours[(v["vendor_guid"], v["name"])] = (v["flash_offset"] - shift, v["attributes"], v["data_size"])
+    failures = []
+    offsets = {v["flash_offset"] - shift for v in entries}
+    for base in sorted(bases - offsets):
+        failures.append(f"variable entry at {base:#x} missed by pellrix-diff")
+    for base in sorted(offsets - bases):
+        failures.append(f"variable entry at {base:#x} not in UEFIExtract's report")
+    for key in sorted(set(ours) | set(theirs)):
+        expected = (theirs[key][0], theirs[key][1], len(theirs[key][2])) if key in theirs else None
+        if ours.get(key) != expected:
+            failures.append(f"variable {key}: offset, attributes, size {ours.get(key)}, UEFIExtract {expected}")
+    if bases or entries:
+        print(f"{os.path.basename(image)}: {len(entries)} variable entries, {len(ours)} live, UEFIExtract "
+              f"{len(bases)} and {len(theirs)}: {'same' if not failures else 'DIFFERENT'}")
+    return failures
+
+
+def check_variables(main, backup, report):
+    a, b = uefiextract_variables(main), uefiextract_variables(backup)
+    expected = {}
+    for key in set(a) | set(b):
+        if key not in b:
+            expected[key] = "only in Main"
+        elif key not in a:
+            expected[key] = "only in Backup"
+        elif a[key][1:] != b[key][1:]:
+            expected[key] = "changed"
+    as_uefiextract_sees = {"deleted in Backup": "only in Main", "deleted in Main": "only in Backup"}
+    found = {}
+    failures = []
+    shifts = [report["geometry"]["flash_size"] - dump["size"] for dump in report["dumps"]]
+    for entry in report["variables"]:
+        key = (entry["vendor_guid"], entry["name"])
+        found[key] = as_uefiextract_sees.get(entry["change"], entry["change"])
+        for side, ours, theirs, shift in (("main", entry["main"], a, shifts[0]), ("backup", entry["backup"], b, shifts[1])):
+            if ours is None or key not in theirs or ours["state"] not in ("added", "in deleted transition"):
+                continue
+            base, _, data = theirs[key]
+            if (ours["flash_offset"] - shift, ours["data_size"]) != (base, len(data)):
+                failures.append(f"variable {key} in {side}: offset {ours['flash_offset'] - shift:#x}, "
+                                f"{ours['data_size']} bytes; UEFIExtract {base:#x}, {len(data)} bytes")
+    for key in sorted(set(expected) | set(found)):
+        if expected.get(key) != found.get(key):
+            failures.append(f"variable {key}: UEFIExtract says {expected.get(key)}, pellrix-diff {found.get(key)}")
+    counts = collections.Counter(entry["change"] for entry in report["variables"])
+    print(f"{os.path.basename(main)} / {os.path.basename(backup)}: variables ({len(a)} and {len(b)} read) "
+          f"{dict(sorted(counts.items())) or 'none differ'}: {'same as UEFIExtract' if not failures else 'DIFFERENT'}")
+    return failures
+
+
 def pellrix(program, *arguments):
     run = subprocess.run([program, *arguments], capture_output=True)
     if run.returncode not in (0, 1):
@@ -93,6 +196,7 @@ def check_one(program, image):
         for problem in entry.get("problems", []):
             failures.append(f"{entry['guid']}: {problem}")
     failures += [f"tree: {p}" for p in info["problems"]]
+    failures += check_store_listing(image, info)
     named = sum(1 for f in info["files"] if f["name"])
     compressed = sum(1 for f in info["files"] if f["compressed"])
     print(f"{os.path.basename(image)}: {len(ours)} files ({named} named, {compressed} inside compressed sections, "
@@ -111,7 +215,12 @@ def check_pair(program, main, backup):
     report = pellrix(program, "--json", main, backup)
     found = collections.defaultdict(set)
     for entry in report["files"]:
-        found[entry["change"]].add(key_of(entry))
+        if "moved_to" in entry:
+            # Moved between volumes: one entry, two keys for the CRC32s.
+            found["only in Main"].add(key_of(entry))
+            found["only in Backup"].add((tuple(entry["moved_to"]["path"]), entry["guid"], entry["moved_to"]["index"]))
+        else:
+            found[entry["change"]].add(key_of(entry))
     failures = []
     for change, keys in expected.items():
         for key in sorted(keys - found[change]):
@@ -121,7 +230,7 @@ def check_pair(program, main, backup):
     counts = ", ".join(f"{len(found[c])} {c}" for c in ("changed", "moved", "only in Main", "only in Backup"))
     print(f"{os.path.basename(main)} / {os.path.basename(backup)}: {counts}: "
           f"{'same as the CRC32s' if not failures else 'DIFFERENT'}")
-    return failures
+    return failures + check_variables(main, backup, report)
 
 
 def main():

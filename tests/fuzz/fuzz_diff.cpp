@@ -2,9 +2,10 @@
 // (up to the first NUL, one argument per line) and two dumps (the rest, cut
 // in half). The arguments go through the parser; the dumps through loading,
 // the file-tree comparison and the report the command line asks for (text or
-// JSON, of the comparison or, with --info, of Main alone). JSON must always
-// parse and the text must never carry a raw escape character. Seeds of a few
-// KiB (tests/fuzz/corpus/diff) keep a run well under a millisecond.
+// JSON, of the comparison or, with --info, of Main alone; with --html the
+// JSON in the form a report page embeds). JSON must always parse and the
+// text must never carry a raw escape character. Seeds of a few KiB
+// (tests/fuzz/corpus/diff) keep a run well under a millisecond.
 #include <unistd.h>
 
 #include <algorithm>
@@ -112,7 +113,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   const pdiff::Comparison comparison = pdiff::Compare(main, backup, arguments->options);
   std::ostringstream out;
-  if (arguments->json) {
+  if (arguments->htmlPage) {
+    // The form a report page embeds: every list of ranges as spans.
+    pdiff::WriteJsonReport(out, main, backup, comparison, arguments->options.rawMasked, 0);
+    CheckJson(out.str());
+  } else if (arguments->json) {
     pdiff::WriteJsonReport(out, main, backup, comparison, arguments->options.rawMasked);
     CheckJson(out.str());
   } else {

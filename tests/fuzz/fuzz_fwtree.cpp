@@ -1,13 +1,15 @@
 // libFuzzer target: the firmware tree over one arbitrary image, through
-// every encapsulation it opens, and the Intel flash descriptor reader. What
-// they report must lie inside the image or inside the bytes the tree
-// decompressed, within the limits it was given.
+// every encapsulation it opens, the Intel flash descriptor reader and the
+// variable store reader on every non-volatile data volume. What they report
+// must lie inside the image or inside the bytes the tree decompressed,
+// within the limits they were given.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "fwtree/firmware_tree.h"
 #include "fwtree/flash_descriptor.h"
+#include "fwtree/variable_store.h"
 
 namespace {
 
@@ -36,6 +38,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (file.parentFile >= index) __builtin_trap();
     if (file.parentFile >= 0 && file.path.size() < tree.files[size_t(file.parentFile)].path.size() + 2)
       __builtin_trap();
+  }
+  for (const fwtree::TreeVolume& volume : tree.volumes) {
+    if (volume.fileSystem != fwtree::kSystemNvDataFileSystem || !volume.offset) continue;
+    // Its own exactly sized copy: a read past the volume is seen too.
+    uint8_t* bytes = static_cast<uint8_t*>(std::malloc(volume.length ? volume.length : 1));
+    std::memcpy(bytes, image + *volume.offset, volume.length);
+    const fwtree::VariableStore store = fwtree::ReadVariableStore(bytes, volume.length);
+    if (store.variables.size() > fwtree::kMaxStoredVariables) __builtin_trap();
+    for (const fwtree::StoredVariable& variable : store.variables)
+      if (!Inside(bytes + store.store.offset, store.store.length, variable.data, variable.dataSize)) __builtin_trap();
+    for (const auto& area : {store.workingBlock, store.spare})
+      if (area && (area->offset > volume.length || area->length > volume.length - area->offset)) __builtin_trap();
+    std::free(bytes);
   }
   if (const auto descriptor = fwtree::ReadFlashDescriptor(image, size))
     for (const fwtree::FlashRegion& region : descriptor->regions)

@@ -115,7 +115,8 @@ sim::DescriptorSpec ProbeDescriptor() {
   return descriptor;
 }
 
-ProbePart BuildProbePart(const sim::DescriptorSpec& descriptor, uint32_t serialSeed, const std::string& variableValue) {
+ProbePart BuildProbePart(const sim::DescriptorSpec& descriptor, uint32_t serialSeed, const std::string& variableValue,
+                         const std::vector<sim::Bytes>& moreFiles) {
   sim::FileSpec serial;
   serial.name = ProbePart::SerialName();
   serial.type = sim::kFileTypeRaw;
@@ -133,6 +134,7 @@ ProbePart BuildProbePart(const sim::DescriptorSpec& descriptor, uint32_t serialS
   volume.length = ProbePart::kVolumeLength;
   volume.ext_name = ProbePart::VolumeName();
   volume.files = {sim::BuildDescriptorFile(descriptor), sim::BuildFile(serial), sim::BuildFile(driver)};
+  volume.files.insert(volume.files.end(), moreFiles.begin(), moreFiles.end());
   std::vector<size_t> offsets;
   const sim::Bytes volumeBytes = sim::BuildVolume(volume, &offsets);
 
@@ -141,7 +143,7 @@ ProbePart BuildProbePart(const sim::DescriptorSpec& descriptor, uint32_t serialS
   part.serialBody = uint32_t(ProbePart::kVolume + offsets[1] + 28);
   part.driver = uint32_t(ProbePart::kVolume + offsets[2]);
   part.driverData = part.driver + uint32_t(volume.files[2].size()) - 0x100;
-  part.freeSpace = uint32_t(ProbePart::kVolume + offsets[2] + volume.files[2].size());
+  part.freeSpace = uint32_t(ProbePart::kVolume + offsets.back() + volume.files.back().size());
   const sim::Bytes region = sim::BuildBiosRegion(
       ProbePart::kBiosSize, {{0, sim::BuildVariableStoreVolume(ProbePart::kStoreLength, {{"Boot", variableValue}})},
                              {2 * ProbePart::kStoreLength, volumeBytes}});

@@ -69,8 +69,8 @@ struct ProbePart {
 // The descriptor the probe part carries unless told otherwise.
 sim::DescriptorSpec ProbeDescriptor();
 // Chips of one board differ in `serialSeed` and `variableValue`, which only
-// masking hides.
+// masking hides. `moreFiles` (built, not checksummed) follow the driver.
 ProbePart BuildProbePart(const sim::DescriptorSpec& descriptor = ProbeDescriptor(), uint32_t serialSeed = 1,
-                         const std::string& variableValue = "1");
+                         const std::string& variableValue = "1", const std::vector<sim::Bytes>& moreFiles = {});
 
 }  // namespace support

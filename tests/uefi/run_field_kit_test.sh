@@ -6,9 +6,12 @@
 # on one with a changed driver on the Backup chip (RUN002: log, both chips
 # byte for byte, the board record, a FAIL result with 0x8E). Then the
 # explain step on RUN002 must name the changed driver's file, and its replay
-# command must give the console and status the real shell logged. A last
-# boot after a gap in the numbers must take the folder after the highest; a
-# stick too small for the evidence must say so.
+# command must give the console and status the real shell logged. A boot
+# after a gap in the numbers must take the folder after the highest. Then the
+# cases where the kit must not hide a failure: a board whose switch back to
+# Main fails, a board without the dual-chip service, a stick too small for the
+# evidence, a full one and a write-protected one; each must show its verdict.
+# The time from QEMU's start to the verdict is measured on every boot.
 #
 # usage: run_field_kit_test.sh SOURCE_DIR BUILD_DIR [WORK_DIR]
 # Environment: OVMF_CODE, OVMF_VARS, QEMU, QEMU_TIMEOUT as for the other
@@ -58,8 +61,9 @@ bash "$make_usb" --prebuilt "$build" --output "$work/ship-1.img" >/dev/null || f
 bash "$make_usb" --prebuilt "$build" --output "$work/ship-2.img" >/dev/null || fail "make-usb.sh failed the second time"
 cmp "$work/ship-1.img" "$work/ship-2.img" >&2 || fail "two builds of the image differ"
 sgdisk -i 1 "$work/ship-1.img" | grep -q 'EFI system partition' || fail "partition 1 is not an EFI system partition"
-listing=$(mdir -/ -b -i "$(esp "$work/ship-1.img")" :: | sort | tr '\n' ' ')
-want="::/EFI/ ::/EFI/BOOT/ ::/EFI/BOOT/BOOTX64.EFI ::/EFI/BOOT/SHELL-COPYRIGHT.TXT ::/EFI/BOOT/startup.nsh ::/README.TXT ::/pellrix-record.efi ::/pellrix.efi "
+listing=$(mdir -/ -b -i "$(esp "$work/ship-1.img")" :: | LC_ALL=C sort | tr '\n' ' ')
+want="::/EFI/ ::/EFI/BOOT/ ::/EFI/BOOT/BOOTX64.EFI ::/EFI/BOOT/SHELL-COPYRIGHT.TXT ::/EFI/BOOT/digit.nsh"
+want+=" ::/EFI/BOOT/highest.nsh ::/EFI/BOOT/nextrun.nsh ::/EFI/BOOT/startup.nsh ::/README.TXT ::/pellrix-record.efi ::/pellrix.efi "
 [[ $listing == "$want" ]] || fail "the shipped image holds [$listing] instead of [$want]"
 mkdir -p "$work/shipped"
 mcopy -n -i "$(esp "$work/ship-1.img")" ::/pellrix.efi ::/pellrix-record.efi ::/EFI/BOOT/startup.nsh "$work/shipped/" ||
@@ -86,16 +90,37 @@ boot_board() {
   timeout 60 "$build/pellrix-sim" --board "$dir/board/board.json" --write-vboard "$dir/vboard" -- ||
     fail "$name: pellrix-sim --write-vboard failed"
   mcopy -o -i "$(esp "$kit")" "$dir/vboard"/* ::/ || fail "$name: cannot put the board on the stick"
+  if [[ -n ${fill_to:-} ]]; then fill_stick "$fill_to"; fi
+  boot_timed=('seconds to skip' '^Pellrix: comparison test running' '^Pellrix: (PASS|FAIL|this board)')
   boot_uefi_shell "$dir" "$kit" 512M prompt || fail "$name: $boot_problem"
   sed 's/\x1b\[[0-9;=?]*[A-Za-z]//g' "$dir/serial.log" | tr -d '\r' >"$dir/console.txt"
-  grep -q '^BdsDxe: starting Boot0001 "UEFI QEMU HARDDISK' "$dir/console.txt" ||
+  grep -q '^BdsDxe: starting Boot0001 "UEFI QEMU \(HARDDISK\|QEMU USB HARDDRIVE\)' "$dir/console.txt" ||
     fail "$name: OVMF did not start the stick's BOOTX64.EFI"
+  # From the countdown (skipped at once by a key) to the test's line, and from
+  # QEMU's start to the verdict, in tenths of a second.
+  local countdown=${boot_timed_at[0]:-} test=${boot_timed_at[1]:-} verdict=${boot_timed_at[2]:-}
+  [[ -n $countdown && -n $test && -n $verdict ]] || fail "$name: the countdown, the test's line or the verdict never showed"
+  printf 'field_kit: %s: countdown to test start %d.%d s, boot to verdict %d.%d s\n' "$name" \
+    $(((test - countdown) / 10)) $(((test - countdown) % 10)) $((verdict / 10)) $((verdict % 10))
 }
+
+# Leaves BYTES free on the stick with a filler file.
+fill_stick() {
+  local free
+  free=$(mdir -i "$(esp "$kit")" :: | sed -n 's/ *\([0-9 ]*\) bytes free/\1/p' | tr -d ' ')
+  [[ -n $free ]] && ((free > $1)) || fail "cannot read the stick's free space"
+  head -c $((free - $1)) /dev/zero >"$work/FILLER.BIN"
+  mcopy -o -i "$(esp "$kit")" "$work/FILLER.BIN" ::/ || fail "cannot fill the stick"
+  rm -f "$work/FILLER.BIN"
+}
+
+# Whether the last boot of board NAME showed LINE on the screen.
+said() { grep -qxF -- "$2" "$work/$1/console.txt"; }
 
 # Copies the stick's run folders out into DIR.
 copy_runs() {
   mkdir -p "$1"
-  mdir -/ -b -i "$(esp "$kit")" :: | sed -n 's|^::/\(RUN[0-9]*\)/$|\1|p' >"$1.list"
+  mdir -/ -b -i "$(esp "$kit")" :: | sed -n 's|^::/\(RUN[0-9]*\)/$|\1|p' | sort >"$1.list"
   while read -r folder; do
     mcopy -s -n -i "$(esp "$kit")" "::/$folder" "$1/" || fail "cannot copy $folder off the stick"
   done <"$1.list"
@@ -187,23 +212,88 @@ copy_runs "$work/after-3"
 [[ $(tr '\n' ' ' <"$work/after-3.list") == "RUN001 RUN002 RUN007 RUN008 " ]] ||
   fail "after RUN007: the stick holds [$(tr '\n' ' ' <"$work/after-3.list")]"
 echo "field_kit: the next run took RUN008 after RUN007, leaving RUN003 to RUN006 unused"
-# --- A stick too small for the evidence ------------------------------------------------
-# 64 MiB holds the kit, the board's images and one chip: the Backup save and
-# the record fail, and the kit must say so instead of claiming full evidence.
+# --- A board whose switch back to Main fails ------------------------------------------
+# The comparison reads both chips and cannot return to Main: FAIL with 0x84,
+# the save of Main and the record cannot reach Main either, and the kit says
+# that the evidence is incomplete.
+boot_board ignore-main
+said ignore-main 'Pellrix: FAIL (0x84 switch failed), the evidence is in RUN009 on fs0:' ||
+  fail "ignore-main: no FAIL line naming RUN009: $(grep 'Pellrix:' "$work/ignore-main/console.txt")"
+said ignore-main 'Pellrix: the evidence is incomplete, a save or the record could not be kept: see RUN009\PELLRIX.LOG' ||
+  fail "ignore-main: no line saying the evidence is incomplete"
+copy_runs "$work/after-4"
+run9=$work/after-4/RUN009
+result=$(tr -d '\r' <"$run9/RESULT.TXT")
+[[ $result == "FAIL comparison=0x84 save-main=0x84 save-backup=0x80 record=0x82" ]] || fail "ignore-main: RESULT.TXT is [$result]"
+compare_log "$run9/PELLRIX.LOG" | grep -q $'^!! Unable to switch to Main BIOS !!$' ||
+  fail "ignore-main: the comparison does not report the failed switch back"
+[[ ! -e $run9/MAIN.BIN ]] || fail "ignore-main: a MAIN.BIN was saved though Main could not be reached"
+PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$run9" >"$work/explain-9.txt" 2>&1
+(($? == 1)) || { cat "$work/explain-9.txt" >&2; fail "explain-run.sh does not call RUN009's evidence incomplete"; }
+echo "field_kit: a board left on Backup is a FAIL with 0x84, and the missing evidence is named"
+
+# --- A board without the dual-chip service --------------------------------------------
+boot_board no-chip-select
+said no-chip-select 'Pellrix: this board does not support the dual-chip service (0x82): nothing to compare, save or record.' ||
+  fail "no-chip-select: the board is not named as unsupported: $(grep 'Pellrix:' "$work/no-chip-select/console.txt")"
+copy_runs "$work/after-5"
+[[ $(cd "$work/after-5/RUN010" && ls -A | tr '\n' ' ') == "PELLRIX.LOG RESULT.TXT " ]] ||
+  fail "no-chip-select: RUN010 holds [$(cd "$work/after-5/RUN010" && ls -A | tr '\n' ' ')]"
+[[ $(tr -d '\r' <"$work/after-5/RUN010/RESULT.TXT") == "UNSUPPORTED comparison=0x82" ]] ||
+  fail "no-chip-select: RESULT.TXT is [$(cat "$work/after-5/RUN010/RESULT.TXT")]"
+echo "field_kit: a board without the service is named so, and nothing is saved or recorded"
+
+# --- Sticks that cannot keep the evidence ---------------------------------------------
+# 64 MiB holds the kit and the board's images but not four chips: the kit
+# says so before the test, shows the verdict and keeps the result alone.
 kit=$work/small.img
 bash "$make_usb" --prebuilt "$build" --vboard --size 64 --output "$kit" >/dev/null || fail "make-usb.sh --size 64 failed"
 mv "$work/changed-driver" "$work/changed-driver-1"
 boot_board changed-driver
-console=$work/changed-driver/console.txt
-grep -qx 'Pellrix: FAIL (0x8E data mismatch), the evidence is in RUN001 on fs0:' "$console" ||
-  fail "full stick: no line naming RUN001: $(grep 'Pellrix:' "$console")"
-grep -qxF 'Pellrix: the evidence is incomplete, a save or the record failed: see RUN001\PELLRIX.LOG' "$console" ||
-  fail "full stick: no line saying the evidence is incomplete"
+said changed-driver 'Pellrix: the stick has no room for the evidence of a failure: the verdict will show, but a' ||
+  fail "small stick: no line before the test saying the evidence will not be kept"
+said changed-driver 'Pellrix: FAIL (0x8E data mismatch); the evidence was not kept (no room or no folder on the stick)' ||
+  fail "small stick: no verdict: $(grep 'Pellrix:' "$work/changed-driver/console.txt")"
 copy_runs "$work/after-small"
 result=$(tr -d '\r' <"$work/after-small/RUN001/RESULT.TXT")
-[[ $result == "FAIL comparison=0x8E save-main=0x80 save-backup=0x82 record=0x82" ]] || fail "full stick: RESULT.TXT is [$result]"
-cmp "$work/after-small/RUN001/MAIN.BIN" "$work/changed-driver/board/main.rom" >&2 || fail "full stick: MAIN.BIN is not the board's Main chip"
-echo "field_kit: on a stick too small for the evidence the failed save and record are recorded and shown"
+[[ $result == "FAIL comparison=0x8E save-main=none save-backup=none record=none" ]] || fail "small stick: RESULT.TXT is [$result]"
+echo "field_kit: a stick too small for the evidence says so before the test and still shows the verdict"
+
+# 8 KiB free: whatever fits, never a cut RESULT.TXT, and never a pass.
+kit=$work/full.img
+bash "$make_usb" --prebuilt "$build" --vboard --size 64 --output "$kit" >/dev/null || fail "make-usb.sh --size 64 failed"
+mv "$work/changed-driver" "$work/changed-driver-2"
+fill_to=8192 boot_board changed-driver
+said changed-driver 'Pellrix: FAIL (0x8E data mismatch); the evidence was not kept (no room or no folder on the stick)' ||
+  fail "full stick: no verdict: $(grep 'Pellrix:' "$work/changed-driver/console.txt")"
+copy_runs "$work/after-full"
+for folder in "$work"/after-full/RUN*; do
+  if [[ -e $folder/RESULT.TXT ]]; then
+    result=$(tr -d '\r' <"$folder/RESULT.TXT")
+    [[ $result == "FAIL comparison=0x8E save-main=none save-backup=none record=none" ]] || fail "full stick: RESULT.TXT is [$result]"
+  fi
+  PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$folder" >"$work/explain-full.txt" 2>&1
+  (($? != 0)) || { cat "$work/explain-full.txt" >&2; fail "explain-run.sh passes a run on a full stick"; }
+done
+echo "field_kit: on a full stick the verdict shows and RESULT.TXT is whole or absent"
+
+# A write-protected stick: nothing can be written, the verdict still shows.
+kit=$work/small.img
+mv "$work/changed-driver" "$work/changed-driver-3"
+write_protected=1 boot_board sample
+said sample 'Pellrix: PASS (0x80); nothing was kept on the stick' ||
+  fail "write-protected stick: no verdict: $(grep 'Pellrix:' "$work/sample/console.txt")"
+grep -q '^Pellrix: cannot create RUN002 on fs0: (write-protected or full)' "$work/sample/console.txt" ||
+  fail "write-protected stick: no line saying that nothing will be kept"
+echo "field_kit: a write-protected stick still shows the verdict"
+
+# RUN999 taken: no folder, the verdict all the same.
+mmd -i "$(esp "$kit")" ::/RUN999 || fail "cannot make RUN999 on the stick"
+mv "$work/sample" "$work/sample-write-protected"
+boot_board sample
+said sample 'Pellrix: PASS (0x80); nothing was kept on the stick' && grep -q '^Pellrix: no run number left' "$work/sample/console.txt" ||
+  fail "RUN999 taken: $(grep 'Pellrix:' "$work/sample/console.txt")"
+echo "field_kit: with RUN999 taken the verdict still shows"
 
 # A passing test keeps the texts, not the disk and chip images.
 find "$work" -type f \( -name '*.img' -o -iname '*.bin' -o -iname '*.rom' \) -delete

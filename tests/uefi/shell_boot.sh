@@ -15,6 +15,10 @@
 # Uses ovmf_code, ovmf_vars, qemu and qemu_timeout from the caller, and runs
 # QEMU under flock on QEMU_LOCK when that is set. Images in the caller's
 # array extra_drives, when set, are attached after DRIVE (FS1:, FS2:, ...).
+# With write_protected=1 DRIVE is a write-protected USB stick instead. For
+# each pattern (grep -E) in the caller's array boot_timed, boot_timed_at
+# holds the tenths of a second from QEMU's start until it first showed on the
+# console (empty when it never did).
 
 boot_uefi_shell() {
   local dir=$1 drive=$2 memory=$3 end=${4:-marker} log=$1/serial.log
@@ -31,6 +35,10 @@ boot_uefi_shell() {
   mkfifo "$dir/keys" || { boot_problem="mkfifo failed"; return 1; }
   exec 3<>"$dir/keys"
   local lock=() drives=() extra
+  local main=(-drive "file=$drive,format=raw,media=disk")
+  if [[ ${write_protected:-0} == 1 ]]; then
+    main=(-drive "file=$drive,format=raw,if=none,id=stick,readonly=on" -device qemu-xhci -device usb-storage,drive=stick)
+  fi
   for extra in ${extra_drives[@]+"${extra_drives[@]}"}; do
     drives+=(-drive "file=$extra,format=raw,media=disk")
   done
@@ -39,15 +47,21 @@ boot_uefi_shell() {
     -machine q35 -m "$memory" -nodefaults -no-user-config -display none -no-reboot -nic none \
     -drive if=pflash,format=raw,unit=0,readonly=on,file="$ovmf_code" \
     -drive if=pflash,format=raw,unit=1,file="$dir/vars.fd" \
-    -drive file="$drive",format=raw,media=disk "${drives[@]}" \
+    "${main[@]}" "${drives[@]}" \
     -chardev stdio,id=console,signal=off -serial chardev:console \
     <&3 >"$log" 2>"$dir/qemu.err" &
-  local pid=$! key_sent=0 stopped_early=0 status
+  local pid=$! key_sent=0 stopped_early=0 status started=$(date +%s%N) i
+  boot_timed_at=()
   trap 'kill "$pid" 2>/dev/null; exit 130' INT TERM
   # A shell prompt means startup.nsh stopped early (for instance "Script Error
   # Status" when an image does not load): the guest is stopped at once
   # instead of waiting for the timeout.
   while kill -0 "$pid" 2>/dev/null; do
+    for i in ${boot_timed[@]+"${!boot_timed[@]}"}; do
+      if [[ -z ${boot_timed_at[i]:-} ]] && grep -qaE "${boot_timed[i]}" "$log"; then
+        boot_timed_at[i]=$((($(date +%s%N) - started) / 100000000))
+      fi
+    done
     if (( !key_sent )) && grep -q 'seconds to skip' "$log"; then
       printf ' ' >&3
       key_sent=1

@@ -109,6 +109,9 @@ def make_board(name, sample_dir, out_dir):
         main[table + CHECKSUM_VALUE] ^= 0x01
     elif name == "stuck-switch":
         board["switch"] = "stuck"
+    elif name in ("ignore-main", "ignore-main-save"):
+        # Main can be left but never selected again: every restore of it fails.
+        board["switch"] = "ignore-main"
     elif name == "unsupported":
         board["is_supported"] = 0
     elif name == "no-chip-select":
@@ -178,11 +181,19 @@ def check_record(name, board_json, rec_dir, status_marker, active_marker):
         board = json.load(f)
     base = os.path.dirname(board_json)
     problems = []
-    if status_marker != "=== record status 0x80 ===":
-        problems.append("pellrix-record did not end with 0x80: " + (status_marker or "(no status)"))
     startup = 1 if board.get("active") == "backup" else 0
-    if active_marker != "-" and active_marker != "=== record active 0x%X ===" % startup:
-        problems.append("the active chip after recording is not the start-up chip %d: %s" % (startup, active_marker))
+    switch = board.get("switch", "ok")
+    # A switch that never leaves the start-up chip leaves the other chip
+    # unread; one that cannot return leaves the board on the other chip. Both
+    # are failures the recorder must report (0x82).
+    unreachable = switch == "stuck" or switch == "ignore-" + ("backup" if startup == 0 else "main")
+    stranded = switch == "ignore-" + ("main" if startup == 0 else "backup")
+    status = 0x82 if unreachable or stranded else 0x80
+    left = startup ^ 1 if stranded else startup
+    if status_marker != "=== record status 0x%X ===" % status:
+        problems.append("pellrix-record did not end with 0x%X: %s" % (status, status_marker or "(no status)"))
+    if active_marker != "-" and active_marker != "=== record active 0x%X ===" % left:
+        problems.append("the active chip after recording is not chip %d: %s" % (left, active_marker))
     try:
         with open(os.path.join(rec_dir, "board.json")) as f:
             record = json.load(f)
@@ -202,11 +213,16 @@ def check_record(name, board_json, rec_dir, status_marker, active_marker):
         if record.get(key) != value:
             problems.append("%s is %r, the board has %r" % (key, record.get(key), value))
     images = {"main": board["chips"]["main"]["image"], "backup": board["chips"]["backup"]["image"]}
-    if not present or board.get("switch") == "stuck":
-        # One readable chip, the start-up one, stands for both.
-        images = dict.fromkeys(images, images["backup" if startup == 1 and present else "main"])
+    if not present:
+        # One readable chip stands for both.
+        images = dict.fromkeys(images, images["main"])
     for chip, image in images.items():
         recorded = record["chips"][chip]
+        if present and unreachable and chip != ("main", "backup")[startup]:
+            # Never read: no image, and the record says why.
+            if "image" in recorded or "unread" not in recorded:
+                problems.append("chips.%s is recorded though the switch never reached it" % chip)
+            continue
         with open(os.path.join(base, image), "rb") as f:
             want = f.read()
         sizes = {key: board["chips"][chip][key] for key in ("bios_size", "block_size")}

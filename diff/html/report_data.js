@@ -1,0 +1,125 @@
+// The report page's data: the JSON document embedded in the page (the one
+// --json writes), read into the chips, rows and ranges the page draws.
+// The page's scripts share one function's scope, in this order: report_data,
+// flash_map, file_table, report_text (cmake/embed_page.cmake joins them).
+const data = JSON.parse(document.getElementById('report-data').textContent);
+const comparing = 'verdict' in data;
+const KiB = 1024;
+const BLOCK = 4 * KiB;  // the smallest view: one block
+
+// ---- text helpers
+const hex = (n) => (n === null || n === undefined ? '-' : '0x' + n.toString(16));
+function bytesText(n) {
+  if (n >= 1048576 && n % 1048576 === 0) return n / 1048576 + ' MiB';
+  if (n >= KiB && n % KiB === 0) return n / KiB + ' KiB';
+  return n + ' bytes';
+}
+function element(tag, attributes, children) {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(attributes || {})) {
+    if (key === 'text') node.textContent = value;
+    else if (key === 'className') node.className = value;
+    else node.setAttribute(key, value);
+  }
+  for (const child of children || []) node.append(child);
+  return node;
+}
+const fileLabel = (f) => (f.name ? f.name : '(no name) ' + f.guid);
+const fileKey = (f) => f.guid + '|' + f.index + '|' + f.path.join('/');
+
+// ---- the chips as the page draws them
+const geometry = data.geometry || {flash_size: data.size};
+const flashSize = Math.max(geometry.flash_size || 0, BLOCK);
+
+// Without an Intel flash descriptor the geometry still says where the
+// BIOS region lies.
+function geometryRegions() {
+  const bios = Math.min(geometry.bios_size || flashSize, flashSize);
+  const regions = [{name: 'BIOS region (geometry)', flash_offset: flashSize - bios, length: bios}];
+  if (bios < flashSize) regions.unshift({name: 'below BIOS region', flash_offset: 0, length: flashSize - bios});
+  return regions;
+}
+function layoutOf(source) {
+  const layout = source || {};
+  const described = ((layout.flash_descriptor || {}).regions || []).filter((r) => r.length > 0);
+  return {
+    regions: described.length ? described : geometryRegions(),
+    volumes: (layout.volumes || []).filter((v) => v.flash_offset !== null),
+    files: (layout.files || []).filter((f) => f.flash_offset !== null),
+  };
+}
+
+function rangesOf(key) {
+  if (Array.isArray(data[key]))
+    return data[key].map((r) => ({start: r.flash_offset, length: r.length, bytes: r.differing_bytes, ranges: 1, range: r}));
+  const spans = data[key + '_spans'];
+  if (!spans) return [];
+  return spans.spans.map((s) => ({start: s.flash_offset, length: s.length, bytes: s.differing_bytes, ranges: s.ranges}));
+}
+const differing = rangesOf('differences').concat(rangesOf('below_bios_region')).sort((a, b) => a.start - b.start);
+// With --no-mask: what the masks hide, drawn under the masked areas.
+const rawMasked = rangesOf('masked_differences').sort((a, b) => a.start - b.start);
+
+const chips = comparing
+  ? data.dumps.map((dump, i) => ({
+      role: i === 0 ? 'Main' : 'Backup',
+      side: i === 0 ? 'main' : 'backup',
+      dump,
+      layout: layoutOf(dump.layout),
+      masked: (dump.masked || [])
+        .map((m) => ({start: m.flash_offset, length: m.length, what: m.what, differs: m.differs}))
+        .concat((dump.variable_stores || []).filter((s) => s.masked)
+          .map((s) => ({start: s.flash_offset, length: s.length, what: s.format + ' variable store'}))),
+    }))
+  : [{role: 'Dump', side: 'main', dump: data, layout: layoutOf(data), masked: []}];
+
+// A file's change, by its key, for the map and the hover card.
+const changes = new Map();
+const files = data.files;
+if (comparing) for (const f of data.files) changes.set(fileKey(f), f);
+
+// Rows of each map: regions, then volumes and files level by level
+// (a nested volume sits under the file holding it), masked areas and
+// the differing ranges.
+// Paths alternate volumes and files, outermost first; a volume's path
+// ends with its own name.
+const depthOf = (thing) => Math.floor(Math.max(thing.path.length - 1, 0) / 2);
+const depthOfVolume = depthOf;
+const depthOfFile = depthOf;
+let deepest = 0;
+for (const chip of chips) {
+  for (const v of chip.layout.volumes) deepest = Math.max(deepest, depthOfVolume(v));
+  for (const f of chip.layout.files) deepest = Math.max(deepest, depthOfFile(f));
+}
+deepest = Math.min(deepest, 3);
+const rows = [{kind: 'region', label: 'regions'}];
+for (let d = 0; d <= deepest; ++d) {
+  rows.push({kind: 'volume', depth: d, label: d ? 'volumes ' + (d + 1) : 'volumes'});
+  rows.push({kind: 'file', depth: d, label: d ? 'files ' + (d + 1) : 'files'});
+}
+if (comparing) rows.push({kind: 'masked', label: 'masked'}, {kind: 'differs', label: 'differs'});
+
+const RULER = 22;
+const ROW = 26;
+const GUTTER = 64;
+const sortByStart = (list) => list.slice().sort((a, b) => a.start - b.start);
+for (const chip of chips) {
+  chip.rows = rows.map((row) => {
+    let items = [];
+    if (row.kind === 'region')
+      items = chip.layout.regions.map((r) => ({start: r.flash_offset, length: r.length, label: r.name, what: 'region', item: r}));
+    if (row.kind === 'volume')
+      items = chip.layout.volumes.filter((v) => Math.min(depthOfVolume(v), 3) === row.depth)
+        .map((v) => ({start: v.flash_offset, length: v.length, label: v.name || v.file_system, what: 'volume', item: v}));
+    if (row.kind === 'file')
+      items = chip.layout.files.filter((f) => Math.min(depthOfFile(f), 3) === row.depth)
+        .map((f) => ({start: f.flash_offset, length: f.size, label: f.name || f.guid, what: 'file', item: f,
+          change: changes.get(fileKey(f))}));
+    if (row.kind === 'masked') {
+      items = chip.masked.map((m) => Object.assign({label: m.what, what: 'masked'}, m));
+      chip.rawMasked = rawMasked;
+    }
+    if (row.kind === 'differs') items = differing.map((r) => Object.assign({what: 'differs'}, r));
+    return {row, items: sortByStart(items)};
+  });
+}

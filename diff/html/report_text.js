@@ -1,0 +1,117 @@
+// The verdict and summary lines, the variables, the dumps and the legend;
+// then the first drawing.
+// ---- verdict, summary, variables, dumps
+function summaryLines() {
+  const lines = [];
+  const s = data.summary || {};
+  const used = new Set();
+  const take = (key) => { used.add(key); return s[key]; };
+  // In the text report's order and words: every byte of both files first.
+  if ('whole_files' in s) {
+    const whole = take('whole_files');
+    if (whole.identical) lines.push('Whole files: byte-identical');
+    for (const disagreement of whole.descriptor_disagreements || []) lines.push('Descriptors disagree on ' + disagreement);
+    for (const area of whole.areas || []) lines.push(area.area + ': ' + area.differing_bytes + ' bytes differ');
+    const length = whole.length_difference;
+    if (length) lines.push(length.longer + ' is longer by ' + length.bytes + ' bytes (' + hex(length.bytes) + '), ' +
+      length.not_erased + ' of them not erased');
+  }
+  if ('not_checked' in s) lines.push('not checked in a dump: ' + take('not_checked'));
+  if ('differing_ranges' in s)
+    lines.push('Differences after masking: ' + take('differing_ranges') + ' ranges, ' + take('differing_bytes') + ' bytes');
+  if ('files_changed' in s) {
+    let files = 'Files: ' + take('files_changed') + ' changed, ' + take('files_moved') + ' moved, ' + take('files_only_in_main') +
+      ' only in Main, ' + take('files_only_in_backup') + ' only in Backup (' + take('files_compressed') + ' inside compressed volumes)';
+    const unreadable = take('files_unreadable') || 0;
+    const hidden = take('files_hidden') || 0;
+    const maskedOnly = take('files_masked_only') || 0;
+    if (unreadable > 0) files += '; ' + unreadable + ' unreadable on one side';
+    if (hidden > 0) files += ', ' + hidden + ' hidden by them';
+    if (maskedOnly > 0) files += '; ' + maskedOnly + ' differ only in masked areas';
+    lines.push(files);
+  }
+  if ('variables_changed' in s) {
+    const stores = Array.isArray(data.variable_stores) ? data.variable_stores : [];
+    let variables = 'Variables: ' + take('variables_changed') + ' changed, ' + take('variables_only_in_main') +
+      ' only in Main, ' + take('variables_only_in_backup') + ' only in Backup, ' + take('variables_deleted_in_main') +
+      ' deleted in Main, ' + take('variables_deleted_in_backup') + ' deleted in Backup';
+    const unread = stores.filter((store) => store.problem !== null).length;
+    if (unread > 0) variables += ' (' + unread + (unread === 1 ? ' store' : ' stores') + ' not read)';
+    if (stores.length > 0) lines.push(variables);
+  }
+  for (const warning of take('warnings') || []) lines.push('Warning: ' + warning);
+  // Whatever else the summary holds, as it is.
+  for (const [key, value] of Object.entries(s)) {
+    if (used.has(key)) continue;
+    const label = key.replace(/_/g, ' ');
+    if (Array.isArray(value)) for (const v of value) lines.push(typeof v === 'object' ? label + ': ' + JSON.stringify(v) : String(v));
+    else if (value !== null && typeof value === 'object') lines.push(label + ': ' + Object.entries(value).map(([k, v]) => k.replace(/_/g, ' ') + ' ' + v).join(', '));
+    else lines.push(label + ': ' + value);
+  }
+  return lines;
+}
+const verdict = document.getElementById('verdict');
+if (comparing) {
+  const v = data.verdict;
+  verdict.textContent = 'On-board verdict: ' + v.result + ', exit status ' + v.status + ' (' + v.status_name + ')' +
+    (v.address !== null ? ', FAIL at address ' + hex(v.address) : '');
+  verdict.className = v.result === 'PASS' ? 'pass' : 'fail';
+} else {
+  verdict.textContent = data.file + ': ' + data.files.length + ' files in ' + data.volumes.length + ' volumes';
+  document.getElementById('title').textContent = 'pellrix-diff: one dump';
+}
+const summary = document.getElementById('summary');
+for (const line of summaryLines()) summary.append(element('li', {text: line}));
+if (!comparing) for (const problem of data.problems || []) summary.append(element('li', {text: 'Problem: ' + problem}));
+
+function fillTable(table, records) {
+  const keys = [];
+  for (const record of records) for (const key of Object.keys(record)) if (!keys.includes(key)) keys.push(key);
+  table.querySelector('thead').append(element('tr', {}, keys.map((k) => element('th', {scope: 'col', text: k.replace(/_/g, ' ')}))));
+  const body = table.querySelector('tbody');
+  for (const record of records)
+    body.append(element('tr', {}, keys.map((k) => {
+      const value = record[k];
+      return element('td', {className: 'mono', text: value === undefined || value === null ? '-' : typeof value === 'object' ? JSON.stringify(value) : String(value)});
+    })));
+}
+if (Array.isArray(data.variables)) {
+  document.getElementById('variables-section').hidden = false;
+  fillTable(document.getElementById('variable-table'), data.variables);
+}
+const tool = document.getElementById('tool').textContent;
+fillTable(document.getElementById('dump-table'), chips.map((chip) => ({
+  role: chip.role, file: chip.dump.file, size: chip.dump.size + ' (' + hex(chip.dump.size) + ')', sha256: chip.dump.sha256,
+  model_name: chip.dump.identity ? chip.dump.identity.model_name : null, version: chip.dump.identity ? chip.dump.identity.version : null,
+  whole_part: chip.dump.whole_part, tool,
+})));
+if (comparing) {
+  const checks = element('table', {id: 'check-table'}, [element('thead'), element('tbody')]);
+  document.getElementById('checks').append(element('h3', {text: 'Identity checks'}), checks);
+  fillTable(checks, data.checks);
+}
+
+// ---- legend
+const legend = document.getElementById('legend');
+function swatch(text, paint) {
+  const c = element('canvas', {width: '28', height: '14', 'aria-hidden': 'true'});
+  paint(c.getContext('2d'));
+  legend.append(element('li', {}, [c, text]));
+}
+const withTile = (tile) => (g) => { g.fillStyle = g.createPattern(tile, 'repeat'); g.fillRect(0, 0, 28, 14); };
+if (comparing) {
+  swatch('changed file (+ grid)', withTile(tiles.changed));
+  swatch('moved file (= lines)', withTile(tiles.moved));
+  swatch('file on one chip only (|| lines)', withTile(tiles.only));
+  swatch('masked area (/ hatch)', withTile(tiles.masked));
+  if (rawMasked.length)
+    swatch('bytes differing under a mask (--no-mask: thin bar in the masked row)', (g) => { g.fillStyle = '#b00020'; g.fillRect(0, 8, 28, 6); });
+  swatch('differing bytes (dark, white line)', (g) => { g.fillStyle = '#b00020'; g.fillRect(0, 0, 28, 14); g.fillStyle = '#fff'; g.fillRect(0, 6, 28, 2); });
+}
+swatch('unchanged file', (g) => { g.fillStyle = fills.file[0]; g.fillRect(0, 0, 28, 14); g.strokeRect(0.5, 0.5, 27, 13); });
+
+applyFilter();
+drawAll();
+window.addEventListener('resize', drawAll);
+performance.mark('pellrix-drawn');
+document.body.dataset.ready = 'true';

@@ -1,0 +1,29 @@
+// The report drawn as one self-contained HTML page: the page's script and
+// styles (diff/html/, built into the program) and, once, the same JSON
+// document the report's --json form writes, from which the page draws
+// everything it shows.
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace pdiff {
+
+// More differing ranges than this are embedded as spans of the flash: the
+// page draws ranges per pixel anyway, and stays small for any count. A range
+// listed in full takes up to about 2 KB (its files' names and paths on both
+// chips), so the list stays near 1 MB at most.
+constexpr uint64_t kPageMostRanges = 512;
+
+// Why `target` cannot take the page ("-", or one of the `inputs`), or empty.
+std::string HtmlTargetTrouble(const std::string& target, const std::vector<std::string>& inputs);
+
+// Writes the page beside `target` and renames it over `target`, so that an
+// earlier page is replaced whole or left as it was. `writeData` writes the
+// JSON document. False with a one-line `problem`.
+bool WriteHtmlPage(const std::string& target, const std::string& toolVersion,
+                   const std::function<void(std::ostream&)>& writeData, std::string* problem);
+
+}  // namespace pdiff

@@ -1,0 +1,277 @@
+#!/usr/bin/python3
+"""pellrix-diff's report page in headless Chromium, for one pair of dumps.
+
+usage: check_page.py PELLRIX_DIFF MAIN BACKUP OUT_DIR NAME
+
+Writes NAME.html (the pair) and NAME-info.html (Main alone) into OUT_DIR,
+opens each from disk and checks: no console error and no request; the
+embedded document is --json's; the table's rows are the JSON's files and
+each class filter and the search show exactly theirs; choosing a row (by
+mouse and by keyboard) marks the file on both maps at the JSON's offsets;
+the hover card over a mark names the file; the summary reads as the text
+report's top; zoom stops at one 4 KiB block and a drag zooms; the maps stack
+on a narrow screen; a screenshot (NAME.png, kept) is neither blank nor one
+colour; variables and summary keys the page does not know by name show.
+Prints each failure and exits 1 when there is any.
+"""
+import base64
+import io
+import json
+import os
+import subprocess
+import sys
+
+from PIL import Image
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from devtools import Browser  # noqa: E402
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAIL:", message)
+    return condition
+
+
+dumps_folder = None
+
+
+def run(arguments):
+    """Run in the dumps' folder, so that the page names them as a user would."""
+    return subprocess.run(arguments, capture_output=True, text=True, cwd=dumps_folder)
+
+
+def embedded(browser):
+    return json.loads(browser.evaluate("document.getElementById('report-data').textContent"))
+
+
+def table_rows(browser, visible_only=False):
+    return browser.evaluate(f"""Array.from(document.querySelectorAll('#file-table tbody tr'))
+        .filter(r => {'!r.hidden' if visible_only else 'true'})
+        .map(r => [r.dataset.guid, Number(r.dataset.index), r.dataset.path, r.dataset.change])""")
+
+
+def row_key(file, kind):
+    return [file["guid"], file["index"], "/".join(file["path"]), kind]
+
+
+def holder_of(file, layout_files):
+    """The innermost file with a flash offset that holds a file in compressed bytes."""
+    path = file["path"]
+    for depth in range(len(path) - 1, -1, -1):
+        for candidate in layout_files:
+            if candidate["guid"] == path[depth] and candidate["path"] == path[:depth]:
+                return candidate
+    return None
+
+
+def click(browser, selector_expression):
+    box = browser.evaluate(f"""(() => {{ const e = {selector_expression}; e.scrollIntoView({{block: 'center'}});
+        const r = e.getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; }})()""")
+    for kind in ("mousePressed", "mouseReleased"):
+        browser.call("Input.dispatchMouseEvent", type=kind, x=box[0], y=box[1], button="left", clickCount=1)
+
+
+def press_enter(browser, selector_expression):
+    browser.evaluate(f"({selector_expression}).focus()")
+    browser.call("Input.dispatchKeyEvent", type="keyDown", key="Enter", code="Enter", windowsVirtualKeyCode=13, text="\r")
+    browser.call("Input.dispatchKeyEvent", type="keyUp", key="Enter", code="Enter", windowsVirtualKeyCode=13)
+
+
+def check_marks(browser, report, file, label):
+    """Both maps mark the file where the JSON puts it, and hovering a mark names it."""
+    for side in ("main", "backup"):
+        place = file[side]
+        dump = report["dumps"][0 if side == "main" else 1]
+        mark = browser.evaluate(f"""(() => {{
+            const frame = document.querySelector('.map-frame[data-chip={side}]');
+            const mark = frame.querySelector('.mark');
+            if (!mark) return null;
+            return {{offset: Number(mark.dataset.flashOffset), size: Number(mark.dataset.size), left: mark.offsetLeft,
+              width: mark.offsetWidth, start: Number(frame.dataset.viewStart), end: Number(frame.dataset.viewEnd),
+              plotLeft: Number(frame.dataset.plotLeft), plotWidth: frame.querySelector('canvas').clientWidth}}; }})()""")
+        if place is None:
+            check(mark is None, f"{label}: {side} map marks a file it does not hold")
+            continue
+        shown = file if place["flash_offset"] is not None else None
+        offset, size = place["flash_offset"], place["size"]
+        if shown is None:
+            holder = holder_of(file, dump["layout"]["files"])
+            if not check(holder is not None, f"{label}: no holder with a flash offset on {side}"):
+                continue
+            shown, offset, size = holder, holder["flash_offset"], holder["size"]
+        if not check(mark is not None, f"{label}: {side} map has no mark"):
+            continue
+        check(mark["offset"] == offset and mark["size"] == size,
+              f"{label}: {side} mark at {mark['offset']:#x}+{mark['size']:#x}, JSON says {offset:#x}+{size:#x}")
+        expected_x = mark["plotLeft"] + (offset - mark["start"]) / (mark["end"] - mark["start"]) * (
+            mark["plotWidth"] - mark["plotLeft"])
+        check(abs(mark["left"] + 2 - max(expected_x, mark["plotLeft"])) <= 1.5,
+              f"{label}: {side} mark drawn at x {mark['left'] + 2}, offset {offset:#x} is at x {expected_x:.1f}")
+        # The hover card over the mark names the file drawn there.
+        centre = browser.evaluate(f"""(() => {{ const m = document.querySelector('.map-frame[data-chip={side}] .mark');
+            m.scrollIntoView({{block: 'center'}}); const r = m.getBoundingClientRect();
+            return [r.left + r.width / 2, r.top + r.height / 2]; }})()""")
+        browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=centre[0], y=centre[1])
+        text = browser.evaluate("(() => { const c = document.getElementById('hover-card'); return c.hidden ? '' : c.textContent; })()")
+        name = shown["name"] or shown["guid"]
+        check(name in text and shown["guid"] in text, f"{label}: hover card over the {side} mark reads {text!r}, not {name}")
+
+
+def check_comparison(browser, tool, main, backup, folder, name):
+    page = os.path.join(folder, name + ".html")
+    as_json = run([tool, "--json", main, backup])
+    plain = run([tool, main, backup])
+    drawn = run([tool, "--html", page, main, backup])
+    check(drawn.returncode == plain.returncode and drawn.stdout == plain.stdout and drawn.stderr == "",
+          f"--html changed the text report or status ({drawn.returncode}, {drawn.stderr!r})")
+    report = json.loads(as_json.stdout)
+    url = browser.open(page)
+    check(embedded(browser) == report, "the embedded document is not --json's")
+
+    # The verdict and summary read as the text report's top lines.
+    top = [line.strip() for line in plain.stdout.split("\n\n")[0].splitlines()]
+    shown = browser.evaluate("[document.getElementById('verdict').textContent]"
+                             ".concat(Array.from(document.querySelectorAll('#summary li'), li => li.textContent))")
+    known = ("On-board verdict", "not checked in a dump", "Differences after masking", "Files:", "Variables:", "Warning:")
+    for line in shown:
+        if line.startswith(known):
+            check(line in top, f"summary line {line!r} is not the text report's")
+    check(len([line for line in shown if line.startswith(known)]) >= 4, f"summary lines missing: {shown}")
+
+    expected = [row_key(f, f["change"]) for f in report["files"]]
+    check(table_rows(browser) == expected, "the table's rows are not the JSON's files")
+    for kind in ("changed", "moved", "only in Main", "only in Backup", "all"):
+        browser.evaluate(f"document.querySelector('#file-filter input[value=\"{kind}\"]').click()")
+        want = [row for row in expected if kind == "all" or row[3] == kind]
+        check(table_rows(browser, True) == want, f"filter {kind!r} does not show exactly its files")
+    named = [f for f in report["files"] if f["name"]]
+    if named:
+        word = named[-1]["name"]
+        browser.evaluate(f"""(() => {{ const s = document.getElementById('file-search'); s.value = {json.dumps(word)};
+            s.dispatchEvent(new Event('input')); }})()""")
+        want = [row_key(f, f["change"]) for f in report["files"]
+                if word.lower() in ((f["name"] or "") + " " + f["guid"]).lower()]
+        check(table_rows(browser, True) == want, f"search {word!r} does not show exactly the matching files")
+        browser.evaluate("(() => { const s = document.getElementById('file-search'); s.value = '';"
+                         " s.dispatchEvent(new Event('input')); })()")
+
+    # One file of each class, and one inside compressed bytes: chosen by
+    # mouse, the second of them by keyboard.
+    picks = {}
+    for index, file in enumerate(report["files"]):
+        picks.setdefault(file["change"], index)
+        if file["compressed"]:
+            picks.setdefault("compressed", index)
+    for turn, index in enumerate(sorted(set(picks.values()))):
+        row = f"document.querySelectorAll('#file-table tbody tr')[{index}]"
+        (press_enter if turn == 1 else click)(browser, row)
+        label = f"{name} file {report['files'][index]['name'] or report['files'][index]['guid']}"
+        check(browser.evaluate(f"({row}).getAttribute('aria-selected')") == "true", f"{label}: row not selected")
+        check_marks(browser, report, report["files"][index], label)
+
+    # Zooming stops at one 4 KiB block; a drag across the map zooms to the
+    # span dragged over.
+    view = "(() => { const f = document.querySelector('.map-frame'); return [Number(f.dataset.viewStart), Number(f.dataset.viewEnd)]; })()"
+    browser.evaluate("document.querySelector('[data-action=all]').click(); document.querySelector('.map canvas').focus()")
+    for _ in range(40):
+        browser.call("Input.dispatchKeyEvent", type="keyDown", key="+", text="+")
+        browser.call("Input.dispatchKeyEvent", type="keyUp", key="+")
+    start, end = browser.evaluate(view)
+    check(end - start == 4096, f"the closest zoom shows {end - start} bytes, not one 4 KiB block")
+    browser.evaluate("document.querySelector('[data-action=all]').click()")
+    box = browser.evaluate("""(() => { const c = document.querySelector('.map canvas'); c.scrollIntoView({block: 'center'});
+        const r = c.getBoundingClientRect(); return [r.left, r.top + r.height / 2, r.width]; })()""")
+    plot_left = browser.evaluate("Number(document.querySelector('.map-frame').dataset.plotLeft)")
+    x0, x1 = box[0] + plot_left + 0.25 * (box[2] - plot_left), box[0] + plot_left + 0.5 * (box[2] - plot_left)
+    browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x0, y=box[1], button="left", clickCount=1)
+    browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=x1, y=box[1], button="left")
+    browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x1, y=box[1], button="left", clickCount=1)
+    start, end = browser.evaluate(view)
+    flash = report["geometry"]["flash_size"]
+    check(abs(start - flash / 4) <= flash / 200 and abs(end - flash / 2) <= flash / 200,
+          f"a drag over the second quarter of the map shows {start:#x}-{end:#x}")
+
+    # Narrow screens stack the maps; wide ones put them side by side.
+    lefts = "Array.from(document.querySelectorAll('.map')).map(m => Math.round(m.getBoundingClientRect().left))"
+    side_by_side = browser.evaluate(lefts)
+    browser.call("Emulation.setDeviceMetricsOverride", width=600, height=1000, deviceScaleFactor=1, mobile=False)
+    stacked = browser.evaluate(lefts)
+    browser.call("Emulation.clearDeviceMetricsOverride")
+    check(len(set(side_by_side)) == 2 and len(set(stacked)) == 1, f"maps at {side_by_side} wide, {stacked} narrow")
+
+    browser.evaluate("document.querySelector('[data-action=all]').click(); document.activeElement.blur(); window.scrollTo(0, 0)")
+    shot = base64.b64decode(browser.call("Page.captureScreenshot", format="png")["data"])
+    with open(os.path.join(folder, name + ".png"), "wb") as out:
+        out.write(shot)
+    image = Image.open(io.BytesIO(shot)).convert("RGB")
+    colours = image.getcolors(maxcolors=1 << 20) or []
+    commonest = max(count for count, _ in colours) if colours else 0
+    check(len(colours) > 16 and commonest < 0.97 * image.width * image.height,
+          f"screenshot nearly one colour: {len(colours)} colours, commonest {commonest} pixels")
+    for problem in browser.problems(url):
+        check(False, f"{name}: {problem}")
+    check_later_keys(browser, page, report, folder, name)
+
+
+def check_later_keys(browser, page, report, folder, name):
+    """Variables and summary lines the page does not know by name still show."""
+    extended = dict(report, variables=[{"name": "Boot0001", "change": "changed"}, {"name": "Lang", "change": "only in Main"}])
+    extended["summary"] = dict(report["summary"], area_lines=["ME region: 3 ranges, 12 bytes"])
+    text = open(page, encoding="utf-8").read()
+    opening = '<script type="application/json" id="report-data">'
+    begin = text.index(opening) + len(opening)
+    end = text.index("</script>", begin)
+    copy = os.path.join(folder, name + "-later-keys.html")
+    with open(copy, "w", encoding="utf-8") as out:
+        out.write(text[:begin] + json.dumps(extended).replace("<", "\\u003c") + text[end:])
+    browser.events.clear()
+    url = browser.open(copy)
+    rows = browser.evaluate("document.getElementById('variables-section').hidden ? -1 :"
+                            " document.querySelectorAll('#variable-table tbody tr').length")
+    check(rows == 2, f"{name}: the variables section shows {rows} rows for 2 variables")
+    lines = browser.evaluate("Array.from(document.querySelectorAll('#summary li'), li => li.textContent)")
+    check("ME region: 3 ranges, 12 bytes" in lines, f"{name}: a summary line of an unknown key is not shown: {lines}")
+    for problem in browser.problems(url):
+        check(False, f"{name}-later-keys: {problem}")
+
+
+def check_info(browser, tool, main, folder, name):
+    page = os.path.join(folder, name + "-info.html")
+    as_json = json.loads(run([tool, "--info", "--json", main]).stdout)
+    check(run([tool, "--info", "--html", page, main]).returncode == 0, "--info --html failed")
+    browser.events.clear()
+    url = browser.open(page)
+    check(embedded(browser) == as_json, "the one-dump page's document is not --info --json's")
+    rows = [row[:3] for row in table_rows(browser)]
+    check(rows == [row_key(f, "")[:3] for f in as_json["files"]], "the one-dump table's rows are not the JSON's files")
+    for problem in browser.problems(url):
+        check(False, f"{name}-info: {problem}")
+
+
+def main():
+    if len(sys.argv) != 6:
+        print(__doc__, file=sys.stderr)
+        return 2
+    global dumps_folder
+    tool, main_dump, backup_dump, folder = (os.path.abspath(a) for a in sys.argv[1:5])
+    name = sys.argv[5]
+    os.makedirs(folder, exist_ok=True)
+    if os.path.dirname(main_dump) == os.path.dirname(backup_dump):
+        dumps_folder = os.path.dirname(main_dump)
+        main_dump, backup_dump = os.path.basename(main_dump), os.path.basename(backup_dump)
+    browser = Browser()
+    try:
+        check_comparison(browser, tool, main_dump, backup_dump, folder, name)
+        check_info(browser, tool, main_dump, folder, name)
+    finally:
+        browser.close()
+    print(f"{name}: {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

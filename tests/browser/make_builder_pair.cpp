@@ -1,0 +1,63 @@
+// Writes MAIN.BIN and BACKUP.BIN of a small built board for the report
+// page's browser test: Backup adds a file, which moves the files after it;
+// a driver with a section that cannot be opened changes; a driver in a
+// volume nested (uncompressed) in a file changes; the serial file and the
+// variable differ only in bytes the board masks.
+//
+//   make_builder_pair DIR
+#include <cstdio>
+#include <filesystem>
+
+#include "tests/support/diff_support.h"
+#include "tests/support/firmware_builder.h"
+
+namespace {
+
+using sim::Bytes;
+using namespace support;
+
+sim::Guid Name(uint32_t n) { return sim::MakeGuid(0xB0A00000 + n, 0x5150, 0x4A4A, {1, 2, 3, 4, 5, 6, 7, uint8_t(n)}); }
+
+Bytes File(uint32_t n, const Bytes& sections, uint8_t type = sim::kFileTypeDriver) {
+  sim::FileSpec spec;
+  spec.name = Name(n);
+  spec.type = type;
+  spec.checksummed = false;  // the probe part's volume holds the descriptor
+  spec.body = sections;
+  return sim::BuildFile(spec);
+}
+
+Bytes Driver(uint32_t n, const std::u16string& name, uint32_t seed) {
+  return File(n, Sections({sim::Section(sim::kSectionPe32, sim::Pe32Image(600, n * 10 + seed)), UiSection(name)}));
+}
+
+std::vector<Bytes> MoreFiles(bool backup) {
+  std::vector<Bytes> files;
+  if (backup) files.push_back(Driver(1, u"AddedInBackup", 0));
+  // A GUID-defined section of an unknown GUID that needs processing.
+  const Bytes sealed = GuidedSection(fwtree::GuidFromText("0D6A1F5E-2B3C-4D4E-9F60-718293A4B5C6"), kProcessingRequired,
+                                     sim::PseudoRandomBytes(300, backup ? 2 : 1));
+  files.push_back(File(2, Sections({sealed, UiSection(u"SealedDriver")})));
+  files.push_back(Driver(3, u"MovedDriver", 0));
+  sim::VolumeSpec nested;
+  nested.length = 0x2000;
+  nested.ext_name = Name(4);
+  nested.files = {Driver(5, u"NestedDriver", backup ? 1 : 0)};
+  files.push_back(File(6, Sections({VolumeImageSection(sim::BuildVolume(nested)), UiSection(u"NestedVolume")}),
+                       kFileTypeVolumeImage));
+  return files;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_builder_pair DIR\n");
+    return 2;
+  }
+  const std::filesystem::path folder = argv[1];
+  std::filesystem::create_directories(folder);
+  WriteBytes(folder / "MAIN.BIN", BuildProbePart(ProbeDescriptor(), 1, "1", MoreFiles(false)).bytes);
+  WriteBytes(folder / "BACKUP.BIN", BuildProbePart(ProbeDescriptor(), 2, "2", MoreFiles(true)).bytes);
+  return 0;
+}

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# tools/explain-run.sh on run folders as the kit leaves them, whole and cut
+# short: the verdict it gives, what it must never say, and its exit status.
+#
+# usage: check_explain_run.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+source_dir=$1
+build=$2
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+  echo "explain_run: FAILED: $*" >&2
+  exit 1
+}
+
+"$build/pellrix-sim" --write-sample "$work/sample" >/dev/null || fail "pellrix-sim --write-sample failed"
+
+# A run folder: its log, RESULT.TXT when $2 is not "-", and the named pieces.
+make_run() {
+  local dir=$work/$1 result=$2 piece
+  shift 2
+  mkdir -p "$dir"
+  printf '== pellrix.efi\r\nPellgard comparison test FAIL !!!\r\n' >"$dir/PELLRIX.LOG"
+  [[ $result == - ]] || printf '%s\r\n' "$result" >"$dir/RESULT.TXT"
+  for piece in "$@"; do
+    case $piece in
+      dumps)
+        cp "$work/sample/main.rom" "$dir/MAIN.BIN"
+        cp "$work/sample/backup.rom" "$dir/BACKUP.BIN" ;;
+      junk-dumps)
+        head -c 100 /dev/zero >"$dir/MAIN.BIN"
+        head -c 100 /dev/zero >"$dir/BACKUP.BIN" ;;
+      record)
+        mkdir -p "$dir/PELLRIX.REC"
+        echo '{}' >"$dir/PELLRIX.REC/board.json" ;;
+      *) : >"$dir/$piece" ;;  # an empty file of that name
+    esac
+  done
+}
+
+full="FAIL comparison=0x8E save-main=0x80 save-backup=0x80 record=0x80"
+# name | RESULT.TXT ("-": none) | pieces | status | text required | text forbidden
+cases=(
+  # Faults caught: a folder without a verdict explained as a pass (status 0,
+  # "saves them only when the comparison test fails").
+  "no-result|-||1|verdict unknown: the run was cut short|only when"
+  "empty-result|||1|verdict unknown: the run was cut short|only when"
+  "save-cut-short|-|MAIN.BIN.NEW|1|MAIN.BIN.NEW (0 bytes): written when the run stopped|only when"
+  "leftover-beside-result|$full|dumps record BACKUP.BIN.NEW|1|verdict unknown|the evidence is incomplete"
+  # Failed saves are not "saved only on failure".
+  "saves-failed|FAIL comparison=0x8E save-main=0x82 save-backup=0x82 record=0x82||1|the evidence is incomplete|only when"
+  "one-chip|FAIL comparison=0x8E save-main=0x80 save-backup=0x82 record=0x80|record MAIN.BIN|1|only one chip was saved|only when"
+  # Dumps pellrix-diff cannot read are trouble, not an explanation.
+  "unreadable-dumps|$full|junk-dumps record|2|could not read the saved chips|"
+  "pass|PASS comparison=0x80||0|the comparison test passed|incomplete"
+  "unsupported|UNSUPPORTED comparison=0x82||0|does not support the dual-chip service|only when"
+  "no-room|FAIL comparison=0x8E save-main=none save-backup=none record=none||1|no room|only when"
+  "complete-failure|$full|dumps record|0|pellrix-sim|incomplete"
+)
+for entry in "${cases[@]}"; do
+  IFS='|' read -r name result pieces want has lacks <<<"$entry"
+  read -r -a list <<<"$pieces"
+  make_run "$name" "${result:-}" "${list[@]}"
+  PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$work/$name" >"$work/$name.out" 2>&1
+  status=$?
+  [[ $status == "$want" ]] || { cat "$work/$name.out" >&2; fail "$name: exit status $status, expected $want"; }
+  grep -qF -- "$has" "$work/$name.out" || { cat "$work/$name.out" >&2; fail "$name: does not say '$has'"; }
+  if [[ -n $lacks ]] && grep -qF -- "$lacks" "$work/$name.out"; then
+    cat "$work/$name.out" >&2
+    fail "$name: says '$lacks'"
+  fi
+done
+echo "explain_run: ${#cases[@]} run folders explained as they are"
