@@ -60,26 +60,39 @@ Bytes Encapsulations() {
   return sim::BuildVolume(volume);
 }
 
-// The same encapsulations in 4 KiB, nested volume included: 48-byte raw
+// The same encapsulations in 4 KiB volumes of two or three files each (so
+// that one run decodes little), nested volume included: 48-byte raw
 // sections where the larger image has PE32 images.
 Bytes SmallModule(uint32_t seed, const std::u16string& name) {
   return Sections({sim::Section(sim::kSectionRaw, sim::PseudoRandomBytes(48, seed)), UiSection(name)});
 }
 
-Bytes SmallEncapsulations(std::vector<size_t>* offsets) {
+enum SmallFile { kLzma, kEfi, kTiano, kBrotli, kPlain, kNested };
+
+Bytes SmallEncapsulations(std::initializer_list<SmallFile> kinds, std::vector<size_t>* offsets = nullptr) {
   sim::VolumeSpec nested;
   nested.length = 0x200;
   nested.files = {Driver(21, SmallModule(21, u"Inner"))};
   sim::VolumeSpec volume;
   volume.length = 0x1000;
-  volume.files = {
-      Driver(11, LzmaSection(SmallModule(11, u"Lzma"))),
-      Driver(12, StandardCompressionSection(SmallModule(12, u"Efi"), fwtree::StandardVariant::Efi11)),
-      Driver(13, StandardCompressionSection(SmallModule(13, u"Tiano"), fwtree::StandardVariant::Tiano)),
-      Driver(14, BrotliSection(SmallModule(14, u"Brotli"))),
-      Driver(15, SmallModule(15, u"Plain")),
-      Driver(16, LzmaSection(VolumeImageSection(sim::BuildVolume(nested)))),
-  };
+  for (SmallFile kind : kinds) {
+    switch (kind) {
+      case kLzma: volume.files.push_back(Driver(11, LzmaSection(SmallModule(11, u"Lzma")))); break;
+      case kEfi:
+        volume.files.push_back(
+            Driver(12, StandardCompressionSection(SmallModule(12, u"Efi"), fwtree::StandardVariant::Efi11)));
+        break;
+      case kTiano:
+        volume.files.push_back(
+            Driver(13, StandardCompressionSection(SmallModule(13, u"Tiano"), fwtree::StandardVariant::Tiano)));
+        break;
+      case kBrotli: volume.files.push_back(Driver(14, BrotliSection(SmallModule(14, u"Brotli")))); break;
+      case kPlain: volume.files.push_back(Driver(15, SmallModule(15, u"Plain"))); break;
+      case kNested:
+        volume.files.push_back(Driver(16, LzmaSection(VolumeImageSection(sim::BuildVolume(nested)))));
+        break;
+    }
+  }
   return sim::BuildVolume(volume, offsets);
 }
 
@@ -122,26 +135,29 @@ int main(int argc, char** argv) {
   const Bytes brotli = BrotliSection(text);
   Write(out / "seeds_decompress/brotli", selected(4, Bytes(brotli.begin() + 24, brotli.end())));
 
-  // A command line, a NUL, then Main and Backup: a 4 KiB volume against
-  // copies with a byte changed in a plain file and in an LZMA stream. Small,
-  // so that each run of pellrix-diff's code takes well under a millisecond.
+  // A command line, a NUL, then Main and Backup: 4 KiB volumes, against
+  // copies with a byte changed in a plain file or in an LZMA stream, or
+  // against themselves. Small, so that each run of pellrix-diff's code takes
+  // well under a millisecond.
   std::vector<size_t> offsets;
-  const Bytes small = SmallEncapsulations(&offsets);
-  Bytes plainChanged = small;
-  plainChanged[offsets[4] + 40] ^= 0x10;
-  Bytes lzmaChanged = small;
+  const Bytes lzmaPlain = SmallEncapsulations({kLzma, kPlain}, &offsets);
+  Bytes plainChanged = lzmaPlain;
+  plainChanged[offsets[1] + 40] ^= 0x10;
+  Bytes lzmaChanged = lzmaPlain;
   lzmaChanged[offsets[0] + 60] ^= 0x01;
-  const std::tuple<const char*, std::string, Bytes> diffSeeds[] = {
-      {"json_plain_changed", "--json", plainChanged},
-      {"text_lzma_changed", "--max-ranges=3", lzmaChanged},
-      {"no_mask_same", "--no-mask\n--block-size=0x1000", small},
-      {"info_json", "--info\n--json", small},
-      {"info_text", "--info", small},
+  const Bytes standard = SmallEncapsulations({kEfi, kTiano});
+  const Bytes brotliNested = SmallEncapsulations({kBrotli, kNested, kPlain});
+  const std::tuple<const char*, std::string, Bytes, Bytes> diffSeeds[] = {
+      {"json_plain_changed", "--json", lzmaPlain, plainChanged},
+      {"text_lzma_changed", "--max-ranges=3", lzmaPlain, lzmaChanged},
+      {"no_mask_same", "--no-mask\n--block-size=0x1000", standard, standard},
+      {"info_json", "--info\n--json", brotliNested, brotliNested},
+      {"info_text", "--info", standard, standard},
   };
-  for (const auto& [name, command, backup] : diffSeeds) {
+  for (const auto& [name, command, main, backup] : diffSeeds) {
     Bytes seed(command.begin(), command.end());
     seed.push_back(0);
-    seed.insert(seed.end(), small.begin(), small.end());
+    seed.insert(seed.end(), main.begin(), main.end());
     seed.insert(seed.end(), backup.begin(), backup.end());
     Write(out / "seeds_diff" / name, seed);
   }
