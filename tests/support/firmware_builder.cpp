@@ -3,6 +3,7 @@
 #include <brotli/encode.h>
 #include <lzma.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -51,6 +52,17 @@ sim::Guid ToSimGuid(const fwtree::Guid& guid) {
   sim::Guid result;
   std::memcpy(result.data(), guid.data(), 16);
   return result;
+}
+
+sim::Guid NumberedGuid(uint32_t family, uint32_t n) {
+  return sim::MakeGuid(family + n, 0x3333, 0x4444, {9, 8, 7, 6, 5, 4, 3, uint8_t(n)});
+}
+
+std::string NumberedGuidText(uint32_t family, uint32_t n) {
+  const sim::Guid g = NumberedGuid(family, n);
+  fwtree::Guid guid;
+  std::copy(g.begin(), g.end(), guid.begin());
+  return fwtree::GuidText(guid);
 }
 
 Bytes Sections(const std::vector<Bytes>& sections) {
