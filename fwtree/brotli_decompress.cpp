@@ -2,6 +2,10 @@
 
 #include <brotli/decode.h>
 
+#include <algorithm>
+
+#include "fwtree/output_growth.h"
+
 namespace fwtree {
 
 namespace {
@@ -14,28 +18,40 @@ uint64_t Load64(const uint8_t* p) {
   return value;
 }
 
+bool Fail(std::string* problem, const char* reason) {
+  *problem = std::string("Brotli: ") + reason;
+  return false;
+}
+
 }  // namespace
 
 bool BrotliDecompress(const uint8_t* source, uint64_t size, uint64_t limit, std::vector<uint8_t>* output,
                       std::string* problem) {
-  if (size < kHeaderSize) {
-    *problem = "Brotli: header cut short";
-    return false;
-  }
+  output->clear();
+  if (size < kHeaderSize) return Fail(problem, "header cut short");
   const uint64_t expected = Load64(source);
-  if (expected > limit) {
-    *problem = "Brotli: output over the decompression limit";
-    return false;
+  if (expected > limit) return Fail(problem, "output over the decompression limit");
+  BrotliDecoderState* decoder = BrotliDecoderCreateInstance(nullptr, nullptr, nullptr);
+  if (decoder == nullptr) return Fail(problem, "decoder set-up failed");
+  // Reserved whole, filled as decoded.
+  output->reserve(expected);
+  const uint8_t* next = source + kHeaderSize;
+  size_t available = size - kHeaderSize;
+  BrotliDecoderResult result = BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT;
+  // Once the stated size is reached, one more call with no room tells
+  // whether the stream ends there.
+  for (bool full = false; result == BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT && !full;) {
+    const uint64_t before = output->size();
+    full = before == expected;
+    output->resize(NextOutputSize(before, expected));
+    size_t room = output->size() - before;
+    uint8_t* out = output->data() + before;
+    result = BrotliDecoderDecompressStream(decoder, &available, &next, &room, &out, nullptr);
+    output->resize(output->size() - room);
   }
-  output->assign(expected, 0);
-  size_t written = expected;
-  const BrotliDecoderResult result =
-      BrotliDecoderDecompress(size - kHeaderSize, source + kHeaderSize, &written, output->data());
-  if (result != BROTLI_DECODER_RESULT_SUCCESS || written != expected) {
-    output->clear();
-    *problem = "Brotli: stream damaged or cut short";
-    return false;
-  }
+  BrotliDecoderDestroyInstance(decoder);
+  if (result != BROTLI_DECODER_RESULT_SUCCESS) return Fail(problem, "stream damaged, cut short or longer than stated");
+  if (output->size() != expected) return Fail(problem, "stream shorter than stated");
   return true;
 }
 

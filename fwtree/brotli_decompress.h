@@ -9,6 +9,13 @@
 
 namespace fwtree {
 
+// The most the decoder's ring buffer takes (the format's largest window).
+constexpr uint64_t kLargestBrotliWindow = 16ull << 20;
+
+// False with a short reason when the stream is bad, does not decode to
+// exactly the stated size, or that size exceeds `limit`; `output` then
+// holds what was decoded before the fault. The output grows as it is
+// decoded, so a header that overstates costs nothing.
 bool BrotliDecompress(const uint8_t* source, uint64_t size, uint64_t limit, std::vector<uint8_t>* output,
                       std::string* problem);
 

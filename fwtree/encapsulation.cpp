@@ -1,5 +1,7 @@
 #include "fwtree/encapsulation.h"
 
+#include <algorithm>
+
 #include "fwtree/brotli_decompress.h"
 #include "fwtree/lzma_decompress.h"
 #include "fwtree/standard_decompress.h"
@@ -51,57 +53,72 @@ bool SectionsTile(const uint8_t* data, uint64_t size) {
   return at == size;
 }
 
-bool DecodeStandard(const uint8_t* data, uint64_t size, DecodeBudget& budget, std::vector<uint8_t>* out,
+namespace {
+
+enum class Decoded { Yes, No, OverBudget };
+
+// One decoder run charged to the budget: what the header states and the
+// decoder's working memory are reserved before it runs (leaving `reserve`
+// for the tree's records), and all but what it produced is given back.
+template <typename Decode>
+Decoded ChargedDecode(TreeBudget& budget, uint64_t reserve, uint64_t stated, uint64_t working, const char* what,
+                      std::vector<uint8_t>* out, std::string* problem, Decode decode) {
+  // The first test keeps the sum below from overflowing.
+  if (stated > budget.remaining() || !budget.TakeLeaving(stated + working, reserve)) {
+    *problem = std::string(what) + ": decompression limit of the dump reached";
+    return Decoded::OverBudget;
+  }
+  const bool ok = decode(stated);
+  budget.Give(stated + working - std::min<uint64_t>(out->size(), stated));
+  if (ok) return Decoded::Yes;
+  std::vector<uint8_t>().swap(*out);
+  return Decoded::No;
+}
+
+}  // namespace
+
+bool DecodeStandard(const uint8_t* data, uint64_t size, TreeBudget& budget, uint64_t reserve, std::vector<uint8_t>* out,
                     std::string* problem) {
   uint32_t original = 0;
   if (!StandardOriginalSize(data, size, &original)) {
     *problem = "standard compression: header cut short";
     return false;
   }
-  if (!budget.Take(original)) {
-    *problem = "standard compression: decompression limit of the dump reached";
-    return false;
-  }
-  std::vector<uint8_t> efi;
-  std::vector<uint8_t> tiano;
-  std::string efiProblem;
-  const bool efiOk = StandardDecompress(data, size, StandardVariant::Efi11, original, &efi, &efiProblem);
-  if (efiOk && SectionsTile(efi.data(), efi.size())) {
-    *out = std::move(efi);
-    return true;
-  }
-  const bool tianoOk = StandardDecompress(data, size, StandardVariant::Tiano, original, &tiano, problem);
-  if (tianoOk && (SectionsTile(tiano.data(), tiano.size()) || !efiOk)) {
-    *out = std::move(tiano);
-    return true;
-  }
-  if (efiOk) {
-    *out = std::move(efi);
-    return true;
-  }
+  // Nothing to decode, or a stream where nothing should be: no variant
+  // tells them apart.
+  if (original == 0) return StandardDecompress(data, size, StandardVariant::Efi11, 0, out, problem);
+  const auto attempt = [&](StandardVariant variant) {
+    std::string ignored;
+    return ChargedDecode(budget, reserve, original, 0, "standard compression", out, problem,
+                         [&](uint64_t limit) { return StandardDecompress(data, size, variant, limit, out, &ignored); });
+  };
+  // EFI 1.1 first; Tiano only when that fails or gives no section list.
+  // One output at a time: when only EFI 1.1 decoded, it is decoded again.
+  const Decoded efi = attempt(StandardVariant::Efi11);
+  if (efi == Decoded::OverBudget) return false;
+  if (efi == Decoded::Yes && SectionsTile(out->data(), out->size())) return true;
+  std::vector<uint8_t>().swap(*out);
+  const Decoded tiano = attempt(StandardVariant::Tiano);
+  if (tiano == Decoded::Yes && (efi == Decoded::No || SectionsTile(out->data(), out->size()))) return true;
+  std::vector<uint8_t>().swap(*out);
+  if (tiano == Decoded::OverBudget) return false;
+  if (efi == Decoded::Yes) return attempt(StandardVariant::Efi11) == Decoded::Yes;
   *problem = "standard compression: neither the EFI 1.1 nor the Tiano variant decodes";
   return false;
 }
-
-bool DecodeGuided(GuidedKind kind, const uint8_t* data, uint64_t size, DecodeBudget& budget, std::vector<uint8_t>* out,
-                  std::string* problem) {
+bool DecodeGuided(GuidedKind kind, const uint8_t* data, uint64_t size, TreeBudget& budget, uint64_t reserve,
+                  std::vector<uint8_t>* out, std::string* problem) {
   uint64_t stated = 0;
   if (!StatedSize(kind, data, size, &stated)) {
     *problem = "compressed section: header cut short";
     return false;
   }
-  if (!budget.Take(stated)) {
-    *problem = "compressed section: decompression limit of the dump reached";
-    return false;
-  }
-  switch (kind) {
-    case GuidedKind::Lzma: return LzmaDecompress(data, size, false, stated, out, problem);
-    case GuidedKind::LzmaX86: return LzmaDecompress(data, size, true, stated, out, problem);
-    case GuidedKind::Brotli: return BrotliDecompress(data, size, stated, out, problem);
-    default: break;
-  }
-  *problem = "GUID-defined section: no decoder";
-  return false;
+  const bool brotli = kind == GuidedKind::Brotli;
+  const uint64_t working = brotli ? std::min(stated, kLargestBrotliWindow) : LzmaDictionarySize(data, size);
+  return ChargedDecode(budget, reserve, stated, working, "compressed section", out, problem, [&](uint64_t limit) {
+           if (brotli) return BrotliDecompress(data, size, limit, out, problem);
+           return LzmaDecompress(data, size, kind == GuidedKind::LzmaX86, limit, out, problem);
+         }) == Decoded::Yes;
 }
 
 }  // namespace fwtree

@@ -1,7 +1,7 @@
 #include "fwtree/firmware_tree.h"
 
 #include <cstdio>
-#include <map>
+#include <algorithm>
 
 #include "fwtree/encapsulation.h"
 #include "fwtree/utf16_text.h"
@@ -49,14 +49,33 @@ struct Span {
   }
 };
 
+std::string HexOffset(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+bool Erased(const uint8_t* data, uint64_t size, bool erasedIsOne) {
+  const uint8_t erased = erasedIsOne ? 0xFF : 0x00;
+  for (uint64_t i = 0; i < size; ++i)
+    if (data[i] != erased) return false;
+  return true;
+}
+
+// What the tree's records cost the budget. The lists grow by doubling, so
+// a record is charged twice its size; a text its bytes and its header.
+constexpr uint64_t kFileCost = 2 * sizeof(TreeFile);
+constexpr uint64_t kVolumeCost = 2 * sizeof(TreeVolume) + 64;  // and the path list's own allocation
+uint64_t TextCost(const std::string& text) { return 2 * sizeof(std::string) + text.size(); }
+
 class TreeBuilder {
  public:
   TreeBuilder(FirmwareTree& tree, const TreeLimits& limits)
-      : tree_(tree), limits_(limits), budget_(limits.decodeBudget) {}
+      : tree_(tree), limits_(limits), budget_(limits.budget), recordReserve_(limits.budget / 8) {}
 
   void WalkImage(const uint8_t* image, uint64_t size) {
     const Span whole{image, size, uint64_t(0), false};
-    for (uint64_t at = 0; at + kVolumeHeaderMinimum <= size;) {
+    for (uint64_t at = 0; at + kVolumeHeaderMinimum <= size && !stopped_;) {
       const uint64_t length = VolumeLengthAt(whole, at);
       if (length == 0) {
         at += 8;
@@ -65,7 +84,7 @@ class TreeBuilder {
       WalkVolume(whole.Sub(at, length), -1, {}, 0);
       at = Align(at + length, 8);
     }
-    tree_.decodedBytes = limits_.decodeBudget - budget_.remaining();
+    for (const std::vector<uint8_t>& bytes : tree_.decoded) tree_.decodedBytes += bytes.size();
     NumberFiles();
   }
 
@@ -83,23 +102,61 @@ class TreeBuilder {
     return declared < span.size - at ? declared : span.size - at;
   }
 
-  void Problem(std::string text) { tree_.problems.push_back(std::move(text)); }
+  // Ends the walk for good, with one problem saying why.
+  void Stop(std::string why) {
+    if (stopped_) return;
+    stopped_ = true;
+    tree_.problems.push_back(std::move(why) + ": the rest of the dump is not walked");
+  }
 
-  void WalkVolume(const Span& span, int parentFile, std::vector<Guid> path, int depth) {
+  bool Charge(uint64_t bytes) {
+    if (budget_.Take(bytes)) return true;
+    Stop("the limit of " + std::to_string(limits_.budget >> 20) +
+         " MiB for the dump's decompressed bytes and records is reached");
+    return false;
+  }
+
+  // Nothing is added once the walk has stopped: what follows is not walked.
+  void Problem(std::string text) {
+    if (!stopped_ && Charge(TextCost(text))) tree_.problems.push_back(std::move(text));
+  }
+
+  void FileProblem(int file, std::string text) {
+    if (!stopped_ && Charge(TextCost(text))) tree_.files[size_t(file)].problems.push_back(std::move(text));
+  }
+
+  // A volume's damage: the file whose section holds it has the problem, or
+  // the tree for a volume of the image itself.
+  void VolumeProblem(const Span& span, int parentFile, const std::string& text) {
+    if (parentFile >= 0) return FileProblem(parentFile, "volume image section: " + text);
+    Problem("volume at " + HexOffset(span.offset.value_or(0)) + ": " + text);
+  }
+
+  void WalkVolume(const Span& span, int parentFile, const std::vector<Guid>& enclosing, int depth) {
+    if (stopped_) return;
     if (depth > limits_.maxDepth) {
       Problem("volumes nested deeper than " + std::to_string(limits_.maxDepth) + " levels: not opened");
       return;
     }
     FirmwareVolume header;
-    if (!ReadFirmwareVolume(span.data, span.size, 0, &header) || header.HeaderLength > header.Length) {
-      if (parentFile >= 0) tree_.files[size_t(parentFile)].problems.push_back("volume image section: no volume header");
-      return;
+    if (!ReadFirmwareVolume(span.data, span.size, 0, &header))
+      return VolumeProblem(span, parentFile, "no volume header");
+    if (header.HeaderLength > header.Length)
+      return VolumeProblem(span, parentFile, "header longer than what holds the volume; not walked");
+    if (header.DeclaredLength > header.Length) {
+      VolumeProblem(span, parentFile,
+                    std::to_string(header.DeclaredLength) + " bytes long by its header, cut to " +
+                        std::to_string(header.Length) + " by the end of what holds it");
     }
+    if (tree_.volumes.size() >= limits_.maxVolumes)
+      return Stop("more than " + std::to_string(limits_.maxVolumes) + " volumes");
+    if (!Charge(kVolumeCost + 16 * (enclosing.size() + 1))) return;
     TreeVolume volume;
     volume.fileSystem = GuidAt(header.FileSystem);
     if (header.HasName) volume.name = GuidAt(header.Name);
+    std::vector<Guid> path = enclosing;
     path.push_back(volume.name ? *volume.name : volume.fileSystem);
-    volume.path = path;
+    volume.path = GuidPath(std::move(path));
     volume.offset = span.offset;
     volume.length = header.Length;
     volume.parentFile = parentFile;
@@ -113,27 +170,23 @@ class TreeBuilder {
     const bool erasedIsOne = (Load32(span.data + kVolumeAttributesOffset) & kErasePolarityOne) != 0;
     uint64_t at = header.HeaderLength;
     const uint16_t extOffset = Load16(span.data + image_layout::kFvExtHeaderOffset);
-    if (header.HasName && uint64_t(extOffset) + 20 <= header.Length)
-      at = uint64_t(extOffset) + Load32(span.data + extOffset + 16);
+    if (extOffset != 0 && !header.HasName) VolumeProblem(span, parentFile, "extended header outside the volume");
+    if (header.HasName) at = uint64_t(extOffset) + Load32(span.data + extOffset + image_layout::kFvExtHeaderSize);
     at = Align(at, 8);
     const Span files = span.Sub(0, header.Length);
-    while (at < files.size && files.size - at >= kFileHeader) {
-      const uint64_t next = WalkFile(files, at, index, parentFile, path, volume.ffsVersion, erasedIsOne, depth);
-      if (next == 0) break;
+    if (at > files.size) VolumeProblem(span, parentFile, "extended header runs past the volume; files not walked");
+    while (at < files.size && files.size - at >= kFileHeader && !stopped_) {
+      const uint64_t next = WalkFile(files, at, index, parentFile, volume.path, volume.ffsVersion, erasedIsOne, depth);
+      if (next == 0) return;
       at = Align(next, 8);
     }
-  }
-
-  static bool Erased(const uint8_t* data, uint64_t size, bool erasedIsOne) {
-    const uint8_t erased = erasedIsOne ? 0xFF : 0x00;
-    for (uint64_t i = 0; i < size; ++i)
-      if (data[i] != erased) return false;
-    return true;
+    if (!stopped_ && at < files.size && !Erased(files.data + at, files.size - at, erasedIsOne))
+      VolumeProblem(span, parentFile, "a file header cut by the end of the volume");
   }
 
   // Adds the file at `at` and its contents; returns the offset after it, or
   // 0 when the volume's files end there.
-  uint64_t WalkFile(const Span& volume, uint64_t at, int volumeIndex, int parentFile, const std::vector<Guid>& path,
+  uint64_t WalkFile(const Span& volume, uint64_t at, int volumeIndex, int parentFile, const GuidPath& path,
                     int ffsVersion, bool erasedIsOne, int depth) {
     const uint8_t* f = volume.data + at;
     if (Erased(f, kFileHeader, erasedIsOne)) return 0;
@@ -141,7 +194,10 @@ class TreeBuilder {
     uint64_t size = Load24(f + image_layout::kFileSize);
     uint64_t header = kFileHeader;
     if (ffsVersion == 3 && (attributes & kLargeFileAttribute)) {
-      if (volume.size - at < kLargeFileHeader) return 0;
+      if (volume.size - at < kLargeFileHeader) {
+        Problem("file " + GuidText(GuidAt(f)) + ": large-file header cut by the end of the volume");
+        return 0;
+      }
       size = Load64(f + kFileHeader);
       header = kLargeFileHeader;
     }
@@ -151,6 +207,11 @@ class TreeBuilder {
     }
     const uint8_t type = f[18];
     if (type == kTypePad) return at + size;
+    if (tree_.files.size() >= limits_.maxFiles) {
+      Stop("more than " + std::to_string(limits_.maxFiles) + " files");
+      return 0;
+    }
+    if (!Charge(kFileCost)) return 0;
 
     TreeFile file;
     file.guid = GuidAt(f);
@@ -173,23 +234,22 @@ class TreeBuilder {
     return at + size;
   }
 
-  void FileProblem(int file, std::string text) { tree_.files[size_t(file)].problems.push_back(std::move(text)); }
-
   // The sections of file `file`; `path` ends with the file's own GUID.
   void WalkSections(const Span& span, int file, const std::vector<Guid>& path, int depth) {
     if (depth > limits_.maxDepth)
       return FileProblem(file,
                          "sections nested deeper than " + std::to_string(limits_.maxDepth) + " levels: not opened");
     uint64_t at = 0;
-    while (at < span.size && span.size - at >= 4) {
+    while (at < span.size && !stopped_) {
       const uint8_t* s = span.data + at;
+      const uint64_t left = span.size - at;
       uint64_t length = 0;
       uint32_t header = 0;
-      if (!image_layout::ReadSectionHeader(s, span.size - at, &length, &header)) break;
-      if (length < header || length > span.size - at) {
-        if (!Erased(s, span.size - at, true)) FileProblem(file, "section header damaged; later sections not read");
-        return;
-      }
+      // Erased or zero bytes after the last section are padding, not damage.
+      if (Erased(s, left, true) || Erased(s, left, false)) return;
+      if (!image_layout::ReadSectionHeader(s, left, &length, &header))
+        return FileProblem(file, "section header cut short by the end of what holds it");
+      if (length < header || length > left) return FileProblem(file, "section header damaged; later sections not read");
       WalkSection(span.Sub(at, length), header, s[3], file, path, depth);
       at = Align(at + length, 4);
     }
@@ -199,18 +259,21 @@ class TreeBuilder {
                    int depth) {
     const Span body = section.Sub(header, section.size - header);
     switch (type) {
-      case kSectionUserInterface:
-        if (!tree_.files[size_t(file)].name) tree_.files[size_t(file)].name = Utf8FromUtf16(body.data, body.size);
-        return;
-      case kSectionVersion:
-        if (!tree_.files[size_t(file)].version && body.size > 2)
-          tree_.files[size_t(file)].version = Utf8FromUtf16(body.data + 2, body.size - 2);
-        return;
+      case kSectionUserInterface: return NameFile(file, body, &TreeFile::name, 0);
+      case kSectionVersion: return NameFile(file, body, &TreeFile::version, 2);
       case kSectionVolumeImage: WalkVolume(body, file, path, depth + 1); return;
       case kSectionCompression: return WalkCompression(body, file, path, depth);
       case kSectionGuidDefined: return WalkGuided(section, header, file, path, depth);
       default: return;
     }
+  }
+
+  // The file's name, or its version text after `skip` bytes (a version
+  // section with no text gives none), from its first section of that kind.
+  void NameFile(int file, const Span& body, std::optional<std::string> TreeFile::*text, uint64_t skip) {
+    if (tree_.files[size_t(file)].*text || (skip > 0 && body.size <= skip)) return;
+    std::string utf8 = Utf8FromUtf16(body.data + skip, body.size - skip);
+    if (Charge(TextCost(utf8))) tree_.files[size_t(file)].*text = std::move(utf8);
   }
 
   void WalkCompression(const Span& body, int file, const std::vector<Guid>& path, int depth) {
@@ -222,7 +285,8 @@ class TreeBuilder {
       return FileProblem(file, "compression section of unknown type " + std::to_string(kind));
     std::vector<uint8_t> out;
     std::string problem;
-    if (!DecodeStandard(stream.data, stream.size, budget_, &out, &problem)) return FileProblem(file, problem);
+    if (!DecodeStandard(stream.data, stream.size, budget_, recordReserve_, &out, &problem))
+      return FileProblem(file, problem);
     WalkDecoded(std::move(out), file, path, depth);
   }
 
@@ -240,7 +304,8 @@ class TreeBuilder {
       return FileProblem(file, "GUID-defined section " + GuidText(guid) + ": no decoder for it");
     std::vector<uint8_t> out;
     std::string problem;
-    if (!DecodeGuided(kind, data.data, data.size, budget_, &out, &problem)) return FileProblem(file, problem);
+    if (!DecodeGuided(kind, data.data, data.size, budget_, recordReserve_, &out, &problem))
+      return FileProblem(file, problem);
     WalkDecoded(std::move(out), file, path, depth);
   }
 
@@ -254,19 +319,32 @@ class TreeBuilder {
     WalkSections(Span{kept.data(), kept.size(), std::nullopt, true}, file, path, depth + 1);
   }
 
-  // Index: the files of one path and GUID counted in order.
+  // Index: the files of one path and GUID counted in order. A stable sort
+  // by path and GUID keeps each group in walk order.
   void NumberFiles() {
-    std::map<std::vector<Guid>, uint32_t> seen;
-    for (TreeFile& file : tree_.files) {
-      std::vector<Guid> key = file.path;
-      key.push_back(file.guid);
-      file.index = seen[key]++;
+    std::vector<uint32_t> order(tree_.files.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    const auto before = [this](uint32_t a, uint32_t b) {
+      const TreeFile& x = tree_.files[a];
+      const TreeFile& y = tree_.files[b];
+      if (!x.path.SameList(y.path)) {
+        const auto byPath = x.path <=> y.path;
+        if (byPath != 0) return byPath < 0;
+      }
+      return x.guid < y.guid;
+    };
+    std::stable_sort(order.begin(), order.end(), before);
+    for (size_t i = 0; i < order.size(); ++i) {
+      const bool sameGroup = i > 0 && !before(order[i - 1], order[i]);
+      tree_.files[order[i]].index = sameGroup ? tree_.files[order[i - 1]].index + 1 : 0;
     }
   }
 
   FirmwareTree& tree_;
   TreeLimits limits_;
-  DecodeBudget budget_;
+  TreeBudget budget_;
+  uint64_t recordReserve_;  // of the budget, kept from the decoders for the records
+  bool stopped_ = false;
 };
 
 }  // namespace

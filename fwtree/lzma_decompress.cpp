@@ -2,7 +2,10 @@
 
 #include <lzma.h>
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "fwtree/output_growth.h"
 
 namespace fwtree {
 
@@ -10,11 +13,20 @@ namespace {
 
 constexpr uint64_t kHeaderSize = 13;  // 5 property bytes and the 64-bit size
 constexpr uint32_t kSmallestDictionary = 4096;
+// An empty stream is the range coder's flush and perhaps an end marker.
+constexpr uint64_t kEmptyStreamMost = 16;
 
 uint64_t Load64(const uint8_t* p) {
   uint64_t value = 0;
   for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
   return value;
+}
+
+uint32_t Load32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+
+uint32_t DictionaryFor(uint32_t asked, uint64_t expected) {
+  const uint64_t bound = std::min(std::max<uint64_t>(expected, kSmallestDictionary), kLargestLzmaDictionary);
+  return uint32_t(std::min<uint64_t>(std::max(asked, kSmallestDictionary), bound));
 }
 
 bool Fail(std::string* problem, const char* reason) {
@@ -24,8 +36,14 @@ bool Fail(std::string* problem, const char* reason) {
 
 }  // namespace
 
+uint64_t LzmaDictionarySize(const uint8_t* source, uint64_t size) {
+  if (size < kHeaderSize) return 0;
+  return DictionaryFor(Load32(source + 1), Load64(source + 5));
+}
+
 bool LzmaDecompress(const uint8_t* source, uint64_t size, bool x86Filter, uint64_t limit, std::vector<uint8_t>* output,
                     std::string* problem) {
+  output->clear();
   if (size < kHeaderSize) return Fail(problem, "header cut short");
   const uint64_t expected = Load64(source + 5);
   if (expected > limit) return Fail(problem, "output over the decompression limit");
@@ -33,10 +51,7 @@ bool LzmaDecompress(const uint8_t* source, uint64_t size, bool x86Filter, uint64
   lzma_filter lzma{LZMA_FILTER_LZMA1EXT, nullptr};
   if (lzma_properties_decode(&lzma, nullptr, source, 5) != LZMA_OK) return Fail(problem, "bad properties");
   auto* options = static_cast<lzma_options_lzma*>(lzma.options);
-  // The decoder never looks further back than the output is long: a larger
-  // stated dictionary would only cost memory.
-  if (options->dict_size > expected)
-    options->dict_size = uint32_t(expected < kSmallestDictionary ? kSmallestDictionary : expected);
+  options->dict_size = DictionaryFor(options->dict_size, expected);
   options->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
   options->ext_size_low = uint32_t(expected);
   options->ext_size_high = uint32_t(expected >> 32);
@@ -53,19 +68,23 @@ bool LzmaDecompress(const uint8_t* source, uint64_t size, bool x86Filter, uint64
     std::free(options);
     return Fail(problem, "decoder set-up failed");
   }
-  output->assign(expected, 0);
+  // Reserved whole, filled as decoded.
+  output->reserve(expected);
   stream.next_in = source + kHeaderSize;
   stream.avail_in = size - kHeaderSize;
-  stream.next_out = output->data();
-  stream.avail_out = expected;
-  result = lzma_code(&stream, LZMA_FINISH);
-  const bool complete = (result == LZMA_STREAM_END || result == LZMA_OK) && stream.avail_out == 0;
+  while (result == LZMA_OK && output->size() < expected) {
+    const uint64_t before = output->size();
+    output->resize(NextOutputSize(before, expected));
+    stream.next_out = output->data() + before;
+    stream.avail_out = output->size() - before;
+    result = lzma_code(&stream, LZMA_FINISH);
+    output->resize(output->size() - stream.avail_out);
+  }
   lzma_end(&stream);
   std::free(options);
-  if (!complete) {
-    output->clear();
+  if (expected == 0 && size - kHeaderSize > kEmptyStreamMost) return Fail(problem, "states 0 bytes but holds a stream");
+  if (output->size() != expected || (result != LZMA_OK && result != LZMA_STREAM_END))
     return Fail(problem, "stream damaged or cut short");
-  }
   return true;
 }
 

@@ -1,7 +1,9 @@
 #include "fwtree/standard_decompress.h"
 
+#include <algorithm>
 #include <array>
-#include <memory>
+
+#include "fwtree/output_growth.h"
 
 namespace fwtree {
 
@@ -142,26 +144,47 @@ class Decoder {
  public:
   Decoder(const uint8_t* stream, uint64_t size, int positionBits) : bits_(stream, size), positionBits_(positionBits) {}
 
-  bool Run(uint8_t* out, uint32_t outSize) {
+  // Fills `out` (its capacity already the whole output) with `outSize`
+  // bytes, growing it a step at a time; false at the first fault, `out`
+  // then holding what was decoded.
+  bool Run(std::vector<uint8_t>& out, uint32_t outSize) {
     uint32_t written = 0;
-    while (written < outSize) {
-      uint16_t symbol;
-      if (!NextChar(&symbol)) return false;
-      if (symbol < 256) {
-        out[written++] = uint8_t(symbol);
-        continue;
-      }
-      uint32_t length = symbol - (256 - kThreshold);
-      uint32_t distance;
-      if (!NextPosition(&distance)) return false;
-      if (uint64_t(distance) + 1 > written) return false;
-      uint32_t from = written - distance - 1;
-      while (length-- > 0 && written < outSize) out[written++] = out[from++];
-    }
-    return true;
+    const bool ok = Decode(out, outSize, &written);
+    out.resize(written);
+    return ok;
   }
 
  private:
+  // Makes room in `out` for `count` bytes at `written`.
+  static uint8_t* Room(std::vector<uint8_t>& out, uint32_t written, uint32_t count, uint32_t outSize) {
+    if (out.size() - written < count)
+      out.resize(std::max(uint64_t(written) + count, NextOutputSize(out.size(), outSize)));
+    return out.data();
+  }
+
+  bool Decode(std::vector<uint8_t>& out, uint32_t outSize, uint32_t* written) {
+    uint32_t at = 0;
+    while (at < outSize) {
+      uint16_t symbol;
+      if (!NextChar(&symbol)) break;
+      if (symbol < 256) {
+        Room(out, at, 1, outSize)[at] = uint8_t(symbol);
+        ++at;
+        continue;
+      }
+      uint32_t distance;
+      if (!NextPosition(&distance)) break;
+      // The match starts distance + 1 bytes back: never before the output.
+      if (uint64_t(distance) + 1 > at) break;
+      const uint32_t length = std::min<uint32_t>(symbol - (256 - kThreshold), outSize - at);
+      uint8_t* bytes = Room(out, at, length, outSize);
+      // Byte by byte: a match may overlap the bytes it writes.
+      for (uint32_t from = at - distance - 1, end = at + length; at < end;) bytes[at++] = bytes[from++];
+    }
+    *written = at;
+    return at == outSize;
+  }
+
   bool ReadPtLengths(int symbols, int countBits, int special) {
     const uint32_t number = bits_.Take(countBits);
     pt_.lengths.fill(0);
@@ -289,11 +312,19 @@ bool StandardDecompress(const uint8_t* source, uint64_t size, StandardVariant va
     *problem = "standard compression: output over the decompression limit";
     return false;
   }
-  output->assign(original, 0);
-  if (original == 0) return true;
-  auto decoder = std::make_unique<Decoder>(source + 8, compressed, variant == StandardVariant::Efi11 ? 4 : 5);
-  if (!decoder->Run(output->data(), original)) {
-    output->clear();
+  output->clear();
+  if (original == 0) {
+    if (compressed == 0) return true;
+    *problem =
+        "standard compression: states 0 original bytes but holds " + std::to_string(compressed) + " bytes of stream";
+    return false;
+  }
+  // Reserved whole, filled as decoded.
+  output->reserve(original);
+  // On the stack (13 KiB of tables): a decode that fails early costs no
+  // allocation.
+  Decoder decoder(source + 8, compressed, variant == StandardVariant::Efi11 ? 4 : 5);
+  if (!decoder.Run(*output, original)) {
     *problem = variant == StandardVariant::Efi11 ? "EFI 1.1 decompression failed" : "Tiano decompression failed";
     return false;
   }

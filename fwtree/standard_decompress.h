@@ -15,7 +15,9 @@ enum class StandardVariant { Efi11, Tiano };
 
 // Decodes `size` bytes at `source` (an 8-byte header: compressed size,
 // original size, then the bit stream). The original size must not exceed
-// `limit`. False with a short reason in `problem` when the stream is bad.
+// `limit`. False with a short reason in `problem` when the stream is bad
+// (`output` then holds what was decoded before the fault) or states 0
+// original bytes while holding a stream.
 bool StandardDecompress(const uint8_t* source, uint64_t size, StandardVariant variant, uint64_t limit,
                         std::vector<uint8_t>* output, std::string* problem);
 

@@ -1,14 +1,17 @@
 // pellrix-diff as a workstation tool meets hostile files and pipes: the
 // command line's forms, inputs that are not dumps, a closed output pipe,
 // texts with escape sequences or bytes that are not UTF-8, dumps whose size
-// contradicts their descriptor, and damaged real images.
+// contradicts their descriptor, damaged real images, and firmware built to
+// hide damage, overstate sizes or hold more files than the tree's limits.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <fstream>
 #include <random>
 
+#include "fwtree/guid.h"
 #include "tests/support/diff_support.h"
+#include "tests/support/firmware_builder.h"
 #include "tests/support/sim_support.h"
 
 namespace {
@@ -214,6 +217,154 @@ TEST_F(DiffRobustness, DamagedRealImagesNeverCrashHangOrBreakTheJson) {
       }
     }
   }
+}
+
+// Hostile firmware: a 64 KiB dump holding one volume.
+sim::Guid HostileName(uint32_t n) { return sim::MakeGuid(0xBAD00000 + n, 1, 2, {3, 4, 5, 6, 7, 8, 9, uint8_t(n)}); }
+
+sim::Bytes HostileFile(uint32_t n, const sim::Bytes& body) {
+  sim::FileSpec spec;
+  spec.name = HostileName(n);
+  spec.body = body;
+  return sim::BuildFile(spec);
+}
+
+sim::Bytes Named(const std::u16string& name, const sim::Bytes& content) {
+  return Sections({sim::Section(sim::kSectionRaw, content), UiSection(name)});
+}
+
+sim::VolumeSpec HostileVolume(std::vector<sim::Bytes> files, bool lastAtTop = false, uint64_t length = 0x10000,
+                              const sim::Guid& fileSystem = sim::FileSystem2Guid()) {
+  sim::VolumeSpec volume;
+  volume.files = std::move(files);
+  volume.last_file_at_top = lastAtTop;
+  volume.length = length;
+  volume.file_system = fileSystem;
+  return volume;
+}
+
+sim::Bytes HostileDump(const sim::VolumeSpec& volume) {
+  sim::Bytes dump = sim::BuildVolume(volume);
+  dump.resize(0x10000, 0xFF);
+  return dump;
+}
+
+void PutLe(sim::Bytes& bytes, size_t at, uint64_t value, int count) {
+  for (int i = 0; i < count; ++i) bytes[at + size_t(i)] = uint8_t(value >> (8 * i));
+}
+
+// The file's problems and the tree's, from --info --json, on one line each.
+std::string Problems(const json& info) {
+  std::string all;
+  for (const json& problem : info["problems"]) all += problem.get<std::string>() + "\n";
+  for (const json& file : info["files"])
+    if (file.contains("problems"))
+      for (const json& problem : file["problems"]) all += problem.get<std::string>() + "\n";
+  return all;
+}
+
+// Structures cut short, or holding what their header denies, are each a
+// problem of the report, in its text and in its JSON; before, each was
+// skipped without a word (the tree below them silently missing).
+TEST_F(DiffRobustness, CutOrSkippedStructuresAreProblemsOfTheReport) {
+  const sim::Bytes data = sim::PseudoRandomBytes(30000, 3);
+  sim::Bytes zeroStandard = StandardCompressionSection(Named(u"Hidden", data), fwtree::StandardVariant::Efi11);
+  PutLe(zeroStandard, 4, 0, 3);   // the section's own original size
+  PutLe(zeroStandard, 13, 0, 4);  // the stream's
+  sim::Bytes zeroLzma = LzmaSection(Named(u"Hidden", data));
+  PutLe(zeroLzma, 24 + 5, 0, 8);
+  sim::Bytes cutSections = Named(u"Cut", data);
+  cutSections.insert(cutSections.end(), {0x12, 0x34});
+  sim::FileSpec large;
+  large.name = HostileName(9);
+  large.body = Named(u"Large", data);
+  const sim::Bytes largeHeader = BuildLargeFile(large);
+
+  const struct {
+    const char* structure;
+    sim::VolumeSpec volume;
+    uint64_t cutTo;  // the dump's length when the volume is cut by it, else 0
+    const char* problem;
+  } cases[] = {
+      {"a stream stating 0 original bytes holding 30 KB", HostileVolume({HostileFile(1, zeroStandard)}), 0,
+       "states 0 original bytes"},
+      {"an LZMA stream stating 0 bytes holding 30 KB", HostileVolume({HostileFile(2, zeroLzma)}), 0, "states 0 bytes"},
+      {"2 bytes after a file's last section", HostileVolume({HostileFile(3, cutSections)}), 0,
+       "section header cut short"},
+      {"an FFSv3 large-file header cut by its volume's end",
+       HostileVolume({sim::Bytes(largeHeader.begin(), largeHeader.begin() + 24)}, true, 0x10000,
+                     ToSimGuid(fwtree::kFileSystem3)),
+       0, "large-file header cut"},
+      {"16 bytes of a file header at the volume's end",
+       HostileVolume({HostileFile(4, Named(u"Kept", data)), sim::Bytes(16, 0xAB)}, true), 0, "file header cut"},
+      {"a volume longer than the dump", HostileVolume({HostileFile(5, Named(u"Kept", data))}, false, 0x20000), 0x10000,
+       "cut to 65536"},
+  };
+  for (const auto& test : cases) {
+    sim::Bytes dump = HostileDump(test.volume);
+    if (test.cutTo != 0) dump.resize(test.cutTo);
+    const std::string path = Save("HOSTILE.BIN", dump);
+    const ProgramRun info = RunDiff({"--info", "--json", path});
+    ASSERT_EQ(info.status, 0) << test.structure << ": " << info.err;
+    EXPECT_NE(Problems(json::parse(info.out)).find(test.problem), std::string::npos)
+        << test.structure << ": " << Problems(json::parse(info.out));
+    EXPECT_NE(RunDiff({"--info", path}).out.find(test.problem), std::string::npos) << test.structure;
+  }
+}
+
+// Garbage Brotli sections stating 150 MiB and 256 MiB, beside 24 LZMA
+// files: a decode is charged what it produced, so every other file is still
+// opened and named, and the bytes said decompressed are the ones the tree
+// holds (before, the stated size was counted and hid the files after it).
+TEST_F(DiffRobustness, AnOverstatedSectionCostsWhatItProducedNotWhatItStates) {
+  sim::VolumeSpec volume;
+  for (uint64_t stated : {150ull << 20, 256ull << 20}) {
+    sim::Bytes garbage(64, 0x5A);
+    PutLe(garbage, 0, stated, 8);
+    volume.files.push_back(
+        HostileFile(uint32_t(stated >> 20), GuidedSection(fwtree::kBrotliSection, kProcessingRequired, garbage)));
+  }
+  uint64_t held = 0;
+  for (uint32_t n = 1; n <= 24; ++n) {
+    const sim::Bytes named = Named(u"Lzma" + std::u16string(1, char16_t(u'A' + n)), sim::Bytes(1000, uint8_t(n)));
+    volume.files.push_back(HostileFile(n, LzmaSection(named)));
+    held += named.size();
+  }
+  const ProgramRun info = RunDiff({"--info", "--json", Save("OVERSTATED.BIN", HostileDump(volume))});
+  ASSERT_EQ(info.status, 0) << info.err;
+  const json report = json::parse(info.out);
+  size_t named = 0;
+  for (const json& file : report["files"]) named += file["name"].is_string() ? 1 : 0;
+  EXPECT_EQ(named, 24u) << Problems(report);
+  EXPECT_EQ(report["decompressed_bytes"], held);
+  EXPECT_NE(Problems(report).find("Brotli: stream damaged"), std::string::npos) << Problems(report);
+  EXPECT_NE(Problems(report).find("limit of the dump reached"), std::string::npos) << Problems(report);
+}
+
+// An LZMA section inflating to 700,000 files of 24 bytes (16 MiB from a
+// few KiB): the tree's records draw on the dump's budget, so the walk stops
+// with a problem instead of listing them all.
+TEST_F(DiffRobustness, TinyFilesBeyondTheTreeBudgetEndTheWalkWithAProblem) {
+  constexpr size_t kFiles = 700000;
+  sim::FileSpec tiny;
+  tiny.name = HostileName(7);
+  tiny.type = 0x02;  // freeform, no sections
+  const sim::Bytes file = sim::BuildFile(tiny);
+  sim::VolumeSpec inner;
+  inner.length = (sim::kVolumeHeaderLength + kFiles * file.size() + 0xFFF) & ~size_t(0xFFF);
+  sim::Bytes volume = sim::BuildVolume(inner);
+  for (size_t i = 0; i < kFiles; ++i)
+    std::copy(file.begin(), file.end(), volume.begin() + long(sim::kVolumeHeaderLength + i * file.size()));
+  sim::VolumeSpec outer;
+  outer.files = {HostileFile(1, LzmaSection(LargeSection(kSectionVolumeImage, volume)))};
+  const std::string path = Save("TINY_FILES.BIN", HostileDump(outer));
+  const ProgramRun tail = RunProgram("/bin/bash", {"-c", "'" + std::string(PELLRIX_DIFF_PATH) + "' --info '" + path +
+                                                             "' | sed -n 's/^Firmware tree (//p; /not walked/p'"});
+  ASSERT_EQ(tail.status, 0) << tail.err;
+  EXPECT_NE(tail.out.find("not walked"), std::string::npos) << tail.out;
+  const size_t listed = std::stoul(tail.out);
+  EXPECT_GT(listed, 100000u);
+  EXPECT_LT(listed, kFiles);
 }
 
 }  // namespace

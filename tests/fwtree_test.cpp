@@ -12,6 +12,7 @@
 #include <fstream>
 #include <regex>
 
+#include "fwtree/encapsulation.h"
 #include "fwtree/firmware_tree.h"
 #include "fwtree/flash_descriptor.h"
 #include "fwtree/standard_decompress.h"
@@ -89,6 +90,107 @@ TEST(StandardDecompress, RefusesOutputOverTheLimitAndStreamsLongerThanTheInput) 
   EXPECT_FALSE(
       fwtree::StandardDecompress(stream.data(), stream.size() - 1, StandardVariant::Efi11, 1u << 20, &out, &problem));
   EXPECT_FALSE(problem.empty());
+}
+
+// Streams no encoder writes. A match that starts before the output would
+// read outside it (the first token a match, or one reaching one byte too
+// far back); a literal-and-length code that leaves part of its code space
+// unused is not the format. Each has a twin that differs only in the fault
+// and decodes, so a refusal is the decoder's check, not a broken stream.
+TEST(StandardDecompress, RefusesMatchesBeforeTheOutputAndCodesThatLeaveCodeSpaceUnused) {
+  const StandardToken a{'a', 0};
+  const StandardToken b{'b', 0};
+  const StandardToken threeFromOneBack{256, 0};
+  const StandardToken threeFromTwoBack{256, 1};
+  const struct {
+    const char* stream;
+    std::vector<StandardToken> tokens;
+    uint32_t size;  // what the tokens give
+    bool incompleteCode;
+    const char* decoded;  // null: refused
+  } cases[] = {
+      {"first token a match", {threeFromOneBack, a}, 4, false, nullptr},
+      {"a match one byte before the output", {a, threeFromTwoBack}, 4, false, nullptr},
+      {"the same match after two literals", {a, b, threeFromTwoBack}, 5, false, "ababa"},
+      {"a code that leaves code space unused", {a, b, a}, 3, true, nullptr},
+      {"the same literals in a complete code", {a, b, a}, 3, false, "aba"},
+  };
+  for (StandardVariant variant : {StandardVariant::Efi11, StandardVariant::Tiano}) {
+    for (const auto& test : cases) {
+      bool ok = false;
+      const std::vector<uint8_t> out =
+          Decode(StandardEncodeTokens(test.tokens, test.size, variant, test.incompleteCode), variant, &ok);
+      EXPECT_EQ(ok, test.decoded != nullptr) << test.stream;
+      if (ok && test.decoded) {
+        EXPECT_EQ(std::string(out.begin(), out.end()), test.decoded) << test.stream;
+      }
+    }
+  }
+}
+
+// x86 code: calls with relative targets, which the x86 filter makes
+// absolute before LZMA and relative again after it.
+Bytes X86Calls(size_t count) {
+  Bytes code;
+  for (size_t i = 0; i < count; ++i)
+    for (uint8_t byte : {0x55, 0xE8, int(i * 7 & 0xFF), int(i >> 5 & 0xFF), 0x00, 0x00, 0x5D, 0xC3})
+      code.push_back(uint8_t(byte));
+  return code;
+}
+
+// The bytes a section holds after its header, as the decoders take them.
+Bytes Payload(const Bytes& section, size_t header) { return Bytes(section.begin() + long(header), section.end()); }
+Bytes GuidedPayload(const Bytes& section) { return Payload(section, section[20] | section[21] << 8); }
+
+void Put64(Bytes& bytes, size_t at, uint64_t value) {
+  for (int i = 0; i < 8; ++i) bytes[at + size_t(i)] = uint8_t(value >> (8 * i));
+}
+
+// Each builder section decodes to exactly the sections it was built from
+// (a decoder that skips the x86 filter gives other bytes and no error);
+// a stream cut short or stating more than it holds is refused, and a
+// refused decode is charged what it produced, not what its header states.
+TEST(Decoders, GiveTheBuiltBytesAndChargeWhatTheyProduce) {
+  const Bytes sections = Sections({sim::Section(sim::kSectionPe32, X86Calls(2000)), UiSection(u"Calls")});
+  const Bytes lzma = GuidedPayload(LzmaSection(sections));
+  const Bytes lzmaX86 = GuidedPayload(LzmaSection(sections, true));
+  Bytes brotliOver = GuidedPayload(BrotliSection(sections));
+  Put64(brotliOver, 0, sections.size() + 100);
+  Bytes garbageBrotli(64, 0x5A);
+  Put64(garbageBrotli, 0, 100u << 20);
+  using Kind = fwtree::GuidedKind;
+  const struct {
+    const char* section;
+    std::optional<Kind> kind;  // none: standard compression
+    Bytes payload;
+    bool decodes;
+  } cases[] = {
+      {"LZMA", Kind::Lzma, lzma, true},
+      {"LZMA with the x86 filter", Kind::LzmaX86, lzmaX86, true},
+      {"Brotli", Kind::Brotli, GuidedPayload(BrotliSection(sections)), true},
+      {"EFI 1.1", std::nullopt, Payload(StandardCompressionSection(sections, StandardVariant::Efi11), 9), true},
+      {"Tiano", std::nullopt, Payload(StandardCompressionSection(sections, StandardVariant::Tiano), 9), true},
+      {"LZMA cut 32 bytes short", Kind::Lzma, Bytes(lzma.begin(), lzma.end() - 32), false},
+      {"LZMA x86 cut 32 bytes short", Kind::LzmaX86, Bytes(lzmaX86.begin(), lzmaX86.end() - 32), false},
+      {"Brotli stating 100 bytes more than it holds", Kind::Brotli, brotliOver, false},
+      {"Brotli garbage stating 100 MiB", Kind::Brotli, garbageBrotli, false},
+  };
+  for (const auto& test : cases) {
+    constexpr uint64_t kBudget = 192u << 20;
+    fwtree::TreeBudget budget(kBudget);
+    std::vector<uint8_t> out;
+    std::string problem;
+    const bool ok =
+        test.kind
+            ? fwtree::DecodeGuided(*test.kind, test.payload.data(), test.payload.size(), budget, 0, &out, &problem)
+            : fwtree::DecodeStandard(test.payload.data(), test.payload.size(), budget, 0, &out, &problem);
+    EXPECT_EQ(ok, test.decodes) << test.section << ": " << problem;
+    if (ok) {
+      EXPECT_TRUE(std::equal(out.begin(), out.end(), sections.begin(), sections.end())) << test.section;
+    } else {
+      EXPECT_LE(kBudget - budget.remaining(), sections.size()) << test.section;
+    }
+  }
 }
 
 sim::Guid Name(uint32_t n) { return sim::MakeGuid(0x5EC70000 + n, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, uint8_t(n)}); }
@@ -222,6 +324,25 @@ TEST(FirmwareTree, NestedVolumesGiveThePathIndexAndNoOffsetWhenCompressed) {
   EXPECT_EQ(std::memcmp(image.bytes.data() + *plain->offset, plain->bytes, plain->size), 0);
 }
 
+// Files are counted per path and GUID: a GUID in the outer volume and again
+// in a volume nested in it is the first of its path in both.
+TEST(FirmwareTree, TheIndexCountsWithinOnePath) {
+  sim::VolumeSpec outer;
+  outer.ext_name = Name(72);
+  outer.files = {Driver(70, Module(2, u"Outer")),
+                 Driver(73, Sections({VolumeImageSection(NestedVolume(71, {Driver(70, Module(1, u"Inner"))}))}),
+                        kFileTypeVolumeImage),
+                 Driver(70, Module(3, u"OuterAgain"))};
+  const Bytes bytes = sim::BuildVolume(outer);
+  const fwtree::FirmwareTree tree = fwtree::BuildFirmwareTree(bytes.data(), bytes.size());
+  std::map<std::string, std::pair<std::vector<fwtree::Guid>, uint32_t>> found;
+  for (const fwtree::TreeFile& file : tree.files)
+    if (file.name) found[*file.name] = {file.path, file.index};
+  EXPECT_EQ(found["Outer"], std::make_pair(Path({72}), 0u));
+  EXPECT_EQ(found["Inner"], std::make_pair(Path({72, 73, 71}), 0u));
+  EXPECT_EQ(found["OuterAgain"], std::make_pair(Path({72}), 1u));
+}
+
 // UEFIExtract, an independent parser, opens the same encapsulations the
 // same way: same files, paths and names (its Debian build has no Brotli).
 TEST(FirmwareTree, UefiExtractFindsTheSameFilesAndNamesInTheBuiltEncapsulations) {
@@ -258,6 +379,45 @@ TEST(FirmwareTree, LargeFilesOfFfs3VolumesAreWalkedAndTheNextFileFound) {
   EXPECT_EQ(tree.volumes[0].path, std::vector<fwtree::Guid>{fwtree::kFileSystem3});
 }
 
+// The counts and the budget bound the whole walk: reaching one stops it with
+// one problem of the tree, what was walked before it kept.
+TEST(FirmwareTree, FileVolumeAndBudgetLimitsEndTheWalkWithOneProblem) {
+  std::vector<Bytes> files;
+  for (uint32_t n = 0; n < 6; ++n)
+    files.push_back(Driver(80 + n,
+                           Sections({VolumeImageSection(NestedVolume(
+                               90 + n, {Driver(100 + n, sim::Section(sim::kSectionRaw, Text("x")))}, 0x200))}),
+                           kFileTypeVolumeImage));
+  sim::VolumeSpec outer;
+  outer.files = files;
+  const Bytes bytes = sim::BuildVolume(outer);  // 1 + 6 volumes, 12 files
+  const struct {
+    const char* limit;
+    fwtree::TreeLimits limits;
+    size_t files;  // 0: fewer than all
+    size_t volumes;
+    const char* problem;
+  } cases[] = {
+      {"none reached", {}, 12, 7, nullptr},
+      {"5 files", {.maxFiles = 5}, 5, 4, "more than 5 files"},
+      {"3 volumes", {.maxVolumes = 3}, 5, 3, "more than 3 volumes"},
+      {"a budget below the records", {.budget = 12 * sizeof(fwtree::TreeFile)}, 0, 0, "MiB for the dump's"},
+  };
+  for (const auto& test : cases) {
+    const fwtree::FirmwareTree tree = fwtree::BuildFirmwareTree(bytes.data(), bytes.size(), test.limits);
+    if (test.files) {
+      EXPECT_EQ(tree.files.size(), test.files) << test.limit;
+      EXPECT_EQ(tree.volumes.size(), test.volumes) << test.limit;
+    } else {
+      EXPECT_LT(tree.files.size(), 12u) << test.limit;
+    }
+    ASSERT_EQ(tree.problems.size(), test.problem ? 1u : 0u) << test.limit;
+    if (test.problem) {
+      EXPECT_NE(tree.problems[0].find(test.problem), std::string::npos) << tree.problems[0];
+    }
+  }
+}
+
 TEST(FirmwareTree, LimitsAndDamageAreReportedAndTheFileStaysListed) {
   // Plain compression sections nested 40 deep around a name.
   Bytes nested = UiSection(u"Deep");
@@ -266,11 +426,13 @@ TEST(FirmwareTree, LimitsAndDamageAreReportedAndTheFileStaysListed) {
   damagedLzma[damagedLzma.size() / 2] ^= 0x55;
   damagedLzma[damagedLzma.size() / 2 + 1] ^= 0xAA;
   sim::VolumeSpec volume;
-  volume.files = {Driver(40, nested), Driver(41, damagedLzma), Driver(42, BrotliSection(Module(42, u"Big")))};
+  const Bytes big = Sections({sim::Section(sim::kSectionRaw, Repetitive(100000)), UiSection(u"Big")});
+  volume.files = {Driver(40, nested), Driver(41, damagedLzma), Driver(42, BrotliSection(big))};
+  volume.length = 0x10000;
   const Bytes bytes = sim::BuildVolume(volume);
 
   fwtree::TreeLimits limits;
-  limits.decodeBudget = 100;  // less than the Brotli section states
+  limits.budget = 32 << 10;  // room for the records, less than the Brotli section states
   const fwtree::FirmwareTree tree = fwtree::BuildFirmwareTree(bytes.data(), bytes.size(), limits);
   ASSERT_EQ(tree.files.size(), 3u);
   for (const fwtree::TreeFile& file : tree.files) {

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Every test: unit and simulator tests, the real UEFI Shell run under QEMU,
 # pellrix-diff's report page in headless Chromium (label browser), the unit
-# tests again under AddressSanitizer and UBSan, and a short fuzzing run.
-# FUZZ_SECONDS sets the fuzzing time per target (default 20; 0 skips it).
+# tests again under AddressSanitizer and UBSan, a Release build of every
+# target (-O3 warns where the default build does not), and a short fuzzing
+# run. FUZZ_SECONDS sets the fuzzing time per target (default 20; 0 skips
+# it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
@@ -17,6 +19,10 @@ echo "== tests under AddressSanitizer and UBSan"
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLRIX_SANITIZE=ON -DPELLRIX_BUILD_EFI=OFF >/dev/null
 cmake --build build-sanitize -j"$(nproc)" --target pellrix_tests pellrix-sim
 ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)" -LE "uefi|browser"
+
+echo "== Release build of every target"
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-release -j"$(nproc)" >build-release/build.log 2>&1 || { tail -50 build-release/build.log; exit 1; }
 
 if [ "${FUZZ_SECONDS:-20}" != 0 ]; then
   echo "== fuzzing (${FUZZ_SECONDS:-20} s per target)"

@@ -24,10 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t* image = static_cast<uint8_t*>(std::malloc(size ? size : 1));
   std::memcpy(image, data, size);
   fwtree::TreeLimits limits;
-  limits.decodeBudget = 16u << 20;
+  limits.budget = 16u << 20;
   limits.maxDepth = 8;
   const fwtree::FirmwareTree tree = fwtree::BuildFirmwareTree(image, size, limits);
-  if (tree.decodedBytes > limits.decodeBudget) __builtin_trap();
+  if (tree.decodedBytes > limits.budget) __builtin_trap();
   for (const fwtree::TreeFile& file : tree.files) {
     bool held = file.offset ? file.bytes == image + *file.offset && Inside(image, size, file.bytes, file.size) : false;
     for (const std::vector<uint8_t>& decoded : tree.decoded)

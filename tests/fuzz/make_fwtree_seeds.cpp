@@ -1,6 +1,7 @@
 // Writes the seed inputs of the firmware-tree, decoder and pellrix-diff
 // targets into OUT_DIR/seeds_<target>: cuts of the real OVMF images kept as
-// test data, and images built with every encapsulation.
+// test data, and images built with every encapsulation (4 KiB ones for
+// pellrix-diff, whose seeds tests/fuzz/corpus/diff keeps).
 //   make_fwtree_seeds OUT_DIR OVMF_IMAGE
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "tests/support/firmware_builder.h"
 #include "tests/support/standard_compressor.h"
@@ -57,6 +60,42 @@ Bytes Encapsulations() {
   return sim::BuildVolume(volume);
 }
 
+// The same encapsulations in 4 KiB volumes of two or three files each (so
+// that one run decodes little), nested volume included: 48-byte raw
+// sections where the larger image has PE32 images.
+Bytes SmallModule(uint32_t seed, const std::u16string& name) {
+  return Sections({sim::Section(sim::kSectionRaw, sim::PseudoRandomBytes(48, seed)), UiSection(name)});
+}
+
+enum SmallFile { kLzma, kEfi, kTiano, kBrotli, kPlain, kNested };
+
+Bytes SmallEncapsulations(std::initializer_list<SmallFile> kinds, std::vector<size_t>* offsets = nullptr) {
+  sim::VolumeSpec nested;
+  nested.length = 0x200;
+  nested.files = {Driver(21, SmallModule(21, u"Inner"))};
+  sim::VolumeSpec volume;
+  volume.length = 0x1000;
+  for (SmallFile kind : kinds) {
+    switch (kind) {
+      case kLzma: volume.files.push_back(Driver(11, LzmaSection(SmallModule(11, u"Lzma")))); break;
+      case kEfi:
+        volume.files.push_back(
+            Driver(12, StandardCompressionSection(SmallModule(12, u"Efi"), fwtree::StandardVariant::Efi11)));
+        break;
+      case kTiano:
+        volume.files.push_back(
+            Driver(13, StandardCompressionSection(SmallModule(13, u"Tiano"), fwtree::StandardVariant::Tiano)));
+        break;
+      case kBrotli: volume.files.push_back(Driver(14, BrotliSection(SmallModule(14, u"Brotli")))); break;
+      case kPlain: volume.files.push_back(Driver(15, SmallModule(15, u"Plain"))); break;
+      case kNested:
+        volume.files.push_back(Driver(16, LzmaSection(VolumeImageSection(sim::BuildVolume(nested)))));
+        break;
+    }
+  }
+  return sim::BuildVolume(volume, offsets);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,16 +135,30 @@ int main(int argc, char** argv) {
   const Bytes brotli = BrotliSection(text);
   Write(out / "seeds_decompress/brotli", selected(4, Bytes(brotli.begin() + 24, brotli.end())));
 
-  // "--json", a NUL, then Main and Backup: the built volume against a copy
-  // with one file's byte changed; OVMF's SEC volume against itself.
-  Bytes changed = built;
-  changed[built.size() / 3] ^= 0x10;
-  for (const auto& [name, command, a, b] : {std::tuple{"json_built", std::string("--json"), built, changed},
-                                            std::tuple{"text_sec", std::string("--max-ranges=3"), sec, sec}}) {
+  // A command line, a NUL, then Main and Backup: 4 KiB volumes, against
+  // copies with a byte changed in a plain file or in an LZMA stream, or
+  // against themselves. Small, so that each run of pellrix-diff's code takes
+  // well under a millisecond.
+  std::vector<size_t> offsets;
+  const Bytes lzmaPlain = SmallEncapsulations({kLzma, kPlain}, &offsets);
+  Bytes plainChanged = lzmaPlain;
+  plainChanged[offsets[1] + 40] ^= 0x10;
+  Bytes lzmaChanged = lzmaPlain;
+  lzmaChanged[offsets[0] + 60] ^= 0x01;
+  const Bytes standard = SmallEncapsulations({kEfi, kTiano});
+  const Bytes brotliNested = SmallEncapsulations({kBrotli, kNested, kPlain});
+  const std::tuple<const char*, std::string, Bytes, Bytes> diffSeeds[] = {
+      {"json_plain_changed", "--json", lzmaPlain, plainChanged},
+      {"text_lzma_changed", "--max-ranges=3", lzmaPlain, lzmaChanged},
+      {"no_mask_same", "--no-mask\n--block-size=0x1000", standard, standard},
+      {"info_json", "--info\n--json", brotliNested, brotliNested},
+      {"info_text", "--info", standard, standard},
+  };
+  for (const auto& [name, command, main, backup] : diffSeeds) {
     Bytes seed(command.begin(), command.end());
     seed.push_back(0);
-    seed.insert(seed.end(), a.begin(), a.end());
-    seed.insert(seed.end(), b.begin(), b.end());
+    seed.insert(seed.end(), main.begin(), main.end());
+    seed.insert(seed.end(), backup.begin(), backup.end());
     Write(out / "seeds_diff" / name, seed);
   }
   return 0;

@@ -1,9 +1,9 @@
 #!/bin/sh
 # Builds the fuzz targets (CMake, PELLRIX_BUILD_FUZZ with clang), writes their
 # seed inputs and runs each for SECONDS (default 60). Prints one line per
-# target (runs, coverage, crash or not) and exits non-zero when any target
-# crashed; the crashing input and the target's full log stay in the output
-# directory.
+# target (runs, executions per second, coverage, crash or not) and exits
+# non-zero when any target crashed; the crashing input and the target's full
+# log stay in the output directory.
 #   tests/fuzz/run.sh [SECONDS]
 # Output goes to $PELLRIX_FUZZ_DIR (default: build-fuzz in the source tree);
 # $PELLRIX_FUZZ_JOBS sets the build's parallel jobs.
@@ -29,10 +29,14 @@ for target in $targets; do
   corpus="$out/corpus_$target"
   log="$out/fuzz_$target.log"
   mkdir -p "$corpus" "$out/crashes"
-  # The firmware-tree targets start from real volumes of a few hundred KiB.
-  case $target in fwtree | diff) max_len=500000 ;; *) max_len=20000 ;; esac
+  # The firmware-tree target starts from real volumes of a few hundred KiB;
+  # pellrix-diff's from the small dumps kept in tests/fuzz/corpus/diff (new
+  # inputs go to the output directory's corpus, the first one named).
+  case $target in fwtree) max_len=500000 ;; *) max_len=20000 ;; esac
+  kept=""
+  [ -d "$root/tests/fuzz/corpus/$target" ] && kept="$root/tests/fuzz/corpus/$target"
   if (cd "$out" && ./tests/fuzz/fuzz_$target -max_total_time="$seconds" -max_len=$max_len -print_final_stats=1 \
-        -artifact_prefix="$out/crashes/${target}-" "$corpus" "seeds_$target" </dev/null >"$log" 2>&1); then
+        -artifact_prefix="$out/crashes/${target}-" "$corpus" "seeds_$target" $kept </dev/null >"$log" 2>&1); then
     verdict="no crash"
   else
     verdict="CRASH (see $log)"
@@ -40,6 +44,8 @@ for target in $targets; do
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   coverage=$(sed -n 's/.* cov: \([0-9]*\) .*/\1/p' "$log" | tail -1)
-  printf 'fuzz_%-15s %10s runs  coverage %6s  %s\n' "$target" "${runs:-?}" "${coverage:-?}" "$verdict"
+  speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  printf 'fuzz_%-15s %10s runs  %6s exec/s  coverage %6s  %s\n' "$target" "${runs:-?}" "${speed:-?}" \
+    "${coverage:-?}" "$verdict"
 done
 exit $status

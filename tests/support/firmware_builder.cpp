@@ -17,11 +17,18 @@ void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
 void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 void Put64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
-Bytes Header(uint8_t type, size_t total) {
-  Bytes header(4);
-  Put32(header.data(), uint32_t(total));
-  header[3] = type;
-  return header;
+// A 4-byte section header: 24-bit size, then the type.
+void PutHeader(uint8_t* at, uint8_t type, size_t total) {
+  Put32(at, uint32_t(total));
+  at[3] = type;
+}
+
+// `data` after `room` zero bytes for a header, in one allocation: appending
+// to a header vector trips GCC 12's array-bounds warning at -O3.
+Bytes WithHeaderRoom(size_t room, const Bytes& data) {
+  Bytes out(room + data.size());
+  std::copy(data.begin(), data.end(), out.begin() + long(room));
+  return out;
 }
 
 Bytes Lzma(const Bytes& data, bool x86Filter) {
@@ -75,11 +82,10 @@ Bytes Sections(const std::vector<Bytes>& sections) {
 }
 
 Bytes LargeSection(uint8_t type, const Bytes& data) {
-  Bytes out(8);
+  Bytes out = WithHeaderRoom(8, data);
   Put32(out.data(), 0xFFFFFF);
   out[3] = type;
   Put32(out.data() + 4, uint32_t(data.size() + 8));
-  out.insert(out.end(), data.begin(), data.end());
   return out;
 }
 
@@ -95,11 +101,10 @@ Bytes UiSection(const std::u16string& name) {
 }
 
 static Bytes CompressionSection(uint8_t kind, uint32_t originalSize, const Bytes& payload) {
-  Bytes out = Header(kSectionCompression, 4 + 5 + payload.size());
-  out.resize(9);
+  Bytes out = WithHeaderRoom(9, payload);
+  PutHeader(out.data(), kSectionCompression, out.size());
   Put32(out.data() + 4, originalSize);
   out[8] = kind;
-  out.insert(out.end(), payload.begin(), payload.end());
   return out;
 }
 
@@ -113,12 +118,11 @@ Bytes StandardCompressionSection(const Bytes& sections, fwtree::StandardVariant 
 
 Bytes GuidedSection(const fwtree::Guid& guid, uint16_t attributes, const Bytes& data) {
   constexpr size_t kHeader = 4 + 16 + 2 + 2;
-  Bytes out = Header(kSectionGuidDefined, kHeader + data.size());
-  out.resize(kHeader);
+  Bytes out = WithHeaderRoom(kHeader, data);
+  PutHeader(out.data(), kSectionGuidDefined, out.size());
   std::memcpy(out.data() + 4, guid.data(), 16);
   Put16(out.data() + 20, kHeader);
   Put16(out.data() + 22, attributes);
-  out.insert(out.end(), data.begin(), data.end());
   return out;
 }
 
@@ -150,9 +154,8 @@ uint32_t Crc32(const Bytes& data) {
 
 Bytes Crc32Section(const Bytes& sections) {
   // The CRC of the data lies between the header and the data.
-  Bytes data(4, 0);
+  Bytes data = WithHeaderRoom(4, sections);
   Put32(data.data(), Crc32(sections));
-  data.insert(data.end(), sections.begin(), sections.end());
   Bytes out = GuidedSection(fwtree::kCrc32Section, 0x02, data);
   Put16(out.data() + 20, 24 + 4);
   return out;
@@ -167,10 +170,9 @@ Bytes BuildLargeFile(const sim::FileSpec& spec) {
   small.other_attributes = uint8_t(spec.other_attributes | 0x01);
   Bytes header = sim::BuildFile(small);  // 24 bytes, sums for an empty body
   header[20] = header[21] = header[22] = 0;
-  Bytes out(32);
+  Bytes out = WithHeaderRoom(32, spec.body);
   std::memcpy(out.data(), header.data(), 24);
   Put64(out.data() + 24, 32 + spec.body.size());
-  out.insert(out.end(), spec.body.begin(), spec.body.end());
   return out;
 }
 

@@ -1,5 +1,6 @@
 #include "tests/support/standard_compressor.h"
 
+#include <algorithm>
 #include <array>
 #include <unordered_map>
 
@@ -54,10 +55,11 @@ std::array<Code, N> CanonicalCodes(const std::array<int, N>& lengths) {
   return codes;
 }
 
-// Literals 0 and 1 get 8 bits, every other char-set symbol 9: a complete code.
-std::array<int, kCharSymbols> CharLengths() {
+// Literals 0 and 1 get 8 bits, every other char-set symbol 9: a complete
+// code. With every symbol at 9 bits, 2 of the 512 codes stay unused.
+std::array<int, kCharSymbols> CharLengths(bool incomplete) {
   std::array<int, kCharSymbols> lengths{};
-  for (int symbol = 0; symbol < kCharSymbols; ++symbol) lengths[size_t(symbol)] = symbol < 2 ? 8 : 9;
+  for (int symbol = 0; symbol < kCharSymbols; ++symbol) lengths[size_t(symbol)] = symbol < 2 && !incomplete ? 8 : 9;
   return lengths;
 }
 
@@ -69,7 +71,7 @@ std::array<int, kPositionCodes> PositionLengths() {
   return lengths;
 }
 
-void WriteTables(BitWriter& out, int positionCountBits) {
+void WriteTables(BitWriter& out, int positionCountBits, const std::array<int, kCharSymbols>& charLengths) {
   // The extra set codes the char-set lengths: symbol 10 (length 8) is "0",
   // symbol 11 (length 9) is "1".
   out.Put(12, 5);
@@ -78,15 +80,12 @@ void WriteTables(BitWriter& out, int positionCountBits) {
     if (index == 2) out.Put(0, 2);  // no extra zeros after the third length
   }
   out.Put(kCharSymbols, 9);
-  for (int symbol = 0; symbol < kCharSymbols; ++symbol) out.Put(symbol < 2 ? 0 : 1, 1);
+  for (int length : charLengths) out.Put(length == 8 ? 0 : 1, 1);
   out.Put(kPositionCodes, positionCountBits);
   for (int length : PositionLengths()) out.Put(uint32_t(length), 3);
 }
 
-struct Token {
-  uint16_t symbol;
-  uint32_t distance;  // for a match: how far back, minus one
-};
+using Token = StandardToken;
 
 std::vector<Token> Tokenize(const std::vector<uint8_t>& data) {
   std::vector<Token> tokens;
@@ -128,16 +127,17 @@ void PutPosition(BitWriter& out, const std::array<Code, kPositionCodes>& codes, 
 
 }  // namespace
 
-std::vector<uint8_t> StandardCompress(const std::vector<uint8_t>& data, fwtree::StandardVariant variant) {
+std::vector<uint8_t> StandardEncodeTokens(const std::vector<StandardToken>& tokens, uint32_t originalSize,
+                                          fwtree::StandardVariant variant, bool incompleteCharCode) {
   const int positionCountBits = variant == fwtree::StandardVariant::Efi11 ? 4 : 5;
-  const auto charCodes = CanonicalCodes(CharLengths());
+  const auto charLengths = CharLengths(incompleteCharCode);
+  const auto charCodes = CanonicalCodes(charLengths);
   const auto positionCodes = CanonicalCodes(PositionLengths());
-  const std::vector<Token> tokens = Tokenize(data);
   BitWriter out;
   for (size_t first = 0; first < tokens.size(); first += kBlockSymbols) {
     const size_t count = std::min<size_t>(kBlockSymbols, tokens.size() - first);
     out.Put(uint32_t(count), 16);
-    WriteTables(out, positionCountBits);
+    WriteTables(out, positionCountBits, charLengths);
     for (size_t i = first; i < first + count; ++i) {
       const Code& code = charCodes[tokens[i].symbol];
       out.Put(code.bits, code.length);
@@ -147,10 +147,14 @@ std::vector<uint8_t> StandardCompress(const std::vector<uint8_t>& data, fwtree::
   std::vector<uint8_t> stream = out.Finish();
   std::vector<uint8_t> result;
   result.reserve(8 + stream.size());
-  for (uint32_t field : {uint32_t(stream.size()), uint32_t(data.size())})
+  for (uint32_t field : {uint32_t(stream.size()), originalSize})
     for (int i = 0; i < 4; ++i) result.push_back(uint8_t(field >> (8 * i)));
   for (uint8_t byte : stream) result.push_back(byte);
   return result;
+}
+
+std::vector<uint8_t> StandardCompress(const std::vector<uint8_t>& data, fwtree::StandardVariant variant) {
+  return StandardEncodeTokens(Tokenize(data), uint32_t(data.size()), variant);
 }
 
 }  // namespace support

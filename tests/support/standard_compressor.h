@@ -15,4 +15,17 @@ namespace support {
 // The 8-byte header (compressed size, original size) and the bit stream.
 std::vector<uint8_t> StandardCompress(const std::vector<uint8_t>& data, fwtree::StandardVariant variant);
 
+// A literal (symbol below 256) or a match of symbol - 253 bytes starting
+// distance + 1 bytes back.
+struct StandardToken {
+  uint16_t symbol;
+  uint32_t distance;
+};
+
+// A stream of exactly `tokens`, whatever they mean, stating `originalSize`:
+// for streams no encoder writes. `incompleteCharCode` gives every literal
+// and length a 9-bit code, leaving part of the code space unused.
+std::vector<uint8_t> StandardEncodeTokens(const std::vector<StandardToken>& tokens, uint32_t originalSize,
+                                          fwtree::StandardVariant variant, bool incompleteCharCode = false);
+
 }  // namespace support
