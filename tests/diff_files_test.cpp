@@ -17,13 +17,8 @@ using nlohmann::json;
 using sim::Bytes;
 using namespace support;
 
-sim::Guid Name(uint32_t n) { return sim::MakeGuid(0xF11E0000 + n, 0x3333, 0x4444, {9, 8, 7, 6, 5, 4, 3, uint8_t(n)}); }
-std::string NameText(uint32_t n) {
-  const sim::Guid g = Name(n);
-  fwtree::Guid guid;
-  std::copy(g.begin(), g.end(), guid.begin());
-  return fwtree::GuidText(guid);
-}
+sim::Guid Name(uint32_t n) { return NumberedGuid(0xF11E0000, n); }
+std::string NameText(uint32_t n) { return NumberedGuidText(0xF11E0000, n); }
 
 Bytes Driver(uint32_t n, const std::u16string& name, uint32_t seed = 0, uint8_t type = sim::kFileTypeDriver) {
   sim::FileSpec spec;

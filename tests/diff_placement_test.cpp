@@ -16,13 +16,8 @@ using nlohmann::json;
 using sim::Bytes;
 using namespace support;
 
-sim::Guid Name(uint32_t n) { return sim::MakeGuid(0xB1AC0000 + n, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, uint8_t(n)}); }
-std::string NameText(uint32_t n) {
-  const sim::Guid g = Name(n);
-  fwtree::Guid guid;
-  std::copy(g.begin(), g.end(), guid.begin());
-  return fwtree::GuidText(guid);
-}
+sim::Guid Name(uint32_t n) { return NumberedGuid(0xB1AC0000, n); }
+std::string NameText(uint32_t n) { return NumberedGuidText(0xB1AC0000, n); }
 
 Bytes RawFile(uint32_t n, const Bytes& body) {
   sim::FileSpec spec;

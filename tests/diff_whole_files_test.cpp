@@ -18,13 +18,8 @@ using nlohmann::json;
 using sim::Bytes;
 using namespace support;
 
-sim::Guid Name(uint32_t n) { return sim::MakeGuid(0x7A0E0000 + n, 0x1212, 0x3434, {5, 6, 7, 8, 1, 2, 3, uint8_t(n)}); }
-std::string NameText(uint32_t n) {
-  const sim::Guid g = Name(n);
-  fwtree::Guid guid;
-  std::copy(g.begin(), g.end(), guid.begin());
-  return fwtree::GuidText(guid);
-}
+sim::Guid Name(uint32_t n) { return NumberedGuid(0x7A0E0000, n); }
+std::string NameText(uint32_t n) { return NumberedGuidText(0x7A0E0000, n); }
 
 Bytes Driver(uint32_t n, const std::u16string& name) {
   sim::FileSpec spec;

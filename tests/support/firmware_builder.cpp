@@ -61,6 +61,17 @@ sim::Guid ToSimGuid(const fwtree::Guid& guid) {
   return result;
 }
 
+sim::Guid NumberedGuid(uint32_t family, uint32_t n) {
+  return sim::MakeGuid(family + n, 0x3333, 0x4444, {9, 8, 7, 6, 5, 4, 3, uint8_t(n)});
+}
+
+std::string NumberedGuidText(uint32_t family, uint32_t n) {
+  const sim::Guid g = NumberedGuid(family, n);
+  fwtree::Guid guid;
+  std::copy(g.begin(), g.end(), guid.begin());
+  return fwtree::GuidText(guid);
+}
+
 Bytes Sections(const std::vector<Bytes>& sections) {
   Bytes out;
   for (const Bytes& section : sections) {

@@ -24,6 +24,10 @@ inline constexpr uint8_t kFileTypeVolumeImage = 0x0B;
 inline constexpr uint16_t kProcessingRequired = 0x01;
 
 sim::Guid ToSimGuid(const fwtree::Guid& guid);
+// Test names: one GUID per number within a family, and its text as reports
+// print it.
+sim::Guid NumberedGuid(uint32_t family, uint32_t n);
+std::string NumberedGuidText(uint32_t family, uint32_t n);
 
 // Sections one after another at 4-byte boundaries.
 Bytes Sections(const std::vector<Bytes>& sections);
