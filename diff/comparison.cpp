@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <unordered_set>
 
 #include "diff/text_format.h"
 #include "image/bounded_text.h"
@@ -111,6 +112,28 @@ std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, 
     warnings.push_back("the BIOS size is guessed (" + std::to_string(geometry.biosSize) +
                        " bytes): give --bios-size as the board reports it");
   return warnings;
+}
+
+// What one walk met and the other did not (a limit reached, a volume cut
+// short): the walk of that dump is not complete. Problems both share are
+// no difference, as for two identical files, which are not walked.
+void TreeProblemWarnings(const ChipDump& main, const ChipDump& backup, std::vector<std::string>* warnings) {
+  constexpr size_t kMostListed = 20;
+  for (int side = 0; side < 2; ++side) {
+    const auto& own = (side == 0 ? main : backup).tree().problems;
+    const auto& otherList = (side == 0 ? backup : main).tree().problems;
+    const std::unordered_set<std::string> other(otherList.begin(), otherList.end());
+    size_t listed = 0;
+    size_t left = 0;
+    for (const std::string& problem : own) {
+      if (other.count(problem)) continue;
+      if (listed++ < kMostListed)
+        warnings->push_back(std::string(side == 0 ? "Main" : "Backup") + "'s firmware tree: " + problem);
+      else
+        ++left;
+    }
+    if (left > 0) warnings->push_back(std::to_string(left) + " more problems of that tree not listed");
+  }
 }
 
 }  // namespace
@@ -223,6 +246,7 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
     std::thread backupWalk([&backup] { backup.tree(); });
     main.tree();
     backupWalk.join();
+    TreeProblemWarnings(main, backup, &result.warnings);
     // Files are compared as they were saved, masked bytes included.
     main.ShowUnmasked(true);
     backup.ShowUnmasked(true);

@@ -202,6 +202,16 @@ TEST_F(DiffWholeFiles, AnUnreadableSectionIsItsOwnChangeAndHidesWhatItHolds) {
   }
   EXPECT_EQ(report["summary"]["files_only_in_main"], 0);
   EXPECT_EQ(report["summary"]["files_unreadable"], 1);
+
+  // A volume Backup's file cuts short is a problem of Backup's walk alone:
+  // said in the comparison, not only by --info.
+  Bytes cut = main;
+  cut.resize(cut.size() - 0x1000);
+  const std::string warnings = DiffJson(Path("MAIN.BIN", main), Path("CUT.BIN", cut),
+                                        {"--flash-size=0x10000", "--bios-size=0x10000"})["summary"]["warnings"]
+                                   .dump();
+  EXPECT_NE(warnings.find("Backup's firmware tree: "), std::string::npos) << warnings;
+  EXPECT_EQ(warnings.find("Main's firmware tree"), std::string::npos) << warnings;
 }
 
 // A driver moved from one volume to another (unique by GUID and name on
