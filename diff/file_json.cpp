@@ -30,6 +30,37 @@ json FilePlaceJson(const Geometry& geometry, const ChipDump& dump, const fwtree:
   return place;
 }
 
+namespace {
+
+std::string StringText(const std::string& text) {
+  return json(text).dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string FileEntryText(const Geometry& geometry, const ChipDump& dump, const fwtree::TreeFile& file) {
+  // Keys in the order nlohmann writes an object's: sorted.
+  std::string text = file.compressed ? "{\"compressed\":true" : "{\"compressed\":false";
+  text += ",\"flash_offset\":";
+  const char* reason = nullptr;
+  if (!file.offset)
+    reason = "inside decompressed bytes";
+  else if (!InsideFlashPart(geometry, dump, *file.offset))
+    reason = "below the flash part of the geometry used";
+  if (reason != nullptr)
+    text += std::string("null,\"flash_offset_reason\":\"") + reason + '"';
+  else
+    text += std::to_string(FileFlashOffset(geometry, dump, *file.offset));
+  text += ",\"guid\":\"" + fwtree::GuidText(file.guid) + "\",\"index\":" + std::to_string(file.index);
+  text += ",\"name\":" + (file.name ? StringText(EscapedText(*file.name)) : std::string("null"));
+  text += ",\"path\":[";
+  for (size_t i = 0; i < file.path.size(); ++i) text += (i == 0 ? "\"" : ",\"") + fwtree::GuidText(file.path[i]) + '"';
+  text += "],\"size\":" + std::to_string(file.size);
+  text += ",\"type_name\":" + StringText(fwtree::FileTypeName(file.type));
+  if (file.version) text += ",\"version\":" + StringText(EscapedText(*file.version));
+  return text + "}";
+}
+
 json FileChangeJson(const Geometry& geometry, const ChipDump& main, const ChipDump& backup, const FileChange& change) {
   json entry = FileNameJson(change.main != nullptr ? *change.main : *change.backup);
   entry["change"] = FileChangeName(change.kind);

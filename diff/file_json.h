@@ -4,6 +4,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "diff/comparison.h"
 #include "fwtree/firmware_tree.h"
@@ -14,6 +15,10 @@ namespace pdiff {
 nlohmann::json FileNameJson(const fwtree::TreeFile& file);
 // flash_offset (null inside decompressed bytes) and size; null without a file.
 nlohmann::json FilePlaceJson(const Geometry& geometry, const ChipDump& dump, const fwtree::TreeFile* file);
+// FileNameJson and FilePlaceJson of a file together, as compact JSON text,
+// formatted directly (the same text nlohmann would write): layouts list
+// every file.
+std::string FileEntryText(const Geometry& geometry, const ChipDump& dump, const fwtree::TreeFile& file);
 // The comparison's entry: the name, then change, main, backup and masked.
 nlohmann::json FileChangeJson(const Geometry& geometry, const ChipDump& main, const ChipDump& backup,
                               const FileChange& change);

@@ -33,6 +33,12 @@ class JsonStream {
     firstItem_ = false;
   }
   void EndArray() { out_ << (firstItem_ ? "]" : "\n  ]"); }
+  // A member whose value the caller writes straight to the returned stream
+  // (for values too large to hold as JSON at once).
+  std::ostream& RawMember(const std::string& key) {
+    Key(key);
+    return out_;
+  }
   void End() { out_ << (firstMember_ ? "}\n" : "\n}\n"); }
 
  private:

@@ -27,18 +27,23 @@ json TreeVolumeJson(const Geometry& geometry, const ChipDump& dump, const fwtree
           {"compressed", volume.compressed}};
 }
 
-json LayoutJson(const Geometry& geometry, const ChipDump& dump) {
-  json volumes = json::array();
-  for (const fwtree::TreeVolume& volume : dump.tree().volumes)
-    if (volume.offset) volumes.push_back(TreeVolumeJson(geometry, dump, volume));
-  json files = json::array();
+void WriteLayoutJson(std::ostream& out, const Geometry& geometry, const ChipDump& dump) {
+  out << "{\"files\":[";
+  bool first = true;
   for (const fwtree::TreeFile& file : dump.tree().files) {
     if (!file.offset) continue;
-    json entry = FileNameJson(file);
-    entry.update(FilePlaceJson(geometry, dump, &file));
-    files.push_back(entry);
+    out << (first ? "" : ",") << FileEntryText(geometry, dump, file);
+    first = false;
   }
-  return {{"flash_descriptor", FlashDescriptorJson(dump)}, {"volumes", volumes}, {"files", files}};
+  out << "],\"flash_descriptor\":" << FlashDescriptorJson(dump).dump() << ",\"volumes\":[";
+  first = true;
+  for (const fwtree::TreeVolume& volume : dump.tree().volumes) {
+    if (!volume.offset) continue;
+    out << (first ? "" : ",")
+        << TreeVolumeJson(geometry, dump, volume).dump(-1, ' ', false, json::error_handler_t::replace);
+    first = false;
+  }
+  out << "]}";
 }
 
 }  // namespace pdiff

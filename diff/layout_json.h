@@ -4,6 +4,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <ostream>
 
 #include "diff/comparison.h"
 
@@ -15,7 +16,8 @@ nlohmann::json FlashDescriptorJson(const ChipDump& dump);
 // decompressed bytes), length, compressed.
 nlohmann::json TreeVolumeJson(const Geometry& geometry, const ChipDump& dump, const fwtree::TreeVolume& volume);
 // flash_descriptor, and the volumes and files that have a flash offset:
-// what a map of the chip can show.
-nlohmann::json LayoutJson(const Geometry& geometry, const ChipDump& dump);
+// what a map of the chip can show. Written as it goes: a dump may hold
+// hundreds of thousands of files.
+void WriteLayoutJson(std::ostream& out, const Geometry& geometry, const ChipDump& dump);
 
 }  // namespace pdiff

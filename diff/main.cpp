@@ -96,10 +96,11 @@ int RunComparison(const pdiff::Arguments& arguments) {
     if (!trouble.empty()) return Trouble(pdiff::EscapedText(dump->path()) + ": " + trouble);
   }
   if (!RegionFits(main, pdiff::BoardGeometry(main, arguments.options), &problem)) return Trouble(problem);
-  // The text lists the first ranges; the JSON writes every range as it
-  // scans them again: neither holds them all.
+  // The text lists the first ranges; the JSON writes every range, scanning
+  // again beyond the first many: neither holds them all.
+  constexpr uint64_t kRangesHeldForJson = 65536;
   pdiff::CompareOptions options = arguments.options;
-  options.rangesKept = arguments.json ? 1 : arguments.maxRanges;
+  options.rangesKept = arguments.json || arguments.htmlPage ? kRangesHeldForJson : arguments.maxRanges;
   const pdiff::Comparison comparison = pdiff::Compare(main, backup, options);
   const auto writeData = [&](std::ostream& out) {
     pdiff::WriteJsonReport(out, main, backup, comparison, arguments.options.rawMasked, pdiff::kPageMostRanges);

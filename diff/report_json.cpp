@@ -164,8 +164,7 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
           {"descriptor", descriptor},
           {"checksums_ok", dump.checksumsHold() ? json(*dump.checksumsHold()) : json(nullptr)},
           {"variable_stores", stores},
-          {"masked", masked},
-          {"layout", LayoutJson(geometry, dump)}};
+          {"masked", masked}};
 }
 
 // Instead of the list `key`: `key_spans`, the ranges gathered into spans of
@@ -245,7 +244,18 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                                                    : "ERROR"},
                       {"status", check.status}});
   stream.Member("checks", checks);
-  stream.Member("dumps", {DumpJson("main", 0, main, comparison), DumpJson("backup", 1, backup, comparison)});
+  // Each dump's object, then its layout written straight after it.
+  std::ostream& dumps = stream.RawMember("dumps");
+  dumps << "[";
+  for (int index = 0; index < 2; ++index) {
+    std::string text = DumpJson(index == 0 ? "main" : "backup", index, index == 0 ? main : backup, comparison)
+                           .dump(-1, ' ', false, json::error_handler_t::replace);
+    text.pop_back();  // the closing brace
+    dumps << (index == 0 ? "" : ",") << text << ",\"layout\":";
+    WriteLayoutJson(dumps, geometry, index == 0 ? main : backup);
+    dumps << "}";
+  }
+  dumps << "]";
   stream.BeginArray("files");
   for (const FileChange& change : comparison.files) stream.Item(FileChangeJson(geometry, main, backup, change));
   stream.EndArray();

@@ -5,6 +5,8 @@
 
 #include <sstream>
 
+#include "diff/chip_dump.h"
+#include "diff/file_json.h"
 #include "fwtree/guid.h"
 #include "tests/support/diff_support.h"
 #include "tests/support/firmware_builder.h"
@@ -134,6 +136,27 @@ TEST_F(DiffPlacement, ABiosRegionAgainstItsWholePartAndTheRegionsBelowIt) {
   std::getline(lines, leftOut);
   EXPECT_NE(shown.find("Intel ME region"), std::string::npos) << shown;
   EXPECT_NE(leftOut.find("more not shown (--max-ranges 1)"), std::string::npos) << leftOut;
+}
+
+// The layout's file entries are formatted by hand for speed: each must be
+// exactly the text the JSON library writes for the same file (names,
+// versions, compressed files, a file below a smaller part).
+TEST(DiffLayoutText, FileEntriesAreWhatTheJsonLibraryWrites) {
+  pdiff::ChipDump dump;
+  std::string problem;
+  ASSERT_TRUE(dump.Load(std::string(PELLRIX_SOURCE_DIR) + "/tests/data/ovmf/ovmf-2022.11-6+deb12u1.fd", &problem))
+      << problem;
+  size_t checked = 0;
+  for (const pdiff::Geometry& geometry :
+       {pdiff::Geometry{dump.fileSize(), dump.fileSize(), 4096}, pdiff::Geometry{0x100000, 0x100000, 4096}}) {
+    for (const fwtree::TreeFile& file : dump.tree().files) {
+      json expected = pdiff::FileNameJson(file);
+      expected.update(pdiff::FilePlaceJson(geometry, dump, &file));
+      ASSERT_EQ(pdiff::FileEntryText(geometry, dump, file), expected.dump()) << fwtree::GuidText(file.guid);
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 200u);
 }
 
 }  // namespace
