@@ -12,11 +12,7 @@
 // files "seconds" (500,000 in at most 5 s) and "ratio_to_50k" (at most 15x:
 // n log n passes, n squared does not).
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/diff_runner.h"
 #include "sim/image_builder.h"
 
 namespace {
@@ -31,47 +28,20 @@ namespace {
 namespace fs = std::filesystem;
 
 const fs::path& Dir() {
-  static const fs::path dir = [] {
-    const fs::path path = fs::temp_directory_path() / "pellrix-bench-firmware";
-    fs::create_directories(path);
-    return path;
-  }();
+  static const fs::path dir = bench::ScratchDir("pellrix-bench-firmware");
   return dir;
 }
 
 std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-  const fs::path path = Dir() / name;
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  return path.string();
+  return bench::WriteInput(Dir(), name, bytes);
 }
 
-std::string DiffPath() {
-  const char* path = std::getenv("PELLRIX_DIFF");
-  return path != nullptr ? path : PELLRIX_DIFF_PATH;
-}
+using bench::DiffPath;
+using bench::Run;
+using bench::RunCommand;
 
 std::string OvmfPath(const char* build) {
   return std::string(PELLRIX_SOURCE_DIR) + "/tests/data/ovmf/ovmf-2022.11-6+" + build + ".fd";
-}
-
-struct Run {
-  double seconds;
-  double maxRssMib;
-};
-
-// One shell command, its wall time and its peak resident memory.
-Run RunCommand(const std::string& command) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) std::abort();
-  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss / 1024.0};
 }
 
 void SideBySide(benchmark::State& state, const std::string& tool, const std::string& plain) {

@@ -8,17 +8,14 @@
 // inputs' size (goal: at most 512 for every case); "max_rss_mib" the peak.
 // PELLRIX_DIFF names another pellrix-diff to measure.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/diff_runner.h"
 #include "fwtree/guid.h"
 #include "tests/support/firmware_builder.h"
 #include "tests/support/standard_compressor.h"
@@ -29,25 +26,11 @@ namespace fs = std::filesystem;
 using sim::Bytes;
 
 const fs::path& Dir() {
-  static const fs::path dir = [] {
-    const fs::path path = fs::temp_directory_path() / "pellrix-bench-hostile";
-    fs::create_directories(path);
-    return path;
-  }();
+  static const fs::path dir = bench::ScratchDir("pellrix-bench-hostile");
   return dir;
 }
 
-std::string Write(const std::string& name, const Bytes& bytes) {
-  const fs::path path = Dir() / name;
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  return path.string();
-}
-
-std::string DiffPath() {
-  const char* path = std::getenv("PELLRIX_DIFF");
-  return path != nullptr ? path : PELLRIX_DIFF_PATH;
-}
+std::string Write(const std::string& name, const Bytes& bytes) { return bench::WriteInput(Dir(), name, bytes); }
 
 void PutLe(Bytes& bytes, size_t at, uint64_t value, int count) {
   for (int i = 0; i < count; ++i) bytes[at + size_t(i)] = uint8_t(value >> (8 * i));
@@ -114,7 +97,7 @@ Bytes LzmaAskingAHugeDictionary() {
 
 void PeakMemory(benchmark::State& state, const std::vector<std::string>& inputs, const std::string& options) {
   uint64_t inputBytes = 0;
-  std::string command = DiffPath() + " " + options;
+  std::string command = bench::DiffPath() + " " + options;
   for (const std::string& input : inputs) {
     inputBytes += fs::file_size(input);
     command += " " + input;
@@ -122,17 +105,9 @@ void PeakMemory(benchmark::State& state, const std::vector<std::string>& inputs,
   command += " >/dev/null 2>&1";
   double rss = 0;
   for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int status = 0;
-    struct rusage usage {};
-    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) std::abort();
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    rss = std::max(rss, usage.ru_maxrss / 1024.0);
+    const bench::Run run = bench::RunCommand(command);
+    state.SetIterationTime(run.seconds);
+    rss = std::max(rss, run.maxRssMib);
   }
   state.counters["max_rss_mib"] = rss;
   state.counters["over_inputs_mib"] = rss - double(inputBytes) / (1 << 20);
