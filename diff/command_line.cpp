@@ -3,7 +3,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "diff/escaped_text.h"
+#include "diff/report/escaped_text.h"
 
 namespace pdiff {
 

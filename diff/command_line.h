@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "diff/comparison.h"
+#include "diff/compare/comparison.h"
 
 namespace pdiff {
 

@@ -8,15 +8,15 @@
 #include <iostream>
 #include <string>
 
-#include "diff/chip_dump.h"
+#include "diff/compare/chip_dump.h"
 #include "diff/command_line.h"
-#include "diff/comparison.h"
-#include "diff/escaped_text.h"
-#include "diff/html_page.h"
-#include "diff/info_json.h"
-#include "diff/info_report.h"
-#include "diff/report.h"
-#include "diff/text_format.h"
+#include "diff/compare/comparison.h"
+#include "diff/report/escaped_text.h"
+#include "diff/report/html_page.h"
+#include "diff/report/info_json.h"
+#include "diff/report/info_report.h"
+#include "diff/report/report.h"
+#include "diff/compare/text_format.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The include-floor check passes on this tree, and fails on a copy of it with
-# one upward include planted (an image/ parser reaching firmware/, and ops/
-# reaching app/), naming the file.
+# one upward include planted (an image/ parser reaching firmware/, ops/
+# reaching app/, pellrix-diff's comparison reaching its writers, a writer
+# reaching the command line), naming the file.
 set -euo pipefail
 source_dir=$1
 checker="$source_dir/tools/check-include-floors.py"
@@ -9,11 +10,13 @@ python3 "$checker" "$source_dir"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for planted in "image/checksums.cpp:firmware/tool_state.h" "ops/save_command.cpp:app/main.h" \
-               "firmware/pool.cpp:sim/machine.h" "ops/compare_command.cpp:record/recorder.h"; do
+               "firmware/pool.cpp:sim/machine.h" "ops/compare_command.cpp:record/recorder.h" \
+               "diff/compare/byte_areas.cpp:diff/report/report.h" "diff/report/report_text.cpp:diff/command_line.h" \
+               "fwtree/guid.cpp:diff/compare/chip_dump.h"; do
   file=${planted%%:*}
   include=${planted#*:}
   rm -rf "$work/tree" && mkdir -p "$work/tree"
-  cp -r "$source_dir"/{app,firmware,image,ops,record,runtime} "$work/tree/"
+  cp -r "$source_dir"/{app,firmware,image,ops,record,runtime,fwtree,diff} "$work/tree/"
   printf '#include "%s"\n' "$include" >>"$work/tree/$file"
   if output=$(python3 "$checker" "$work/tree"); then
     echo "the check passed with $include planted in $file" >&2

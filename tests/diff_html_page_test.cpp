@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "diff/range_spans.h"
+#include "diff/compare/range_spans.h"
 #include "tests/support/diff_support.h"
 #include "tests/support/sim_support.h"
 

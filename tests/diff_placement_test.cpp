@@ -5,8 +5,8 @@
 
 #include <sstream>
 
-#include "diff/chip_dump.h"
-#include "diff/file_json.h"
+#include "diff/compare/chip_dump.h"
+#include "diff/report/file_json.h"
 #include "fwtree/guid.h"
 #include "tests/support/diff_support.h"
 #include "tests/support/firmware_builder.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "diff/command_line.h"
-#include "diff/escaped_text.h"
+#include "diff/report/escaped_text.h"
 
 namespace {
 

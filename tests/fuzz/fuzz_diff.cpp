@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "diff/chip_dump.h"
+#include "diff/compare/chip_dump.h"
 #include "diff/command_line.h"
-#include "diff/comparison.h"
-#include "diff/info_json.h"
-#include "diff/info_report.h"
-#include "diff/report.h"
+#include "diff/compare/comparison.h"
+#include "diff/report/info_json.h"
+#include "diff/report/info_report.h"
+#include "diff/report/report.h"
 
 namespace {
 

@@ -1,0 +1,114 @@
+// One saved chip as the comparison test would see it: the file, its
+// descriptor and checksum verdict, and its BIOS region read into the same
+// record and masked the same way as on the board.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "diff/compare/dump_file.h"
+#include "diff/compare/image_map.h"
+#include "fwtree/file_index.h"
+#include "fwtree/firmware_tree.h"
+#include "fwtree/flash_descriptor.h"
+#include "image/bios_info.h"
+#include "image/masking.h"
+
+namespace pdiff {
+
+struct MaskedArea {
+  MaskKind kind;
+  uint64_t begin;  // offset in the BIOS region
+  uint64_t length;
+  bool hasFile;
+  uint8_t file[16];  // area-table file name
+};
+
+const char* MaskKindName(MaskKind kind);
+
+class ChipDump {
+ public:
+  ChipDump() = default;
+  // The records point into the buffer: a copy would point into the original.
+  ChipDump(const ChipDump&) = delete;
+  ChipDump& operator=(const ChipDump&) = delete;
+
+  // False with `problem` set when the file cannot be read or is larger
+  // than `largest` bytes (refused before it is mapped). Finds the
+  // descriptors; the firmware tree is walked when first asked for.
+  bool Load(const std::string& path, std::string* problem, uint64_t largest = kLargestDump);
+
+  // Takes the top `regionSize` bytes as the BIOS region (erased bytes in
+  // front when the file is shorter), maps them, fills the record and masks.
+  void PrepareRegion(uint64_t regionSize);
+
+  // Puts the bytes the masks replaced back (true) or the masks again
+  // (false): the firmware tree's files point into the one buffer, and are
+  // compared as they were saved.
+  void ShowUnmasked(bool unmasked);
+
+  const std::string& path() const { return path_; }
+  uint64_t fileSize() const { return fileSize_; }
+  // The descriptor found over the whole file, as the save command finds it.
+  const BiosInfo& fileRecord() const { return fileRecord_; }
+  bool hasDescriptor() const { return fileRecord_.Found != 0; }
+  // The file is a whole part: FlashSize bytes with the BIOS region on top,
+  // or, without an identity descriptor, a part whose Intel flash
+  // descriptor puts the BIOS region above other regions.
+  bool isWholePart() const;
+  // The Intel flash descriptor at the bottom of the file, if any.
+  const std::optional<fwtree::FlashDescriptor>& flashDescriptor() const { return flashDescriptor_; }
+  // Every volume and file of the file, at any depth; offsets are file
+  // offsets. Walked on first use.
+  const fwtree::FirmwareTree& tree() const;
+  // The innermost file of the tree at a file offset.
+  const fwtree::TreeFile* FileAt(uint64_t fileOffset) const;
+  // The save command's "BIOS checksum" rule; empty without a descriptor.
+  std::optional<bool> checksumsHold() const { return checksumsHold_; }
+  // Offset in the file of the descriptor found over the whole file.
+  uint64_t descriptorFileOffset() const { return uint64_t(fileRecord_.Descriptor - fileRecord_.Image); }
+
+  uint64_t regionSize() const { return regionSize_; }
+  const uint8_t* region() const { return bytes_.data() + bytes_.size() - regionSize_; }
+  // The bytes below the BIOS region of a whole part (not changed by masking).
+  const uint8_t* file() const { return bytes_.data() + bytes_.size() - fileSize_; }
+  // SHA-256 of the file as it was saved (masks lifted), in lowercase hex.
+  const std::string& sha256() const;
+  const BiosInfo& record() const { return record_; }
+  const ImageMap& map() const { return map_; }
+  const std::vector<MaskedArea>& masked() const { return masked_; }
+
+  // Region bytes [begin, end) as they were before masking.
+  std::vector<uint8_t> RawRegion(uint64_t begin, uint64_t end) const;
+
+ private:
+  static void NoteMask(void* context, const MaskNote& note);
+  void WalkTree();
+
+  struct SavedBytes {
+    uint64_t begin;
+    std::vector<uint8_t> bytes;
+  };
+
+  std::string path_;
+  DumpBuffer bytes_;  // the one copy of the file; the masks write into it
+  // Walked from bytes_ before any mask; its files point into bytes_.
+  mutable std::optional<fwtree::FirmwareTree> tree_;
+  mutable fwtree::InnermostFileIndex fileIndex_;
+  mutable std::optional<std::string> sha256_;
+  std::optional<fwtree::FlashDescriptor> flashDescriptor_;
+  uint64_t fileSize_ = 0;
+  BiosInfo fileRecord_{};
+  std::optional<bool> checksumsHold_;
+  uint64_t regionSize_ = 0;
+  BiosInfo record_{};
+  ImageMap map_;
+  std::vector<MaskedArea> masked_;
+  std::vector<SavedBytes> saved_;  // in the order the masks wrote
+  std::vector<SavedBytes> masks_;  // what the masks left there, while unmasked
+  bool unmasked_ = false;
+};
+
+}  // namespace pdiff

@@ -1,0 +1,103 @@
+// The comparison test of the board replayed on two dumps: the geometry it
+// would use, its identity checks, its block compare and verdict, and what
+// the dumps' differences are, named by where they lie.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "diff/compare/byte_areas.h"
+#include "diff/compare/chip_dump.h"
+#include "diff/compare/differences.h"
+#include "diff/compare/file_changes.h"
+#include "diff/compare/variable_changes.h"
+
+namespace pdiff {
+
+struct CompareOptions {
+  // The geometry the board's mailbox would report, which a dump does not
+  // carry; each overrides what the dump's descriptor says.
+  std::optional<uint32_t> blockSize;
+  std::optional<uint64_t> biosSize;
+  std::optional<uint64_t> flashSize;
+  bool rawMasked = false;  // also list raw differences inside masked areas
+  // Ranges of each list kept in the comparison (at least one); the rest are
+  // counted, and scanned again by a report that writes them all.
+  uint64_t rangesKept = UINT64_MAX;
+};
+
+struct Geometry {
+  uint64_t flashSize;
+  uint64_t biosSize;
+  uint32_t blockSize;
+  bool biosSizeGuessed = false;  // neither a descriptor nor the command line gave it
+};
+
+struct IdentityCheck {
+  const char* caption;  // as the board prints it
+  bool answerable;      // false: the dumps cannot tell
+  bool agree;
+  uint32_t status;  // the exit status stored when it fails
+};
+
+struct Verdict {
+  bool pass;
+  uint32_t status;                  // the exit status the board would store
+  std::optional<uint32_t> address;  // the FAIL address of a data mismatch
+};
+
+struct MaskedComparison {
+  int dump;  // 0 Main, 1 Backup
+  MaskedArea area;
+  bool differs;  // the raw dumps differ inside it
+};
+
+struct Comparison {
+  Geometry geometry;
+  std::vector<IdentityCheck> checks;
+  Verdict verdict;
+  std::vector<MaskedComparison> masked;
+  RangeList differences;      // region offsets, after masking, placed in Main's map
+  RangeList belowBiosRegion;  // file offsets of two whole parts
+  bool belowBiosRegionCompared = false;
+  RangeList rawMasked;                // region offsets, with --no-mask
+  std::vector<FileChange> files;      // the two firmware trees matched file by file
+  VariableComparison variables;       // the EDK2 variable stores matched variable by variable
+  std::vector<std::string> warnings;  // what the dumps leave uncertain, one line each
+  WholeFileDifferences whole;         // every byte of both files, by area
+};
+
+// The geometry the board reports with Main active: Main's descriptor, or a
+// region of the file's own length without one.
+Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options);
+
+// A dump this geometry cannot be applied to (shorter than one block, or
+// not the size its descriptor states) unless the command line gave the
+// geometry: the reason, or empty.
+std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options);
+
+// Both dumps must be loaded; prepares their regions with `geometry`.
+Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& options);
+
+// Each list of a comparison in full, range by range, as Compare found them
+// (for the lists it did not keep whole).
+void ScanDifferences(const ChipDump& main, const ChipDump& backup, const RangeSink& sink);
+void ScanBelowBiosRegion(const ChipDump& main, const ChipDump& backup, const RangeSink& sink);
+void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink& sink);
+
+// Window address and flash offset of a region offset.
+uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset);
+uint64_t FlashOffset(const Geometry& geometry, uint64_t regionOffset);
+// Flash offset of an offset in the dump's file: the file is taken to end
+// where the flash part ends.
+uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
+// Whether that file offset lies inside the flash part at all (a file longer
+// than the part starts below it).
+bool InsideFlashPart(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
+// The innermost file of the dump's tree that holds this flash offset in the
+// dump's own layout, or null.
+const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset);
+
+}  // namespace pdiff

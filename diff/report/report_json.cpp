@@ -1,0 +1,306 @@
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <tuple>
+
+#include "diff/report/escaped_text.h"
+#include "diff/report/file_json.h"
+#include "diff/report/json_stream.h"
+#include "diff/report/layout_json.h"
+#include "diff/compare/range_spans.h"
+#include "diff/report/report.h"
+#include "diff/compare/text_format.h"
+#include "diff/report/variable_report.h"
+#include "image/identity_checks.h"
+
+namespace pdiff {
+
+namespace {
+
+using nlohmann::json;
+
+json Guid(const uint8_t* guid) { return GuidText(guid); }
+
+json VolumeJson(const Geometry& geometry, const MappedVolume& mapped) {
+  const FirmwareVolume& v = mapped.volume;
+  return {{"flash_offset", FlashOffset(geometry, v.Offset)},
+          {"length", v.DeclaredLength},
+          {"name", v.HasName ? Guid(v.Name) : json(nullptr)},
+          {"file_system", Guid(v.FileSystem)},
+          {"variable_store", mapped.variableStore}};
+}
+
+json FileJson(const Geometry& geometry, const MappedFile& mapped) {
+  const FirmwareFile& f = mapped.file;
+  return {{"guid", Guid(f.Name)},
+          {"type", f.Type},
+          {"type_name", FileTypeName(f.Type)},
+          {"name", mapped.uiName.empty() ? json(nullptr) : json(EscapedText(mapped.uiName))},
+          {"flash_offset", FlashOffset(geometry, f.Offset)},
+          {"size", f.Size}};
+}
+
+json TreeFileJson(const Geometry& geometry, const ChipDump& dump, const fwtree::TreeFile& file) {
+  json named = FileNameJson(file);
+  named["type"] = file.type;
+  named["flash_offset"] = FileFlashOffset(geometry, dump, *file.offset);
+  named["size"] = file.size;
+  return named;
+}
+
+// The range placed in both layouts: `file` is Main's innermost file holding
+// it (or the volume's file from Main's map), `backup_file` Backup's.
+json RegionRangeJson(const Geometry& geometry, const ChipDump& main, const ChipDump& backup,
+                     const DifferingRange& range) {
+  const ImageMap& map = main.map();
+  json entry = {{"flash_offset", FlashOffset(geometry, range.begin)},
+                {"window_address", WindowAddress(geometry, range.begin)},
+                {"length", range.end - range.begin},
+                {"differing_bytes", range.differingBytes},
+                {"kind", PlaceKindName(range.place->kind)}};
+  if (range.place->volume >= 0) {
+    const MappedVolume& volume = map.volumes[size_t(range.place->volume)];
+    entry["volume"] = VolumeJson(geometry, volume);
+    if (range.place->file >= 0) entry["file"] = FileJson(geometry, volume.files[size_t(range.place->file)]);
+  }
+  const uint64_t flash = FlashOffset(geometry, range.begin);
+  if (const fwtree::TreeFile* file = InnermostFileAtFlash(geometry, main, flash))
+    entry["file"] = TreeFileJson(geometry, main, *file);
+  const fwtree::TreeFile* other = InnermostFileAtFlash(geometry, backup, flash);
+  entry["backup_file"] = other != nullptr ? TreeFileJson(geometry, backup, *other) : json(nullptr);
+  return entry;
+}
+
+// The ranges are many: each range's own numbers are formatted directly, and
+// what it shares with the ranges next to it in the same place (kind,
+// volume, files) is serialized once.
+class RangeWriter {
+ public:
+  RangeWriter(const Geometry& geometry, const ChipDump& main, const ChipDump& backup)
+      : geometry_(geometry), main_(main), backup_(backup) {}
+
+  std::string Text(const DifferingRange& range) {
+    const uint64_t flash = FlashOffset(geometry_, range.begin);
+    const auto key = std::make_tuple(range.place, InnermostFileAtFlash(geometry_, main_, flash),
+                                     InnermostFileAtFlash(geometry_, backup_, flash));
+    if (!shared_ || sharedKey_ != key) {
+      json entry = RegionRangeJson(geometry_, main_, backup_, range);
+      for (const char* own : {"flash_offset", "window_address", "length", "differing_bytes"}) entry.erase(own);
+      shared_ = entry.dump(-1, ' ', false, json::error_handler_t::replace);
+      sharedKey_ = key;
+    }
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers,
+                  "{\"differing_bytes\":%llu,\"flash_offset\":%llu,\"length\":%llu,\"window_address\":%llu,",
+                  static_cast<unsigned long long>(range.differingBytes), static_cast<unsigned long long>(flash),
+                  static_cast<unsigned long long>(range.end - range.begin),
+                  static_cast<unsigned long long>(WindowAddress(geometry_, range.begin)));
+    return numbers + shared_->substr(1);
+  }
+
+ private:
+  using Key = std::tuple<const Place*, const fwtree::TreeFile*, const fwtree::TreeFile*>;
+  const Geometry& geometry_;
+  const ChipDump& main_;
+  const ChipDump& backup_;
+  // Ranges come in flash order, so a place's ranges follow one another:
+  // only the last shared part is kept, whatever the number of places.
+  Key sharedKey_{};
+  std::optional<std::string> shared_;
+};
+
+json BelowRangeJson(const Geometry& geometry, const ChipDump& main, const DifferingRange& range) {
+  const char* region = BelowRegionName(main, range.begin);
+  return {{"flash_offset", range.begin},
+          {"window_address", uint32_t((uint64_t(1) << 32) - geometry.flashSize + range.begin)},
+          {"length", range.end - range.begin},
+          {"differing_bytes", range.differingBytes},
+          {"kind", "below BIOS region"},
+          {"region", region != nullptr ? json(region) : json(nullptr)}};
+}
+
+json DumpJson(const char* role, int index, const ChipDump& dump, const Comparison& comparison) {
+  const Geometry& geometry = comparison.geometry;
+  const BiosInfo& record = dump.record();
+  json identity = {{"model_name", EscapedText(record.ModelName)},
+                   {"part_number", EscapedText(record.PartNumber)},
+                   {"version", EscapedText(record.Version)},
+                   {"flash_size", record.FlashSize},
+                   {"bios_size", record.BiosSize},
+                   {"block_size", record.BlockSize}};
+  json descriptor = nullptr;
+  if (record.Found)
+    descriptor = {{"flash_offset", FlashOffset(geometry, uint64_t(record.Descriptor - dump.region()))},
+                  {"volume_flash_offset", FlashOffset(geometry, uint64_t(record.Volume - dump.region()))}};
+  json masked = json::array();
+  for (const MaskedComparison& item : comparison.masked) {
+    if (item.dump != index) continue;
+    masked.push_back({{"what", MaskKindName(item.area.kind)},
+                      {"file", item.area.hasFile ? Guid(item.area.file) : json(nullptr)},
+                      {"flash_offset", FlashOffset(geometry, item.area.begin)},
+                      {"window_address", WindowAddress(geometry, item.area.begin)},
+                      {"length", item.area.length},
+                      {"differs", item.differs}});
+  }
+  json stores = json::array();
+  for (const MappedVolume& volume : dump.map().volumes)
+    if (volume.variableStore)
+      stores.push_back({{"format", "VSS"},
+                        {"flash_offset", FlashOffset(geometry, volume.volume.Offset)},
+                        {"length", volume.volume.DeclaredLength},
+                        {"masked", false}});
+  for (const MaskedArea& area : dump.masked())
+    if (area.kind == MaskKind::VariableStore)
+      stores.push_back({{"format", "NVAR"},
+                        {"flash_offset", FlashOffset(geometry, area.begin)},
+                        {"length", area.length},
+                        {"masked", true}});
+  return {{"file", EscapedText(dump.path())},
+          {"role", role},
+          {"size", dump.fileSize()},
+          {"sha256", dump.sha256()},
+          {"whole_part", dump.isWholePart()},
+          {"identity", identity},
+          {"descriptor", descriptor},
+          {"checksums_ok", dump.checksumsHold() ? json(*dump.checksumsHold()) : json(nullptr)},
+          {"variable_stores", stores},
+          {"masked", masked}};
+}
+
+// Instead of the list `key`: `key_spans`, the ranges gathered into spans of
+// the flash (flash_offset, length, differing_bytes, ranges), and span_size.
+void WriteSpans(JsonStream& stream, const std::string& key, const std::function<void(const RangeSink&)>& each,
+                uint64_t toFlash, const Geometry& geometry) {
+  const uint64_t spanSize = SpanSize(geometry.flashSize, kMostSpans);
+  SpanGatherer gatherer(toFlash, spanSize);
+  each([&](const DifferingRange& range) { gatherer.Add(range); });
+  json spans = json::array();
+  for (const RangeSpan& span : gatherer.spans())
+    spans.push_back({{"flash_offset", span.flashOffset},
+                     {"length", span.length},
+                     {"differing_bytes", span.differingBytes},
+                     {"ranges", span.ranges}});
+  stream.Member(key + "_spans", {{"span_size", spanSize}, {"spans", spans}});
+}
+
+json WholeFilesJson(const WholeFileDifferences& whole) {
+  json areas = json::array();
+  for (const AreaDifference& area : whole.areas)
+    areas.push_back({{"area", area.name}, {"differing_bytes", area.differingBytes}});
+  json length = nullptr;
+  if (whole.length.longer >= 0)
+    length = {{"longer", whole.length.longer == 0 ? "Main" : "Backup"},
+              {"bytes", whole.length.bytes},
+              {"not_erased", whole.length.notErased}};
+  return {{"identical", whole.identical},
+          {"differing_bytes", whole.differingBytes},
+          {"descriptor_disagreements", whole.descriptorDisagreements},
+          {"areas", areas},
+          {"length_difference", length}};
+}
+
+json SummaryJson(const Comparison& comparison) {
+  const uint64_t bytes = comparison.differences.differingBytes;
+  const FileChangeCounts counts = CountFileChanges(comparison.files);
+  json warnings = json::array();
+  for (const std::string& warning : comparison.warnings) warnings.push_back(EscapedText(warning));
+  return {{"differing_ranges", comparison.differences.count},
+          {"differing_bytes", bytes},
+          {"files_changed", counts.changed},
+          {"files_moved", counts.moved},
+          {"files_only_in_main", counts.onlyInMain},
+          {"files_only_in_backup", counts.onlyInBackup},
+          {"files_compressed", counts.compressed},
+          {"files_unreadable", counts.unreadable},
+          {"files_hidden", counts.hidden},
+          {"files_masked_only", counts.maskedOnly},
+          {"whole_files", WholeFilesJson(comparison.whole)},
+          {"not_checked", NotCheckedInADump()},
+          {"warnings", warnings}};
+}
+
+}  // namespace
+
+void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
+                     bool withRawMasked, uint64_t mostListedRanges) {
+  const Geometry& geometry = comparison.geometry;
+  const Verdict& verdict = comparison.verdict;
+  JsonStream stream(out);
+  stream.Member("verdict", {{"result", verdict.pass ? "PASS" : "FAIL"},
+                            {"status", verdict.status},
+                            {"status_name", ExitStatusName(verdict.status)},
+                            {"address", verdict.address ? json(*verdict.address) : json(nullptr)}});
+  json summary = SummaryJson(comparison);
+  AddVariableCounts(summary, comparison.variables);
+  stream.Member("summary", summary);
+  stream.Member(
+      "geometry",
+      {{"flash_size", geometry.flashSize}, {"bios_size", geometry.biosSize}, {"block_size", geometry.blockSize}});
+  json checks = json::array();
+  for (const IdentityCheck& check : comparison.checks)
+    checks.push_back({{"caption", check.caption},
+                      {"result", !check.answerable ? "not in a dump"
+                                 : check.agree     ? "OK"
+                                                   : "ERROR"},
+                      {"status", check.status}});
+  stream.Member("checks", checks);
+  // Each dump's object, then its layout written straight after it.
+  std::ostream& dumps = stream.RawMember("dumps");
+  dumps << "[";
+  for (int index = 0; index < 2; ++index) {
+    std::string text = DumpJson(index == 0 ? "main" : "backup", index, index == 0 ? main : backup, comparison)
+                           .dump(-1, ' ', false, json::error_handler_t::replace);
+    text.pop_back();  // the closing brace
+    dumps << (index == 0 ? "" : ",") << text << ",\"layout\":";
+    WriteLayoutJson(dumps, geometry, index == 0 ? main : backup);
+    dumps << "}";
+  }
+  dumps << "]";
+  stream.BeginArray("files");
+  for (const FileChange& change : comparison.files) stream.Item(FileChangeJson(geometry, main, backup, change));
+  stream.EndArray();
+  stream.Member("variables", VariablesJson(comparison.variables));
+  stream.Member("variable_stores", VariableStoresJson(comparison.variables));
+  RangeWriter ranges(geometry, main, backup);
+  // Every range of a list, from the comparison when it kept them all, else
+  // scanned again as they are written.
+  auto each = [&](const RangeList& list, void (*scan)(const ChipDump&, const ChipDump&, const RangeSink&)) {
+    return [&list, scan, &main, &backup](const RangeSink& write) {
+      if (list.complete()) {
+        for (const DifferingRange& range : list.kept) write(range);
+      } else {
+        scan(main, backup, write);
+      }
+    };
+  };
+  const uint64_t regionToFlash = FlashOffset(geometry, 0);
+  const auto differences = each(comparison.differences, ScanDifferences);
+  if (comparison.differences.count > mostListedRanges) {
+    WriteSpans(stream, "differences", differences, regionToFlash, geometry);
+  } else {
+    stream.BeginArray("differences");
+    differences([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
+    stream.EndArray();
+  }
+  const auto below = each(comparison.belowBiosRegion, ScanBelowBiosRegion);
+  if (comparison.belowBiosRegionCompared && comparison.belowBiosRegion.count > mostListedRanges) {
+    WriteSpans(stream, "below_bios_region", below, 0, geometry);
+  } else if (comparison.belowBiosRegionCompared) {
+    stream.BeginArray("below_bios_region");
+    below([&](const DifferingRange& range) { stream.Item(BelowRangeJson(geometry, main, range)); });
+    stream.EndArray();
+  } else {
+    stream.Member("below_bios_region", nullptr);
+  }
+  const auto rawMasked = each(comparison.rawMasked, ScanRawMasked);
+  if (withRawMasked && comparison.rawMasked.count > mostListedRanges) {
+    WriteSpans(stream, "masked_differences", rawMasked, regionToFlash, geometry);
+  } else if (withRawMasked) {
+    stream.BeginArray("masked_differences");
+    rawMasked([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
+    stream.EndArray();
+  }
+  stream.End();
+}
+
+}  // namespace pdiff
