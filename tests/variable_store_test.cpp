@@ -118,7 +118,8 @@ TEST(VariableStore, ReadsBothLayoutsAtTheirAlignment) {
 
 // Catches: a read past the store or the volume when a header's sizes (or
 // the store's own) run past them; each is a reason, and the buffer is
-// exactly the volume, so the sanitizer builds see any read beyond it.
+// exactly the volume, so the sanitizer builds see any read beyond it. Also
+// a store that is formatted but not healthy (or the reverse) read as one.
 TEST(VariableStore, HostileSizesAreReasonsNotReads) {
   struct Case {
     const char* fault;
@@ -129,6 +130,10 @@ TEST(VariableStore, HostileSizesAreReasonsNotReads) {
   const auto authenticated = VariableStoreLayout::Authenticated;
   Bytes foreign = StoreVolume(plain, {});
   foreign[kStoreAt] ^= 0xFF;
+  Bytes notHealthy = StoreVolume(plain, {});
+  notHealthy[kStoreAt + 21] = 0xFC;  // formatted, but its state bits say it is not healthy
+  Bytes notFormatted = StoreVolume(plain, {});
+  notFormatted[kStoreAt + 20] = 0xFF;
   Bytes shortHeader = StoreVolume(plain, {});
   shortHeader[image_layout::kFvHeaderLength] = 0xF0;  // 0x3FF0 bytes of volume header
   shortHeader[image_layout::kFvHeaderLength + 1] = 0x3F;
@@ -142,6 +147,8 @@ TEST(VariableStore, HostileSizesAreReasonsNotReads) {
       {"volume header longer than the volume", shortHeader, "no room for a store header"},
       {"volume shorter than its header", Bytes(40, 0xFF), "shorter than its own header"},
       {"another store format", foreign, "not an EDK2 variable store"},
+      {"formatted, not healthy", notHealthy, "not formatted and healthy"},
+      {"healthy, not formatted", notFormatted, "not formatted and healthy"},
   };
   for (const Case& item : cases) {
     SCOPED_TRACE(item.fault);
@@ -177,6 +184,19 @@ TEST(VariableStore, WorkingBlockAndSpareAreNotVariables) {
   EXPECT_EQ(store.workingBlock->length, 0x1000u);
   EXPECT_EQ(store.spare->offset, 0x3000u);
   EXPECT_EQ(store.spare->length, 0x1000u);
+}
+
+// Catches: the working block that older firmware signs with the volume's
+// file system GUID not recognised, so its spare's copy of the store is
+// left to be read as something else.
+TEST(VariableStore, TheWorkingBlocksOlderSignatureIsRecognised) {
+  Bytes volume = VolumeWithWorkingBlock();
+  std::memset(volume.data() + 0x1800, 0xFF, 16);  // no false block before it
+  std::memcpy(volume.data() + 0x2000, fwtree::kSystemNvDataFileSystem.data(), 16);
+  const fwtree::VariableStore store = fwtree::ReadVariableStore(volume.data(), volume.size());
+  ASSERT_TRUE(store.workingBlock && store.spare);
+  EXPECT_EQ(store.workingBlock->offset, 0x2000u);
+  EXPECT_EQ(store.spare->offset, 0x3000u);
 }
 
 class VariableChanges : public ::testing::Test {
