@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # pellrix.efi: the program code, the UEFI runtime and the real CPU layer,
 # compiled by clang for the UEFI x86-64 target and linked by lld-link as a
 # PE32+ EFI application.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/comparison.h"
 
 #include <algorithm>

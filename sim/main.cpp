@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-sim: the tool on a simulated dual-chip board.
 //
 //   pellrix-sim [SIMULATOR OPTIONS --] [UTILITY ARGUMENTS]

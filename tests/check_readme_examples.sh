@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Runs every example of the README's simulator section, in order, as written, in a
 # scratch directory where build/ is the build directory: none may be refused
 # (status 2), taken for a bad utility command line (131, "Invalid command!")

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-sim as scripts drive it: the command line, board files, the report.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Explains one run of the field kit, from its RUNnnn folder copied off the
 # stick: the on-board result from the log, pellrix-diff's report on the two
 # saved chips (also drawn as a page, REPORT.HTML in the run folder), and the

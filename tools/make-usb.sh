@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Builds the field kit: a GPT disk image with one EFI system partition (FAT32)
 # that boots the EDK2 UEFI Shell, whose startup.nsh runs the comparison test
 # and keeps the evidence of a failure. Write it to a USB stick with dd or any

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Installs the Debian packages that building and testing need, when missing.
 set -euo pipefail
 

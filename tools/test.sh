@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Every test: unit and simulator tests, the real UEFI Shell run under QEMU,
 # pellrix-diff's report page in headless Chromium (label browser), the unit
 # tests again under AddressSanitizer and UBSan, a Release build of every
