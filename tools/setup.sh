@@ -9,6 +9,7 @@ packages=(
   ovmf qemu-system-x86 mtools dosfstools python3 perl
   uefitool-cli llvm gdisk coreboot-utils liblzma-dev libbrotli-dev clang-format libssl-dev
   chromium python3-websocket python3-pil
+  scdoc man-db bash-completion
 )
 
 missing=()
