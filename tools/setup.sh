@@ -10,6 +10,7 @@ packages=(
   uefitool-cli llvm gdisk coreboot-utils liblzma-dev libbrotli-dev clang-format libssl-dev
   chromium python3-websocket python3-pil
   scdoc man-db bash-completion
+  build-essential debhelper dpkg-dev fakeroot lintian
 )
 
 missing=()
