@@ -34,7 +34,8 @@ function(pellrix_efi_objects out_var)
       add_custom_command(
         OUTPUT ${object}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/efi-objects
-        COMMAND ${PELLRIX_CLANG} ${PELLRIX_EFI_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
+        # The host build's launcher (ccache) serves these compiles too.
+        COMMAND ${CMAKE_CXX_COMPILER_LAUNCHER} ${PELLRIX_CLANG} ${PELLRIX_EFI_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
         DEPENDS ${source}
         DEPFILE ${object}.d
         COMMENT "EFI ${relative}"

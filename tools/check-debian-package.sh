@@ -16,6 +16,7 @@ version=$(pellrix_version "$root")
 packages=(pellrix pellrix-efi)
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+begin=$(date +%s)
 fail() { echo "package: $*" >&2; exit 1; }
 
 for package in "${packages[@]}"; do
@@ -108,4 +109,4 @@ for package in "${packages[@]}"; do
     fail "$package is still installed"
   fi
 done
-echo "package: built, installed, run and removed"
+echo "package: built, installed, run and removed in $(($(date +%s) - begin)) s"
