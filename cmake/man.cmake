@@ -49,14 +49,14 @@ if(PELLRIX_BUILD_TESTS)
   # Each page renders without a warning and lists exactly the options its
   # program's help prints; a page whose program cannot run here is only
   # rendered.
-  foreach(page ${PELLRIX_MAN_PAGES})
-    get_filename_component(page_name ${page} NAME)
-    get_filename_component(program ${page} NAME_WLE)
+  foreach(source ${PELLRIX_MAN_SOURCES})
+    get_filename_component(page_name ${source} NAME_WLE)
+    get_filename_component(program ${page_name} NAME_WLE)
     pellrix_help_command(${program} help)
     if(help)
-      add_test(NAME man_${page_name} COMMAND ${PELLRIX_OPTIONS_CHECK} man ${page} -- ${help})
+      add_test(NAME man_${page_name} COMMAND ${PELLRIX_OPTIONS_CHECK} man ${source} -- ${help})
     else()
-      add_test(NAME man_${page_name} COMMAND ${PELLRIX_OPTIONS_CHECK} man ${page})
+      add_test(NAME man_${page_name} COMMAND ${PELLRIX_OPTIONS_CHECK} man ${source})
     endif()
   endforeach()
   # Each completion offers exactly the options its program's help prints.

@@ -5,7 +5,7 @@
 # (or not completed), or one documented that the program dropped, fails.
 #
 #   check_program_options.sh man PAGE [-- HELP_COMMAND...]
-#       PAGE (roff) renders with `man -l` without a warning; the options of
+#       PAGE (roff, or scdoc source NAME.SECTION.scd) renders with `man -l` without a warning; the options of
 #       its OPTIONS or COMMANDS section equal the help's (without a help
 #       command, for a program that cannot run here, only the rendering is
 #       checked).
@@ -28,16 +28,25 @@ case $mode in
     subject=$2; name=$3; shift 4 ;;
   *) fail "usage: $0 man|completion ..." ;;
 esac
+shown=$subject
 [[ -f $subject ]] || fail "no such file: $subject"
+# A page's scdoc source is rendered here as the build renders it, so that the
+# check needs no build of the pages.
+if [[ $mode == man && $subject == *.scd ]]; then
+  rendered=$(mktemp) || exit 1
+  trap 'rm -f "$rendered"' EXIT
+  scdoc <"$subject" >"$rendered" || fail "scdoc refuses $subject"
+  subject=$rendered
+fi
 
 check_renders() {
   local warnings
   warnings=$(MANWIDTH=80 man --warnings -l "$subject" 2>&1 >/dev/null)
-  [[ -z $warnings ]] || fail "$subject renders with warnings: $warnings"
+  [[ -z $warnings ]] || fail "$shown renders with warnings: $warnings"
 }
 if [[ $mode == man ]] && (($# == 0)); then
   check_renders
-  echo "options: $subject renders (its program does not run here)"
+  echo "options: $shown renders (its program does not run here)"
   exit 0
 fi
 
@@ -61,12 +70,12 @@ else
     COMP_WORDS=("$2" -) COMP_CWORD=1 COMP_LINE="$2 -" COMP_POINT=${#COMP_LINE}
     "$function" "$2" - "$2"
     printf "%s\n" "${COMPREPLY[@]}"' _ "$subject" "$name" | tr -d ' =' | options_in) ||
-    fail "$subject does not complete $name"
+    fail "$shown does not complete $name"
 fi
-[[ -n $have ]] || fail "$subject names no options"
+[[ -n $have ]] || fail "$shown names no options"
 
 missing=$(comm -23 <(echo "$want") <(echo "$have") | tr '\n' ' ')
 extra=$(comm -13 <(echo "$want") <(echo "$have") | tr '\n' ' ')
-[[ -z $missing ]] || fail "$subject lacks what '$*' prints: $missing"
-[[ -z $extra ]] || fail "$subject has what '$*' does not print: $extra"
-echo "options: $subject matches '$*' ($(wc -l <<<"$want") options)"
+[[ -z $missing ]] || fail "$shown lacks what '$*' prints: $missing"
+[[ -z $extra ]] || fail "$shown has what '$*' does not print: $extra"
+echo "options: $shown matches '$*' ($(wc -l <<<"$want") options)"
