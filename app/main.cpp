@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "app/main.h"
 
 #include "app/command_line.h"

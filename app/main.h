@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #pragma once
 
 // The tool's entry point, called once by the runtime with the UTF-8 argument

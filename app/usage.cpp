@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "app/usage.h"
 
 #include "runtime/print.h"

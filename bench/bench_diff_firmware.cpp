@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff on firmware-sized inputs beside the plain tools over the same
 // files: two identical 64 MiB dumps of real layout (compressed volumes)
 // against `cmp`; the OVMF and FSP pairs against UEFIExtract's `report` of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff on firmware built to make a reader allocate or work without
 // end, each run's peak resident memory beside the size of its inputs: an
 // LZMA section inflating to 64 MiB of 24-byte files (2.8 million), alone

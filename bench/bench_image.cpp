@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Image-analysis passes beside the plain library routine that touches the
 // same bytes, timed in the same run. The "ratio" counter is ours divided by
 // the reference, as in every benchmark here: 1 means as fast, 2 twice as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Whole operations through pellrix-sim beside the plain tools that do the
 // same work on the same bytes: the comparison of two 32 MiB chips against
 // `cmp` of their image files, the save of one against `cp`, and pellrix-diff

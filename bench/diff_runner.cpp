@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "bench/diff_runner.h"
 
 #include <sys/resource.h>

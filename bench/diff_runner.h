@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the pellrix-diff benchmarks share: a scratch folder for their
 // inputs, the pellrix-diff to measure, and one timed command with its peak
 // memory.

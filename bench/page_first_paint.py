@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """First paint of pellrix-diff's report page in headless Chromium (goal:
 under 1 s), for the OVMF pair and for 64 MiB dumps with 200,000 differing
 ranges; also the page's size (goal: at most 2 MB). Run on demand:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The entry of every benchmark program here: Google Benchmark's own, plus a
 // line in the output that says how the "ratio" counters read.
 #include <benchmark/benchmark.h>

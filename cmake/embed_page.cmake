@@ -1,12 +1,20 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Builds the report page's template from diff/html/: page.html with the
 # styles and the scripts put in their places, as one C++ raw string literal.
 # The scripts are joined, in order, into one strict function.
+# Each source's licence line stays out of the page: the reports carry the
+# page as it reads, not our file headers.
 #   cmake -DPAGE_DIR=... -DOUTPUT=... -P embed_page.cmake
-file(READ ${PAGE_DIR}/page.html page)
-file(READ ${PAGE_DIR}/page.css style)
+function(read_page_source path out_var)
+  file(READ ${path} text)
+  string(REGEX REPLACE "^[^\n]*SPDX-License-Identifier[^\n]*\n" "" text "${text}")
+  set(${out_var} "${text}" PARENT_SCOPE)
+endfunction()
+read_page_source(${PAGE_DIR}/page.html page)
+read_page_source(${PAGE_DIR}/page.css style)
 set(script "'use strict';\n(function () {\n")
 foreach(part report_data flash_map file_table report_text)
-  file(READ ${PAGE_DIR}/${part}.js text)
+  read_page_source(${PAGE_DIR}/${part}.js text)
   string(APPEND script "${text}")
 endforeach()
 string(APPEND script "})();\n")

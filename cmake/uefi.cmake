@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # pellrix.efi: the program code, the UEFI runtime and the real CPU layer,
 # compiled by clang for the UEFI x86-64 target and linked by lld-link as a
 # PE32+ EFI application.
@@ -33,7 +34,8 @@ function(pellrix_efi_objects out_var)
       add_custom_command(
         OUTPUT ${object}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/efi-objects
-        COMMAND ${PELLRIX_CLANG} ${PELLRIX_EFI_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
+        # The host build's launcher (ccache) serves these compiles too.
+        COMMAND ${CMAKE_CXX_COMPILER_LAUNCHER} ${PELLRIX_CLANG} ${PELLRIX_EFI_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
         DEPENDS ${source}
         DEPFILE ${object}.d
         COMMENT "EFI ${relative}"

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/command_line.h"
 
 #include <cctype>
 #include <charconv>
 
 #include "diff/report/escaped_text.h"
+#include "pellrix_version.h"
 
 namespace pdiff {
 
@@ -31,7 +33,7 @@ const char* const kHelp =
     "1 it would fail (with --strict: 0 the files are byte-identical, 1 they are not),\n"
     "2 trouble (one line on standard error).\n";
 
-const char* const kVersion = "pellrix-diff 1.1\n";
+const char* const kVersion = "pellrix-diff " PELLRIX_VERSION "\n";
 
 namespace {
 

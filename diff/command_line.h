@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff's command line: options as "--name value" or "--name=value",
 // "--" ending the options, numbers in decimal or 0x hexadecimal.
 #pragma once

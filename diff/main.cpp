@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff: explains the difference between two saved chips the way the
 // board's comparison test sees them, down to the firmware files that differ.
 // Exit status: 0 when the board's test would pass, 1 when it would fail,

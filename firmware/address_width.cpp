@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "firmware/address_width.h"
 
 #include "firmware/cpu/cpuid.h"

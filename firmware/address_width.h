@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The processor's physical address width, as the MTRRs must respect it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Keeps flash-window reads from being served by cache lines of the other chip.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "firmware/chip_position.h"
 
 #include "firmware/chip_select.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Showing the active chip and returning to the start-up chip: the chip-select
 // operations that the commands share.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Client of the board's chip-select protocol, and firmware start-up.
 #pragma once
 

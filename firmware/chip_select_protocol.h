@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The board's chip-select protocol, as its firmware installs it.
 #pragma once
 

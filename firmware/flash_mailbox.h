@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The 112-byte request and answer buffer of the firmware's SMI flash service.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "firmware/flash_reader.h"
 
 #include "firmware/tool_state.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Copies a range of the active chip into memory, block by block: BIOS-region
 // blocks from the flash window, the rest through the SMI mailbox.
 #pragma once

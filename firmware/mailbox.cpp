@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "firmware/mailbox.h"
 
 #include "firmware/cpu/port.h"

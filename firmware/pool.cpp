@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "firmware/pool.h"
 
 #include "runtime/efi_globals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Boot-services pool memory: every buffer the tool uses comes from here.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The program-wide state block and the types every layer shares.
 #pragma once
 

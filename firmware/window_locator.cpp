@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "firmware/window_locator.h"
 
 #include "firmware/cpu/flash_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Reading the identity descriptor straight from the memory-mapped flash
 // window, without reading the chip into memory (the simple test).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "fwtree/brotli_decompress.h"
 
 #include <brotli/decode.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Brotli sections as the usual firmware build tools write them: the 64-bit
 // decompressed size, a 64-bit scratch size the firmware's decoder uses, then
 // the Brotli stream. Decoded with the Brotli library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Opening the encapsulation sections whose content must be decoded: the
 // compression section's standard compression and the GUID-defined sections
 // the firmware's own decoders know.

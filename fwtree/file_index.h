@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Which file holds an image offset, answered in logarithmic time: the
 // reports place every differing range, and a dump may hold hundreds of
 // thousands of files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "fwtree/firmware_tree.h"
 
 #include <cstdio>

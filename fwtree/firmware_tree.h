@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The firmware tree of one dump: every firmware volume and every FFS file at
 // any depth, through compression and GUID-defined sections and nested volume
 // images. The tree points into the image it was built from (which must

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "fwtree/flash_descriptor.h"
 
 #include "image/layout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The Intel flash descriptor at the bottom of a whole SPI part: signature
 // 0x0FF0A55A at offset 16, then the map that locates the region table. Each
 // region (descriptor, BIOS, ME, GbE, platform data, ...) is a 4 KiB-granular

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // GUIDs as they lie in firmware (mixed-endian, 16 bytes) and as people
 // write them (8-4-4-4-12 hexadecimal, upper case, no braces).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The GUIDs of the volumes and files that enclose a volume or file,
 // outermost first. One list is shared by a volume and every file it holds:
 // a file costs a pointer, not a copy, however deep it lies.

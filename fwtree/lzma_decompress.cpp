@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "fwtree/lzma_decompress.h"
 
 #include <lzma.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // LZMA sections as the usual firmware build tools write them: the 13-byte
 // header of the "LZMA alone" format (properties, dictionary size, 64-bit
 // uncompressed size), then the stream; the x86 variant runs the decoded

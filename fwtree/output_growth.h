@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Decoders fill their output as they decode, in a buffer reserved whole but
 // grown by doubling: the bytes zeroed ahead of the decoder stay in
 // proportion to the ones decoded, so a header that overstates costs little.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UEFI standard compression format (the LZ77 and Huffman scheme UEFI
 // defines for compressed firmware sections) in its two variants: EFI 1.1,
 // with 4-bit position-set counts, and Tiano, with 5-bit counts. Bounded: the

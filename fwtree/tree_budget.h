@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What one firmware tree may still hold: the bytes its decoders produce and
 // its own records (files, volumes, names, problems) draw on one budget, so a
 // hostile image can make the walk neither allocate nor work without end.

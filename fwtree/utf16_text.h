@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // UTF-16 texts stored in firmware (file names, variable names) as UTF-8.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "fwtree/variable_store.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // EDK2's variable store as it lies in a non-volatile data volume: the store
 // header after the volume header, the variables one after another (the
 // plain layout or the authenticated one), and the fault-tolerant-write

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The per-chip information record and the constants that identify the
 // firmware's "$BDR" identity descriptor.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "image/bounded_text.h"
 
 void CopyBoundedText(char* destination, const char* source, unsigned limit) {

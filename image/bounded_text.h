@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Fixed-width ASCII fields: text that may fill its field without a terminator
 // (the identity descriptor's texts, the mailbox's part name).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The descriptor's checksum table: per-range 32-bit word sums, scrambled by
 // rotations that depend on the entry's place in the table.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "image/descriptor_locator.h"
 
 #include "image/bounded_text.h"

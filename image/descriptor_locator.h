@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Finding the "$BDR" identity descriptor in an image held in memory and
 // filling the chip's BiosInfo from it.
 #pragma once

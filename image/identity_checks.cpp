@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "image/identity_checks.h"
 
 #include "image/bounded_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The utility's exit statuses and the seven identity checks of the comparison
 // test, in the board's order: the one table that the board's comparison and
 // pellrix-diff both read.

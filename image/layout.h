@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Byte-level layout of the structures the image analysis reads: PI firmware
 // volumes and files, and the "$BDR" descriptor with its tables. Images come
 // from flash chips and are not trusted, so every access goes through the

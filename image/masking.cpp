@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "image/masking.h"
 
 #include "image/layout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Blanking the parts of an image that legitimately differ between the two
 // chips, so that a byte-for-byte comparison sees only real differences.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "image/volume_walker.h"
 
 #include "image/checksums.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Walking the firmware volumes of an image and the files inside one volume,
 // for tools that explain where a byte of an image belongs. Every structure
 // read is bounds-checked against the image; nothing is written.

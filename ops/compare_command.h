@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The default command: compare the Main and the Backup chip.
 #pragma once
 

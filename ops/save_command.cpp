@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "ops/save_command.h"
 
 #include "firmware/chip_position.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // /s: save one chip's whole flash to MAIN.BIN or BACKUP.BIN.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The board description that pellrix-sim replays: board.json beside the
 // chip images main.rom and backup.rom.
 #pragma once

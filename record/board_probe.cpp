@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "record/board_probe.h"
 
 #include "firmware/address_width.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The board's answers that do not depend on the active chip.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the recorder learns about a board: every answer the utility ever asks
 // the firmware for, in the shape of a board description.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The board description's vocabulary: the modes a board's firmware can be in
 // and how the board file spells them. The recorder writes board files with it,
 // the simulator and the virtual board read them with it; freestanding, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "record/chip_capture.h"
 
 #include "firmware/chip_position.h"

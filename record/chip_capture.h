@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Reading the chips: each whole part as the save reads it, switching to the
 // other chip and back as the save does.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "record/record_files.h"
 
 #include "runtime/file_replace.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The record on disk: the folder PELLRIX.REC in the current directory with
 // main.rom, backup.rom and board.json.
 #pragma once

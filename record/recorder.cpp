@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "record/recorder.h"
 
 #include "firmware/cache_control.h"

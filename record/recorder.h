@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-record: captures the board it runs on into a board description that
 // pellrix-sim replays. It never writes flash.
 #pragma once

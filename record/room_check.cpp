@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "record/room_check.h"
 
 #include "firmware/mailbox.h"

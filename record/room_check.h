@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The field kit's check before a comparison: whether the stick can keep what
 // a failure leaves (both chips saved, the board record with both chips again,
 // the log), so that the technician learns before testing when it cannot.

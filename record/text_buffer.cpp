@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "record/text_buffer.h"
 
 #include "firmware/pool.h"

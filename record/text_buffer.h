@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A fixed-capacity text buffer from the pool, for the board description.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // UEFI definitions used by the tool: the base types, the system table and the
 // boot services, laid out as the UEFI standard places them; each protocol has
 // a header of its own beside this one (efi_acpi_sdt.h, efi_pci_io.h,

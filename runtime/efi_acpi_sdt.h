@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The ACPI SDT protocol of the PI standard, through which the FADT is found.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The file-system side of UEFI: the simple file system, file handles, device
 // paths and the file-system information (the save's free-space query, the
 // virtual-board driver's reads).

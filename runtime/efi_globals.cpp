@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "runtime/efi_globals.h"
 
 EFI_HANDLE gImageHandle = nullptr;

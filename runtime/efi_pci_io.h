@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The PCI I/O protocol, for the host-bridge probe.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The UEFI Shell's protocols: the argument list and the file functions.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "runtime/file_replace.h"
 
 #include "runtime/print.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Writing a file so that no run leaves a cut-short file under its final name:
 // the data goes to "<name>.NEW" first, and only a complete, closed file takes
 // the final name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Byte streams to files in the shell's current directory, opened by plain name,
 // and the few whole-file operations a safe replace needs. A name may lead
 // through a folder of the current directory ("FOLDER/NAME").

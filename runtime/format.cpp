@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "runtime/format.h"
 
 #include <stdint.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The formatting engine behind Print, shared by both builds.
 #pragma once
 

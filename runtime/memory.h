@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The C library's memory functions. The UEFI build has no C library, so the
 // runtime defines them itself; on the host they come from libc.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Formatted console output with the conversions %s, %d, %c, %x and %%.
 // "\n" is a line feed; the console layer turns it into what the console needs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The shell application's start: takes the argument list from the shell,
 // converts it to UTF-8 and hands it to the program. The program's return value
 // is the status the shell sees (%lasterror%). Only boot services are used, so

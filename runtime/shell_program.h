@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What a UEFI Shell application's image entry hands its program to: the
 // runtime takes the argument list from the shell, converts it to UTF-8 and
 // returns the program's result as the status the shell sees (%lasterror%).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The simulated dual-chip board: what a board description file says.
 #pragma once
 

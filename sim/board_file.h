@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Board description files (JSON) and the built-in sample board.
 #pragma once
 

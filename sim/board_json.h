@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Reading the values of a board description: integers (also as hexadecimal
 // strings), choices, flags and key checks. A bad value is reported by naming
 // its key; the loader turns that into one line for the user.

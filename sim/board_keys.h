@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The board description's key groups, each parsed into the board on its own.
 // A bad value throws board_json::KeyProblem naming its key.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "sim/board_file.h"
 #include "sim/board_keys.h"
 #include "sim/image_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "sim/board_keys.h"
 
 namespace sim::board_keys {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The behaviour of the simulated dual-chip board: chip select, the SMI flash
 // handler and the flash window. Plain structs and free functions with no
 // library underneath, so that the same model runs behind pellrix-sim on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Where the image builder puts each field of the structures it writes: PI
 // firmware volumes, files and sections, the "$BDR" descriptor with its tables,
 // variable records and PE32 image headers.

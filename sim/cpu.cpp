@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The simulated CPU layer: port writes reach the board's SMI handler, MSRs are
 // a register file with the board's MTRRs, and the flash window shows the
 // active chip.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The simulated system table, boot services and protocols. They are called by
 // the program code exactly as the real firmware's are, with the same calling
 // convention and layouts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The host side of the runtime: console text goes to the simulated machine's
 // console, files to the directory that stands for the shell's current
 // directory, which behaves as a FAT directory would (no rename onto an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The builder writes every field through the names in sim/builder_layout.h,
 // which are its own: it does not include image/layout.h, so that it stays a
 // second opinion on the format the program reads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Builds firmware images for tests and for the simulated boards: PI firmware
 // volumes and files with correct sums, the "$BDR" descriptor with its tables,
 // a variable-store volume and whole flash parts with the BIOS region on top.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Chip images on the host: a regular file of at most 4 GiB - 1 bytes, mapped
 // rather than read.
 #pragma once

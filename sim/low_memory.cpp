@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "sim/low_memory.h"
 
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Simulated firmware memory: every block lies below 4 GiB, as pool memory on
 // the boards does, so that 32-bit mailbox destinations are real addresses.
 #pragma once

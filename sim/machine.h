@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The simulated machine: firmware tables, protocols, SMI handler, MSRs and the
 // flash window of one Board. Constructing a Machine installs it as what the
 // program code sees (gST, gBS and the CPU layer); destroying it uninstalls it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Internal state of the simulated machine, shared by the simulated firmware
 // services and the simulated CPU layer.
 #pragma once

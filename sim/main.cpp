@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-sim: the tool on a simulated dual-chip board.
 //
 //   pellrix-sim [SIMULATOR OPTIONS --] [UTILITY ARGUMENTS]
@@ -13,6 +14,7 @@
 #include "sim/standard_output.h"
 #include "sim/vboard/vboard_writer.h"
 #include "sim/whole_file.h"
+#include "pellrix_version.h"
 
 namespace {
 
@@ -32,7 +34,8 @@ const char kUsage[] =
     "  --report FILE        write the run report as JSON after the run\n"
     "  --write-sample DIR   write the sample board (board.json, main.rom, backup.rom) and exit\n"
     "  --write-vboard DIR   write the board for vboard.efi (VBOARD.BIN, MAIN.ROM, BACK.ROM) and exit\n"
-    "  --help               this text\n";
+    "  --help               this text\n"
+    "  --version            the simulator's version\n";
 
 struct Options {
   std::string board;
@@ -43,6 +46,7 @@ struct Options {
   std::string writeSample;
   std::string writeVboard;
   bool help = false;
+  bool version = false;
 };
 
 int Refuse(const std::string& message) {
@@ -53,8 +57,8 @@ int Refuse(const std::string& message) {
 bool ParseOptions(const std::vector<std::string>& words, Options* options, std::string* problem) {
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
-    if (word == "--help") {
-      options->help = true;
+    if (word == "--help" || word == "--version") {
+      (word == "--help" ? options->help : options->version) = true;
       continue;
     }
     std::string* target = nullptr;
@@ -89,10 +93,11 @@ bool ParseOptions(const std::vector<std::string>& words, Options* options, std::
   return true;
 }
 
-// Without '--' the words are the utility's, except the two command lines
-// that run no utility.
+// Without '--' the words are the utility's, except the command lines that
+// run no utility.
 bool SimulatorOnly(const std::vector<std::string>& words) {
-  return (words.size() == 1 && words[0] == "--help") || (words.size() == 2 && words[0] == "--write-sample");
+  return (words.size() == 1 && (words[0] == "--help" || words[0] == "--version")) ||
+         (words.size() == 2 && words[0] == "--write-sample");
 }
 
 }  // namespace
@@ -120,8 +125,12 @@ int main(int argc, char** argv) {
   Options options;
   std::string problem;
   if (!ParseOptions(simulatorWords, &options, &problem)) return Refuse(problem);
-  if (options.help) {
-    standardOutput.Write(kUsage, sizeof kUsage - 1);
+  if (options.help || options.version) {
+    static const char kVersion[] = "pellrix-sim " PELLRIX_VERSION "\n";
+    if (options.help)
+      standardOutput.Write(kUsage, sizeof kUsage - 1);
+    else
+      standardOutput.Write(kVersion, sizeof kVersion - 1);
     problem = standardOutput.Finish();
     return problem.empty() ? 0 : Refuse(problem);
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What a run of pellrix-sim may write, checked before the utility runs: a
 // wrong path costs nothing then (no save, no half-written file), and no run
 // writes over what it reads.

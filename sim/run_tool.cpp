@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Running the utility on a simulated machine: the one place where the
 // simulator reaches up to the program it hosts.
 #include <filesystem>

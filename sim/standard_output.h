@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-sim's standard output: the utility's text, and whether it arrived.
 // A failure does not stop the run (SIGPIPE is ignored); it is remembered and
 // turned into the simulator's own status at the end, so that a host problem

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Host files read or written in one piece, with every failure reported as
 // "PATH: what went wrong" rather than left in a stream's state.
 #pragma once

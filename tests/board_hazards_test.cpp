@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Hazards that real boards have and a kind simulated board would hide: MTRR
 // masks on processors with memory encryption, and device registers below the
 // 16 MiB flash decode.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The host-bridge probe and the MTRR override of the flash window.
 #include <gtest/gtest.h>
 

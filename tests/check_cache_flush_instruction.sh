@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The real CPU layer executes WBINVD: each EFI image that may write the cache
 # override holds the instruction once (its order after the CR3 reload is held
 # by the simulator's tests of the same code).

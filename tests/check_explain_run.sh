@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # tools/explain-run.sh on run folders as the kit leaves them, whole and cut
 # short: the verdict it gives, what it must never say, and its exit status.
 #

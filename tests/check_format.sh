@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Every C++ source of the tree is as .clang-format lays it out.
 set -euo pipefail
 cd "$1"

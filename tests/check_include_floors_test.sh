@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The include-floor check passes on this tree, and fails on a copy of it with
 # one upward include planted (an image/ parser reaching firmware/, ops/
 # reaching app/, pellrix-diff's comparison reaching its writers, a writer

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Builds every EFI image twice from the same tree into two build directories
 # of different paths and requires the images to be byte-identical: no time
 # stamp and no build path may reach them.

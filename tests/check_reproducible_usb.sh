@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The field kit's image built twice, in different time zones (FAT keeps local
 # time), locales and umasks: the bytes must be the same. The shell's license
 # file on it must carry the BSD-2-Clause-Patent text that README.TXT

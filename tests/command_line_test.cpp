@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The command-line grammar: every accepted form and the rejections around it.
 #include <gtest/gtest.h>
 

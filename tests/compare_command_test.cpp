@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The comparison test end to end on the simulated board.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff's file-level comparison on built images: files matched by
 // path, GUID and index through compressed nested volumes, each change kind
 // with both dumps' places, the summary, masked-only changes, a full-chip

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff's report page as a file: where it may go, how it replaces an
 // earlier page, that no text of a dump can break out of the document it
 // embeds, that long range lists stay small, and the dumps' SHA-256. What the

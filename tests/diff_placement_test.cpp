@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff places every differing byte where it lies in both layouts and
 // counts what it lists: each case is a fault that once changed what a user
 // sees without failing a test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff as a workstation tool meets hostile files and pipes: the
 // command line's forms, inputs that are not dumps, a closed output pipe,
 // texts with escape sequences or bytes that are not UTF-8, dumps whose size

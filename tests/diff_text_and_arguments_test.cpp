@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff's two input guards in isolation: the escaping every text
 // from a dump passes through, and the command-line parser's numbers.
 #include <gtest/gtest.h>

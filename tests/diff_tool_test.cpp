@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff on saved chips: the builder's probe part, the sample board's
 // chips as `/s` saves them and real OVMF images. Every verdict is checked
 // against the simulated board's comparison test on the same two files.

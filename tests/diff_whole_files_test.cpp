@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff tells the whole truth about two files on its first screen:
 // differing regions the board never reads, descriptors that disagree,
 // files of different lengths in either order, a section one side cannot

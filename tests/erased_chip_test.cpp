@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A chip without bytes is an erased part: every way the program reads a chip
 // (mailbox blocks, the flash window) sees the same as on a chip that holds
 // flash_size bytes of 0xFF, whatever the geometry.

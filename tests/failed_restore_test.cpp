@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A switch back to the start-up chip that does not take effect, for every
 // command that switches: the run says so and never ends in success.
 #include <gtest/gtest.h>

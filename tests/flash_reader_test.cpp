@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Reading flash ranges: window versus mailbox, progress, geometry on first use.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // FormatText, the engine behind Print, against the C library's snprintf for
 // every conversion it supports, and its own rules where the two part ways.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Entry, start-up failures and the exit path, driven through whole runs.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The index that places a range in the innermost file answers exactly as a
 // scan of every file would (the last file in tree order holding the
 // offset), for nested files and for damaged trees whose files overlap.

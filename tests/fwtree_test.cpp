@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The firmware tree on images built to hold every encapsulation it opens:
 // each file found at its path with its name, the compressed ones marked and
 // without a flash offset, damaged and over-limit content reported without

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // VerifyDescriptorChecksums and ScrambleSum.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // LocateDescriptor and ValidateVolumeFiles on images made with the builder.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // MaskVariableStore and MaskAreas.
 #include <gtest/gtest.h>
 

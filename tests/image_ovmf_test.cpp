@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A real PI firmware image: Debian's OVMF build (package ovmf). Its layout,
 // as a firmware image tool reports it: two top-level volumes, FVMAIN_COMPACT
 // at 0 (0x348000 bytes, extended header, one volume-image file followed by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The sample board's chip images: realistic, checksums in force, and equal
 // between Main and Backup only after masking.
 #include <gtest/gtest.h>

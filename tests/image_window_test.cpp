@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // LocateDescriptorInWindow on a simulated board's memory-mapped flash.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The simulator's low memory: blocks below 4 GiB, one-page blocks reused
 // after release without hiding a use after release.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The SMI flash mailbox: FADT lookup, handshake, geometry and requests.
 #include <gtest/gtest.h>
 

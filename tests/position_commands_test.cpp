@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // /p, /c and the shared position operations.
 #include <gtest/gtest.h>
 

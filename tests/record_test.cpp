@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-record on the simulated board: what it records replays as the board
 // it ran on (same console text, status, active chip, MSR writes and saved
 // files for every command), it leaves the start-up chip active, and a record

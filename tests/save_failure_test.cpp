@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A save that fails loses nothing: every failure ends with the failure line and
 // status 130, leaves no temporary file, and leaves an earlier MAIN.BIN byte for
 // byte as it was.

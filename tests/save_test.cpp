@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The save command end to end: console text, the file, the chip left active.
 #include <gtest/gtest.h>
 

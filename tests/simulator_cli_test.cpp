@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-sim as scripts drive it: the command line, board files, the report.
 #include <gtest/gtest.h>
 
@@ -37,8 +38,11 @@ TEST(SimulatorCli, ArgumentsAfterTheSeparatorBelongToTheUtility) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--write-sample DIR"), std::string::npos);
 
-  // Without '--', exactly "--help" or "--write-sample DIR" is the simulator's.
+  // Without '--', exactly "--help", "--version" or "--write-sample DIR" is
+  // the simulator's; after it, "--version" is the utility's bad command.
   EXPECT_EQ(RunSimulator({"--help"}).out, help.out);
+  EXPECT_EQ(RunSimulator({"--version"}).out.rfind("pellrix-sim ", 0), 0u);
+  EXPECT_EQ(RunSimulator({"--", "--version"}).status, 131);
   EXPECT_EQ(RunSimulator({"--help", "/p"}).status, 131);
   TempDir scratch;
   EXPECT_EQ(RunSimulator({"--write-sample", scratch.str()}).status, 0);

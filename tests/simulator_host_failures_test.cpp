@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-sim on a workstation: hostile inputs and environments end with one
 // line on standard error and status 2 (never a crash, a hang or one of the
 // utility's statuses), and a refused run changes no file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // ByteSum and WordSum32 take lanes and two accumulators for speed; here they
 // are held against the plain loops they replace.
 #include <gtest/gtest.h>

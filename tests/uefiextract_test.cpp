@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The builder's well-formed images read by an independent firmware-image
 // parser, UEFIExtract (Debian's uefitool-cli, installed by tools/setup.sh):
 // it must find nothing to complain about and list every volume and file the

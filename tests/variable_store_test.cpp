@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // EDK2 variable stores read from generated volumes (both header layouts,
 // hostile sizes, the fault-tolerant-write areas beside them) and compared
 // by pellrix-diff variable by variable. Debian's OVMF stores are held

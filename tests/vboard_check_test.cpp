@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The virtual-board driver's checks of VBOARD.BIN and of mailbox destinations:
 // whatever the file or a request holds, the driver refuses it rather than
 // reading or writing memory it does not own.

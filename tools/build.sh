@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Configures and builds both builds (pellrix-sim and pellrix.efi) into build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."

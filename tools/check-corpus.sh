@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Holds pellrix-diff against UEFIExtract (package uefitool-cli) on a
 # directory of real firmware images: every *.fd file alone (the same files,
 # paths, GUIDs and names, every compressed section opened, the same variable

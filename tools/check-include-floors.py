@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Checks that the program's includes run downhill only.
 
 Floors, lowest first (a file may include its own floor and the ones below):

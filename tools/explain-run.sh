@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Explains one run of the field kit, from its RUNnnn folder copied off the
 # stick: the on-board result from the log, pellrix-diff's report on the two
 # saved chips (also drawn as a page, REPORT.HTML in the run folder), and the
@@ -14,14 +15,32 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${PELLRIX_BUILD_DIR:-$root/build}
-diff_tool=$build/diff/pellrix-diff
-sim=$build/pellrix-sim
+# PELLRIX_DIFF and PELLRIX_SIM name the programs themselves (an installation
+# sets them).
+diff_tool=${PELLRIX_DIFF:-$build/diff/pellrix-diff}
+sim=${PELLRIX_SIM:-$build/pellrix-sim}
 
 trouble() {
   echo "explain-run: $*" >&2
   exit 2
 }
 
+source "$root/tools/version.sh"
+case ${1:-} in
+  --help)
+    cat <<'USAGE'
+usage: explain-run.sh RUNnnn
+
+Explains one run of the field kit from its run folder: the on-board result,
+pellrix-diff's report on the saved chips (and REPORT.HTML beside them), and
+the command that replays the recorded board. Exit status 0 explained from
+complete evidence, 1 incomplete evidence, 2 trouble.
+
+  --help, --version
+USAGE
+    exit 0 ;;
+  --version) echo "pellrix-explain-run $(pellrix_version "$root")"; exit 0 ;;
+esac
 [[ $# -eq 1 ]] || { echo "usage: $0 RUNnnn" >&2; exit 2; }
 run=${1%/}
 [[ -d $run ]] || trouble "no such folder: $run"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Builds the field kit: a GPT disk image with one EFI system partition (FAT32)
 # that boots the EDK2 UEFI Shell, whose startup.nsh runs the comparison test
 # and keeps the evidence of a failure. Write it to a USB stick with dd or any
@@ -30,8 +31,25 @@ output=$root/build/pellrix-usb.img
 size_mib=512
 prebuilt=""
 vboard=0
+source "$root/tools/version.sh"
+usage() {
+  cat <<'USAGE'
+usage: make-usb.sh [--output FILE] [--size MIB] [--prebuilt DIR] [--vboard]
+
+Builds the field kit's USB stick image: a GPT disk with one EFI system
+partition (FAT32) that boots the EDK2 UEFI Shell and runs the comparison test.
+
+  --output FILE    where the image goes (default build/pellrix-usb.img)
+  --size MIB       image size in MiB (default 512, at least 64)
+  --prebuilt DIR   take the EFI programs from DIR, build nothing
+  --vboard         the test image, with the virtual board
+  --help, --version
+USAGE
+}
 while (($#)); do
   case $1 in
+    --help) usage; exit 0 ;;
+    --version) echo "pellrix-make-usb $(pellrix_version "$root")"; exit 0 ;;
     --output) output=$2; shift 2 ;;
     --size) size_mib=$2; shift 2 ;;
     --prebuilt) prebuilt=$2; shift 2 ;;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Runs the utility on the sample board inside OVMF's real UEFI Shell under
 # QEMU (vboard.efi brings the board, pellrix-vboard.efi is the utility) and
 # shows the shell's console; the same command then runs in pellrix-sim and the

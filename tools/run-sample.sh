@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The main job: the comparison test on the simulator's built-in sample board.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Installs the Debian packages that building and testing need, when missing.
 set -euo pipefail
 
@@ -8,6 +9,8 @@ packages=(
   ovmf qemu-system-x86 mtools dosfstools python3 perl
   uefitool-cli llvm gdisk coreboot-utils liblzma-dev libbrotli-dev clang-format libssl-dev
   chromium python3-websocket python3-pil
+  scdoc man-db bash-completion
+  build-essential debhelper dpkg-dev fakeroot lintian
 )
 
 missing=()

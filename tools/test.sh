@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Every test: unit and simulator tests, the real UEFI Shell run under QEMU,
 # pellrix-diff's report page in headless Chromium (label browser), the unit
 # tests again under AddressSanitizer and UBSan, a Release build of every
 # target (-O3 warns where the default build does not), and a short fuzzing
-# run. FUZZ_SECONDS sets the fuzzing time per target (default 20; 0 skips
-# it).
+# run, then the Debian packages built, checked by lintian, installed, run and
+# removed (tools/check-debian-package.sh). FUZZ_SECONDS sets the fuzzing time
+# per target (default 20; 0 skips it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
@@ -28,3 +30,6 @@ if [ "${FUZZ_SECONDS:-20}" != 0 ]; then
   echo "== fuzzing (${FUZZ_SECONDS:-20} s per target)"
   tests/fuzz/run.sh "${FUZZ_SECONDS:-20}"
 fi
+
+echo "== Debian packages: built, lintian, installed, run, removed"
+bash tools/check-debian-package.sh

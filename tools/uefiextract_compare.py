@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Holds pellrix-diff's firmware tree against UEFIExtract's report.
 
   uefiextract_compare.py PELLRIX_DIFF IMAGE              one image: the same files

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix.efi's image entry.
 #include "app/main.h"
 #include "runtime/shell_program.h"

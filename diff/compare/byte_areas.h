@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Every byte of both dumps accounted for, whatever the board compares: the
 // dumps placed at the top of one part, their differing bytes counted by the
 // area that holds them (the window the board compares, the masked areas,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // One saved chip as the comparison test would see it: the file, its
 // descriptor and checksum verdict, and its BIOS region read into the same
 // record and masked the same way as on the board.

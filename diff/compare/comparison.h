@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The comparison test of the board replayed on two dumps: the geometry it
 // would use, its identity checks, its block compare and verdict, and what
 // the dumps' differences are, named by where they lie.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Finding the bytes where two buffers differ and gathering them into ranges
 // that each lie in one place of an image map.
 #pragma once

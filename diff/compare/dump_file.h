@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A saved chip (or BIOS region) in memory: the file mapped copy-on-write, so
 // that masking pays only for the pages it writes and the file itself is
 // never copied.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/compare/file_changes.h"
 
 #include <cstring>

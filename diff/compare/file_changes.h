@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The files of two dumps' firmware trees matched by (path, GUID, index):
 // changed, moved, or present on one side only; a section one side cannot
 // open, and the files it hides; changes that lie only in masked bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The SHA-256 of a dump as it was read, so that a report names exactly
 // which files it compared.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Where each byte of a BIOS region belongs: which firmware volume and file,
 // or which kind of space between them. Built once per dump from the raw
 // bytes, before masking changes them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/compare/range_spans.h"
 
 namespace pdiff {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Differing ranges gathered into fixed spans of the flash, for a report
 // that draws them: however many ranges there are, at most `mostSpans`
 // spans come out.

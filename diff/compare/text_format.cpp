@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/compare/text_format.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Text forms of the values the reports print: GUIDs, hexadecimal numbers,
 // file types.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The EDK2 variable stores of two dumps compared variable by variable:
 // each variable is known by its name and vendor GUID, and the copy the
 // firmware would read (added, else half-way through being replaced) is the

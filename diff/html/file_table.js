@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The table of files: filterable by class, searchable by name or GUID;
 // choosing a row marks the file on the maps.
 // ---- the file table

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The flash maps: both chips to scale on one shared view, zoomed and moved
 // by wheel, drag, click and keys, a hover card, and the chosen file marked.
 // ---- the shared view

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The report page's data: the JSON document embedded in the page (the one
 // --json writes), read into the chips, rows and ranges the page draws.
 // The page's scripts share one function's scope, in this order: report_data,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The verdict and summary lines, the variables, the dumps and the legend;
 // then the first drawing.
 // ---- verdict, summary, variables, dumps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Texts read from a dump (model names, part numbers, file names) or given on
 // the command line, made safe to print and to put into JSON: control
 // characters and bytes that are not UTF-8 become "\xNN", so no escape

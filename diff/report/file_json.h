@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The JSON shape of a file of the firmware tree, shared by the one-dump
 // report and the comparison: what names it (GUID, name, type, path, index)
 // and where it lies.

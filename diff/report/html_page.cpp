@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/report/html_page.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The report drawn as one self-contained HTML page: the page's script and
 // styles (diff/html/, built into the program) and, once, the same JSON
 // document the report's --json form writes, from which the page draws

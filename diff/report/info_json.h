@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The one-dump report as JSON: identity, Intel flash descriptor regions,
 // volumes, and every file of the firmware tree in the comparison's shape.
 #pragma once

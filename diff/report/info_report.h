@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The description of one dump: identity, descriptor with its checksum and
 // area tables, volumes and files with their checksum verdicts, and what the
 // board's masking would clear.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A JSON document written as it is produced: one top-level object whose
 // members are written in turn, arrays item by item, so that a report of
 // many differences never holds them all as JSON values at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/report/layout_json.h"
 
 #include "diff/report/file_json.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Where things lie in a dump, as JSON: its Intel flash descriptor's regions,
 // and the volumes and files of its firmware tree. Shared by the one-dump
 // report and the comparison's, whose page draws both chips from it.

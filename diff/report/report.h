@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The two forms of the comparison report: text for a technician, JSON for
 // scripts. Both say the same things.
 #pragma once

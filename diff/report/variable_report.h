@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The variables that differ, in the text report and in JSON. Nothing is
 // printed for dumps without an EDK2 variable store volume.
 #pragma once

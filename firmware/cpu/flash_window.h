@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The memory-mapped flash window: the active chip's BIOS region at the top of
 // the 4 GiB physical address space.
 #pragma once

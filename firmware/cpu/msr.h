@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Model-specific registers, the translation-buffer flush and the cache flush.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Processor I/O-port access and the software SMI trigger.
 #pragma once
 

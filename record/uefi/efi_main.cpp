@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-record.efi's image entry.
 #include "record/recorder.h"
 #include "runtime/shell_program.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Console text for the real firmware: UTF-16 through ConOut, with "\n" sent as
 // "\r\n". Each Print call is flushed as a whole, so text printed through
 // ConOut directly keeps its place.

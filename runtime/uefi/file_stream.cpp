@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // File streams through the shell protocol, relative to the shell's current
 // directory.
 #include "runtime/efi_file_system.h"

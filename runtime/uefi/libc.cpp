@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The memory functions that the compiler and the tool expect; there is no C
 // library under UEFI.
 #include "runtime/memory.h"

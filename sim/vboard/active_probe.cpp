@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // vbactive.efi: a shell application that reports which chip of the virtual
 // board answers now, as its exit status (%lasterror%): the raw chip position
 // from vboard.efi's private protocol (0 Main, 1 Backup). It prints nothing and

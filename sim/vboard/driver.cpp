@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // vboard.efi: a boot-service driver that brings a simulated dual-chip board
 // into the real firmware. It reads the board (VBOARD.BIN and the two chip
 // images) from the directory it was loaded from, runs it on the same board

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The few UEFI definitions the virtual-board driver needs beyond runtime/efi.h
 // and runtime/efi_file_system.h: the loaded-image protocol and protocol
 // installation.

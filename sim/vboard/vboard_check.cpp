@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "sim/vboard/vboard_check.h"
 
 #include "firmware/cpu/flash_window.h"

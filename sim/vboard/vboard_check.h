@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the virtual-board driver refuses before it trusts VBOARD.BIN or a
 // mailbox request. The driver runs inside the real firmware, where a wrong
 // size or a wild pointer brings the machine down rather than one process, so

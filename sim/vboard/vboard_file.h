@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // VBOARD.BIN: the compact form of a simulated board that the virtual-board
 // driver reads from its FAT drive. pellrix-sim writes it (--write-vboard) next
 // to the two chip images; the driver turns it back into a BoardModel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Host side of VBOARD.BIN: writes a board as the compact file plus its two
 // chip images, for the virtual-board driver. Used by pellrix-sim's
 // --write-vboard option.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """pellrix-diff's report page in headless Chromium, for one pair of dumps.
 
 usage: check_page.py PELLRIX_DIFF MAIN BACKUP OUT_DIR NAME

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """A headless Chromium driven over the DevTools protocol, for the report
 page's tests and measurements: Debian's chromium, a fresh profile, no
 network of its own; every console error, exception and request recorded.

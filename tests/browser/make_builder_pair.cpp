@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Writes MAIN.BIN and BACKUP.BIN of a small built board for the report
 // page's browser test: Backup adds a file, which moves the files after it;
 // a driver with a section that cannot be opened changes; a driver in a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // libFuzzer target: pellrix-sim's board-file parser on arbitrary bytes. A
 // file is refused with a message or loaded; nothing else may happen (an
 // exception escaping, an abort, a sanitizer report). The bytes go through a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // libFuzzer target: descriptor checksum verification. The first two bytes
 // choose where in the rest the descriptor is taken to be; the rest is the
 // top of the flash window. The buffer must come out unchanged.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // libFuzzer target: each decoder on arbitrary bytes, chosen by the first
 // byte. A decoder that succeeds produces exactly the size its header states,
 // one that fails says why; none may read outside its input or write outside

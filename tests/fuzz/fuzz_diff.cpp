@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // libFuzzer target: pellrix-diff's own code. The input holds a command line
 // (up to the first NUL, one argument per line) and two dumps (the rest, cut
 // in half). The arguments go through the parser; the dumps through loading,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // libFuzzer target: the firmware tree over one arbitrary image, through
 // every encapsulation it opens, the Intel flash descriptor reader and the
 // variable store reader on every non-volatile data volume. What they report

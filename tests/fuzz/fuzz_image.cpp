@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // libFuzzer target: the locator and both masks on one arbitrary image, as
 // the comparison test applies them to a chip's BIOS region.
 #include <stddef.h>

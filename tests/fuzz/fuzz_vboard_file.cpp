@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // libFuzzer target: VBOARD.BIN as the virtual-board driver takes it. The
 // input is the header, then the Main and Backup image bytes in turn (as many
 // as each record claims, erased where the input runs out), then mailbox

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // libFuzzer target: the volume and file walker on one arbitrary image, with
 // what it reports checked against the image's bounds, and the noting masks
 // checked to write exactly what the plain masks write, where they say.

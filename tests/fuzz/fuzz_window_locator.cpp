@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // libFuzzer target: the window search over an arbitrary flash window. The
 // input is the window's top bytes, ending at 4 GiB; everything below them
 // reads as erased. A read that passes 4 GiB or goes below the flash decode

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Writes the seed inputs of the firmware-tree, decoder and pellrix-diff
 // targets into OUT_DIR/seeds_<target>: cuts of the real OVMF images kept as
 // test data, and images built with every encapsulation (4 KiB ones for

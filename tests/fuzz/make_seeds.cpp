@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Writes seed inputs for every fuzz target, made with the image builder and
 // the virtual-board writer, into OUT_DIR/seeds_<target>:
 //   make_seeds OUT_DIR

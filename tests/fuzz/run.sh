@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Builds the fuzz targets (CMake, PELLRIX_BUILD_FUZZ with clang), writes their
 # seed inputs and runs each for SECONDS (default 60). Prints one line per
 # target (runs, executions per second, coverage, crash or not) and exits

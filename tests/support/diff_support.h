@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Running pellrix-diff and the simulated board's comparison test on the same
 // two dump files, and a small firmware part whose places are all known.
 #pragma once

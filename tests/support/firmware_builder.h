@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The image builder's encapsulations, for tests of the firmware tree:
 // compression sections (none, standard), GUID-defined sections (LZMA, LZMA
 // with the x86 filter, Brotli, CRC32, others), volume image sections,

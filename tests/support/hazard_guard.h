@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Every test runs under a guard that fails the run when any simulated machine
 // saw an access a real board would not survive: a faulting processor access
 // or a load from the device registers below the flash decode.

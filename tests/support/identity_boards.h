@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Small boards whose chips carry a real firmware volume with a descriptor, so
 // that whole runs can be checked byte for byte.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "tests/support/image_test_support.h"
 
 #include <gtest/gtest.h>

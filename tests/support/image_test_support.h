@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Shared helpers for the image-analysis tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Shared helpers for tests that drive the tool on the simulated board.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The built pellrix-sim run as a separate process, as scripts run it, with
 // control over where its standard output goes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "tests/support/standard_compressor.h"
 
 #include <algorithm>

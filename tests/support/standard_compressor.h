@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A small encoder for the UEFI standard compression format, for tests: one
 // fixed set of code tables (every literal and match length has a 8- or 9-bit
 // code, positions up to 8 KiB back) and greedy matching. Any valid stream is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // legacy-shell-launcher.efi FILE: loads FILE from the current directory and
 // starts it the way an EFI Shell 1.x starts an application, without the
 // shell-parameters protocol on its image handle. Returns the image's status,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Differential test: every command on a set of boards, once in OVMF's real
 # UEFI Shell under QEMU (pellrix-vboard.efi on the virtual board that
 # vboard.efi brings up) and once in pellrix-sim on the same board. For each

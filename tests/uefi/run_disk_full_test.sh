@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # A save onto a FAT volume with less free space than the chip, in OVMF's real
 # UEFI Shell on the virtual board: the save must fail with 0x82, leave the
 # earlier MAIN.BIN byte for byte as it was, and leave no temporary file. A

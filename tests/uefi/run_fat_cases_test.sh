@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Saves and records on FAT volumes laid out the way that trips a FAT driver,
 # in OVMF's real UEFI Shell on the virtual board, each volume checked
 # afterwards with mtools and fsck.fat:

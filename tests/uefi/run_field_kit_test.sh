@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # The field kit's round trip. The shipped image is built twice (identical
 # bytes, nothing of the virtual board in it); the test image boots in QEMU
 # from its own BOOTX64.EFI and runs its startup.nsh by itself, twice on one

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Runs the real pellrix.efi in OVMF's UEFI Shell under QEMU (headless, serial
 # console) and compares what the shell shows for each command line, byte for
 # byte, with the texts in expected/, and %lasterror% with the expected status.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # shellcheck shell=bash
 # Boots OVMF's UEFI Shell under QEMU, headless, with the serial console
 # captured; sourced by the UEFI Shell tests.

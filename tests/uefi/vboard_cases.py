@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Helpers for the UEFI Shell tests on the virtual board (run_differential_test.sh,
 run_field_kit_test.sh).
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Checks that FILE is a PE32+ EFI application for x64; says what is wrong
 # with it (naming it NAME, default FILE) and fails otherwise.
 #

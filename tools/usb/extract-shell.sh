@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Extracts the EDK2 UEFI Shell from an OVMF code image and checks that it is
 # a PE32+ EFI application for x64.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "firmware/cpu/vboard/board_protocol.h"
 
 #include "runtime/efi_globals.h"

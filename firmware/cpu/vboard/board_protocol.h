@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The virtual board's private protocol as pellrix-vboard.efi finds it.
 #pragma once
 

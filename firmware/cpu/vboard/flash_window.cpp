@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The flash window on the virtual board: reads go to the board model in
 // vboard.efi. Without the driver nothing answers in the window and every byte
 // reads as all ones.

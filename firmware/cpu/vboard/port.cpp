@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The software SMI on the virtual board: the port write goes to the board
 // model's SMI handler in vboard.efi instead of the processor's I/O space.
 // Without the driver there is no handler, and the write changes nothing.

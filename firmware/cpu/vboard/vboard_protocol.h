@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The virtual board's private protocol: how pellrix-vboard.efi reaches the
 // board's SMI handler and flash window, which OVMF does not have. Installed by
 // vboard.efi beside the chip-select protocol. Like the chip-select protocol,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "firmware/cpu/cpuid.h"
 
 CpuidResult Cpuid(uint32_t leaf, uint32_t subleaf) {

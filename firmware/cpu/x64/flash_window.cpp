@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // On the board the window is SPI flash behind uncached memory: every load is a
 // bus transaction, so the copy uses aligned 64-bit loads and never reads a
 // byte at a time.

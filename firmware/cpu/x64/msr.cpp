@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "firmware/cpu/msr.h"
 
 uint64_t ReadMsr(uint32_t index) {

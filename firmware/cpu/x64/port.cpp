@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "firmware/cpu/port.h"
 
 void TriggerSoftwareSmi(uint16_t port, uint8_t commandByte, void* buffer) {
