@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Whole-file byte counts on the probe part: which area each differing byte
 // is counted in, what a longer dump holds beyond the other, and the report's
 // own bounds (--max-ranges beside --html, names in errors).

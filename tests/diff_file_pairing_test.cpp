@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // How two firmware trees' files are paired and judged, on trees walked from
 // built volumes with masks placed exactly: an unreadable container on
 // either side, a holder masked in part, a name met three times, and a file

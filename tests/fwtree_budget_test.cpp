@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The firmware tree's bounds at their edges: the budget's reserve, the
 // decoders' output charged to it, and the LZMA dictionary cap, whatever a
 // hostile image asks.
