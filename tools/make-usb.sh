@@ -16,6 +16,11 @@
 #   --sign-key KEY --sign-cert CERT
 #                    sign every EFI program on the stick for Secure Boot
 #                    (sbsign; KEY a PEM private key, CERT its PEM certificate)
+#   --shim           for boards that trust only their vendor's and Microsoft's
+#                    keys: Debian's Microsoft-signed shim as BOOTX64.EFI,
+#                    MokManager beside it, the kit (signed with --sign-key)
+#                    as shim's second stage, and the lab certificate as
+#                    \LAB.CER for a one-time enrolment in MokManager
 #   --vboard         the test image: the test build of the kit, which loads
 #                    vboard.efi from the stick first, and the virtual-board
 #                    programs under the shipped names
@@ -38,7 +43,8 @@ prebuilt=""
 vboard=0
 sign_key=""
 sign_cert=""
-usage="usage: $0 [--output FILE] [--size MIB] [--prebuilt DIR] [--sign-key KEY --sign-cert CERT] [--vboard]"
+shim=0
+usage="usage: $0 [--output FILE] [--size MIB] [--prebuilt DIR] [--sign-key KEY --sign-cert CERT [--shim]] [--vboard]"
 while (($#)); do
   case $1 in
     --output) output=$2; shift 2 ;;
@@ -46,6 +52,7 @@ while (($#)); do
     --prebuilt) prebuilt=$2; shift 2 ;;
     --sign-key) sign_key=$2; shift 2 ;;
     --sign-cert) sign_cert=$2; shift 2 ;;
+    --shim) shim=1; shift ;;
     --vboard) vboard=1; shift ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
@@ -53,6 +60,15 @@ done
 [[ $size_mib =~ ^[0-9]+$ ]] && ((size_mib >= 64)) || { echo "make-usb: --size needs at least 64 (MiB)" >&2; exit 2; }
 [[ -z $sign_key && -z $sign_cert || -n $sign_key && -n $sign_cert ]] ||
   { echo "make-usb: --sign-key and --sign-cert go together" >&2; exit 2; }
+((!shim)) || [[ -n $sign_key ]] || { echo "make-usb: --shim needs --sign-key and --sign-cert" >&2; exit 2; }
+# Debian's shim, signed by Microsoft, and its MokManager (package shim-signed).
+shim_dir=${SHIM_DIR:-/usr/lib/shim}
+shim_copyright=/usr/share/doc/shim-signed/copyright
+if ((shim)); then
+  for file in "$shim_dir/shimx64.efi.signed" "$shim_dir/mmx64.efi.signed" "$shim_copyright"; do
+    [[ -f $file ]] || { echo "make-usb: $file is missing (package shim-signed)" >&2; exit 1; }
+  done
+fi
 
 if [[ -z $prebuilt ]]; then
   bash "$root/tools/setup.sh"
@@ -108,7 +124,19 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1767225600}  # 2026-01-01 00:00 UT
 export MTOOLS_SKIP_CHECK=1
 esp=$work/esp.img
 mmd -i "$esp" ::/EFI ::/EFI/BOOT
-mcopy -i "$esp" "${stick_programs[0]}" ::/EFI/BOOT/BOOTX64.EFI
+if ((shim)); then
+  # shim starts grubx64.efi beside itself once it trusts it (db, or the
+  # machine owner's key list), else MokManager to enrol \LAB.CER.
+  crlf "$shim_copyright" "$work/SHIM-COPYRIGHT.TXT"
+  openssl x509 -in "$sign_cert" -outform DER -out "$work/LAB.CER"
+  mcopy -i "$esp" "$shim_dir/shimx64.efi.signed" ::/EFI/BOOT/BOOTX64.EFI
+  mcopy -i "$esp" "$shim_dir/mmx64.efi.signed" ::/EFI/BOOT/mmx64.efi
+  mcopy -i "$esp" "${stick_programs[0]}" ::/EFI/BOOT/grubx64.efi
+  mcopy -i "$esp" "$work/SHIM-COPYRIGHT.TXT" ::/EFI/BOOT/SHIM-COPYRIGHT.TXT
+  mcopy -i "$esp" "$work/LAB.CER" ::/LAB.CER
+else
+  mcopy -i "$esp" "${stick_programs[0]}" ::/EFI/BOOT/BOOTX64.EFI
+fi
 mcopy -i "$esp" "$work/README.TXT" ::/README.TXT
 mcopy -i "$esp" "$work/LICENSE.TXT" ::/LICENSE.TXT
 mcopy -i "$esp" "${stick_programs[1]}" ::/pellrix.efi
@@ -122,4 +150,4 @@ sgdisk -U 5A7B2C10-3E4F-4D6A-8B9C-0D1E2F3A4B5C \
 dd if="$esp" of="$work/disk.img" bs=1M seek=1 conv=notrunc,sparse status=none
 mkdir -p "$(dirname "$output")"
 mv "$work/disk.img" "$output"
-echo "make-usb: $output ($size_mib MiB$( ((vboard)) && echo ', test image with the virtual board')$([[ -n $sign_key ]] && echo ', signed'))"
+echo "make-usb: $output ($size_mib MiB$( ((vboard)) && echo ', test image with the virtual board')$([[ -n $sign_key ]] && echo ', signed')$( ((shim)) && echo ', through shim'))"

@@ -13,12 +13,15 @@
 # boot must end on the final screen with its verdict, and the kit's restart
 # must end QEMU after a key. Then Secure Boot with OVMF's test keys: the kit
 # signed with them runs and reports Secure Boot on; unsigned, or with one
-# byte changed after signing, the firmware refuses it.
+# byte changed after signing, the firmware refuses it. Last, the shim stick
+# under Microsoft's keys: the kit runs with the lab certificate in MokList,
+# not without.
 #
 # usage: run_field_kit_test.sh SOURCE_DIR BUILD_DIR [WORK_DIR]
 # Environment: OVMF_CODE, OVMF_VARS, QEMU, QEMU_TIMEOUT as for the other
 # UEFI tests; OVMF_SECURE_CODE, OVMF_SECURE_VARS and OVMF_TEST_KEY (with its
-# passphrase "snakeoil") for the Secure Boot part.
+# passphrase "snakeoil") for the Secure Boot part, OVMF_MS_CODE and
+# OVMF_MS_VARS for the shim part.
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -291,5 +294,27 @@ mcopy -o -i "$(esp "$kit")" "$work/BOOTX64.EFI" ::/EFI/BOOT/BOOTX64.EFI || fail 
 refused tampered
 echo "field_kit: the unsigned kit and one changed after signing are refused under Secure Boot"
 
+# --- Through shim, for boards that trust only their vendor's and Microsoft's keys -----
+# OVMF with Microsoft's keys: Debian's shim starts the lab-signed kit once
+# the lab certificate is in the machine owner's key list (MokList, written
+# into the test's copy of the variable store as MokManager would leave it);
+# without it shim refuses the kit and the kit never runs.
+ms_code=${OVMF_MS_CODE:-/usr/share/OVMF/OVMF_CODE_4M.ms.fd}
+ms_vars=${OVMF_MS_VARS:-/usr/share/OVMF/OVMF_VARS_4M.ms.fd}
+ovmf_code=$ms_code
+kit=$work/shim.img
+bash "$make_usb" --prebuilt "$build" --vboard --size 64 --sign-key "$work/lab.key" --sign-cert "$work/lab.crt" --shim \
+  --output "$kit" >/dev/null || fail "make-usb.sh --shim failed"
+mcopy -n -i "$(esp "$kit")" ::/LAB.CER "$work/LAB.CER" || fail "the shim stick carries no LAB.CER"
+python3 "$here/mok_vars.py" "$ms_vars" "$work/LAB.CER" "$work/mok-vars.fd" || fail "cannot add MokList to $ms_vars"
+secure_vars=$work/mok-vars.fd boot_board_vars sample
+said sample 'Verdict: PASS - the two chips match' || fail "shim with MokList: $(screen_of sample)"
+grep -q 'Secure Boot: on$' "$work/sample/console.txt" || fail "shim with MokList: the kit does not report Secure Boot on"
+cut_at='Verification failed' boot_kit "$work/no-mok" "$kit" "$ms_vars" || fail "shim without MokList: $boot_problem"
+! grep -aq 'Pellrix field kit' "$work/no-mok/console.txt" || fail "shim without MokList: the kit ran"
+grep -aq 'Verification failed: (0x1A) Security Violation' "$work/no-mok/console.txt" ||
+  fail "shim without MokList: shim did not refuse the kit"
+echo "field_kit: through shim the kit runs once the lab certificate is in MokList, and not before"
+
 # A passing test keeps the texts, not the disk and chip images.
-find "$work" -type f \( -name '*.img' -o -iname '*.bin' -o -iname '*.rom' -o -name '*.key' \) -delete
+find "$work" -type f \( -name '*.img' -o -iname '*.bin' -o -iname '*.rom' -o -name '*.key' -o -name '*.fd' \) -delete
