@@ -6,12 +6,14 @@ uint64_t Clusters(uint64_t bytes, uint64_t cluster) { return (bytes + cluster - 
 
 }  // namespace
 
+uint64_t KitLogBound(uint64_t partBytes) { return 512 * 1024 + partBytes / 8; }
+
 EvidenceBytes EvidenceBytesFor(uint64_t partBytes, uint32_t clusterBytes) {
   uint64_t cluster = clusterBytes != 0 ? clusterBytes : 4096;
   EvidenceBytes bytes;
   // Folder cluster, the log, RESULT.NEW and RESULT.TXT (one cluster each,
   // both present for a moment), and the rename's directory growth.
-  bytes.LogAndResult = cluster + Clusters(kKitLogBound, cluster) + 2 * cluster + cluster;
+  bytes.LogAndResult = cluster + Clusters(KitLogBound(partBytes), cluster) + 2 * cluster + cluster;
   // Each save checks for its part plus a cluster before it writes.
   bytes.Chips = 2 * (Clusters(partBytes, cluster) + cluster);
   // The record's folder, its two images and description, and the cluster its

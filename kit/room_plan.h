@@ -10,12 +10,14 @@
 // board record (both chips again and its description).
 enum class KeepPlan : uint8_t { Nothing, LogOnly, LogAndChips, Everything };
 
-// The kit's log never grows past this: the log writer stops there. A failed
-// run with its saves and record writes about 1.4 MB of progress lines.
-constexpr uint64_t kKitLogBound = 2 * 1024 * 1024;
 // board.json's largest size: a fixed part and a line per PCI function and
 // MTRR pair, for boards of up to a few hundred functions.
 constexpr uint64_t kBoardJsonBound = 64 * 1024;
+
+// The kit's log never grows past this: the log writer stops there. Its
+// progress lines grow with the part (a failed run on 16 MiB chips writes about
+// 1.4 MB), so the bound does too: 512 KiB and an eighth of the part.
+uint64_t KitLogBound(uint64_t partBytes);
 
 struct EvidenceBytes {
   uint64_t LogAndResult;  // the run folder, PELLRIX.LOG, RESULT.TXT and its .NEW

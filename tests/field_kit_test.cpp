@@ -66,7 +66,7 @@ TEST(FieldKitRunNumber, FollowsTheHighestRunFolderPresent) {
 // kept before the chips.
 TEST(FieldKitRoom, CountsEveryFileInWholeClustersAndKeepsTheChipsFirst) {
   EvidenceBytes bytes = EvidenceBytesFor(16 * kMiB, 4096);
-  EXPECT_EQ(bytes.LogAndResult, 2113536u);  // folder, 2 MiB log, RESULT.NEW/.TXT, rename
+  EXPECT_EQ(bytes.LogAndResult, 2637824u);  // folder, 2.5 MiB log, RESULT.NEW/.TXT, rename
   EXPECT_EQ(bytes.Chips, 33562624u);        // two parts, a cluster each kept back
   EXPECT_EQ(bytes.Record, 33628160u);       // folder, two images, 64 KiB board.json, a cluster
   // A part that is not a whole number of clusters takes the next cluster.
@@ -116,6 +116,16 @@ TEST(FieldKitVerdict, UnsupportedOnlyWhenTheComparisonAndThePositionQueryAreBoth
     outcome.Position = c.position;
     EXPECT_EQ(VerdictOf(outcome), c.verdict) << c.comparison << "/" << c.position;
   }
+}
+
+// Catches: a log bound that does not grow with the part: a failed run on
+// 16 MiB chips logged 1,408,153 bytes in OVMF, most of them progress lines
+// whose number grows with the part, and a log cut short loses the final
+// screen the explain step looks for.
+TEST(FieldKitRoom, LogBoundHoldsAFailedRunsLogForEveryPartSize) {
+  constexpr uint64_t kLoggedFor16MiB = 1408153;
+  for (uint64_t part : {4 * kMiB, 16 * kMiB, 32 * kMiB, 64 * kMiB})
+    EXPECT_GE(KitLogBound(part), kLoggedFor16MiB * part / (16 * kMiB) + 64 * 1024) << part;
 }
 
 KitOutcome FailedRun() {

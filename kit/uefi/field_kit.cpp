@@ -69,15 +69,19 @@ uint64_t AskBoard(KitOutcome* outcome) {
   return flashSize;
 }
 
+// Without the part size, the largest part boards commonly carry.
+constexpr uint64_t kLargestCommonPart = 32ull * 1024 * 1024;
+
 // Takes the next run folder and opens its log; the outcome says what could
 // not be done.
-void TakeRunFolder(KitOutcome* outcome) {
+void TakeRunFolder(KitOutcome* outcome, uint64_t part) {
   RunNumbering numbering;
   ForEachRootEntry(NoteEntry, &numbering);
   int number = NextRunNumber(numbering);
   if (number == 0) {
     outcome->RunNumbersExhausted = true;
-    Print("No run number left (RUN999 is taken): the verdict will show, nothing will be kept.\n");
+    Print("No run number left (RUN999 is taken): nothing will be kept.\n");
+    Print("The test runs all the same. Copy the RUN folders off and delete them.\n");
     return;
   }
   char folder[8];
@@ -85,14 +89,14 @@ void TakeRunFolder(KitOutcome* outcome) {
   SetWorkingFolder("");
   if (!CreateFolder(folder)) {
     outcome->FolderFailed = true;
-    Print("Cannot create %s (write-protected or full): the verdict will show, nothing kept.\n", folder);
+    Print("Cannot create %s (write-protected or full): nothing will be kept.\n", folder);
     return;
   }
   outcome->RunNumber = number;
   SetWorkingFolder(folder);
-  if (!OpenVolumeLog("PELLRIX.LOG", kKitLogBound)) {
+  if (!OpenVolumeLog("PELLRIX.LOG", KitLogBound(part))) {
     outcome->FolderFailed = true;
-    Print("Cannot write to %s (write-protected or full): the verdict will show, nothing kept.\n", folder);
+    Print("Cannot write to %s (write-protected or full): nothing will be kept.\n", folder);
     return;
   }
   SetConsoleCopy(AppendVolumeLog);
@@ -106,18 +110,17 @@ void PlanRoom(KitOutcome* outcome, uint64_t partBytes) {
   }
   uint64_t freeBytes = 0;
   uint32_t clusterBytes = 0;
-  // Without the part size, the largest part boards commonly carry.
-  uint64_t part = partBytes != 0 ? partBytes : 32ull * 1024 * 1024;
+  uint64_t part = partBytes != 0 ? partBytes : kLargestCommonPart;
   if (!QueryFreeSpace(&freeBytes, &clusterBytes)) {
     outcome->Plan = KeepPlan::Everything;
-    Print("Room on the stick: not reported; a failure's evidence will be tried whole.\n");
+    Print("Room on the stick: not reported; a failure's evidence is tried whole.\n");
     return;
   }
   outcome->Plan = PlanWhatToKeep(freeBytes, clusterBytes, part);
-  Print("Room on the stick: %d MiB free; a failure would keep %s.\n", static_cast<int>(freeBytes >> 20),
-        KeepPlanText(outcome->Plan));
+  Print("Room on the stick: %d MiB free.\n", static_cast<int>(freeBytes >> 20));
+  Print("A failure would keep %s.\n", KeepPlanText(outcome->Plan));
   if (outcome->Plan != KeepPlan::Everything)
-    Print("!! Not enough room for all the evidence: copy the RUN folders off and delete them.\n");
+    Print("!! Too little room for all the evidence: copy the RUN folders off, delete them.\n");
 }
 
 void WriteResult(KitOutcome* outcome, uint64_t partBytes) {
@@ -156,9 +159,9 @@ void RunFieldKit() {
   Print("Date: %s   Secure Boot: %s\n", outcome.Date[0] != '\0' ? outcome.Date : "clock not set",
         outcome.SecureBoot ? "on" : "off");
   if (volume)
-    TakeRunFolder(&outcome);
+    TakeRunFolder(&outcome, partBytes != 0 ? partBytes : kLargestCommonPart);
   else
-    Print("The kit's own volume cannot be read: the verdict will show, nothing will be kept.\n");
+    Print("The kit's own volume cannot be read: nothing will be kept.\n");
   PlanRoom(&outcome, partBytes);
 
   Print("\nComparison test: reading both chips, then comparing them.\n");

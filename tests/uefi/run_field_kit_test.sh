@@ -221,7 +221,7 @@ runs_are "$work/after-6" "RUN001 RUN002 RUN007 RUN008 RUN009 RUN010 RUN011 RUN01
 echo "field_kit: after a power cut during a save the next two boots took RUN012 and RUN013, RUN011 kept"
 
 # --- Room for the chips but not the record --------------------------------------------
-# The log's bound (2 MiB) and a little more beside the two chips.
+# The log's bound (2.5 MiB for 16 MiB chips) and a little more beside the two chips.
 fill_to=$((2 * part_bytes + 4 * 1024 * 1024)) boot_board changed-driver
 said changed-driver 'The stick had room for the log and both chips, no board record only.' ||
   fail "chips, no record: $(screen_of changed-driver)"
@@ -298,18 +298,22 @@ echo "field_kit: the unsigned kit and one changed after signing are refused unde
 # OVMF with Microsoft's keys: Debian's shim starts the lab-signed kit once
 # the lab certificate is in the machine owner's key list (MokList, written
 # into the test's copy of the variable store as MokManager would leave it);
-# without it shim refuses the kit and the kit never runs.
+# without it shim refuses the kit and the kit never runs. The shipped kit
+# goes in: shim's loader unloads a driver it started once the driver's entry
+# returns, so the virtual board cannot stay behind it, and OVMF offers no
+# dual-chip service of its own; the kit must end on UNSUPPORTED.
 ms_code=${OVMF_MS_CODE:-/usr/share/OVMF/OVMF_CODE_4M.ms.fd}
 ms_vars=${OVMF_MS_VARS:-/usr/share/OVMF/OVMF_VARS_4M.ms.fd}
 ovmf_code=$ms_code
 kit=$work/shim.img
-bash "$make_usb" --prebuilt "$build" --vboard --size 64 --sign-key "$work/lab.key" --sign-cert "$work/lab.crt" --shim \
+bash "$make_usb" --prebuilt "$build" --size 64 --sign-key "$work/lab.key" --sign-cert "$work/lab.crt" --shim \
   --output "$kit" >/dev/null || fail "make-usb.sh --shim failed"
 mcopy -n -i "$(esp "$kit")" ::/LAB.CER "$work/LAB.CER" || fail "the shim stick carries no LAB.CER"
 python3 "$here/mok_vars.py" "$ms_vars" "$work/LAB.CER" "$work/mok-vars.fd" || fail "cannot add MokList to $ms_vars"
-secure_vars=$work/mok-vars.fd boot_board_vars sample
-said sample 'Verdict: PASS - the two chips match' || fail "shim with MokList: $(screen_of sample)"
-grep -q 'Secure Boot: on$' "$work/sample/console.txt" || fail "shim with MokList: the kit does not report Secure Boot on"
+boot_kit "$work/mok" "$kit" "$work/mok-vars.fd" || fail "shim with MokList: $boot_problem"
+grep -aqx 'Verdict: UNSUPPORTED - no dual-chip service on this board' "$work/mok/console.txt" ||
+  fail "shim with MokList: the kit did not end on its verdict"
+grep -aq 'Secure Boot: on$' "$work/mok/console.txt" || fail "shim with MokList: the kit does not report Secure Boot on"
 cut_at='Verification failed' boot_kit "$work/no-mok" "$kit" "$ms_vars" || fail "shim without MokList: $boot_problem"
 ! grep -aq 'Pellrix field kit' "$work/no-mok/console.txt" || fail "shim without MokList: the kit ran"
 grep -aq 'Verification failed: (0x1A) Security Violation' "$work/no-mok/console.txt" ||
