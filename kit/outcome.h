@@ -31,7 +31,12 @@ struct KitOutcome {
   uint8_t StartupChip = kChipUnknown;  // 0 Main, 1 Backup
   uint8_t ChipNow = kChipUnknown;
   char Board[64] = {};  // the flash part as the board reports it
-  char Date[20] = {};   // "2026-12-07 22:15:03" from the firmware clock
+  // Main's identity from its descriptor, as the comparison read it; empty
+  // when it was not read.
+  char Model[33] = {};
+  char Version[5] = {};
+  char PartNumber[9] = {};
+  char Date[20] = {};  // "2026-12-07 22:15:03" from the firmware clock
 };
 
 // 130: the board's answer when it lacks the dual-chip service.

@@ -34,6 +34,10 @@ void ComposeResultText(const KitOutcome& outcome, const char* kitVersion, uint64
   AppendFormatted(text, "\n");
   AppendFormatted(text, "why=%s\n", ComparisonText(outcome.Comparison));
   AppendFormatted(text, "board=%s\n", outcome.Board[0] != '\0' ? outcome.Board : "unknown");
+  // Main's descriptor, where the comparison read it.
+  if (outcome.Model[0] != '\0') AppendFormatted(text, "model=%s\n", outcome.Model);
+  if (outcome.Version[0] != '\0') AppendFormatted(text, "version=%s\n", outcome.Version);
+  if (outcome.PartNumber[0] != '\0') AppendFormatted(text, "part-number=%s\n", outcome.PartNumber);
   // The dump size a complete save has: the workstation checks each chip
   // file against it.
   if (partBytes != 0) AppendFormatted(text, "part-bytes=%d\n", static_cast<int>(partBytes));

@@ -140,13 +140,16 @@ KitOutcome FailedRun() {
   outcome.ChipNow = 0;
   outcome.SecureBoot = true;
   snprintf(outcome.Board, sizeof outcome.Board, "%s", "W25Q128");
+  snprintf(outcome.Model, sizeof outcome.Model, "%s", "PELLRIX PX-100");
+  snprintf(outcome.Version, sizeof outcome.Version, "%s", "1.02");
+  snprintf(outcome.PartNumber, sizeof outcome.PartNumber, "%s", "PX100A01");
   snprintf(outcome.Date, sizeof outcome.Date, "%s", "2026-12-07 22:15:03");
   return outcome;
 }
 
 // Catches: a first line the workstation cannot read (a step missing, a step
-// that did not run shown as a status), the board, date, kit, part size or
-// chip left out.
+// that did not run shown as a status), the board's flash part or identity,
+// the date, kit, part size or chip left out.
 TEST(FieldKitResultText, FirstLineHoldsTheVerdictAndStepsTheRestTheRun) {
   struct Case {
     uint32_t comparison;
@@ -168,8 +171,9 @@ TEST(FieldKitResultText, FirstLineHoldsTheVerdictAndStepsTheRestTheRun) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], c.firstLine);
     std::string all(text.Data, text.Length);
-    for (const char* field : {"board=W25Q128\n", "date=2026-12-07 22:15:03\n", "kit=1.0\n", "part-bytes=16777216\n",
-                              "secure-boot=on\n", "startup-chip=Main\n", "runs-from=Main\n"})
+    for (const char* field : {"board=W25Q128\n", "model=PELLRIX PX-100\n", "version=1.02\n", "part-number=PX100A01\n",
+                              "date=2026-12-07 22:15:03\n", "kit=1.0\n", "part-bytes=16777216\n", "secure-boot=on\n",
+                              "startup-chip=Main\n", "runs-from=Main\n"})
       EXPECT_NE(all.find(field), std::string::npos) << field << " missing in\n" << all;
   }
 }

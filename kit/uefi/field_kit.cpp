@@ -8,6 +8,7 @@
 #include "app/main.h"
 #include "firmware/mailbox.h"
 #include "firmware/tool_state.h"
+#include "ops/compare_command.h"
 #include "kit/final_screen.h"
 #include "kit/kit_version.h"
 #include "kit/result_text.h"
@@ -47,6 +48,25 @@ uint32_t RunStep(Program program, const char* marker, const char* option = nullp
 }
 
 int CompareMain(int argc, char** argv) { return pellrix::main(argc, argv); }
+
+// The run's outcome, for the comparison's identity observer.
+KitOutcome* gOutcome = nullptr;
+
+// Copies printable characters of a descriptor field, up to `capacity` - 1.
+void CopyField(char* out, unsigned capacity, const char* field, unsigned fieldSize) {
+  unsigned length = 0;
+  for (unsigned i = 0; i < fieldSize && field[i] != '\0' && length + 1 < capacity; ++i)
+    out[length++] = field[i] >= 0x20 && field[i] < 0x7F ? field[i] : '?';
+  out[length] = '\0';
+}
+
+// Main's identity names the board.
+void NoteIdentity(int chipIndex, const BiosInfo& identity) {
+  if (chipIndex != 0 || gOutcome == nullptr) return;
+  CopyField(gOutcome->Model, sizeof gOutcome->Model, identity.ModelName, sizeof identity.ModelName);
+  CopyField(gOutcome->Version, sizeof gOutcome->Version, identity.Version, sizeof identity.Version);
+  CopyField(gOutcome->PartNumber, sizeof gOutcome->PartNumber, identity.PartNumber, sizeof identity.PartNumber);
+}
 
 void NoteEntry(void* context, const char* name) { NoteDirectoryEntry(static_cast<RunNumbering*>(context), name); }
 
@@ -165,11 +185,16 @@ void RunFieldKit() {
   PlanRoom(&outcome, partBytes);
 
   Print("\nComparison test: reading both chips, then comparing them.\n");
+  gOutcome = &outcome;
+  SetIdentityObserver(NoteIdentity);
   outcome.Comparison = RunStep(CompareMain, "pellrix.efi");
+  SetIdentityObserver(nullptr);
   outcome.StartupChip = RawChip(gTool.StartupChip) <= 1 ? RawChip(gTool.StartupChip) : kChipUnknown;
   // The position query reads no chip: it tells an unsupported board from a
   // comparison that stopped before reading.
   outcome.Position = RunStep(CompareMain, "pellrix.efi /p", "/p");
+  if (outcome.Model[0] != '\0')
+    Print("Board: %s, version %s, part number %s\n", outcome.Model, outcome.Version, outcome.PartNumber);
   if (VerdictOf(outcome) == KitVerdict::Fail && outcome.Plan >= KeepPlan::LogAndChips) {
     Print("The test failed: saving the Main chip.\n");
     outcome.SaveMain = RunStep(CompareMain, "pellrix.efi /s 1", "/s", "1");

@@ -151,8 +151,8 @@ runs_are "$work/after-1" "RUN001 " sample
 run1=$work/after-1/RUN001
 holds "$run1" "PELLRIX.LOG RESULT.TXT " sample
 [[ $(first_line "$run1") == "PASS comparison=0x80" ]] || fail "sample: RESULT.TXT is [$(cat "$run1/RESULT.TXT")]"
-grep -q "^part-bytes=$part_bytes" "$run1/RESULT.TXT" && grep -q '^date=20[0-9][0-9]-' "$run1/RESULT.TXT" ||
-  fail "sample: RESULT.TXT lacks the part size or the date"
+grep -q "^part-bytes=$part_bytes" "$run1/RESULT.TXT" && grep -q '^date=20[0-9][0-9]-' "$run1/RESULT.TXT" &&
+  grep -q '^model=PELLRIX PX-100' "$run1/RESULT.TXT" || fail "sample: RESULT.TXT lacks the part size, the date or the model"
 same_as_logged sample "$run1" "$build/pellrix-sim" --board "$work/sample/board/board.json" --
 echo "field_kit: a passing board left RUN001 with its log and PASS, nothing else"
 
