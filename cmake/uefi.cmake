@@ -47,14 +47,24 @@ function(pellrix_efi_objects out_var)
 endfunction()
 
 # Links OBJECTS into NAME.efi with the given subsystem, built by default.
+# Arguments of the form "/name:value" are further linker options.
 function(pellrix_efi_image name subsystem)
   set(image ${CMAKE_BINARY_DIR}/${name}.efi)
+  set(objects)
+  set(options)
+  foreach(argument ${ARGN})
+    if(argument MATCHES "^/[A-Za-z]+:")
+      list(APPEND options ${argument})
+    else()
+      list(APPEND objects ${argument})
+    endif()
+  endforeach()
   add_custom_command(
     OUTPUT ${image}
     # /Brepro: no time stamp, so two builds of one tree are byte-identical.
     COMMAND ${PELLRIX_LLD_LINK} /nologo /subsystem:${subsystem} /entry:efi_main /nodefaultlib
-            /machine:x64 /Brepro /out:${image} ${ARGN}
-    DEPENDS ${ARGN}
+            /machine:x64 /Brepro ${options} /out:${image} ${objects}
+    DEPENDS ${objects}
     COMMENT "Linking ${name}.efi"
     VERBATIM)
   string(REPLACE "-" "_" target ${name})
@@ -62,6 +72,9 @@ function(pellrix_efi_image name subsystem)
 endfunction()
 
 file(GLOB PELLRIX_EFI_RUNTIME_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/runtime/uefi/*.cpp)
+# The shell programs' files go through the shell; the boot application's
+# through its volume (volume_files.cpp), the same interface.
+list(REMOVE_ITEM PELLRIX_EFI_RUNTIME_SOURCES ${CMAKE_SOURCE_DIR}/runtime/uefi/volume_files.cpp)
 file(GLOB PELLRIX_EFI_CPU_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/firmware/cpu/x64/*.cpp)
 
 # Each application's image entry hands its program to the shell runtime.
@@ -114,3 +127,27 @@ pellrix_efi_objects(PELLRIX_LEGACY_LAUNCHER_OBJECTS
   ${CMAKE_SOURCE_DIR}/tests/uefi/legacy_shell_launcher.cpp
   ${CMAKE_SOURCE_DIR}/runtime/uefi/libc.cpp)
 pellrix_efi_image(legacy-shell-launcher efi_application ${PELLRIX_LEGACY_LAUNCHER_OBJECTS})
+
+# pellrix-kit.efi: the field kit as a boot application, from the utility's
+# and the recorder's objects, with its files on the simple file system of the
+# volume it was loaded from instead of the shell's. Its .sbat section (what
+# shim checks before it starts a second stage) is placed by the linker.
+file(GLOB PELLRIX_KIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/kit/*.cpp)
+set(PELLRIX_KIT_EFI_SOURCES
+  ${CMAKE_SOURCE_DIR}/kit/uefi/efi_main.cpp
+  ${CMAKE_SOURCE_DIR}/kit/uefi/field_kit.cpp
+  ${CMAKE_SOURCE_DIR}/kit/uefi/firmware_services.cpp
+  ${CMAKE_SOURCE_DIR}/kit/uefi/sbat.cpp
+  ${PELLRIX_KIT_SOURCES} ${PELLRIX_PROGRAM_SOURCES} ${PELLRIX_RECORD_SOURCES} ${PELLRIX_RUNTIME_COMMON_SOURCES}
+  ${CMAKE_SOURCE_DIR}/runtime/uefi/console.cpp
+  ${CMAKE_SOURCE_DIR}/runtime/uefi/libc.cpp
+  ${CMAKE_SOURCE_DIR}/runtime/uefi/volume_files.cpp)
+pellrix_efi_objects(PELLRIX_KIT_EFI_OBJECTS ${PELLRIX_KIT_EFI_SOURCES}
+  ${CMAKE_SOURCE_DIR}/kit/uefi/real_board.cpp ${PELLRIX_EFI_CPU_SOURCES})
+pellrix_efi_image(pellrix-kit efi_application /include:kSbatSection ${PELLRIX_KIT_EFI_OBJECTS})
+
+# The test kit: loads vboard.efi from its volume first and reaches the
+# virtual board through it.
+pellrix_efi_objects(PELLRIX_KIT_VBOARD_OBJECTS ${PELLRIX_KIT_EFI_SOURCES}
+  ${CMAKE_SOURCE_DIR}/kit/uefi/virtual_board.cpp ${PELLRIX_VBOARD_CPU_SOURCES})
+pellrix_efi_image(pellrix-kit-vboard efi_application /include:kSbatSection ${PELLRIX_KIT_VBOARD_OBJECTS})

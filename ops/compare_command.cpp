@@ -77,6 +77,8 @@ bool SelectChip(const ChipRun& run) {
   return true;
 }
 
+IdentityObserver gIdentityObserver = nullptr;
+
 void ReadIdentity(Comparison* test, const ChipRun& run, int index) {
   if (run.chip == ChipPosition::Backup) memset(gTool.Geometry.PartName, 0, kPartNameSize);
   QueryFlashMailbox(gTool.Geometry.PartInfo, nullptr, nullptr, nullptr);
@@ -111,6 +113,7 @@ void ReadIdentity(Comparison* test, const ChipRun& run, int index) {
   Print("BiosPart Number................ %s\n", record->PartNumber);
   Print("Bios Version................... %s\n", record->Version);
   Print("\n");
+  if (gIdentityObserver != nullptr) gIdentityObserver(index, *record);
 }
 
 void Check(Comparison* test, const char* caption, bool agree, ExitStatus code) {
@@ -192,6 +195,8 @@ void RunSteps(Comparison* test) {
 }
 
 }  // namespace
+
+void SetIdentityObserver(IdentityObserver observer) { gIdentityObserver = observer; }
 
 EFI_STATUS RunComparisonTest() {
   Comparison test;

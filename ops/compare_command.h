@@ -2,6 +2,7 @@
 // The default command: compare the Main and the Backup chip.
 #pragma once
 
+#include "image/bios_info.h"
 #include "runtime/efi.h"
 
 // Full mode reads, identifies, masks and compares both BIOS regions; the
@@ -9,3 +10,9 @@
 // window. Returns 0 on PASS and kEfiUnsupported on FAIL; the outcome for the
 // shell is the exit status.
 EFI_STATUS RunComparisonTest();
+
+// Called with each chip's identity as the comparison reads it (0 Main, 1
+// Backup), after its lines are printed; null (the default) for none. The
+// field kit names the board by it.
+using IdentityObserver = void (*)(int chipIndex, const BiosInfo& identity);
+void SetIdentityObserver(IdentityObserver observer);

@@ -24,12 +24,15 @@ struct EFI_FILE_PROTOCOL {
   (EFI_FILE_PROTOCOL* self, EFI_FILE_PROTOCOL** newHandle, const CHAR16* fileName, uint64_t openMode,
    uint64_t attributes);
   EFI_STATUS(EFIAPI* Close)(EFI_FILE_PROTOCOL* self);
-  void* Delete;
+  // Closes the handle as well; a warning (no error bit) when nothing was deleted.
+  EFI_STATUS(EFIAPI* Delete)(EFI_FILE_PROTOCOL* self);
   EFI_STATUS(EFIAPI* Read)(EFI_FILE_PROTOCOL* self, UINTN* bufferSize, void* buffer);
-  void* Write;
+  EFI_STATUS(EFIAPI* Write)(EFI_FILE_PROTOCOL* self, UINTN* bufferSize, const void* buffer);
   void* GetPosition;
   void* SetPosition;
   EFI_STATUS(EFIAPI* GetInfo)(EFI_FILE_PROTOCOL* self, const EFI_GUID* type, UINTN* bufferSize, void* buffer);
+  EFI_STATUS(EFIAPI* SetInfo)(EFI_FILE_PROTOCOL* self, const EFI_GUID* type, UINTN bufferSize, const void* buffer);
+  EFI_STATUS(EFIAPI* Flush)(EFI_FILE_PROTOCOL* self);
 };
 
 struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
@@ -54,6 +57,8 @@ using EfiShellGetDevicePathFromFilePath = EFI_DEVICE_PATH_PROTOCOL*(EFIAPI*)(con
 
 inline constexpr EFI_GUID kSimpleFileSystemProtocolGuid = {
     0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+inline constexpr EFI_GUID kFileInfoGuid = {
+    0x09576E92, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 inline constexpr EFI_GUID kFileSystemInfoGuid = {
     0x09576E93, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
@@ -61,6 +66,8 @@ static_assert(offsetof(EFI_FILE_PROTOCOL, Open) == 8);
 static_assert(offsetof(EFI_FILE_PROTOCOL, Close) == 16);
 static_assert(offsetof(EFI_FILE_PROTOCOL, Read) == 32);
 static_assert(offsetof(EFI_FILE_PROTOCOL, GetInfo) == 64);
+static_assert(offsetof(EFI_FILE_PROTOCOL, SetInfo) == 72);
+static_assert(offsetof(EFI_FILE_PROTOCOL, Flush) == 80);
 static_assert(offsetof(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL, OpenVolume) == 8);
 static_assert(offsetof(EFI_FILE_SYSTEM_INFO, FreeSpace) == 24);
 static_assert(offsetof(EFI_FILE_SYSTEM_INFO, BlockSize) == 32);

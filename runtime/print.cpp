@@ -5,9 +5,16 @@
 
 namespace {
 
-void SendToConsole(void*, const char* text, unsigned length) { WriteConsoleText(text, length); }
+ConsoleCopy gConsoleCopy = nullptr;
+
+void SendToConsole(void*, const char* text, unsigned length) {
+  WriteConsoleText(text, length);
+  if (gConsoleCopy != nullptr) gConsoleCopy(text, length);
+}
 
 }  // namespace
+
+void SetConsoleCopy(ConsoleCopy copy) { gConsoleCopy = copy; }
 
 void Print(const char* format, ...) {
   va_list args;

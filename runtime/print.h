@@ -17,3 +17,8 @@ void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Sends one finished piece of text to the console. Each build supplies it.
 void WriteConsoleText(const char* text, unsigned length);
+
+// A second receiver of everything Print sends to the console (a boot
+// application's log); null for none.
+using ConsoleCopy = void (*)(const char* text, unsigned length);
+void SetConsoleCopy(ConsoleCopy copy);

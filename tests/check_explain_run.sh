@@ -35,6 +35,15 @@ make_run() {
       record)
         mkdir -p "$dir/PELLRIX.REC"
         echo '{}' >"$dir/PELLRIX.REC/board.json" ;;
+      part)  # the part size the kit records on RESULT.TXT's later lines
+        printf 'part-bytes=%s\r\n' "$(stat -c %s "$work/sample/main.rom")" >>"$dir/RESULT.TXT" ;;
+      cut-backup) head -c 4096 "$work/sample/backup.rom" >"$dir/BACKUP.BIN" ;;
+      report-folder) mkdir -p "$dir/REPORT.HTML" ;;
+      final-screen)  # the kit reached its final screen
+        printf 'Verdict: FAIL - the chips'"'"' contents differ\nPress any key to restart the board.\n' >>"$dir/PELLRIX.LOG" ;;
+      escape-leftover) : >"$dir/"$'\e[2J\e]0;x\a'".NEW" ;;
+      huge-result)  # 100 KB of fields and a word that globs the whole disk
+        { printf 'FAIL comparison=0x8E /*/*/*/*'; for _ in $(seq 12000); do printf ' x=0x80'; done; printf '\r\n'; } >"$dir/RESULT.TXT" ;;
       *) : >"$dir/$piece" ;;  # an empty file of that name
     esac
   done
@@ -58,12 +67,28 @@ cases=(
   "unsupported|UNSUPPORTED comparison=0x82||0|does not support the dual-chip service|only when"
   "no-room|FAIL comparison=0x8E save-main=none save-backup=none record=none||1|no room|only when"
   "complete-failure|$full|dumps record|0|pellrix-sim|incomplete"
+  # A dump cut to 4 KiB is named and never compared (pellrix-diff would call
+  # the missing part "only in Main").
+  "cut-dump|$full|dumps part cut-backup record|1|BACKUP.BIN has 4096 bytes|only in Main"
+  "cut-dump-no-part-size|$full|dumps cut-backup record|1|BACKUP.BIN 4096|only in Main"
+  # A record missing after a failed switch is not "no room".
+  "failed-switch|FAIL comparison=0x84 save-main=0x84 save-backup=0x80 record=0x82|BACKUP.BIN|1|the switch between chips failed|no room"
+  # A run that reached its final screen on a full stick was not cut short.
+  "finished-full-stick|-|final-screen|1|the run finished but RESULT.TXT could not be written|cut short"
+  # A folder in REPORT.HTML's way: the text report all the same.
+  "report-folder|$full|dumps part record report-folder|0|No REPORT.HTML: a folder named REPORT.HTML is in the way|could not read"
+  # Names from the field are escaped: no terminal control sequence passes.
+  "escaped-names|-|escape-leftover|1|\\E[2J|$(printf '\e[2J')"
+  # Bounded on any RESULT.TXT: no pathname expansion of its words.
+  "huge-result|-|huge-result dumps part record|0|FAIL comparison=0x8E|/usr"
+  "-RUN003|PASS comparison=0x80||0|the comparison test passed|usage"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r name result pieces want has lacks <<<"$entry"
   read -r -a list <<<"$pieces"
   make_run "$name" "${result:-}" "${list[@]}"
-  PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$work/$name" >"$work/$name.out" 2>&1
+  # A guard against a run that never ends, not a speed test.
+  (cd "$work" && PELLRIX_BUILD_DIR=$build timeout 120 bash "$source_dir/tools/explain-run.sh" "$name") >"$work/$name.out" 2>&1
   status=$?
   [[ $status == "$want" ]] || { cat "$work/$name.out" >&2; fail "$name: exit status $status, expected $want"; }
   grep -qF -- "$has" "$work/$name.out" || { cat "$work/$name.out" >&2; fail "$name: does not say '$has'"; }

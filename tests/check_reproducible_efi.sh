@@ -12,7 +12,8 @@ work=$2
 rm -rf "$work" && mkdir -p "$work" || exit 2
 work=$(cd "$work" && pwd)
 
-targets=(pellrix_efi pellrix_vboard_efi pellrix_record_efi pellrix_record_vboard_efi vboard_efi vbactive_efi legacy_shell_launcher_efi)
+targets=(pellrix_efi pellrix_vboard_efi pellrix_record_efi pellrix_record_vboard_efi pellrix_kit_efi pellrix_kit_vboard_efi vboard_efi
+  vbactive_efi legacy_shell_launcher_efi)
 for build in first second-build-elsewhere; do
   cmake -S "$source_dir" -B "$work/$build" -G Ninja -DPELLRIX_BUILD_TESTS=OFF >"$work/$build.log" 2>&1 &&
     cmake --build "$work/$build" --target "${targets[@]}" >>"$work/$build.log" 2>&1 ||

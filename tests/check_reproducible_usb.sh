@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-2-Clause-Patent
 # The field kit's image built twice, in different time zones (FAT keeps local
-# time), locales and umasks: the bytes must be the same. The shell's license
-# file on it must carry the BSD-2-Clause-Patent text that README.TXT
-# promises.
+# time), locales and umasks: the bytes must be the same. The license file on
+# it must carry the BSD-2-Clause-Patent text that README.TXT promises.
 #
 # usage: check_reproducible_usb.sh SOURCE_DIR BUILD_DIR WORK_DIR
 set -u
@@ -27,10 +26,10 @@ fail() {
   --output "$work/west.img" >/dev/null) || fail "make-usb.sh failed in the second environment"
 cmp "$work/east.img" "$work/west.img" >&2 || fail "the image depends on the time zone, locale or umask"
 
-mcopy -n -i "$work/east.img@@1M" ::/EFI/BOOT/SHELL-COPYRIGHT.TXT ::/README.TXT "$work/" || fail "cannot copy out"
-grep -q 'BSD-2-Clause-Patent' "$work/README.TXT" || fail "README.TXT no longer names the shell's license"
+mcopy -n -i "$work/east.img@@1M" ::/LICENSE.TXT ::/README.TXT "$work/" || fail "cannot copy out"
+grep -q 'BSD-2-Clause-Patent' "$work/README.TXT" || fail "README.TXT no longer names the license"
 # The license's own words: its identifier and its patent grant.
-grep -q '^SPDX-License-Identifier: BSD-2-Clause-Patent' "$work/SHELL-COPYRIGHT.TXT" &&
-  tr -d '\r' <"$work/SHELL-COPYRIGHT.TXT" | tr '\n' ' ' | grep -q 'hereby grants to those receiving rights under this license a perpetual' ||
-  fail "SHELL-COPYRIGHT.TXT lacks the BSD-2-Clause-Patent text"
-echo "reproducible_usb: the same image in two time zones, with the shell's license"
+grep -q '^SPDX-License-Identifier: BSD-2-Clause-Patent' "$work/LICENSE.TXT" &&
+  tr -d '\r' <"$work/LICENSE.TXT" | tr '\n' ' ' | grep -q 'hereby grants to those receiving rights under this license a perpetual' ||
+  fail "LICENSE.TXT lacks the BSD-2-Clause-Patent text"
+echo "reproducible_usb: the same image in two time zones, with its license"

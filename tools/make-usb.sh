@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-2-Clause-Patent
 # Builds the field kit: a GPT disk image with one EFI system partition (FAT32)
-# that boots the EDK2 UEFI Shell, whose startup.nsh runs the comparison test
-# and keeps the evidence of a failure. Write it to a USB stick with dd or any
-# image writer.
+# whose \EFI\BOOT\BOOTX64.EFI is the kit itself (pellrix-kit.efi), which the
+# board's firmware starts from its boot menu: the comparison test, the
+# evidence of a failure kept on the stick, a final screen. pellrix.efi and
+# pellrix-record.efi are beside it for engineers who bring their own shell.
+# Write the image to a USB stick with dd or any image writer.
 #
 #   bash tools/make-usb.sh                 # build/pellrix-usb.img
 #
@@ -12,12 +14,21 @@
 #   --size MIB       image size in MiB (default 512; each failed run takes
 #                    about four times the flash part's size)
 #   --prebuilt DIR   take the EFI programs from DIR, build nothing
-#   --vboard         the test image: startup.nsh also loads vboard.efi, and
-#                    the virtual-board programs go in under the shipped names
+#   --sign-key KEY --sign-cert CERT
+#                    sign every EFI program on the stick for Secure Boot
+#                    (sbsign; KEY a PEM private key, CERT its PEM certificate)
+#   --shim           for boards that trust only their vendor's and Microsoft's
+#                    keys: Debian's Microsoft-signed shim as BOOTX64.EFI,
+#                    MokManager beside it, the kit (signed with --sign-key)
+#                    as shim's second stage, and the lab certificate as
+#                    \LAB.CER for a one-time enrolment in MokManager
+#   --vboard         the test image: the test build of the kit, which loads
+#                    vboard.efi from the stick first, and the virtual-board
+#                    programs under the shipped names
 #
 # The same inputs give the same bytes, whatever the time zone, locale or
-# umask: fixed volume id, GUIDs, time stamps and file order. OVMF_CODE names
-# the OVMF image the shell is taken from.
+# umask: fixed volume id, GUIDs, time stamps and file order (a signature
+# holds no time either).
 set -euo pipefail
 # FAT stores local time: mtools turns SOURCE_DATE_EPOCH into it through TZ.
 export TZ=UTC
@@ -31,107 +42,96 @@ output=$root/build/pellrix-usb.img
 size_mib=512
 prebuilt=""
 vboard=0
+sign_key=""
+sign_cert=""
+shim=0
 source "$root/tools/version.sh"
-usage() {
-  cat <<'USAGE'
-usage: make-usb.sh [--output FILE] [--size MIB] [--prebuilt DIR] [--vboard]
+usage="usage: make-usb.sh [--output FILE] [--size MIB] [--prebuilt DIR] [--sign-key KEY --sign-cert CERT [--shim]] [--vboard]"
+help() {
+  cat <<HELP
+$usage
 
 Builds the field kit's USB stick image: a GPT disk with one EFI system
-partition (FAT32) that boots the EDK2 UEFI Shell and runs the comparison test.
+partition (FAT32) whose \\EFI\\BOOT\\BOOTX64.EFI is the kit, pellrix-kit.efi.
 
-  --output FILE    where the image goes (default build/pellrix-usb.img)
-  --size MIB       image size in MiB (default 512, at least 64)
-  --prebuilt DIR   take the EFI programs from DIR, build nothing
-  --vboard         the test image, with the virtual board
+  --output FILE      where the image goes (default build/pellrix-usb.img)
+  --size MIB         image size in MiB (default 512, at least 64)
+  --prebuilt DIR     take the EFI programs from DIR, build nothing
+  --sign-key KEY     sign every EFI program on the stick (PEM private key)
+  --sign-cert CERT   the key's PEM certificate (with --sign-key)
+  --shim             Debian's Microsoft-signed shim as BOOTX64.EFI, the kit
+                     as its second stage, the lab certificate as \\LAB.CER
+  --vboard           the test image, with the virtual board
   --help, --version
-USAGE
+HELP
 }
 while (($#)); do
   case $1 in
-    --help) usage; exit 0 ;;
+    --help) help; exit 0 ;;
     --version) echo "pellrix-make-usb $(pellrix_version "$root")"; exit 0 ;;
     --output) output=$2; shift 2 ;;
     --size) size_mib=$2; shift 2 ;;
     --prebuilt) prebuilt=$2; shift 2 ;;
+    --sign-key) sign_key=$2; shift 2 ;;
+    --sign-cert) sign_cert=$2; shift 2 ;;
+    --shim) shim=1; shift ;;
     --vboard) vboard=1; shift ;;
-    *) echo "usage: $0 [--output FILE] [--size MIB] [--prebuilt DIR] [--vboard]" >&2; exit 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
   esac
 done
 [[ $size_mib =~ ^[0-9]+$ ]] && ((size_mib >= 64)) || { echo "make-usb: --size needs at least 64 (MiB)" >&2; exit 2; }
+[[ -z $sign_key && -z $sign_cert || -n $sign_key && -n $sign_cert ]] ||
+  { echo "make-usb: --sign-key and --sign-cert go together" >&2; exit 2; }
+((!shim)) || [[ -n $sign_key ]] || { echo "make-usb: --shim needs --sign-key and --sign-cert" >&2; exit 2; }
+# Debian's shim, signed by Microsoft, and its MokManager (package shim-signed).
+shim_dir=${SHIM_DIR:-/usr/lib/shim}
+shim_copyright=/usr/share/doc/shim-signed/copyright
+if ((shim)); then
+  for file in "$shim_dir/shimx64.efi.signed" "$shim_dir/mmx64.efi.signed" "$shim_copyright"; do
+    [[ -f $file ]] || { echo "make-usb: $file is missing (package shim-signed)" >&2; exit 1; }
+  done
+fi
 
 if [[ -z $prebuilt ]]; then
   bash "$root/tools/setup.sh"
   cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  targets=(pellrix_efi pellrix_record_efi)
-  ((vboard)) && targets+=(pellrix_vboard_efi pellrix_record_vboard_efi vboard_efi)
+  targets=(pellrix_kit_efi pellrix_efi pellrix_record_efi)
+  ((vboard)) && targets+=(pellrix_kit_vboard_efi pellrix_vboard_efi pellrix_record_vboard_efi vboard_efi)
   cmake --build "$root/build" --target "${targets[@]}"
   prebuilt=$root/build
 fi
+# The kit first, then the shell programs, then the board's driver.
 if ((vboard)); then
-  programs=("$prebuilt/pellrix-vboard.efi" "$prebuilt/pellrix-record-vboard.efi" "$prebuilt/vboard.efi")
+  programs=("$prebuilt/pellrix-kit-vboard.efi" "$prebuilt/pellrix-vboard.efi" "$prebuilt/pellrix-record-vboard.efi"
+    "$prebuilt/vboard.efi")
 else
-  programs=("$prebuilt/pellrix.efi" "$prebuilt/pellrix-record.efi")
+  programs=("$prebuilt/pellrix-kit.efi" "$prebuilt/pellrix.efi" "$prebuilt/pellrix-record.efi")
 fi
 for program in "${programs[@]}"; do
   [[ -f $program ]] || { echo "make-usb: not built: $program" >&2; exit 1; }
 done
-
-ovmf_code=${OVMF_CODE:-/usr/share/OVMF/OVMF_CODE_4M.fd}
-# The shell's notices travel with it.
-shell_copyright=/usr/share/doc/ovmf/copyright
-[[ -f $shell_copyright ]] || { echo "make-usb: $shell_copyright is missing (package ovmf)" >&2; exit 1; }
+[[ -f $root/LICENSE ]] || { echo "make-usb: $root/LICENSE is missing" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The UEFI Shell is a PE32 section in OVMF's compressed DXE volume.
-bash "$root/tools/usb/extract-shell.sh" "$ovmf_code" "$work/BOOTX64.EFI"
+# Each program as it goes on the stick: signed when a key is given.
+stick_programs=()
+for program in "${programs[@]}"; do
+  copy=$work/$(basename "$program")
+  if [[ -n $sign_key ]]; then
+    command -v sbsign >/dev/null || { echo "make-usb: sbsign not found (package sbsigntool)" >&2; exit 1; }
+    sbsign --key "$sign_key" --cert "$sign_cert" --output "$copy" "$program" 2>"$work/sbsign.err" ||
+      { cat "$work/sbsign.err" >&2; exit 1; }
+  else
+    cp "$program" "$copy"
+  fi
+  stick_programs+=("$copy")
+done
 
 # Text files for the stick get CRLF line ends.
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 crlf "$root/tools/usb/README.TXT" "$work/README.TXT"
-crlf "$root/tools/usb/nextrun.nsh" "$work/nextrun.nsh"
-crlf "$root/tools/usb/digit.nsh" "$work/digit.nsh"
-# EDK2's own license first (Debian's copyright file predates its move to
-# BSD-2-Clause-Patent), then Debian's file for what else the package holds.
-{
-  cat "$root/tools/usb/EDK2-LICENSE.TXT"
-  printf '\n\n'
-  cat "$shell_copyright"
-} >"$work/shell-copyright.in"
-crlf "$work/shell-copyright.in" "$work/SHELL-COPYRIGHT.TXT"
-if ((vboard)); then
-  sed '/^# (the test image loads its virtual board here)$/a load vboard.efi' "$root/tools/usb/startup.nsh" >"$work/startup.nsh.in"
-  grep -qx 'load vboard.efi' "$work/startup.nsh.in" || { echo "make-usb: startup.nsh lacks the board's line" >&2; exit 1; }
-  crlf "$work/startup.nsh.in" "$work/startup.nsh"
-else
-  crlf "$root/tools/usb/startup.nsh" "$work/startup.nsh"
-fi
-
-# highest.nsh, generated: the digits of the highest RUNnnn present into
-# %na%, %nb% and %nc%, a binary search on each digit with "if exist" on
-# ranges, so that startup.nsh finds it in a few dozen lines (each shell line
-# costs milliseconds) whatever the stick holds.
-# The largest digit D in LO..HI for which PREFIX[D-9]SUFFIX exists, into VAR.
-digit_search() {
-  local lo=$1 hi=$2 prefix=$3 suffix=$4 var=$5 indent=$6 mid
-  if ((lo == hi)); then
-    echo "${indent}set $var $lo"
-    return
-  fi
-  mid=$(((lo + hi + 1) / 2))
-  echo "${indent}if exist $prefix[$mid-9]$suffix then"
-  digit_search "$mid" "$hi" "$prefix" "$suffix" "$var" "$indent  "
-  echo "${indent}else"
-  digit_search "$lo" $((mid - 1)) "$prefix" "$suffix" "$var" "$indent  "
-  echo "${indent}endif"
-}
-{
-  echo "# Generated by make-usb.sh: the highest run folder present, for startup.nsh."
-  digit_search 0 9 RUN '??' na ""
-  digit_search 0 9 'RUN%na%' '?' nb ""
-  digit_search 0 9 'RUN%na%%nb%' '' nc ""
-} >"$work/highest.nsh.in"
-crlf "$work/highest.nsh.in" "$work/highest.nsh"
+crlf "$root/LICENSE" "$work/LICENSE.TXT"
 
 # Geometry: GPT at both ends, the partition from 1 MiB to the last whole MiB
 # before the backup table.
@@ -146,16 +146,24 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-1767225600}  # 2026-01-01 00:00 UT
 export MTOOLS_SKIP_CHECK=1
 esp=$work/esp.img
 mmd -i "$esp" ::/EFI ::/EFI/BOOT
-mcopy -i "$esp" "$work/BOOTX64.EFI" ::/EFI/BOOT/BOOTX64.EFI
-mcopy -i "$esp" "$work/startup.nsh" ::/EFI/BOOT/startup.nsh
-mcopy -i "$esp" "$work/highest.nsh" ::/EFI/BOOT/highest.nsh
-mcopy -i "$esp" "$work/nextrun.nsh" ::/EFI/BOOT/nextrun.nsh
-mcopy -i "$esp" "$work/digit.nsh" ::/EFI/BOOT/digit.nsh
-mcopy -i "$esp" "$work/SHELL-COPYRIGHT.TXT" ::/EFI/BOOT/SHELL-COPYRIGHT.TXT
+if ((shim)); then
+  # shim starts grubx64.efi beside itself once it trusts it (db, or the
+  # machine owner's key list), else MokManager to enrol \LAB.CER.
+  crlf "$shim_copyright" "$work/SHIM-COPYRIGHT.TXT"
+  openssl x509 -in "$sign_cert" -outform DER -out "$work/LAB.CER"
+  mcopy -i "$esp" "$shim_dir/shimx64.efi.signed" ::/EFI/BOOT/BOOTX64.EFI
+  mcopy -i "$esp" "$shim_dir/mmx64.efi.signed" ::/EFI/BOOT/mmx64.efi
+  mcopy -i "$esp" "${stick_programs[0]}" ::/EFI/BOOT/grubx64.efi
+  mcopy -i "$esp" "$work/SHIM-COPYRIGHT.TXT" ::/EFI/BOOT/SHIM-COPYRIGHT.TXT
+  mcopy -i "$esp" "$work/LAB.CER" ::/LAB.CER
+else
+  mcopy -i "$esp" "${stick_programs[0]}" ::/EFI/BOOT/BOOTX64.EFI
+fi
 mcopy -i "$esp" "$work/README.TXT" ::/README.TXT
-mcopy -i "$esp" "${programs[0]}" ::/pellrix.efi
-mcopy -i "$esp" "${programs[1]}" ::/pellrix-record.efi
-((vboard)) && mcopy -i "$esp" "${programs[2]}" ::/vboard.efi
+mcopy -i "$esp" "$work/LICENSE.TXT" ::/LICENSE.TXT
+mcopy -i "$esp" "${stick_programs[1]}" ::/pellrix.efi
+mcopy -i "$esp" "${stick_programs[2]}" ::/pellrix-record.efi
+((vboard)) && mcopy -i "$esp" "${stick_programs[3]}" ::/vboard.efi
 
 truncate -s "$((sectors * 512))" "$work/disk.img"
 sgdisk -U 5A7B2C10-3E4F-4D6A-8B9C-0D1E2F3A4B5C \
@@ -164,4 +172,4 @@ sgdisk -U 5A7B2C10-3E4F-4D6A-8B9C-0D1E2F3A4B5C \
 dd if="$esp" of="$work/disk.img" bs=1M seek=1 conv=notrunc,sparse status=none
 mkdir -p "$(dirname "$output")"
 mv "$work/disk.img" "$output"
-echo "make-usb: $output ($size_mib MiB$( ((vboard)) && echo ', test image with the virtual board'))"
+echo "make-usb: $output ($size_mib MiB$( ((vboard)) && echo ', test image with the virtual board')$([[ -n $sign_key ]] && echo ', signed')$( ((shim)) && echo ', through shim'))"

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang lld libclang-rt-14-dev pkgconf
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  ovmf qemu-system-x86 mtools dosfstools python3 perl
+  ovmf qemu-system-x86 mtools dosfstools python3 perl sbsigntool shim-signed openssl
   uefitool-cli llvm gdisk coreboot-utils liblzma-dev libbrotli-dev clang-format libssl-dev
   chromium python3-websocket python3-pil
   scdoc man-db bash-completion

@@ -1,0 +1,59 @@
+// What one run of the kit found and did, gathered as it goes, and the
+// verdict drawn from it. RESULT.TXT and the final screen are written from
+// this alone.
+#pragma once
+
+#include <stdint.h>
+
+#include "kit/room_plan.h"
+
+enum class KitVerdict : uint8_t { Pass, Fail, Unsupported };
+
+// A step that did not run; any other value is the program's exit status.
+constexpr uint32_t kStepNotRun = 0;
+constexpr uint8_t kChipUnknown = 0xFF;
+
+struct KitOutcome {
+  uint32_t Comparison = kStepNotRun;
+  // The position query after the comparison (145 Main, 146 Backup, 130 not
+  // supported): it reads no chip, so it tells an unsupported board from a
+  // comparison that stopped at 130 for another reason.
+  uint32_t Position = kStepNotRun;
+  uint32_t SaveMain = kStepNotRun;
+  uint32_t SaveBackup = kStepNotRun;
+  uint32_t Record = kStepNotRun;
+  uint32_t ResultWritten = kStepNotRun;
+  KeepPlan Plan = KeepPlan::Nothing;
+  int RunNumber = 0;  // 0: no run folder
+  bool RunNumbersExhausted = false;
+  bool FolderFailed = false;  // the folder or its log could not be written
+  bool SecureBoot = false;
+  uint8_t StartupChip = kChipUnknown;  // 0 Main, 1 Backup
+  uint8_t ChipNow = kChipUnknown;
+  char Board[64] = {};  // the flash part as the board reports it
+  // Main's identity from its descriptor, as the comparison read it; empty
+  // when it was not read.
+  char Model[33] = {};
+  char Version[5] = {};
+  char PartNumber[9] = {};
+  char Date[20] = {};  // "2026-12-07 22:15:03" from the firmware clock
+};
+
+// 130: the board's answer when it lacks the dual-chip service.
+constexpr uint32_t kStatusSuccess = 128;
+constexpr uint32_t kStatusNotSupported = 130;
+constexpr uint32_t kStatusOnMain = 145;
+constexpr uint32_t kStatusOnBackup = 146;
+
+// Pass only on a comparison that succeeded; unsupported only when the
+// comparison and the position query, which reads no chip, were both refused
+// with 130; every other outcome is a failure.
+KitVerdict VerdictOf(const KitOutcome& outcome);
+
+const char* VerdictWord(KitVerdict verdict);
+
+// Why the comparison did not pass, in words ("the chips differ").
+const char* ComparisonText(uint32_t status);
+
+// "Main", "Backup" or "unknown".
+const char* ChipName(uint8_t chip);

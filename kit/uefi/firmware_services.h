@@ -1,0 +1,22 @@
+// What the kit asks of the firmware beyond files: the clock, the Secure Boot
+// state, the text screen's colours, a key press and the restart.
+#pragma once
+
+#include <stdint.h>
+
+#include "kit/final_screen.h"
+
+// "2026-12-07 22:15:03" into `out` (20 bytes); "" when the clock does not answer.
+void FirmwareDateText(char* out);
+
+// True when the firmware reports Secure Boot on.
+bool SecureBootIsOn();
+
+void ClearTextScreen();
+
+// Prints the screen line by line, each line in its tone's colour.
+void ShowFinalScreen(const FinalScreen& screen);
+
+// Waits for any key, then restarts the board; returns only if the firmware
+// offers neither.
+void WaitForKeyThenRestart();

@@ -1,0 +1,2 @@
+// The shipped kit runs on the board as it boots.
+void PrepareBoard() {}

@@ -1,0 +1,32 @@
+// The file interface (runtime/file_stream.h) over the simple file system of
+// the volume the image was loaded from, for a boot application that has no
+// shell: names are relative to a working folder of that volume, which starts
+// at its root. Beside the files, a log that every console line is copied to.
+#pragma once
+
+#include <stdint.h>
+
+// Opens the volume of the loaded image's device; false when the firmware
+// offers no file system there.
+bool OpenLoadedVolume();
+
+// Names are taken within `folder` of the volume's root from now on ("" for
+// the root itself). At most 15 characters.
+void SetWorkingFolder(const char* folder);
+
+// Calls `visit` with the name of each entry of the volume's root ('?' for a
+// character outside ASCII); false when the root could not be read whole.
+bool ForEachRootEntry(void (*visit)(void* context, const char* name), void* context);
+
+// Opens `name` in the working folder as the log, created empty; false when
+// it cannot be written. The log holds at most `bound` bytes: what comes
+// after is dropped.
+bool OpenVolumeLog(const char* name, uint64_t bound);
+
+// Adds text to the log, if one is open.
+void AppendVolumeLog(const char* text, unsigned length);
+
+// Writes what the log holds in memory through to the stick.
+void FlushVolumeLog();
+
+void CloseVolumeLog();

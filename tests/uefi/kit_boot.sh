@@ -1,0 +1,72 @@
+# Booting the field kit's stick in OVMF under QEMU, for the kit's tests.
+# Sourced after shell_boot.sh (uefi_test_settings, fail).
+
+# boot_kit DIR DRIVE [VARS]: boots DRIVE (a raw disk image) with a copy of
+# VARS (default $ovmf_vars) in DIR/vars.fd; the serial console goes to
+# DIR/serial.log. The kit's final screen ends with "Press any key to restart
+# the board."; a key is sent then, and the kit's restart ends QEMU
+# (-no-reboot). Sets kit_verdict_tenths (QEMU's start to the verdict line) and
+# boot_problem; returns 1 when the final screen never showed or QEMU did not
+# end after the key. With cut_at=REGEX QEMU is killed as soon as the console
+# shows REGEX (a power cut), and 0 is returned once it has.
+boot_kit() {
+  local dir=$1 drive=$2 vars=${3:-$ovmf_vars} log=$1/serial.log
+  boot_problem=""
+  kit_verdict_tenths=""
+  mkdir -p "$dir"
+  cp "$vars" "$dir/vars.fd" && chmod u+w "$dir/vars.fd" || { boot_problem="cannot copy $vars"; return 1; }
+  : >"$log"
+  rm -f "$dir/keys"
+  mkfifo "$dir/keys" || { boot_problem="mkfifo failed"; return 1; }
+  exec 3<>"$dir/keys"
+  local lock=() main=(-drive "file=$drive,format=raw,media=disk") machine=(-machine q35)
+  # OVMF's Secure Boot builds keep their variables behind SMM.
+  [[ $ovmf_code == *.secboot.fd || $ovmf_code == *.snakeoil.fd || $ovmf_code == *.ms.fd ]] &&
+    machine=(-machine q35,smm=on -global driver=cfi.pflash01,property=secure,value=on)
+  if [[ ${write_protected:-0} == 1 ]]; then
+    main=(-drive "file=$drive,format=raw,if=none,id=stick,readonly=on" -device qemu-xhci -device usb-storage,drive=stick)
+  fi
+  [[ -n ${QEMU_LOCK:-} ]] && lock=(flock "$QEMU_LOCK")
+  "${lock[@]}" timeout "$qemu_timeout" "$qemu" \
+    "${machine[@]}" -m 512M -nodefaults -no-user-config -display none -no-reboot -nic none \
+    -drive if=pflash,format=raw,unit=0,readonly=on,file="$ovmf_code" \
+    -drive if=pflash,format=raw,unit=1,file="$dir/vars.fd" \
+    "${main[@]}" -chardev stdio,id=console,signal=off -serial chardev:console \
+    <&3 >"$log" 2>"$dir/qemu.err" &
+  local pid=$! started key_sent=0 cut=0 status
+  started=$(date +%s%N)
+  trap 'kill "$pid" 2>/dev/null; exit 130' INT TERM
+  while kill -0 "$pid" 2>/dev/null; do
+    if [[ -z $kit_verdict_tenths ]] && grep -qa 'Verdict: ' "$log"; then
+      kit_verdict_tenths=$((($(date +%s%N) - started) / 100000000))
+    fi
+    if [[ -n ${cut_at:-} ]] && grep -qaE "$cut_at" "$log"; then
+      kill "$pid" 2>/dev/null
+      cut=1
+      break
+    fi
+    if ((!key_sent)) && grep -qa 'Press any key to restart the board.' "$log"; then
+      sleep 0.5
+      printf '\r' >&3
+      key_sent=1
+    fi
+    sleep 0.1
+  done
+  wait "$pid"
+  status=$?
+  exec 3>&-
+  trap - INT TERM
+  sed 's/\x1b\[[0-9;=?]*[A-Za-z]//g' "$log" | tr -d '\r' >"$dir/console.txt"
+  if ((cut)); then
+    return 0
+  elif ((!key_sent)); then
+    boot_problem="the final screen never showed (QEMU status $status)"
+  elif ((status != 0)); then
+    boot_problem="QEMU did not end by the kit's restart after the key (status $status)"
+  fi
+  if [[ -n $boot_problem ]]; then
+    echo "--- last lines of the serial console ($log) ---" >&2
+    tail -n 30 "$dir/console.txt" >&2
+    return 1
+  fi
+}
