@@ -6,6 +6,7 @@
 
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "fwtree/guid.h"
 #include "tests/support/diff_support.h"
@@ -84,6 +85,51 @@ TEST_F(DiffWholeFiles, ADifferingMeRegionIsOnTheFirstScreenAndFailsStrict) {
   EXPECT_EQ(whole["areas"][0]["area"], "Intel ME region");
   EXPECT_EQ(whole["areas"][0]["differing_bytes"], whole["differing_bytes"]);
   EXPECT_GT(whole["differing_bytes"].get<uint64_t>(), 0xF000u);
+}
+
+// Catches the whole-file count run over masked buffers: two chips of one
+// board differ only where the board masks (serial, variables, chip area),
+// yet the files are not byte-identical; every differing byte on disk counts.
+TEST_F(DiffWholeFiles, BytesTheBoardMasksStillCountAsDifferingOnDisk) {
+  const Bytes mainBytes = BuildProbePart(ProbeDescriptor(), 1, "1").bytes;
+  sim::DescriptorSpec chipArea = ProbeDescriptor();
+  chipArea.chip_area.fill(0x5A);
+  const Bytes backupBytes = BuildProbePart(chipArea, 2, "2").bytes;
+  ASSERT_EQ(mainBytes.size(), backupBytes.size());
+  uint64_t onDisk = 0;
+  for (size_t i = 0; i < mainBytes.size(); ++i) onDisk += mainBytes[i] != backupBytes[i];
+  ASSERT_GT(onDisk, 0u);
+  const std::string a = Path("A.BIN", mainBytes);
+  const std::string b = Path("B.BIN", backupBytes);
+  for (const auto& [first, second] : {std::pair{a, b}, std::pair{b, a}}) {
+    const json report = DiffJson(first, second);
+    EXPECT_EQ(report["verdict"]["result"], "PASS");
+    const json& whole = report["summary"]["whole_files"];
+    EXPECT_EQ(whole["identical"], false);
+    EXPECT_EQ(whole["differing_bytes"], onDisk);
+    uint64_t byArea = 0;
+    for (const json& area : whole["areas"]) byArea += area["differing_bytes"].get<uint64_t>();
+    EXPECT_EQ(byArea, onDisk) << whole["areas"];
+    EXPECT_EQ(RunDiff({"--strict", first, second}).status, 1);
+    EXPECT_EQ(RunDiff({first, second}).out.find("Whole files: byte-identical"), std::string::npos);
+  }
+}
+
+// Catches a full FAIL report over random bytes with no word that Main holds
+// nothing firmware-like: said on the first screen, in either order.
+TEST_F(DiffWholeFiles, ADumpThatHoldsNoFirmwareIsSaidOnTheFirstScreen) {
+  const std::string noise = Path("NOISE.BIN", sim::PseudoRandomBytes(0x20000, 5));
+  Bytes firmware = Volume(1, {Driver(2, u"Same")}, 0x20000);
+  const std::string real = Path("REAL.BIN", firmware);
+  for (const auto& [first, second, who] :
+       {std::tuple{noise, real, std::string("Main")}, std::tuple{real, noise, std::string("Backup")}}) {
+    const ProgramRun run = RunDiff({first, second});
+    EXPECT_EQ(run.status, 1) << run.err;
+    std::string screen;
+    for (const std::string& line : FirstLines(run, 12)) screen += line + "\n";
+    EXPECT_NE(screen.find("Warning: " + who + " holds no firmware: no firmware volume"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("holds no firmware", screen.find("holds no firmware") + 1), std::string::npos) << screen;
+  }
 }
 
 // A number on the command line that changes what is compared says so; one
@@ -202,6 +248,11 @@ TEST_F(DiffWholeFiles, AnUnreadableSectionIsItsOwnChangeAndHidesWhatItHolds) {
   }
   EXPECT_EQ(report["summary"]["files_only_in_main"], 0);
   EXPECT_EQ(report["summary"]["files_unreadable"], 1);
+  // Catches a label running into the GUID after it: the column fits the
+  // longest label.
+  const std::string text = RunDiff({Path("MAIN.BIN", main), Path("BACKUP.BIN", backup)}).out;
+  EXPECT_NE(text.find("    unreadable in Backup  " + NameText(10)), std::string::npos) << text;
+  EXPECT_NE(text.find("    hidden in Backup      " + NameText(12)), std::string::npos) << text;
 
   // A volume Backup's file cuts short is a problem of Backup's walk alone:
   // said in the comparison, not only by --info.
