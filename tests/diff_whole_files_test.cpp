@@ -4,6 +4,7 @@
 // open, and a driver moved to another volume.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -132,6 +133,32 @@ TEST_F(DiffWholeFiles, ADumpThatHoldsNoFirmwareIsSaidOnTheFirstScreen) {
   }
 }
 
+// Catches range counts that follow Main's layout alone: a driver moved or
+// grown puts other file boundaries into Backup, and the ranges split there
+// too, so both orders count the same ranges (and the same bytes).
+TEST_F(DiffWholeFiles, RangeCountsDoNotDependOnTheOrder) {
+  const Bytes original = Volume(1, {Driver(2, u"First"), Driver(3, u"Second"), Driver(4, u"Third")});
+  sim::FileSpec grown;
+  grown.name = Name(3);
+  grown.body = Sections({sim::Section(sim::kSectionPe32, sim::Pe32Image(1500, 3)), UiSection(u"Second")});
+  const struct {
+    const char* change;
+    Bytes backup;
+  } cases[] = {
+      {"a driver moved", Volume(1, {Driver(3, u"Second"), Driver(2, u"First"), Driver(4, u"Third")})},
+      {"a driver grown", Volume(1, {Driver(2, u"First"), sim::BuildFile(grown), Driver(4, u"Third")})},
+  };
+  for (const auto& test : cases) {
+    const std::string a = Path("A.BIN", original);
+    const std::string b = Path("B.BIN", test.backup);
+    const json forward = DiffJson(a, b)["summary"];
+    const json backward = DiffJson(b, a)["summary"];
+    EXPECT_GT(forward["differing_ranges"].get<uint64_t>(), 0u) << test.change;
+    EXPECT_EQ(forward["differing_ranges"], backward["differing_ranges"]) << test.change;
+    EXPECT_EQ(forward["differing_bytes"], backward["differing_bytes"]) << test.change;
+  }
+}
+
 // A number on the command line that changes what is compared says so; one
 // that agrees with the descriptor says nothing.
 TEST_F(DiffWholeFiles, GeometryOptionsThatChangeTheCompareAreWarnedAbout) {
@@ -170,6 +197,17 @@ TEST_F(DiffWholeFiles, DescriptorsThatDisagreeAreSaidFirstInBothOrders) {
   EXPECT_EQ(forward["differing_bytes"], backward["differing_bytes"]);
   EXPECT_EQ(forward["areas"], backward["areas"]);
   EXPECT_EQ(forward["descriptor_disagreements"].size(), 2u);
+
+  // Catches a region counted only as disagreed on: where both descriptors
+  // put the ME region, its differing bytes are the ME region's.
+  const std::string otherMe = Path("S2.BIN", Part(0x180000, 2));
+  for (const auto& [first, second] : {std::pair{parrot, otherMe}, std::pair{otherMe, parrot}}) {
+    const json whole = DiffJson(first, second)["summary"]["whole_files"];
+    std::map<std::string, uint64_t> areas;
+    for (const json& area : whole["areas"]) areas[area["area"]] = area["differing_bytes"];
+    EXPECT_GT(areas["Intel ME region"], 0xF000u) << whole["areas"];
+    EXPECT_EQ(areas.count("regions the descriptors disagree on"), 0u) << whole["areas"];
+  }
 }
 
 // One dump longer than the other by a volume of its own and random bytes:

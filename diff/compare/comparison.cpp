@@ -186,7 +186,7 @@ std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options)
 }
 
 void ScanDifferences(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
-  ScanDifferingRanges(main.region(), backup.region(), main.regionSize(), &main.map(), 0, sink);
+  ScanDifferingRanges(main.region(), backup.region(), main.regionSize(), &main.map(), 0, sink, &backup.map());
 }
 
 void ScanBelowBiosRegion(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
@@ -200,11 +200,14 @@ void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink
     const uint64_t end = interval.second;
     const std::vector<uint8_t> a = main.RawRegion(begin, end);
     const std::vector<uint8_t> b = backup.RawRegion(begin, end);
-    ScanDifferingRanges(a.data(), b.data(), end - begin, &main.map(), begin, [&](DifferingRange range) {
-      range.begin += begin;
-      range.end += begin;
-      sink(range);
-    });
+    ScanDifferingRanges(
+        a.data(), b.data(), end - begin, &main.map(), begin,
+        [&](DifferingRange range) {
+          range.begin += begin;
+          range.end += begin;
+          sink(range);
+        },
+        &backup.map());
   }
 }
 
