@@ -43,15 +43,28 @@ bool Load(pdiff::ChipDump& dump, const std::string& path, const pdiff::CompareOp
   return true;
 }
 
-bool RegionFits(const pdiff::ChipDump& dump, const pdiff::Geometry& geometry, std::string* problem) {
-  const std::string name = pdiff::EscapedText(dump.path());
+// The numbers the command line set, named as it set them, ahead of a
+// message about the geometry they make.
+std::string GivenSizes(const pdiff::CompareOptions& options) {
+  std::string given;
+  auto add = [&](const char* option, const auto& value) {
+    if (value) given += (given.empty() ? "" : ", ") + std::string(option) + " " + pdiff::Hex(*value);
+  };
+  add("--flash-size", options.flashSize);
+  add("--bios-size", options.biosSize);
+  return given.empty() ? "" : given + ": ";
+}
+
+bool RegionFits(const pdiff::ChipDump& dump, const pdiff::CompareOptions& options, std::string* problem) {
+  const pdiff::Geometry geometry = pdiff::BoardGeometry(dump, options);
+  const std::string name = pdiff::EscapedText(dump.path()) + ": " + GivenSizes(options);
   if (geometry.flashSize < geometry.biosSize) {
-    *problem = name + ": a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes cannot lie in a part of " +
+    *problem = name + "a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes cannot lie in a part of " +
                pdiff::Hex(geometry.flashSize);
     return false;
   }
   if (geometry.biosSize <= kLargestRegion && geometry.flashSize <= (uint64_t(1) << 32)) return true;
-  *problem = name + ": a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes in a part of " +
+  *problem = name + "a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes in a part of " +
              pdiff::Hex(geometry.flashSize) + " is not believed";
   return false;
 }
@@ -74,7 +87,7 @@ int RunInfo(const pdiff::Arguments& arguments) {
   std::string problem;
   pdiff::ChipDump dump;
   if (!Load(dump, arguments.files[0], arguments.options, &problem)) return Trouble(problem);
-  if (!RegionFits(dump, pdiff::BoardGeometry(dump, arguments.options), &problem)) return Trouble(problem);
+  if (!RegionFits(dump, arguments.options, &problem)) return Trouble(problem);
   const auto writeData = [&](std::ostream& out) { pdiff::WriteInfoJson(out, dump); };
   if (!WritePage(arguments, writeData, &problem)) return Trouble(problem);
   if (arguments.json)
@@ -96,7 +109,7 @@ int RunComparison(const pdiff::Arguments& arguments) {
     const std::string trouble = pdiff::GeometryTrouble(*dump, arguments.options);
     if (!trouble.empty()) return Trouble(pdiff::EscapedText(dump->path()) + ": " + trouble);
   }
-  if (!RegionFits(main, pdiff::BoardGeometry(main, arguments.options), &problem)) return Trouble(problem);
+  if (!RegionFits(main, arguments.options, &problem)) return Trouble(problem);
   // The text lists the first ranges; the JSON writes every range, scanning
   // again beyond the first many: neither holds them all.
   constexpr uint64_t kRangesHeldForJson = 65536;

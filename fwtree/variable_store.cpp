@@ -94,10 +94,18 @@ bool ReadVariables(const uint8_t* volume, VariableStore* store) {
     variable.state = header[kStateOffset];
     variable.attributes = Load32(header + kAttributesOffset);
     variable.vendor = GuidAt(header + headerSize - 16);
-    variable.name = Utf8FromUtf16(volume + nameAt, nameSize);
-    uint64_t units = 0;
-    while (units + 2 <= nameSize && Load16(volume + nameAt + units) != 0) units += 2;
+    // The whole name the header sizes, its closing NULs left out: names that
+    // agree only up to an inner NUL are two variables.
+    uint64_t units = nameSize & ~uint64_t(1);
+    while (units >= 2 && Load16(volume + nameAt + units - 2) == 0) units -= 2;
     variable.nameUnits.assign(reinterpret_cast<const char*>(volume + nameAt), units);
+    for (uint64_t part = 0; part < units || part == 0;) {
+      uint64_t stop = part;
+      while (stop < units && Load16(volume + nameAt + stop) != 0) stop += 2;
+      if (part > 0) variable.name += '\0';  // shown escaped, never cut at
+      variable.name += Utf8FromUtf16(volume + nameAt + part, stop - part);
+      part = stop + 2;
+    }
     variable.data = volume + nameAt + nameSize;
     variable.dataSize = dataSize;
     if (authenticated) {

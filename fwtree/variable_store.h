@@ -36,8 +36,8 @@ struct StoredVariable {
   uint8_t state = 0;
   uint32_t attributes = 0;
   Guid vendor{};
-  std::string name;       // UTF-8, up to the name's NUL
-  std::string nameUnits;  // the UTF-16 bytes up to the NUL, to tell names apart exactly
+  std::string name;       // UTF-8; an inner NUL of the name stays a NUL
+  std::string nameUnits;  // the name's UTF-16 bytes without its closing NULs, to tell names apart exactly
   const uint8_t* data = nullptr;
   uint32_t dataSize = 0;
   // Authenticated layout only.

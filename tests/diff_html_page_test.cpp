@@ -4,6 +4,8 @@
 // embeds, that long range lists stay small, and the dumps' SHA-256. What the
 // page shows is checked in a browser (tests/browser/).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <fstream>
 #include <iterator>
@@ -94,6 +96,41 @@ TEST_F(DiffHtmlPage, AnEarlierPageIsReplacedWholeOrLeftAsItWas) {
   size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(scratch_.path())) ++entries;
   EXPECT_EQ(entries, 4u);  // MAIN.BIN, BACKUP.BIN, REPORT.HTML, folder.html
+}
+
+// Catches a device node or a pipe replaced by a page file (renamed over it)
+// and a page written over coming back with another mode.
+TEST_F(DiffHtmlPage, OnlyARegularFileOrANewNameTakesThePageAndAPageKeepsItsMode) {
+  const fs::path fifo = scratch_.path() / "pipe.html";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_symlink(fifo, scratch_.path() / "to-pipe.html");
+  fs::create_symlink(scratch_.path() / "gone.html", scratch_.path() / "to-nothing.html");
+  std::vector<fs::path> refused = {fifo, scratch_.path() / "to-pipe.html", scratch_.path() / "to-nothing.html"};
+  // A device node needs root; /dev's own are never touched.
+  const fs::path device = scratch_.path() / "null.html";
+  if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) refused.push_back(device);
+  for (const fs::path& target : refused) {
+    const fs::file_type before = fs::symlink_status(target).type();
+    const ProgramRun run = RunDiff({"--html", target.string(), Main().string(), Backup().string()});
+    EXPECT_EQ(run.status, 2) << target;
+    EXPECT_EQ(run.out, "") << target;
+    EXPECT_EQ(run.err.rfind("pellrix-diff: --html ", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(fs::symlink_status(target).type(), before) << target;
+  }
+  EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+
+  // A private page stays private; a link to a page stays a link.
+  const fs::path page = scratch_.path() / "private.html";
+  std::ofstream(page) << "an earlier page";
+  fs::permissions(page, fs::perms::owner_read | fs::perms::owner_write);
+  const fs::path link = scratch_.path() / "latest.html";
+  fs::create_symlink(page, link);
+  for (const fs::path& target : {page, link})
+    ASSERT_EQ(RunDiff({"--html", target.string(), Main().string(), Backup().string()}).status, 1) << target;
+  EXPECT_EQ(fs::status(page).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadText(page).rfind("<!DOCTYPE html>", 0), 0u);
 }
 
 // Catches a dump's name (or any text from it) closing the script element

@@ -23,6 +23,11 @@ TEST(EscapedText, KeepsPrintableUtf8AndEscapesEverythingElse) {
   EXPECT_EQ(EscapedText("\xed\xa0\x80"), "\\xED\\xA0\\x80");
   EXPECT_EQ(EscapedText("\xf4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");
   EXPECT_EQ(EscapedText("\xc2\x9b"), "\\xC2\\x9B");  // CSI, the one-byte escape sequence opener
+  // Catches a name that reverses (U+202E) or breaks (U+2028) the report
+  // line it is printed on: layout controls are escaped, their neighbours not.
+  EXPECT_EQ(EscapedText("a\u202Eb"), "a\\xE2\\x80\\xAEb");
+  EXPECT_EQ(EscapedText("a\u2028b\u2029"), "a\\xE2\\x80\\xA8b\\xE2\\x80\\xA9");
+  EXPECT_EQ(EscapedText("\u2066\u200F\u2027\u2030"), "\\xE2\\x81\\xA6\\xE2\\x80\\x8F\u2027\u2030");
 }
 
 std::optional<pdiff::Arguments> Parse(std::vector<const char*> words, std::string* problem) {

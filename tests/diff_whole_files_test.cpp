@@ -5,8 +5,10 @@
 // open, and a driver moved to another volume.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "fwtree/guid.h"
 #include "tests/support/diff_support.h"
@@ -87,6 +89,77 @@ TEST_F(DiffWholeFiles, ADifferingMeRegionIsOnTheFirstScreenAndFailsStrict) {
   EXPECT_GT(whole["differing_bytes"].get<uint64_t>(), 0xF000u);
 }
 
+// Catches the whole-file count run over masked buffers: two chips of one
+// board differ only where the board masks (serial, variables, chip area),
+// yet the files are not byte-identical; every differing byte on disk counts.
+TEST_F(DiffWholeFiles, BytesTheBoardMasksStillCountAsDifferingOnDisk) {
+  const Bytes mainBytes = BuildProbePart(ProbeDescriptor(), 1, "1").bytes;
+  sim::DescriptorSpec chipArea = ProbeDescriptor();
+  chipArea.chip_area.fill(0x5A);
+  const Bytes backupBytes = BuildProbePart(chipArea, 2, "2").bytes;
+  ASSERT_EQ(mainBytes.size(), backupBytes.size());
+  uint64_t onDisk = 0;
+  for (size_t i = 0; i < mainBytes.size(); ++i) onDisk += mainBytes[i] != backupBytes[i];
+  ASSERT_GT(onDisk, 0u);
+  const std::string a = Path("A.BIN", mainBytes);
+  const std::string b = Path("B.BIN", backupBytes);
+  for (const auto& [first, second] : {std::pair{a, b}, std::pair{b, a}}) {
+    const json report = DiffJson(first, second);
+    EXPECT_EQ(report["verdict"]["result"], "PASS");
+    const json& whole = report["summary"]["whole_files"];
+    EXPECT_EQ(whole["identical"], false);
+    EXPECT_EQ(whole["differing_bytes"], onDisk);
+    uint64_t byArea = 0;
+    for (const json& area : whole["areas"]) byArea += area["differing_bytes"].get<uint64_t>();
+    EXPECT_EQ(byArea, onDisk) << whole["areas"];
+    EXPECT_EQ(RunDiff({"--strict", first, second}).status, 1);
+    EXPECT_EQ(RunDiff({first, second}).out.find("Whole files: byte-identical"), std::string::npos);
+  }
+}
+
+// Catches a full FAIL report over random bytes with no word that Main holds
+// nothing firmware-like: said on the first screen, in either order.
+TEST_F(DiffWholeFiles, ADumpThatHoldsNoFirmwareIsSaidOnTheFirstScreen) {
+  const std::string noise = Path("NOISE.BIN", sim::PseudoRandomBytes(0x20000, 5));
+  Bytes firmware = Volume(1, {Driver(2, u"Same")}, 0x20000);
+  const std::string real = Path("REAL.BIN", firmware);
+  for (const auto& [first, second, who] :
+       {std::tuple{noise, real, std::string("Main")}, std::tuple{real, noise, std::string("Backup")}}) {
+    const ProgramRun run = RunDiff({first, second});
+    EXPECT_EQ(run.status, 1) << run.err;
+    std::string screen;
+    for (const std::string& line : FirstLines(run, 12)) screen += line + "\n";
+    EXPECT_NE(screen.find("Warning: " + who + " holds no firmware: no firmware volume"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("holds no firmware", screen.find("holds no firmware") + 1), std::string::npos) << screen;
+  }
+}
+
+// Catches range counts that follow Main's layout alone: a driver moved or
+// grown puts other file boundaries into Backup, and the ranges split there
+// too, so both orders count the same ranges (and the same bytes).
+TEST_F(DiffWholeFiles, RangeCountsDoNotDependOnTheOrder) {
+  const Bytes original = Volume(1, {Driver(2, u"First"), Driver(3, u"Second"), Driver(4, u"Third")});
+  sim::FileSpec grown;
+  grown.name = Name(3);
+  grown.body = Sections({sim::Section(sim::kSectionPe32, sim::Pe32Image(1500, 3)), UiSection(u"Second")});
+  const struct {
+    const char* change;
+    Bytes backup;
+  } cases[] = {
+      {"a driver moved", Volume(1, {Driver(3, u"Second"), Driver(2, u"First"), Driver(4, u"Third")})},
+      {"a driver grown", Volume(1, {Driver(2, u"First"), sim::BuildFile(grown), Driver(4, u"Third")})},
+  };
+  for (const auto& test : cases) {
+    const std::string a = Path("A.BIN", original);
+    const std::string b = Path("B.BIN", test.backup);
+    const json forward = DiffJson(a, b)["summary"];
+    const json backward = DiffJson(b, a)["summary"];
+    EXPECT_GT(forward["differing_ranges"].get<uint64_t>(), 0u) << test.change;
+    EXPECT_EQ(forward["differing_ranges"], backward["differing_ranges"]) << test.change;
+    EXPECT_EQ(forward["differing_bytes"], backward["differing_bytes"]) << test.change;
+  }
+}
+
 // A number on the command line that changes what is compared says so; one
 // that agrees with the descriptor says nothing.
 TEST_F(DiffWholeFiles, GeometryOptionsThatChangeTheCompareAreWarnedAbout) {
@@ -125,6 +198,17 @@ TEST_F(DiffWholeFiles, DescriptorsThatDisagreeAreSaidFirstInBothOrders) {
   EXPECT_EQ(forward["differing_bytes"], backward["differing_bytes"]);
   EXPECT_EQ(forward["areas"], backward["areas"]);
   EXPECT_EQ(forward["descriptor_disagreements"].size(), 2u);
+
+  // Catches a region counted only as disagreed on: where both descriptors
+  // put the ME region, its differing bytes are the ME region's.
+  const std::string otherMe = Path("S2.BIN", Part(0x180000, 2));
+  for (const auto& [first, second] : {std::pair{parrot, otherMe}, std::pair{otherMe, parrot}}) {
+    const json whole = DiffJson(first, second)["summary"]["whole_files"];
+    std::map<std::string, uint64_t> areas;
+    for (const json& area : whole["areas"]) areas[area["area"]] = area["differing_bytes"];
+    EXPECT_GT(areas["Intel ME region"], 0xF000u) << whole["areas"];
+    EXPECT_EQ(areas.count("regions the descriptors disagree on"), 0u) << whole["areas"];
+  }
 }
 
 // One dump longer than the other by a volume of its own and random bytes:
@@ -203,6 +287,11 @@ TEST_F(DiffWholeFiles, AnUnreadableSectionIsItsOwnChangeAndHidesWhatItHolds) {
   }
   EXPECT_EQ(report["summary"]["files_only_in_main"], 0);
   EXPECT_EQ(report["summary"]["files_unreadable"], 1);
+  // Catches a label running into the GUID after it: the column fits the
+  // longest label.
+  const std::string text = RunDiff({Path("MAIN.BIN", main), Path("BACKUP.BIN", backup)}).out;
+  EXPECT_NE(text.find("    unreadable in Backup  " + NameText(10)), std::string::npos) << text;
+  EXPECT_NE(text.find("    hidden in Backup      " + NameText(12)), std::string::npos) << text;
 
   // A volume Backup's file cuts short is a problem of Backup's walk alone:
   // said in the comparison, not only by --info.

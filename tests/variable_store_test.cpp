@@ -250,6 +250,20 @@ TEST_F(VariableChanges, NamedByTheCopyTheFirmwareReads) {
   EXPECT_EQ(report["summary"]["variables_deleted_in_backup"], 1);
 }
 
+// Catches variables paired by their names up to the first NUL: the whole
+// name the header sizes tells them apart, and the report shows all of it.
+TEST_F(VariableChanges, NamesThatAgreeOnlyUpToAnInnerNulAreTwoVariables) {
+  const auto layout = VariableStoreLayout::Plain;
+  const Bytes main = StoreVolume(layout, {{std::u16string(u"Boot\0XYZ", 8), {1}}, {u"Same", {2}}});
+  const Bytes backup = StoreVolume(layout, {{std::u16string(u"Boot\0QQQ", 8), {1}}, {u"Same", {2}}});
+  const nlohmann::json report = Compare(main, backup);
+  std::map<std::string, std::string> changes;
+  for (const auto& entry : report["variables"]) changes[entry["name"]] = entry["change"];
+  const std::map<std::string, std::string> expected = {{"Boot\\x00XYZ", "only in Main"},
+                                                       {"Boot\\x00QQQ", "only in Backup"}};
+  EXPECT_EQ(changes, expected);
+}
+
 // Catches: a difference in the spare area taken for a variable, or the
 // areas' bytes compared at the wrong place.
 TEST_F(VariableChanges, FaultTolerantWriteAreasAreNamedNotVariables) {

@@ -66,15 +66,18 @@ std::vector<Segment> RegionSegments(const ChipDump& main, const ChipDump& backup
   } else if (a && b) {
     const uint64_t shiftA = partSize - main.fileSize();
     const uint64_t shiftB = partSize - backup.fileSize();
+    // A region the two place differently is still named where both put it;
+    // only the rest is where they disagree.
     for (const FlashRegion& region : a->regions) {
       const auto other = b->Region(region.index);
-      if (other && region.base + shiftA == other->base + shiftB && region.length == other->length) {
-        segments.push_back(
-            {region.base + shiftA, region.base + shiftA + region.length, std::string(region.name) + " region"});
-      } else {
-        *disagree = true;
-      }
+      if (!other || region.base + shiftA != other->base + shiftB || region.length != other->length) *disagree = true;
+      if (!other) continue;
+      const uint64_t begin = std::max(region.base + shiftA, other->base + shiftB);
+      const uint64_t end = std::min(region.base + shiftA + region.length, other->base + shiftB + other->length);
+      if (begin < end) segments.push_back({begin, end, std::string(region.name) + " region"});
     }
+    for (const FlashRegion& region : b->regions)
+      if (!a->Region(region.index)) *disagree = true;
   }
   std::sort(segments.begin(), segments.end(), [](const Segment& x, const Segment& y) { return x.begin < y.begin; });
   return segments;

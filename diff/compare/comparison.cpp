@@ -102,10 +102,13 @@ std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, 
                        Hex(geometry.biosSize) + ", block size " + Hex(geometry.blockSize) +
                        "); with Backup as Main it would use flash size " + Hex(other.flashSize) + ", BIOS size " +
                        Hex(other.biosSize) + ", block size " + Hex(other.blockSize));
-  for (const ChipDump* dump : {&main, &backup})
-    if (!dump->hasDescriptor())
-      warnings.push_back(std::string(dump == &main ? "Main" : "Backup") +
-                         " has no identity descriptor: its identity checks compare empty texts");
+  if (!main.hasDescriptor() && !backup.hasDescriptor())
+    warnings.push_back("neither dump holds the identity descriptor: the identity checks compare nothing");
+  else
+    for (const ChipDump* dump : {&main, &backup})
+      if (!dump->hasDescriptor())
+        warnings.push_back(std::string(dump == &main ? "Main" : "Backup") +
+                           " has no identity descriptor: its identity checks compare empty texts");
   if (main.fileSize() != backup.fileSize())
     warnings.push_back("the dumps differ in size (" + std::to_string(main.fileSize()) + " and " +
                        std::to_string(backup.fileSize()) + " bytes): both are placed at the top of the flash part");
@@ -135,6 +138,19 @@ void TreeProblemWarnings(const ChipDump& main, const ChipDump& backup, std::vect
     }
     if (left > 0) warnings->push_back(std::to_string(left) + " more problems of that tree not listed");
   }
+}
+
+// A dump in which nothing firmware-like was found (random bytes, the wrong
+// file) makes every file of the other "only in" it: said first, so that the
+// lists below are read for what they are.
+void NoFirmwareWarnings(const ChipDump& main, const ChipDump& backup, std::vector<std::string>* warnings) {
+  std::vector<std::string> lines;
+  for (const ChipDump* dump : {&main, &backup})
+    if (dump->tree().volumes.empty() && !dump->hasDescriptor() && !dump->flashDescriptor())
+      lines.push_back(std::string(dump == &main ? "Main" : "Backup") +
+                      " holds no firmware: no firmware volume, no flash descriptor and no identity descriptor in its " +
+                      std::to_string(dump->fileSize()) + " bytes");
+  warnings->insert(warnings->begin(), lines.begin(), lines.end());
 }
 
 }  // namespace
@@ -171,7 +187,7 @@ std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options)
 }
 
 void ScanDifferences(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
-  ScanDifferingRanges(main.region(), backup.region(), main.regionSize(), &main.map(), 0, sink);
+  ScanDifferingRanges(main.region(), backup.region(), main.regionSize(), &main.map(), 0, sink, &backup.map());
 }
 
 void ScanBelowBiosRegion(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
@@ -185,11 +201,14 @@ void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink
     const uint64_t end = interval.second;
     const std::vector<uint8_t> a = main.RawRegion(begin, end);
     const std::vector<uint8_t> b = backup.RawRegion(begin, end);
-    ScanDifferingRanges(a.data(), b.data(), end - begin, &main.map(), begin, [&](DifferingRange range) {
-      range.begin += begin;
-      range.end += begin;
-      sink(range);
-    });
+    ScanDifferingRanges(
+        a.data(), b.data(), end - begin, &main.map(), begin,
+        [&](DifferingRange range) {
+          range.begin += begin;
+          range.end += begin;
+          sink(range);
+        },
+        &backup.map());
   }
 }
 
@@ -231,6 +250,8 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   main.PrepareRegion(region);
   backup.PrepareRegion(region);
   result.checks = CheckIdentities(main.record(), backup.record());
+  if (!main.hasDescriptor() && !backup.hasDescriptor())
+    for (IdentityCheck& check : result.checks) check.applicable = false;
   const uint64_t keep = std::max<uint64_t>(1, options.rangesKept);
   auto into = [keep](RangeList& list) { return [&list, keep](const DifferingRange& range) { list.Add(range, keep); }; };
   if (!same) ScanDifferences(main, backup, into(result.differences));
@@ -240,17 +261,19 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   const auto masked = MaskedFlashIntervals(result.geometry, main, backup);
   const Geometry geometry = result.geometry;
   if (!same) {
-    result.whole = CompareWholeFiles(
-        main, backup, {geometry.flashSize, {FlashOffset(geometry, 0), FlashOffset(geometry, region)}, masked});
     // The two walks (mostly decompression) share nothing: one runs on
     // another core.
     std::thread backupWalk([&backup] { backup.tree(); });
     main.tree();
     backupWalk.join();
     TreeProblemWarnings(main, backup, &result.warnings);
+    NoFirmwareWarnings(main, backup, &result.warnings);
     // Files are compared as they were saved, masked bytes included.
     main.ShowUnmasked(true);
     backup.ShowUnmasked(true);
+    // Every byte as it is on disk: the masks hide nothing from this count.
+    result.whole = CompareWholeFiles(
+        main, backup, {geometry.flashSize, {FlashOffset(geometry, 0), FlashOffset(geometry, region)}, masked});
     result.files = CompareFileTrees(
         main.tree(), backup.tree(),
         [&](int dump, uint64_t offset) { return FileFlashOffset(geometry, dump == 0 ? main : backup, offset); },

@@ -41,6 +41,9 @@ struct IdentityCheck {
   bool answerable;      // false: the dumps cannot tell
   bool agree;
   uint32_t status;  // the exit status stored when it fails
+  // False when neither dump holds the identity descriptor: the board would
+  // compare two empty texts, which says nothing.
+  bool applicable = true;
 };
 
 struct Verdict {

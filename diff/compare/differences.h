@@ -26,9 +26,11 @@ using RangeSink = std::function<void(const DifferingRange&)>;
 // The differing ranges of a[0, count) and b[0, count), each handed to
 // `sink` once complete, in order. With a map, ranges are split where places
 // change and each names its place; `offset` is added to every position
-// before it is looked up in the map.
+// before it is looked up in the map. With b's map as well, ranges are also
+// split where b's places change, so that the ranges are the same whichever
+// buffer is a.
 void ScanDifferingRanges(const uint8_t* a, const uint8_t* b, uint64_t count, const ImageMap* map, uint64_t offset,
-                         const RangeSink& sink);
+                         const RangeSink& sink, const ImageMap* otherMap = nullptr);
 std::vector<DifferingRange> FindDifferingRanges(const uint8_t* a, const uint8_t* b, uint64_t count,
                                                 const ImageMap* map = nullptr, uint64_t offset = 0);
 

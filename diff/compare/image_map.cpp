@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fwtree/guid.h"
+#include "fwtree/variable_store.h"
+
 namespace pdiff {
 
 namespace {
@@ -62,6 +65,14 @@ const Place& ImageMap::PlaceOf(uint64_t offset) const {
   return *(after - 1);
 }
 
+// The store's signature follows the volume header.
+const char* StoreFormat(const uint8_t* image, uint64_t size, const FirmwareVolume& volume) {
+  const uint64_t at = volume.Offset + volume.HeaderLength;
+  if (at + 16 > size) return "VSS";
+  const fwtree::Guid signature = fwtree::GuidAt(image + at);
+  return signature == fwtree::kAuthenticatedVariableStoreSignature ? "VSS2" : "VSS";
+}
+
 ImageMap MapImage(const uint8_t* image, uint64_t size) {
   ImageMap map;
   uint64_t covered = 0;  // bytes before this have their places
@@ -80,7 +91,7 @@ ImageMap MapImage(const uint8_t* image, uint64_t size) {
     }
     Add(&map, covered, volume.Offset, PlaceKind::OutsideVolumes);
     const bool store = std::memcmp(volume.FileSystem, kVariableStoreVolumeGuid, 16) == 0;
-    map.volumes.push_back(MappedVolume{volume, store, {}});
+    map.volumes.push_back(MappedVolume{volume, store, store ? StoreFormat(image, size, volume) : "", {}});
     MapVolume(image, &map, int(map.volumes.size() - 1));
     covered = searchFrom = volume.Offset + volume.Length;
   }

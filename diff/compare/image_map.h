@@ -24,6 +24,8 @@ struct MappedFile {
 struct MappedVolume {
   FirmwareVolume volume;
   bool variableStore;  // a VSS/VSS2 store volume
+  // Which store: "VSS2" (authenticated variables) or "VSS"; empty if none.
+  const char* storeFormat;
   std::vector<MappedFile> files;
 };
 

@@ -18,11 +18,13 @@ namespace pdiff {
 // chips), so the list stays near 1 MB at most.
 constexpr uint64_t kPageMostRanges = 512;
 
-// Why `target` cannot take the page ("-", or one of the `inputs`), or empty.
+// Why `target` cannot take the page ("-", one of the `inputs`, or anything
+// but a regular file or a name not yet taken), or empty.
 std::string HtmlTargetTrouble(const std::string& target, const std::vector<std::string>& inputs);
 
 // Writes the page beside `target` and renames it over `target`, so that an
-// earlier page is replaced whole or left as it was. `writeData` writes the
+// earlier page is replaced whole (keeping its mode) or left as it was; a
+// link to a page is followed and stays. `writeData` writes the
 // JSON document. False with a one-line `problem`.
 bool WriteHtmlPage(const std::string& target, const std::string& toolVersion,
                    const std::function<void(std::ostream&)>& writeData, std::string* problem);

@@ -87,8 +87,8 @@ void PrintVolumes(std::ostream& out, const ChipDump& dump, const Geometry& geome
     const FirmwareVolume& v = mapped.volume;
     out << "  flash " << Hex(FlashOffset(geometry, v.Offset)) << " length " << Hex(v.DeclaredLength)
         << (v.HasName ? " name " + GuidText(v.Name) : std::string()) << " file system " << GuidText(v.FileSystem)
-        << (mapped.variableStore ? " (VSS variable store)" : "") << ", header sum " << (v.HeaderSumHolds ? "ok" : "BAD")
-        << "\n";
+        << (mapped.variableStore ? std::string(" (") + mapped.storeFormat + " variable store)" : std::string())
+        << ", header sum " << (v.HeaderSumHolds ? "ok" : "BAD") << "\n";
     for (const MappedFile& file : mapped.files) {
       const FirmwareFile& f = file.file;
       out << "    flash " << Hex(FlashOffset(geometry, f.Offset)) << " size " << Hex(f.Size) << " " << GuidText(f.Name)

@@ -146,7 +146,7 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
   json stores = json::array();
   for (const MappedVolume& volume : dump.map().volumes)
     if (volume.variableStore)
-      stores.push_back({{"format", "VSS"},
+      stores.push_back({{"format", volume.storeFormat},
                         {"flash_offset", FlashOffset(geometry, volume.volume.Offset)},
                         {"length", volume.volume.DeclaredLength},
                         {"masked", false}});
@@ -240,9 +240,10 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   json checks = json::array();
   for (const IdentityCheck& check : comparison.checks)
     checks.push_back({{"caption", check.caption},
-                      {"result", !check.answerable ? "not in a dump"
-                                 : check.agree     ? "OK"
-                                                   : "ERROR"},
+                      {"result", !check.answerable   ? "not in a dump"
+                                 : !check.applicable ? "not applicable"
+                                 : check.agree       ? "OK"
+                                                     : "ERROR"},
                       {"status", check.status}});
   stream.Member("checks", checks);
   // Each dump's object, then its layout written straight after it.

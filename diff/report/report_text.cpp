@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 #include <algorithm>
+#include <cstring>
 #include <iomanip>
 #include <map>
 #include <sstream>
@@ -50,8 +51,11 @@ std::string PlaceText(const ChipDump& main, const ChipDump& backup, const Geomet
     text << ' ' << GuidText(file.file.Name) << ' ' << FileTypeName(file.file.Type);
     if (!file.uiName.empty()) text << " \"" << EscapedText(file.uiName) << '"';
   }
-  text << (volume.variableStore ? ", in the VSS variable store volume at flash " : ", in volume at flash ")
-       << Hex(FlashOffset(geometry, volume.volume.Offset));
+  if (volume.variableStore)
+    text << ", in the " << volume.storeFormat << " variable store volume at flash ";
+  else
+    text << ", in volume at flash ";
+  text << Hex(FlashOffset(geometry, volume.volume.Offset));
   if (volume.volume.HasName) text << ' ' << GuidText(volume.volume.Name);
   // Backup's layout may put another file there (a file that grew or moved).
   const fwtree::TreeFile* other = InnermostFileAtFlash(geometry, backup, flash);
@@ -86,8 +90,9 @@ void PrintDump(std::ostream& out, const char* heading, const ChipDump& dump, con
           << Hex(area.length) << " bytes with its spare, masked\n";
   for (const MappedVolume& volume : dump.map().volumes)
     if (volume.variableStore)
-      out << "  " << Caption("Variable store (VSS)") << "flash " << Hex(FlashOffset(geometry, volume.volume.Offset))
-          << ", " << Hex(volume.volume.DeclaredLength) << " bytes, not masked on the board\n";
+      out << "  " << Caption(std::string("Variable store (") + volume.storeFormat + ")") << "flash "
+          << Hex(FlashOffset(geometry, volume.volume.Offset)) << ", " << Hex(volume.volume.DeclaredLength)
+          << " bytes, not masked on the board\n";
 }
 
 void PrintLeftOut(std::ostream& out, uint64_t total, uint64_t shown) {
@@ -200,6 +205,10 @@ void PrintFileChanges(std::ostream& out, const ChipDump& main, const ChipDump& b
     if (added) groups.emplace_back();
     groups[found->second].push_back(&change);
   }
+  // The change column is as wide as its longest label, so none runs into
+  // the name after it.
+  size_t labelWidth = std::strlen("moved+changed");
+  for (const FileChange& change : changes) labelWidth = std::max(labelWidth, std::strlen(KindText(change)));
   for (const auto& group : groups) {
     const FileChange& first = *group.front();
     const std::vector<fwtree::Guid>& path = (first.main != nullptr ? *first.main : *first.backup).path;
@@ -212,7 +221,7 @@ void PrintFileChanges(std::ostream& out, const ChipDump& main, const ChipDump& b
     }
     for (const FileChange* change : group) {
       const fwtree::TreeFile& file = change->main != nullptr ? *change->main : *change->backup;
-      out << "    " << std::left << std::setw(15) << KindText(*change) << FileText(file);
+      out << "    " << std::left << std::setw(int(labelWidth + 2)) << KindText(*change) << FileText(file);
       if (file.index > 0) out << " #" << file.index;
       out << HowItDiffers(geometry, main, backup, *change) << "\n";
     }
@@ -245,7 +254,12 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
 
   out << "\nIdentity checks\n";
   for (const IdentityCheck& check : comparison.checks)
-    out << "  " << check.caption << (!check.answerable ? "not in a dump" : check.agree ? "OK" : "ERROR !!!") << "\n";
+    out << "  " << check.caption
+        << (!check.answerable   ? "not in a dump"
+            : !check.applicable ? "not applicable (no identity descriptor in either dump)"
+            : check.agree       ? "OK"
+                                : "ERROR !!!")
+        << "\n";
 
   out << "\nMasked areas\n";
   if (comparison.masked.empty()) out << "  none\n";
