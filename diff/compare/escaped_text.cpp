@@ -1,4 +1,4 @@
-#include "diff/report/escaped_text.h"
+#include "diff/compare/escaped_text.h"
 
 #include <cstdint>
 #include <cstdio>
