@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   ovmf qemu-system-x86 mtools dosfstools python3 perl sbsigntool shim-signed openssl
   uefitool-cli llvm gdisk coreboot-utils liblzma-dev libbrotli-dev clang-format libssl-dev
-  chromium python3-websocket python3-pil
+  chromium python3-websocket python3-pil parallel
   scdoc man-db bash-completion
   build-essential debhelper dpkg-dev fakeroot lintian
 )

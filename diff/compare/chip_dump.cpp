@@ -75,6 +75,11 @@ const fwtree::TreeFile* ChipDump::FileAt(uint64_t fileOffset) const {
 }
 
 void ChipDump::PrepareRegion(uint64_t regionSize) {
+  // Prepared already at this size: its masks stand, and masking the masked
+  // bytes again would save them as the original ones. One golden image is
+  // so compared with many chips.
+  if (prepared_ && regionSize == regionSize_) return;
+  prepared_ = true;
   regionSize_ = regionSize;
   if (bytes_.size() < regionSize) {
     // The tree points into the buffer: one walked before it moves is walked

@@ -43,6 +43,8 @@ class ChipDump {
 
   // Takes the top `regionSize` bytes as the BIOS region (erased bytes in
   // front when the file is shorter), maps them, fills the record and masks.
+  // Again at the same size it does nothing; a dump is prepared at one size
+  // only.
   void PrepareRegion(uint64_t regionSize);
 
   // Puts the bytes the masks replaced back (true) or the masks again
@@ -110,6 +112,7 @@ class ChipDump {
   std::vector<SavedBytes> saved_;  // in the order the masks wrote
   std::vector<SavedBytes> masks_;  // what the masks left there, while unmasked
   bool unmasked_ = false;
+  bool prepared_ = false;
 };
 
 }  // namespace pdiff

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
-#include "diff/report/escaped_text.h"
+#include "diff/compare/escaped_text.h"
 
 #include <cstdint>
 #include <cstdio>

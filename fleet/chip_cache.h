@@ -1,0 +1,43 @@
+// Chips measured before, kept in a file: each chip's hash and signature
+// under its path, size, modification time and inode, so that a second run
+// over a grown archive reads only what is new or changed. The file is good
+// for one golden image and one set of geometry options; for any other it
+// is started again.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "fleet/board_record.h"
+#include "fleet/chip_hash.h"
+
+namespace fleet {
+
+class ChipCache {
+ public:
+  // `identity` names the golden image and the options; a file written for
+  // another is not used. A missing file is an empty cache; an unreadable
+  // one too, with `problem` saying why.
+  bool Open(const std::string& path, const std::string& identity, std::string* problem);
+  bool Find(const std::string& path, const FileStamp& stamp, ChipRecord* chip);
+  void Store(const std::string& path, const FileStamp& stamp, const ChipRecord& chip);
+  // Writes every entry, old and new, beside the file and renames it over.
+  bool Save(std::string* problem);
+
+  uint64_t hits() const { return hits_; }
+
+ private:
+  struct Entry {
+    FileStamp stamp;
+    std::string line;  // the chip record's JSON
+  };
+  std::mutex lock_;
+  std::string path_;
+  std::string identity_;
+  std::unordered_map<std::string, Entry> entries_;
+  uint64_t hits_ = 0;
+  bool changed_ = false;
+};
+
+}  // namespace fleet

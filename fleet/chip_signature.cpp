@@ -1,0 +1,110 @@
+#include "fleet/chip_signature.h"
+
+#include <algorithm>
+
+#include "diff/compare/text_format.h"
+#include "diff/compare/escaped_text.h"
+#include "fwtree/guid.h"
+
+namespace fleet {
+namespace {
+
+std::string TypeLabel(uint8_t type) {
+  switch (type) {
+    case 0x06: return "PEI module";
+    case 0x07: return "DXE driver";
+    case 0x09: return "application";
+    case 0x0A: return "SMM module";
+    case 0x0B: return "volume image";
+    case 0x01: return "raw file";
+    case 0x02: return "freeform file";
+    default: return "file of type " + pdiff::FileTypeName(type);
+  }
+}
+
+// What happened to golden's file on the chip; empty for changes the
+// signature leaves out (files hidden by an unreadable one, masked bytes).
+const char* ChangeClass(const pdiff::FileChange& change) {
+  using Kind = pdiff::FileChangeKind;
+  switch (change.kind) {
+    case Kind::Changed: return "changed";
+    case Kind::Moved: return change.contentChanged ? "moved and changed" : "moved";
+    case Kind::OnlyInMain: return "missing";
+    case Kind::OnlyInBackup: return "added";
+    case Kind::UnreadableInMain: return "readable only on the chip";
+    case Kind::UnreadableInBackup: return "unreadable";
+    case Kind::HiddenInMain:
+    case Kind::HiddenInBackup:
+    case Kind::MaskedOnly: return "";
+  }
+  return "";
+}
+
+SignatureItem FileItem(const pdiff::FileChange& change, const char* changeClass) {
+  const fwtree::TreeFile& file = change.main ? *change.main : *change.backup;
+  std::string key = "file ";
+  for (const fwtree::Guid& outer : file.path) key += fwtree::GuidText(outer) + "/";
+  key += fwtree::GuidText(file.guid) + "#" + std::to_string(file.index) + " " + changeClass;
+  const std::string name = file.name ? "\"" + pdiff::EscapedText(*file.name) + "\"" : fwtree::GuidText(file.guid);
+  return {key, TypeLabel(file.type) + " " + name + " " + changeClass};
+}
+
+const char* VariableClass(pdiff::VariableChangeKind kind) {
+  using Kind = pdiff::VariableChangeKind;
+  switch (kind) {
+    case Kind::Changed: return "changed";
+    case Kind::OnlyInMain: return "missing";
+    case Kind::OnlyInBackup: return "added";
+    case Kind::DeletedInMain: return "deleted in golden";
+    case Kind::DeletedInBackup: return "deleted";
+  }
+  return "changed";
+}
+
+// Areas the files and variables already explain, or that the board masks.
+bool ExplainedArea(const std::string& name) {
+  return name == "masked areas" || name == "BIOS window the board compares";
+}
+
+}  // namespace
+
+std::vector<SignatureItem> ChipSignature(const pdiff::Comparison& comparison) {
+  // A chip cut short lacks whatever lay in the missing bytes: that it is
+  // cut short is its signature, wherever the cut fell.
+  if (comparison.whole.length.longer == 0) return {{"length shorter", "shorter than golden (cut short)"}};
+  std::vector<SignatureItem> items;
+  for (const pdiff::FileChange& change : comparison.files) {
+    const char* changeClass = ChangeClass(change);
+    if (*changeClass != '\0') items.push_back(FileItem(change, changeClass));
+  }
+  for (const pdiff::VariableChange& change : comparison.variables.changes) {
+    const std::string name = pdiff::EscapedText(change.name);
+    const char* changeClass = VariableClass(change.kind);
+    items.push_back({"variable " + fwtree::GuidText(change.vendor) + ":" + name + " " + changeClass,
+                     "variable " + name + " " + changeClass});
+  }
+  for (const pdiff::StoreReading& store : comparison.variables.stores)
+    if (!store.layout && store.dump == 1)
+      items.push_back({"variable store unreadable", "variable store unreadable (" + store.problem + ")"});
+  const bool named = !items.empty();
+  for (const pdiff::AreaDifference& area : comparison.whole.areas) {
+    // Bytes the board compares that no file or variable holds (free space,
+    // volume headers, damage) are named by their area.
+    if (ExplainedArea(area.name) && !(area.name != "masked areas" && !named)) continue;
+    items.push_back({"area " + area.name, area.name + " differs"});
+  }
+  if (comparison.whole.length.longer == 1) items.push_back({"length longer", "longer than golden"});
+  std::sort(items.begin(), items.end());
+  items.erase(std::unique(items.begin(), items.end()), items.end());
+  return items;
+}
+
+SignatureItem UnplacedChip(const std::string& reason) {
+  if (reason.find("shorter than one block") != std::string::npos)
+    return {"unplaced shorter than one block", "shorter than one block: cannot be placed"};
+  if (reason.find("descriptor states") != std::string::npos)
+    return {"unplaced not its descriptor's size", "not the size its descriptor states (cut short or damaged)"};
+  return {"unplaced", "cannot be placed"};
+}
+
+}  // namespace fleet

@@ -1,0 +1,23 @@
+// A chip's differences from golden as a signature: the firmware files that
+// changed (by GUID path and change class), the variables (by name), the
+// areas outside them and a length that differs. Sizes, offsets and byte
+// counts stay out, so that boards with the same fault share one signature.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "diff/compare/comparison.h"
+#include "fleet/board_record.h"
+
+namespace fleet {
+
+// Golden is the comparison's Main, the chip its Backup. Sorted by key,
+// without repeats; empty when the chip differs only where the board masks.
+std::vector<SignatureItem> ChipSignature(const pdiff::Comparison& comparison);
+
+// The signature of a chip the comparison cannot place (GeometryTrouble's
+// reason), without the sizes that differ from chip to chip.
+SignatureItem UnplacedChip(const std::string& reason);
+
+}  // namespace fleet

@@ -1,0 +1,80 @@
+// The reduce: board records grouped by their signature against golden,
+// with a count and the first few board names per group (the smallest names,
+// so that the result does not depend on the order records arrive in).
+// Memory grows with the number of groups, not of boards; inputs not read
+// are all kept, to be listed.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fleet/board_record.h"
+
+namespace fleet {
+
+// Board names kept per group: three in the text, more in the JSON.
+constexpr size_t kNamesKept = 100;
+constexpr size_t kNamesInText = 3;
+
+struct BoardGroup {
+  uint64_t count = 0;
+  std::string description;
+  BoardRecord first;            // its smallest-named board, for its signature
+  std::set<std::string> names;  // the smallest kNamesKept
+};
+
+struct RunGroup {
+  uint64_t count = 0;
+  std::string verdict, comparison, model, version;
+  std::set<std::string> names;
+};
+
+struct NotRead {
+  std::string path;
+  std::string reason;
+  friend bool operator<(const NotRead& a, const NotRead& b) {
+    return std::tie(a.path, a.reason) < std::tie(b.path, b.reason);
+  }
+};
+
+class Grouper {
+ public:
+  void Add(const BoardRecord& record);
+  // A line of input the group step could not take.
+  void AddNotRead(const std::string& path, const std::string& reason) { notRead_.push_back({path, reason}); }
+
+  void WriteText(std::ostream& out) const;
+  void WriteJson(std::ostream& out) const;
+  // 0 every board matches golden, 1 some differ (or a run without dumps
+  // failed), 2 an input was not read.
+  int ExitStatus() const;
+
+  // Largest first, then by description.
+  std::vector<const BoardGroup*> SortedGroups() const;
+  std::vector<const RunGroup*> SortedRuns() const;
+  std::vector<NotRead> SortedNotRead() const;
+  uint64_t boards() const { return boards_; }
+
+ private:
+  std::map<std::string, BoardGroup> groups_;
+  std::map<std::string, RunGroup> runs_;
+  std::vector<NotRead> notRead_;
+  std::set<std::string> goldens_;
+  uint64_t boards_ = 0;
+  uint64_t matching_ = 0;
+  uint64_t failingRuns_ = 0;
+};
+
+// What groups a board: each chip's role, state and signature, and the
+// board's own verdict.
+std::string GroupKey(const BoardRecord& record);
+std::string GroupDescription(const BoardRecord& record);
+// The board's name with the identity and date RESULT.TXT gives, if any.
+std::string DisplayName(const BoardRecord& record);
+
+}  // namespace fleet

@@ -1,0 +1,104 @@
+// pellrix-fleet: many boards' saved chips measured against their golden
+// firmware and grouped by what differs. Exit status: 0 every board matches
+// golden, 1 some differ, 2 trouble.
+#include <csignal>
+#include <iostream>
+#include <mutex>
+#include <string>
+
+#include "diff/compare/escaped_text.h"
+#include "fleet/board_record.h"
+#include "fleet/chip_cache.h"
+#include "fleet/command_line.h"
+#include "fleet/fleet_run.h"
+#include "fleet/golden_image.h"
+#include "fleet/grouping.h"
+#include "fleet/record_reader.h"
+
+namespace {
+
+constexpr int kTrouble = 2;
+
+int Trouble(const std::string& message) {
+  std::cerr << "pellrix-fleet: " << message << "\n";
+  return kTrouble;
+}
+
+int Finish(int status) {
+  // Output to a closed pipe fails the stream instead of killing the process.
+  if (!std::cout.flush()) return Trouble("standard output: write error");
+  return status;
+}
+
+void WriteGroups(const fleet::Arguments& arguments, const fleet::Grouper& grouper) {
+  if (arguments.json)
+    grouper.WriteJson(std::cout);
+  else if (!arguments.jsonl)
+    grouper.WriteText(std::cout);
+}
+
+int RunGroup(const fleet::Arguments& arguments) {
+  fleet::Grouper grouper;
+  for (const std::string& file : arguments.inputs) {
+    const std::string name = pdiff::EscapedText(file);
+    std::string problem;
+    const bool read = fleet::ReadLines(
+        file,
+        [&](const std::string& line, uint64_t number) {
+          std::string why;
+          const std::optional<fleet::BoardRecord> record = fleet::ParseRecordLine(line, &why);
+          if (record)
+            grouper.Add(*record);
+          else
+            grouper.AddNotRead(name + ":" + std::to_string(number), why);
+        },
+        [&](uint64_t number, const std::string& reason) {
+          grouper.AddNotRead(name + ":" + std::to_string(number), reason);
+        },
+        &problem);
+    if (!read) grouper.AddNotRead(name, problem);
+  }
+  WriteGroups(arguments, grouper);
+  return Finish(grouper.ExitStatus());
+}
+
+int RunBoards(const fleet::Arguments& arguments) {
+  fleet::Golden golden;
+  std::string problem;
+  const pdiff::CompareOptions options;
+  if (!fleet::LoadGolden(arguments.golden, options, &golden, &problem)) return Trouble(problem);
+  fleet::ChipCache cache;
+  if (arguments.cache && !cache.Open(*arguments.cache, golden.sha256, &problem))
+    std::cerr << "pellrix-fleet: " << pdiff::EscapedText(*arguments.cache) << ": " << problem << "\n";
+  std::mutex goldenLock;
+  fleet::FleetContext context{&golden, &goldenLock, options, arguments.cache ? &cache : nullptr};
+  fleet::Grouper grouper;
+  const bool lines = arguments.jsonl || arguments.mode == fleet::Mode::Signature;
+  fleet::RunSettings settings;
+  settings.jobs = arguments.jobs;
+  settings.progress = arguments.mode == fleet::Mode::Run;
+  fleet::MeasureInputs(arguments.inputs, context, settings, [&](const fleet::BoardRecord& record) {
+    grouper.Add(record);
+    if (lines) std::cout << fleet::RecordLine(record) << "\n";
+  });
+  if (arguments.cache && !cache.Save(&problem)) std::cerr << "pellrix-fleet: " << problem << "\n";
+  if (arguments.mode == fleet::Mode::Run) WriteGroups(arguments, grouper);
+  return Finish(grouper.ExitStatus());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::string problem;
+  const std::optional<fleet::Arguments> arguments = fleet::ParseArguments(argc, argv, &problem);
+  if (!arguments) {
+    std::cerr << "pellrix-fleet: " << problem << "\n" << fleet::kUsage << "\n";
+    return kTrouble;
+  }
+  if (arguments->help || arguments->version) {
+    std::cout << (arguments->help ? fleet::kHelp : fleet::VersionText());
+    return Finish(0);
+  }
+  return arguments->mode == fleet::Mode::Group ? RunGroup(*arguments) : RunBoards(*arguments);
+}
