@@ -8,6 +8,7 @@
 #include <map>
 
 #include "tests/support/diff_support.h"
+#include "tests/support/firmware_builder.h"
 #include "tests/support/sim_support.h"
 
 namespace {
@@ -31,6 +32,33 @@ class DiffByteCounts : public ::testing::Test {
 };
 
 Bytes BiosRegion(const ProbePart& part) { return Bytes(part.bytes.begin() + ProbePart::kBiosStart, part.bytes.end()); }
+
+// A raw file the descriptor's area table masks, placed after the driver.
+sim::Bytes TagFile(uint32_t seed) {
+  sim::FileSpec spec;
+  spec.name = NumberedGuid(0x7A690000, 1);
+  spec.type = sim::kFileTypeRaw;
+  spec.body = sim::Section(sim::kSectionRaw, sim::PseudoRandomBytes(16, seed));
+  return sim::BuildFile(spec);
+}
+
+// Catches: a difference counted into the area listed last instead of its
+// own. Masked (variable store), window (driver), masked (a second area
+// file): the second masked run must join the first.
+TEST_F(DiffByteCounts, EachDifferenceIsCountedInItsOwnArea) {
+  sim::DescriptorSpec descriptor = ProbeDescriptor();
+  descriptor.areas.push_back({"$TAG", 16, NumberedGuid(0x7A690000, 1)});
+  const ProbePart main = BuildProbePart(descriptor, 1, "1", {TagFile(1)});
+  ProbePart backup = BuildProbePart(descriptor, 1, "2", {TagFile(2)});
+  backup.bytes[backup.driverData] ^= 0x01;
+  const json whole = DiffJson(Path("M.BIN", main.bytes), Path("B.BIN", backup.bytes))["summary"]["whole_files"];
+  const std::map<std::string, uint64_t> areas = Areas(whole);
+  ASSERT_EQ(areas.size(), 2u) << whole;
+  EXPECT_EQ(areas.at("BIOS window the board compares"), 1u) << whole;
+  EXPECT_GT(areas.at("masked areas"), 16u) << whole;
+  EXPECT_EQ(areas.at("masked areas"), whole["differing_bytes"].get<uint64_t>() - 1) << whole;
+  EXPECT_EQ(whole["areas"][0]["area"], "masked areas") << whole;
+}
 
 // Catches: the board's window and masks left at the part's offsets when the
 // dumps are BIOS regions only, so their bytes read "outside the BIOS window".
