@@ -8,7 +8,8 @@
 # left as it was. Prints lintian's counts and the build's time.
 #
 # usage: check-debian-package.sh
-# Needs root or sudo (apt-get); tools/setup.sh installs what the build needs.
+# Needs root or sudo (apt-get); it runs tools/setup.sh first, which installs
+# what the build and lintian need.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/tools/version.sh"
@@ -18,6 +19,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 begin=$(date +%s)
 fail() { echo "package: $*" >&2; exit 1; }
+bash "$root/tools/setup.sh"
 
 for package in "${packages[@]}"; do
   if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
