@@ -198,6 +198,12 @@ copy_runs "$work/after-4"
 run9=$work/after-4/RUN009
 [[ $(first_line "$run9") == FAIL\ comparison=0x84\ * ]] || fail "ignore-main: RESULT.TXT is [$(cat "$run9/RESULT.TXT")]"
 grep -qx $'runs-from=Backup\r\\?' "$run9/RESULT.TXT" || fail "ignore-main: RESULT.TXT does not say the board runs from Backup"
+# The record missing after a failed switch is incomplete evidence, and not
+# for want of room.
+PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$run9" >"$work/explain-9.txt" 2>&1
+(($? == 1)) || { cat "$work/explain-9.txt" >&2; fail "explain-run.sh does not call RUN009's evidence incomplete"; }
+grep -q 'the switch between chips failed' "$work/explain-9.txt" && ! grep -q 'no room' "$work/explain-9.txt" ||
+  { cat "$work/explain-9.txt" >&2; fail "explain-run.sh does not blame RUN009's missing record on the failed switch"; }
 echo "field_kit: a board left on Backup is a FAIL with 0x84, and the final screen says so"
 
 # --- A board without the dual-chip service --------------------------------------------
