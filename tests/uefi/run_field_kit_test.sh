@@ -18,6 +18,9 @@
 # not without.
 #
 # usage: run_field_kit_test.sh SOURCE_DIR BUILD_DIR [WORK_DIR]
+# With KIT_SCREENSHOT=FILE.png it only boots the changed-driver board from
+# the test image, with a VGA card, and saves the kit's final screen as FILE.png
+# (docs/kit-final-screen.png is made so); python3-pil converts the picture.
 # Environment: OVMF_CODE, OVMF_VARS, QEMU, QEMU_TIMEOUT as for the other
 # UEFI tests; OVMF_SECURE_CODE, OVMF_SECURE_VARS and OVMF_TEST_KEY (with its
 # passphrase "snakeoil") for the Secure Boot part, OVMF_MS_CODE and
@@ -139,6 +142,15 @@ same_as_logged() {
   logged=$(sed -n 's/.*comparison=\(0x[0-9A-Fa-f]*\).*/\1/p' "$run/RESULT.TXT")
   [[ -n $logged ]] && ((status == logged)) || fail "$what: pellrix-sim ended with $status, the kit recorded ${logged:-nothing}"
 }
+
+if [[ -n ${KIT_SCREENSHOT:-} ]]; then
+  screendump=$work/final-screen.ppm boot_board changed-driver
+  said changed-driver "Verdict: FAIL - the chips' contents differ" || fail "changed-driver: $(screen_of changed-driver)"
+  "${PYTHON:-/usr/bin/python3}" -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2], optimize=True)' \
+    "$work/final-screen.ppm" "$KIT_SCREENSHOT" || fail "cannot turn the screen dump into $KIT_SCREENSHOT"
+  echo "field_kit: the final screen is in $KIT_SCREENSHOT"
+  exit 0
+fi
 
 # --- Board 1: passes ------------------------------------------------------------------
 boot_board sample
