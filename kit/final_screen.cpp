@@ -16,15 +16,33 @@ void Line(FinalScreen* screen, ScreenTone tone, const char* format, const char* 
 
 ScreenTone ToneOf(KitVerdict verdict) { return verdict == KitVerdict::Pass ? ScreenTone::Good : ScreenTone::Bad; }
 
-const char* KeptText(const KitOutcome& outcome, KitVerdict verdict) {
-  if (outcome.RunNumber == 0 || outcome.FolderFailed) return "nothing (no run folder could be written)";
-  if (verdict != KitVerdict::Fail) return "the log and RESULT.TXT";
-  bool chips = outcome.SaveMain == kStatusSuccess && outcome.SaveBackup == kStatusSuccess;
-  bool record = outcome.Record == kStatusSuccess;
-  if (chips && record) return "both chips, the board record, the log, RESULT.TXT";
-  if (chips) return "both chips, the log, RESULT.TXT; NOT the board record";
-  if (record) return "the board record, the log, RESULT.TXT; NOT both chips";
-  return "the log and RESULT.TXT only; NOT the chips or the board record";
+// What the run folder holds, most useful first; RESULT.TXT only when it was
+// read back whole and renamed.
+void KeptText(const KitOutcome& outcome, KitVerdict verdict, char* out, unsigned capacity) {
+  unsigned length = 0;
+  auto put = [&](const char* words) {
+    for (const char* c = words; *c != '\0' && length + 1 < capacity; ++c) out[length++] = *c;
+  };
+  bool result = outcome.ResultFile == ResultFileStep::Kept || outcome.ResultFile == ResultFileStep::NotRun;
+  if (outcome.RunNumber == 0 || outcome.FolderFailed) {
+    put("nothing (no run folder could be written)");
+  } else if (verdict != KitVerdict::Fail) {
+    put(result ? "the log and RESULT.TXT" : "the log only");
+  } else {
+    bool chips = outcome.SaveMain == kStatusSuccess && outcome.SaveBackup == kStatusSuccess;
+    bool record = outcome.Record == kStatusSuccess;
+    if (chips) put("both chips, ");
+    if (record) put("the board record, ");
+    bool neither = !chips && !record;
+    put(result ? (neither ? "the log and RESULT.TXT" : "the log, RESULT.TXT") : "the log");
+    if (neither)
+      put(" only; NOT the chips or the board record");
+    else if (!chips)
+      put("; NOT both chips");
+    else if (!record)
+      put("; NOT the board record");
+  }
+  out[length] = '\0';
 }
 
 }  // namespace
@@ -51,7 +69,9 @@ void ComposeFinalScreen(const KitOutcome& outcome, FinalScreen* screen) {
     Line(screen, ScreenTone::Bad, "  The switch back failed: tell the board's owner before it is used again.");
   char folder[8] = "";
   if (outcome.RunNumber != 0) RunFolderName(outcome.RunNumber, folder);
-  Line(screen, ScreenTone::Plain, "Kept on the stick: %s", KeptText(outcome, verdict));
+  char kept[80];
+  KeptText(outcome, verdict, kept, sizeof kept);
+  Line(screen, ScreenTone::Plain, "Kept on the stick: %s", kept);
   if (outcome.RunNumber != 0 && !outcome.FolderFailed) Line(screen, ScreenTone::Plain, "  in the folder %s", folder);
   if (outcome.RunNumbersExhausted)
     Line(screen, ScreenTone::Bad, "No run number left (RUN999 is taken): copy the RUN folders off, delete them.");
@@ -59,7 +79,9 @@ void ComposeFinalScreen(const KitOutcome& outcome, FinalScreen* screen) {
     Line(screen, ScreenTone::Bad, "The stick could not be written (write-protected, full or damaged).");
   else if (verdict == KitVerdict::Fail && outcome.Plan != KeepPlan::Everything)
     Line(screen, ScreenTone::Bad, "The stick had room for %s only.", KeepPlanText(outcome.Plan));
-  if (outcome.ResultWritten != kStepNotRun && outcome.ResultWritten != kStatusSuccess)
+  if (outcome.ResultFile == ResultFileStep::ReadBackDiffers)
+    Line(screen, ScreenTone::Bad, "RESULT.TXT read back wrong (stick failing?): note the verdict by hand.");
+  else if (outcome.ResultFile == ResultFileStep::WriteFailed || outcome.ResultFile == ResultFileStep::RenameFailed)
     Line(screen, ScreenTone::Bad, "RESULT.TXT could not be written: note the verdict above by hand.");
   Line(screen, ScreenTone::Plain, "");
   if (outcome.RunNumber != 0 && !outcome.FolderFailed)

@@ -9,6 +9,10 @@
 
 enum class KitVerdict : uint8_t { Pass, Fail, Unsupported };
 
+// How RESULT.TXT fared: written aside, read back, then renamed; it is not
+// written at all when there is no run folder.
+enum class ResultFileStep : uint8_t { NotRun, Kept, WriteFailed, ReadBackDiffers, RenameFailed };
+
 // A step that did not run; any other value is the program's exit status.
 constexpr uint32_t kStepNotRun = 0;
 constexpr uint8_t kChipUnknown = 0xFF;
@@ -22,7 +26,7 @@ struct KitOutcome {
   uint32_t SaveMain = kStepNotRun;
   uint32_t SaveBackup = kStepNotRun;
   uint32_t Record = kStepNotRun;
-  uint32_t ResultWritten = kStepNotRun;
+  ResultFileStep ResultFile = ResultFileStep::NotRun;
   KeepPlan Plan = KeepPlan::Nothing;
   int RunNumber = 0;  // 0: no run folder
   bool RunNumbersExhausted = false;

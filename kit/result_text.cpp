@@ -48,3 +48,12 @@ void ComposeResultText(const KitOutcome& outcome, const char* kitVersion, uint64
   AppendFormatted(text, "runs-from=%s\n", ChipName(outcome.ChipNow));
   AppendFormatted(text, "room=%s\n", KeepPlanText(outcome.Plan));
 }
+
+ResultFileStep JudgeResultReadBack(bool writtenWhole, const TextLines& meant, const char* readBack,
+                                   uint64_t readLength) {
+  if (!writtenWhole || meant.Overflowed) return ResultFileStep::WriteFailed;
+  if (readLength != meant.Length) return ResultFileStep::ReadBackDiffers;
+  for (uint32_t i = 0; i < meant.Length; ++i)
+    if (readBack[i] != meant.Data[i]) return ResultFileStep::ReadBackDiffers;
+  return ResultFileStep::Kept;
+}

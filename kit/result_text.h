@@ -8,3 +8,10 @@
 #include "kit/text_lines.h"
 
 void ComposeResultText(const KitOutcome& outcome, const char* kitVersion, uint64_t partBytes, TextLines* text);
+
+// Judges RESULT.TXT written aside before it is renamed: Kept when the write
+// reached the file whole and what was read back is exactly `meant` (no byte
+// changed, none missing, no older bytes after it); `readLength` may exceed
+// `meant`'s length to show such leftovers.
+ResultFileStep JudgeResultReadBack(bool writtenWhole, const TextLines& meant, const char* readBack,
+                                   uint64_t readLength);

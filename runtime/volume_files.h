@@ -18,6 +18,11 @@ void SetWorkingFolder(const char* folder);
 // character outside ASCII); false when the root could not be read whole.
 bool ForEachRootEntry(void (*visit)(void* context, const char* name), void* context);
 
+// Reads up to `capacity` bytes from the start of `name` in the working
+// folder, as the stick returns them; the number of bytes read, 0 when the
+// file cannot be read.
+uint64_t ReadVolumeFile(const char* name, void* buffer, uint64_t capacity);
+
 // Opens `name` in the working folder as the log, created empty; false when
 // it cannot be written. The log holds at most `bound` bytes: what comes
 // after is dropped.

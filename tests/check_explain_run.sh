@@ -44,6 +44,9 @@ make_run() {
       escape-leftover) : >"$dir/"$'\e[2J\e]0;x\a'".NEW" ;;
       huge-result)  # 100 KB of fields and a word that globs the whole disk
         { printf 'FAIL comparison=0x8E /*/*/*/*'; for _ in $(seq 12000); do printf ' x=0x80'; done; printf '\r\n'; } >"$dir/RESULT.TXT" ;;
+      # Last in a list: a file the explaining user cannot read.
+      unreadable-log) chmod 000 "$dir/PELLRIX.LOG" ;;
+      unreadable-result) chmod 000 "$dir/RESULT.TXT" ;;
       *) : >"$dir/$piece" ;;  # an empty file of that name
     esac
   done
@@ -82,13 +85,42 @@ cases=(
   # Bounded on any RESULT.TXT: no pathname expansion of its words.
   "huge-result|-|huge-result dumps part record|0|FAIL comparison=0x8E|/usr"
   "-RUN003|PASS comparison=0x80||0|the comparison test passed|usage"
+  # A file that cannot be read is not complete evidence, nor an empty
+  # RESULT.TXT (run as a user without root's right to read anything).
+  "unreadable-log|$full|dumps part record unreadable-log|1|PELLRIX.LOG cannot be read|"
+  "unreadable-result|$full|dumps part record unreadable-result|1|RESULT.TXT cannot be read|RESULT.TXT is empty"
 )
+
+# Root reads a file whatever its mode: the explaining user is then "nobody",
+# with copies of the script and pellrix-diff it may run, in a work folder
+# it may enter.
+reader=()
+explain=$source_dir/tools/explain-run.sh
+explain_build=$build
+if ((EUID == 0)); then
+  command -v setpriv >/dev/null || fail "setpriv not found (package util-linux)"
+  reader=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+  mkdir -p "$work/tools" "$work/build/diff"
+  cp "$explain" "$work/tools/" && cp "$build/diff/pellrix-diff" "$work/build/diff/" || fail "cannot copy the tools"
+  explain=$work/tools/explain-run.sh
+  explain_build=$work/build
+  chmod -R a+rX "$work"
+fi
 for entry in "${cases[@]}"; do
   IFS='|' read -r name result pieces want has lacks <<<"$entry"
   read -r -a list <<<"$pieces"
   make_run "$name" "${result:-}" "${list[@]}"
+  as=()
+  if [[ $pieces == *unreadable* ]]; then
+    as=("${reader[@]}")
+    chmod a+rwx "$work/$name"
+    # The case means nothing if the explaining user can read the file.
+    unreadable=$work/$name/RESULT.TXT
+    [[ $pieces == *unreadable-log* ]] && unreadable=$work/$name/PELLRIX.LOG
+    ! "${as[@]}" test -r "$unreadable" || fail "$name: the explaining user can read $unreadable"
+  fi
   # A guard against a run that never ends, not a speed test.
-  (cd "$work" && PELLRIX_BUILD_DIR=$build timeout 120 bash "$source_dir/tools/explain-run.sh" "$name") >"$work/$name.out" 2>&1
+  (cd "$work" && PELLRIX_BUILD_DIR=$explain_build timeout 120 "${as[@]}" bash "$explain" "$name") >"$work/$name.out" 2>&1
   status=$?
   [[ $status == "$want" ]] || { cat "$work/$name.out" >&2; fail "$name: exit status $status, expected $want"; }
   grep -qF -- "$has" "$work/$name.out" || { cat "$work/$name.out" >&2; fail "$name: does not say '$has'"; }

@@ -178,6 +178,42 @@ TEST(FieldKitResultText, FirstLineHoldsTheVerdictAndStepsTheRestTheRun) {
   }
 }
 
+// Catches: a RESULT.TXT renamed into place although the stick returned other
+// bytes, fewer bytes, or the new bytes followed by an older file's tail, or
+// although the write itself fell short; and a read-back mismatch that the
+// final screen does not show as a failed step.
+TEST(FieldKitResultText, OnlyAResultReadBackExactlyIsKept) {
+  TextLines meant;
+  AppendFormatted(&meant, "FAIL comparison=0x8E\nboard=W25Q128\n");
+  const std::string whole(meant.Data, meant.Length);
+  std::string flipped = whole;
+  flipped[5] ^= 0x20;
+  struct Case {
+    bool writtenWhole;
+    std::string readBack;
+    ResultFileStep step;
+  };
+  const Case cases[] = {
+      {true, whole, ResultFileStep::Kept},
+      {false, whole, ResultFileStep::WriteFailed},
+      {true, flipped, ResultFileStep::ReadBackDiffers},
+      {true, whole.substr(0, whole.size() - 1), ResultFileStep::ReadBackDiffers},
+      {true, whole + "OLD", ResultFileStep::ReadBackDiffers},
+      {true, "", ResultFileStep::ReadBackDiffers},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(JudgeResultReadBack(c.writtenWhole, meant, c.readBack.data(), c.readBack.size()), c.step) << c.readBack;
+    KitOutcome outcome = FailedRun();
+    outcome.ResultFile = c.step;
+    FinalScreen screen;
+    ComposeFinalScreen(outcome, &screen);
+    std::string text(screen.Text.Data, screen.Text.Length);
+    bool kept = c.step == ResultFileStep::Kept;
+    EXPECT_EQ(text.find("the log, RESULT.TXT") != std::string::npos, kept) << text;
+    EXPECT_EQ(text.find("note the verdict") != std::string::npos, !kept) << text;
+  }
+}
+
 // Catches: a final-screen line wider than 80 columns or a screen taller than
 // 24 rows (it would wrap or scroll the verdict away), a verdict without its
 // big letters, the chip the board runs from not flagged when it is not the
@@ -202,7 +238,7 @@ TEST(FieldKitFinalScreen, EveryScreenFitsAndSaysWhatHappened) {
             outcome.FolderFailed = !exhausted && run == 0;
             outcome.Plan = plan;
             outcome.Record = plan == KeepPlan::Everything ? 128 : kStepNotRun;
-            outcome.ResultWritten = run == 999 ? 130 : 128;
+            outcome.ResultFile = run == 999 ? ResultFileStep::ReadBackDiffers : ResultFileStep::Kept;
             FinalScreen screen;
             ComposeFinalScreen(outcome, &screen);
             ++screens;
@@ -221,6 +257,9 @@ TEST(FieldKitFinalScreen, EveryScreenFitsAndSaysWhatHappened) {
                 context.find("explain-run.sh RUN" + std::to_string(1000 + run).substr(1)) != std::string::npos;
             EXPECT_EQ(explains, outcome.RunNumber != 0 && !outcome.FolderFailed) << context;
             EXPECT_EQ(context.find("No run number left") != std::string::npos, exhausted) << context;
+            EXPECT_EQ(context.find("RESULT.TXT read back wrong") != std::string::npos,
+                      outcome.ResultFile == ResultFileStep::ReadBackDiffers)
+                << context;
             // The flagged lines are shown in the verdict's or a warning's colour.
             for (unsigned row = 0; row < 5; ++row)
               EXPECT_EQ(screen.Tones[row], VerdictOf(outcome) == KitVerdict::Pass ? ScreenTone::Good : ScreenTone::Bad);

@@ -143,6 +143,8 @@ void PlanRoom(KitOutcome* outcome, uint64_t partBytes) {
     Print("!! Too little room for all the evidence: copy the RUN folders off, delete them.\n");
 }
 
+// RESULT.TXT is written aside, read back as the stick returns it, and only
+// a file that holds exactly what was meant takes the final name.
 void WriteResult(KitOutcome* outcome, uint64_t partBytes) {
   if (outcome->RunNumber == 0 || outcome->FolderFailed) return;
   TextLines text;
@@ -153,9 +155,18 @@ void WriteResult(KitOutcome* outcome, uint64_t partBytes) {
     written = WriteFileStream(stream, text.Data, text.Length) == text.Length;
     written = CloseFileStream(stream) && written;
   }
-  written = written && ReplaceWithNewFile(names);
-  if (!written) RemoveFile(names.Fresh);
-  outcome->ResultWritten = written ? kStatusSuccess : kStatusNotSupported;
+  // One byte more than meant shows older bytes left after the new ones.
+  static char readBack[sizeof text.Data + 1];
+  uint64_t readLength = written ? ReadVolumeFile(names.Fresh, readBack, sizeof readBack) : 0;
+  outcome->ResultFile = JudgeResultReadBack(written, text, readBack, readLength);
+  if (outcome->ResultFile == ResultFileStep::Kept && !ReplaceWithNewFile(names))
+    outcome->ResultFile = ResultFileStep::RenameFailed;
+  if (outcome->ResultFile != ResultFileStep::Kept) {
+    RemoveFile(names.Fresh);
+    Print("!! RESULT.TXT %s.\n", outcome->ResultFile == ResultFileStep::ReadBackDiffers
+                                     ? "read back differently from what was written"
+                                     : "could not be written");
+  }
 }
 
 uint8_t ChipOf(uint32_t positionStatus) {

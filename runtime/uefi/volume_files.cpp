@@ -172,6 +172,19 @@ bool CloseFileStream(FileStream* stream) {
   return flushed && closed && !stream->failed;
 }
 
+uint64_t ReadVolumeFile(const char* name, void* buffer, uint64_t capacity) {
+  EFI_FILE_PROTOCOL* file = OpenPath(name, kEfiFileModeRead, 0);
+  if (file == nullptr) return 0;
+  uint64_t total = 0;
+  while (total < capacity) {
+    UINTN size = capacity - total;
+    if (EfiError(file->Read(file, &size, static_cast<uint8_t*>(buffer) + total)) || size == 0) break;
+    total += size;
+  }
+  file->Close(file);
+  return total;
+}
+
 bool FileExists(const char* name) { return EntryKind(name) != 0; }
 
 bool FolderExists(const char* name) { return EntryKind(name) == 1; }

@@ -8,7 +8,10 @@
 # (-no-reboot). Sets kit_verdict_tenths (QEMU's start to the verdict line) and
 # boot_problem; returns 1 when the final screen never showed or QEMU did not
 # end after the key. With cut_at=REGEX QEMU is killed as soon as the console
-# shows REGEX (a power cut), and 0 is returned once it has.
+# shows REGEX (a power cut), and 0 is returned once it has. With
+# screendump=FILE the board gets a standard VGA card and QEMU's monitor, and
+# the final screen, as the card shows it, is dumped to FILE (PPM) before the
+# key is sent.
 boot_kit() {
   local dir=$1 drive=$2 vars=${3:-$ovmf_vars} log=$1/serial.log
   boot_problem=""
@@ -19,7 +22,8 @@ boot_kit() {
   rm -f "$dir/keys"
   mkfifo "$dir/keys" || { boot_problem="mkfifo failed"; return 1; }
   exec 3<>"$dir/keys"
-  local lock=() main=(-drive "file=$drive,format=raw,media=disk") machine=(-machine q35)
+  local lock=() main=(-drive "file=$drive,format=raw,media=disk") machine=(-machine q35) screen=()
+  [[ -n ${screendump:-} ]] && screen=(-vga std -monitor "unix:$dir/monitor.sock,server=on,wait=off")
   # OVMF's Secure Boot builds keep their variables behind SMM.
   [[ $ovmf_code == *.secboot.fd || $ovmf_code == *.snakeoil.fd || $ovmf_code == *.ms.fd ]] &&
     machine=(-machine q35,smm=on -global driver=cfi.pflash01,property=secure,value=on)
@@ -31,7 +35,7 @@ boot_kit() {
     "${machine[@]}" -m 512M -nodefaults -no-user-config -display none -no-reboot -nic none \
     -drive if=pflash,format=raw,unit=0,readonly=on,file="$ovmf_code" \
     -drive if=pflash,format=raw,unit=1,file="$dir/vars.fd" \
-    "${main[@]}" -chardev stdio,id=console,signal=off -serial chardev:console \
+    "${main[@]}" "${screen[@]}" -chardev stdio,id=console,signal=off -serial chardev:console \
     <&3 >"$log" 2>"$dir/qemu.err" &
   local pid=$! started key_sent=0 cut=0 status
   started=$(date +%s%N)
@@ -47,6 +51,7 @@ boot_kit() {
     fi
     if ((!key_sent)) && grep -qa 'Press any key to restart the board.' "$log"; then
       sleep 0.5
+      [[ -n ${screendump:-} ]] && dump_screen "$dir/monitor.sock" "$screendump"
       printf '\r' >&3
       key_sent=1
     fi
@@ -69,4 +74,21 @@ boot_kit() {
     tail -n 30 "$dir/console.txt" >&2
     return 1
   fi
+}
+
+# dump_screen SOCKET FILE: QEMU's monitor writes the card's picture to FILE.
+dump_screen() {
+  rm -f "$2"
+  "${PYTHON:-/usr/bin/python3}" - "$1" "$2" <<'PY' || boot_problem="the screen dump failed"
+import os, socket, sys, time
+monitor = socket.socket(socket.AF_UNIX)
+monitor.connect(sys.argv[1])
+monitor.sendall(b"screendump " + sys.argv[2].encode() + b"\n")
+deadline = time.time() + 10
+while not (os.path.exists(sys.argv[2]) and os.path.getsize(sys.argv[2]) > 0) and time.time() < deadline:
+    time.sleep(0.1)
+time.sleep(0.3)
+monitor.close()
+sys.exit(0 if os.path.exists(sys.argv[2]) else 1)
+PY
 }
