@@ -269,7 +269,8 @@ function cardLines(item) {
     for (const chip of chips) {
       const place = comparing ? otherChipFile(f, chip.side) : f;
       lines.push([chip.role, !place ? 'not on this chip'
-        : place.flash_offset === null ? 'inside compressed bytes, size ' + hex(place.size)
+        : place.flash_offset === null ? (place.flash_offset_reason && !place.flash_offset_reason.startsWith('inside')
+          ? place.flash_offset_reason : 'inside compressed bytes') + ', size ' + hex(place.size)
         : 'offset ' + hex(place.flash_offset) + ', size ' + hex(place.size)]);
     }
     return lines;

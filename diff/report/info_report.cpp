@@ -1,5 +1,7 @@
 #include "diff/report/info_report.h"
 
+#include <algorithm>
+
 #include <vector>
 
 #include "diff/compare/comparison.h"
@@ -122,7 +124,8 @@ void PrintTree(std::ostream& out, const ChipDump& dump, const Geometry& geometry
 void PrintInfoReport(std::ostream& out, ChipDump& dump) {
   const std::vector<ChecksumLine> checksums = ChecksumLines(dump);
   const Geometry geometry = BoardGeometry(dump, {});
-  dump.PrepareRegion(geometry.biosSize);
+  dump.PrepareRegion(geometry.biosSize,
+                     uint64_t(std::max<int64_t>(0, int64_t(geometry.flashSize) - FileStart(geometry, dump))));
   out << EscapedText(dump.path()) << ": " << dump.fileSize() << " bytes, "
       << (dump.isWholePart() ? "whole part, BIOS region in the top " + Hex(dump.regionSize()) + " bytes"
                              : "BIOS region")
