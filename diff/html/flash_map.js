@@ -284,7 +284,7 @@ function cardLines(item) {
   if (item.what === 'region')
     return [['title', 'Region ' + item.item.name], ['offset', hex(item.start) + ', length ' + hex(item.length)]];
   if (item.what === 'masked')
-    return [['title', 'Masked: ' + item.what], ['offset', hex(item.start) + ', length ' + hex(item.length)],
+    return [['title', 'Masked: ' + item.kind], ['offset', hex(item.start) + ', length ' + hex(item.length)],
       ['raw bytes', item.differs === undefined ? '-' : item.differs ? 'differ' : 'equal']];
   const lines = [['title', item.ranges + (item.ranges === 1 ? ' differing range' : ' differing ranges')],
     ['offset', hex(item.start) + ' to ' + hex(item.start + item.length)], ['differing bytes', String(item.bytes)]];
