@@ -167,13 +167,12 @@ function drawRow(chip, g, entry, top) {
       g.beginPath();
       g.rect(x0 + 2, top, x1 - x0 - 4, ROW);
       g.clip();
-      g.fillStyle = row.kind === 'masked' ? '#000' : '#111';
-      if (row.kind === 'masked') {
-        const width = g.measureText(label).width;
-        g.fillStyle = '#fff';
-        g.fillRect(x0 + 3, top + 6, Math.min(width + 4, x1 - x0 - 6), ROW - 12);
-        g.fillStyle = '#000';
-      }
+      // Every label on its own white ground: hatching, change colours and
+      // the grid of small files under it stay out of the letters.
+      const width = g.measureText(label).width;
+      g.fillStyle = 'rgba(255, 255, 255, .92)';
+      g.fillRect(x0 + 3, top + 6, Math.min(width + 4, x1 - x0 - 6), ROW - 12);
+      g.fillStyle = '#000';
       g.fillText(label, x0 + 5, top + ROW / 2);
       g.restore();
     }

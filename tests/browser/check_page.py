@@ -132,6 +132,26 @@ def check_comparison(browser, tool, main, backup, folder, name):
     url = browser.open(page)
     check(embedded(browser) == report, "the embedded document is not --json's")
 
+    # Catches a long name widening the page and squeezing the maps: with the
+    # longest name's row chosen, the page is no wider than the window and
+    # both maps keep half of it.
+    browser.evaluate("(() => { const rows = Array.from(document.querySelectorAll('#file-table tbody tr'));"
+                     " const longest = rows.sort((a, b) => b.textContent.length - a.textContent.length)[0];"
+                     " if (longest) longest.click(); })()")
+    widths = browser.evaluate("[document.documentElement.scrollWidth, document.documentElement.clientWidth,"
+                              " ...Array.from(document.querySelectorAll('.map')).map(m => Math.round(m.getBoundingClientRect().width))]")
+    check(widths[0] <= widths[1] + 1, f"page {widths[0]} px wide in a {widths[1]} px window")
+    check(len(set(widths[2:])) == 1, f"maps of widths {widths[2:]}")
+    # Catches a scroll box keyboard users cannot reach.
+    unreachable = browser.evaluate("Array.from(document.querySelectorAll('.scroll')).filter(s => s.tabIndex < 0).length")
+    check(unreachable == 0, f"{unreachable} scroll boxes cannot take the focus")
+    # Catches a printout cut to the rows that fit the scroll box.
+    browser.call("Emulation.setEmulatedMedia", media="print")
+    clipped = browser.evaluate("Array.from(document.querySelectorAll('.scroll')).filter(s => !s.closest('[hidden]')"
+                               " && s.scrollHeight > s.clientHeight + 1).length")
+    browser.call("Emulation.setEmulatedMedia", media="")
+    check(clipped == 0, f"{clipped} tables cut short in print")
+
     # Catches the masked card reading "undefined": the card over each
     # chip's first masked area names its kind.
     browser.evaluate("document.querySelector('[data-action=all]').click()")
