@@ -181,7 +181,7 @@ bool LoadGolden(const std::string& path, const pdiff::CompareOptions& options, G
                " bytes is longer than the image";
     return false;
   }
-  golden->dump.PrepareRegion(geometry.biosSize);
+  golden->dump.PrepareRegion(geometry.biosSize, pdiff::RegionEnd(geometry, golden->dump));
   golden->dump.tree();
   return true;
 }

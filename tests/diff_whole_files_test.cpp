@@ -5,6 +5,7 @@
 // open, and a driver moved to another volume.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <sstream>
@@ -160,6 +161,46 @@ TEST_F(DiffWholeFiles, RangeCountsDoNotDependOnTheOrder) {
   }
 }
 
+// Catches a whole-chip dump placed at the top of the part although it
+// starts with a flash descriptor: Backup is Main with a second part's worth
+// appended (erased but its last 4 KiB). Placed by the descriptor, the first
+// part is identical, nothing moved, and the rest is beyond the part.
+TEST_F(DiffWholeFiles, ADumpWithAFlashDescriptorIsPlacedByItInBothOrders) {
+  Bytes chip = BuildFlashDescriptor({{0, 0, 0xFFF}, {1, 0x10000, 0x1FFFF}, {2, 0x1000, 0xFFFF}});
+  chip.resize(0x20000, 0xFF);
+  const Bytes me = sim::PseudoRandomBytes(0x8000, 3);
+  std::copy(me.begin(), me.end(), chip.begin() + 0x1000);
+  const Bytes bios = Volume(1, {Driver(2, u"First"), Driver(3, u"Second")});
+  std::copy(bios.begin(), bios.end(), chip.begin() + 0x10000);
+  Bytes doubled = chip;
+  doubled.resize(0x40000, 0xFF);
+  const Bytes tail = sim::PseudoRandomBytes(0x1000, 4);
+  std::copy(tail.begin(), tail.end(), doubled.end() - 0x1000);
+  const uint64_t notErased = uint64_t(std::count_if(tail.begin(), tail.end(), [](uint8_t b) { return b != 0xFF; }));
+  const std::string shortFile = Path("CHIP.BIN", chip);
+  const std::string longFile = Path("DOUBLED.BIN", doubled);
+  for (const auto& [first, second, longer] : {std::tuple{shortFile, longFile, 1}, std::tuple{longFile, shortFile, 0}}) {
+    const json report = DiffJson(first, second);
+    EXPECT_EQ(report["verdict"]["result"], "PASS") << report["verdict"];
+    EXPECT_EQ(report["geometry"]["flash_size"], 0x20000);
+    const json& whole = report["summary"]["whole_files"];
+    EXPECT_EQ(whole["differing_bytes"], 0) << whole;
+    EXPECT_EQ(whole["areas"], json::array()) << whole;
+    EXPECT_EQ(whole["length_difference"]["bytes"], 0x20000);
+    EXPECT_EQ(whole["length_difference"]["not_erased"], notErased);
+    EXPECT_EQ(whole["length_difference"]["beyond_part"], 0x20000);
+    EXPECT_EQ(report["summary"]["differing_ranges"], 0);
+    EXPECT_EQ(report["files"], json::array()) << report["files"];
+    for (const json& dump : report["dumps"])
+      EXPECT_EQ(dump["layout"]["volumes"][0]["flash_offset"], 0x10000) << dump["file"];
+    const std::string text = RunDiff({first, second}).out;
+    EXPECT_NE(text.find(std::string(longer == 1 ? "Backup" : "Main") + " is longer by 131072 bytes (0x20000), " +
+                        std::to_string(notErased) + " of them not erased, all beyond the flash part"),
+              std::string::npos)
+        << text;
+  }
+}
+
 // A number on the command line that changes what is compared says so; one
 // that agrees with the descriptor says nothing.
 TEST_F(DiffWholeFiles, GeometryOptionsThatChangeTheCompareAreWarnedAbout) {
@@ -256,6 +297,11 @@ TEST_F(DiffWholeFiles, ALongerBackupGivesTheSameListsInBothOrders) {
   EXPECT_TRUE(below["flash_offset"].is_null()) << below;
   EXPECT_EQ(below["flash_offset_reason"], "below the flash part of the geometry used");
   EXPECT_TRUE(backward["files"][0]["main"]["flash_offset"].is_number());
+  // Catches a volume below the part given flash offset 0 (and then drawn
+  // over the part's first bytes): it has no flash offset, as its files.
+  const json& belowVolume = forward["dumps"][1]["layout"]["volumes"][0];
+  EXPECT_TRUE(belowVolume["flash_offset"].is_null()) << belowVolume;
+  EXPECT_EQ(belowVolume["flash_offset_reason"], "below the flash part of the geometry used");
 }
 
 // A byte flipped inside Backup's LZMA stream: one "unreadable in Backup"

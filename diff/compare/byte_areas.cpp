@@ -48,33 +48,34 @@ std::vector<std::string> Disagreements(const FlashDescriptor& main, const FlashD
   return lines;
 }
 
-// The regions both descriptors agree on (or the one descriptor's), in part
-// offsets of a part of `partSize` bytes; a dump shorter than the part has
-// its descriptor's offsets moved up with it.
-std::vector<Segment> RegionSegments(const ChipDump& main, const ChipDump& backup, uint64_t partSize, bool* disagree) {
+// The regions both descriptors agree on (or the one descriptor's), in flash
+// offsets: each dump's descriptor moved with the dump's first byte.
+std::vector<Segment> RegionSegments(const ChipDump& main, const ChipDump& backup, std::pair<int64_t, int64_t> starts,
+                                    bool* disagree) {
   const auto& a = main.flashDescriptor();
   const auto& b = backup.flashDescriptor();
   *disagree = false;
   const FlashDescriptor* only = a && !b ? &*a : b && !a ? &*b : nullptr;
-  const ChipDump* owner = a ? &main : &backup;
+  const int64_t ownerStart = a ? starts.first : starts.second;
   std::vector<Segment> segments;
+  auto add = [&](int64_t begin, int64_t end, const char* name) {
+    begin = std::max<int64_t>(begin, 0);
+    if (begin < end) segments.push_back({uint64_t(begin), uint64_t(end), std::string(name) + " region"});
+  };
   if (only != nullptr) {
-    const uint64_t shift = partSize - owner->fileSize();
     for (const FlashRegion& region : only->regions)
-      segments.push_back(
-          {region.base + shift, region.base + shift + region.length, std::string(region.name) + " region"});
+      add(int64_t(region.base) + ownerStart, int64_t(region.base + region.length) + ownerStart, region.name);
   } else if (a && b) {
-    const uint64_t shiftA = partSize - main.fileSize();
-    const uint64_t shiftB = partSize - backup.fileSize();
     // A region the two place differently is still named where both put it;
     // only the rest is where they disagree.
     for (const FlashRegion& region : a->regions) {
       const auto other = b->Region(region.index);
-      if (!other || region.base + shiftA != other->base + shiftB || region.length != other->length) *disagree = true;
+      const int64_t beginA = int64_t(region.base) + starts.first;
+      if (!other || beginA != int64_t(other->base) + starts.second || region.length != other->length) *disagree = true;
       if (!other) continue;
-      const uint64_t begin = std::max(region.base + shiftA, other->base + shiftB);
-      const uint64_t end = std::min(region.base + shiftA + region.length, other->base + shiftB + other->length);
-      if (begin < end) segments.push_back({begin, end, std::string(region.name) + " region"});
+      const int64_t beginB = int64_t(other->base) + starts.second;
+      add(std::max(beginA, beginB), std::min(beginA + int64_t(region.length), beginB + int64_t(other->length)),
+          region.name);
     }
     for (const FlashRegion& region : b->regions)
       if (!a->Region(region.index)) *disagree = true;
@@ -131,48 +132,69 @@ bool SameFiles(const ChipDump& main, const ChipDump& backup) {
 
 WholeFileDifferences CompareWholeFiles(const ChipDump& main, const ChipDump& backup, const BoardAreas& board) {
   WholeFileDifferences result;
-  const uint64_t partSize = std::max(main.fileSize(), backup.fileSize());
-  const uint64_t shared = std::min(main.fileSize(), backup.fileSize());
-  if (main.fileSize() != backup.fileSize()) {
-    const ChipDump& longer = main.fileSize() > backup.fileSize() ? main : backup;
-    result.length.longer = &longer == &main ? 0 : 1;
-    result.length.bytes = partSize - shared;
-    for (uint64_t i = 0; i < result.length.bytes; ++i) result.length.notErased += longer.file()[i] != 0xFF;
+  // Flash offsets of both files' bytes; what both hold is compared.
+  const int64_t beginA = board.starts.first;
+  const int64_t beginB = board.starts.second;
+  const int64_t endA = beginA + int64_t(main.fileSize());
+  const int64_t endB = beginB + int64_t(backup.fileSize());
+  const int64_t sharedBegin = std::max(beginA, beginB);
+  const int64_t sharedEnd = std::max(sharedBegin, std::min(endA, endB));
+  if (main.fileSize() != backup.fileSize() || beginA != beginB) {
+    // The bytes the longer dump holds where the other holds none.
+    const bool mainLonger = main.fileSize() > backup.fileSize();
+    const ChipDump& longer = mainLonger ? main : backup;
+    const int64_t begin = mainLonger ? beginA : beginB;
+    result.length.longer = mainLonger ? 0 : 1;
+    for (uint64_t i = 0; i < longer.fileSize(); ++i) {
+      const int64_t flash = begin + int64_t(i);
+      if (flash >= sharedBegin && flash < sharedEnd) {
+        i += uint64_t(sharedEnd - flash) - 1;
+        continue;
+      }
+      ++result.length.bytes;
+      result.length.notErased += longer.file()[i] != 0xFF;
+      result.length.beyondPart += flash >= int64_t(board.flashSize);
+    }
   }
   if (main.flashDescriptor() && backup.flashDescriptor())
     result.descriptorDisagreements = Disagreements(*main.flashDescriptor(), *backup.flashDescriptor());
 
-  // Flash offsets of the board's part to offsets of this part, both ending
-  // at the top.
-  auto toPart = [&](uint64_t flash) -> uint64_t {
-    const int64_t at = int64_t(flash) + int64_t(partSize) - int64_t(board.flashSize);
-    return uint64_t(std::clamp<int64_t>(at, 0, int64_t(partSize)));
+  // Everything below is in flash offsets from sharedBegin (clamped to the
+  // shared bytes), so that Overlay's parts start at 0.
+  const uint64_t size = uint64_t(sharedEnd - sharedBegin);
+  auto local = [&](int64_t flash) -> uint64_t {
+    return uint64_t(std::clamp<int64_t>(flash - sharedBegin, 0, int64_t(size)));
   };
   std::vector<Segment> boardLayer;
-  for (const auto& [begin, end] : board.masked) boardLayer.push_back({toPart(begin), toPart(end), "masked areas"});
+  if (sharedBegin < 0) boardLayer.push_back({0, local(0), "below the flash part"});
+  for (const auto& [begin, end] : board.masked)
+    boardLayer.push_back({local(int64_t(begin)), local(int64_t(end)), "masked areas"});
+  if (sharedEnd > int64_t(board.flashSize))
+    boardLayer.push_back({local(int64_t(board.flashSize)), size, "beyond the flash part"});
   std::vector<Segment> windowLayer = {
-      {toPart(board.window.first), toPart(board.window.second), "BIOS window the board compares"}};
+      {local(int64_t(board.window.first)), local(int64_t(board.window.second)), "BIOS window the board compares"}};
   bool disagree = false;
-  std::vector<Segment> regions = RegionSegments(main, backup, partSize, &disagree);
-  for (Segment& region : regions)
+  std::vector<Segment> regions;
+  for (Segment region : RegionSegments(main, backup, board.starts, &disagree)) {
+    region.begin = local(int64_t(region.begin));
+    region.end = local(int64_t(region.end));
     if (region.name == "BIOS region") region.name = "BIOS region below the window the board compares";
-  const std::vector<Segment> boardAreas = Overlay(boardLayer, windowLayer, partSize, "");
+    if (region.begin < region.end) regions.push_back(region);
+  }
   std::vector<Segment> named;
-  for (const Segment& s : boardAreas)
+  for (const Segment& s : Overlay(boardLayer, windowLayer, size, ""))
     if (!s.name.empty()) named.push_back(s);
-  const std::vector<Segment> segments = Overlay(named, regions, partSize,
+  const std::vector<Segment> segments = Overlay(named, regions, size,
                                                 disagree          ? "regions the descriptors disagree on"
                                                 : regions.empty() ? "outside the BIOS window"
                                                                   : "outside the descriptor's regions");
 
   std::map<std::string, size_t> areaOf;
-  const uint8_t* a = main.file() + main.fileSize() - shared;
-  const uint8_t* b = backup.file() + backup.fileSize() - shared;
+  const uint8_t* a = main.file() + (sharedBegin - beginA);
+  const uint8_t* b = backup.file() + (sharedBegin - beginB);
   for (const Segment& segment : segments) {
-    const uint64_t begin = std::max(segment.begin, partSize - shared);
-    if (begin >= segment.end) continue;
-    const uint64_t at = begin - (partSize - shared);
-    const uint64_t differing = DifferingBytes(a + at, b + at, segment.end - begin);
+    if (segment.begin >= segment.end) continue;
+    const uint64_t differing = DifferingBytes(a + segment.begin, b + segment.begin, segment.end - segment.begin);
     if (differing == 0) continue;
     auto [found, added] = areaOf.try_emplace(segment.name, result.areas.size());
     if (added) result.areas.push_back({segment.name, 0});

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 // Every byte of both dumps accounted for, whatever the board compares: the
-// dumps placed at the top of one part, their differing bytes counted by the
+// dumps placed in one part, their differing bytes counted by the
 // area that holds them (the window the board compares, the masked areas,
 // each flash descriptor region), and what one dump has beyond the other's
 // start. Counts do not depend on which dump is Main.
@@ -23,7 +23,8 @@ struct AreaDifference {
 struct LengthDifference {
   int longer = -1;  // 0 Main, 1 Backup, -1 the same length
   uint64_t bytes = 0;
-  uint64_t notErased = 0;  // of those, bytes other than 0xFF
+  uint64_t notErased = 0;   // of those, bytes other than 0xFF
+  uint64_t beyondPart = 0;  // of those, bytes past the end of the flash part
 };
 
 struct WholeFileDifferences {
@@ -35,11 +36,14 @@ struct WholeFileDifferences {
 };
 
 // The board's window and the masked areas are given as [begin, end) flash
-// offsets of a part of `flashSize` bytes whose top the dumps share.
+// offsets of a part of `flashSize` bytes; `starts` are the flash offsets of
+// Main's and Backup's first bytes (below 0 for a dump longer than the part
+// placed at its top).
 struct BoardAreas {
   uint64_t flashSize;
   std::pair<uint64_t, uint64_t> window;
   std::vector<std::pair<uint64_t, uint64_t>> masked;  // sorted, disjoint
+  std::pair<int64_t, int64_t> starts;
 };
 
 // The two files' raw bytes (before masking) compared whole.

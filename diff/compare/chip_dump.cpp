@@ -74,20 +74,21 @@ const fwtree::TreeFile* ChipDump::FileAt(uint64_t fileOffset) const {
   return fileIndex_.At(fileOffset);
 }
 
-void ChipDump::PrepareRegion(uint64_t regionSize) {
-  // Prepared already at this size: its masks stand, and masking the masked
+void ChipDump::PrepareRegion(uint64_t regionSize, uint64_t regionEnd) {
+  // Prepared already at this place: its masks stand, and masking the masked
   // bytes again would save them as the original ones. One golden image is
   // so compared with many chips.
-  if (prepared_ && regionSize == regionSize_) return;
+  if (prepared_ && regionSize == regionSize_ && std::min(regionEnd, fileSize_) == regionEnd_) return;
   prepared_ = true;
   regionSize_ = regionSize;
-  if (bytes_.size() < regionSize) {
+  regionEnd_ = std::min(regionEnd, fileSize_);
+  if (regionEnd_ < regionSize && bytes_.size() == fileSize_) {
     // The tree points into the buffer: one walked before it moves is walked
     // again.
     tree_.reset();
     // What lies below the file reads as erased flash; the pointers of the
     // file's record move with the buffer.
-    const uint64_t front = regionSize - bytes_.size();
+    const uint64_t front = regionSize - regionEnd_;
     const uint64_t descriptor = hasDescriptor() ? descriptorFileOffset() : 0;
     bytes_.PrependErased(front);
     if (hasDescriptor()) {
@@ -97,7 +98,7 @@ void ChipDump::PrepareRegion(uint64_t regionSize) {
       fileRecord_.Volume = fileRecord_.Image + volume;
     }
   }
-  uint8_t* region = bytes_.data() + bytes_.size() - regionSize;
+  uint8_t* region = const_cast<uint8_t*>(this->region());
   map_ = MapImage(region, regionSize);
   if (region == fileRecord_.Image && regionSize == fileRecord_.ImageSize) {
     // The same bytes give the same record: spare the second search.
@@ -126,7 +127,7 @@ void ChipDump::ShowUnmasked(bool unmasked) {
     unmasked_ = unmasked;
     return;
   }
-  uint8_t* region = bytes_.data() + bytes_.size() - regionSize_;
+  uint8_t* region = const_cast<uint8_t*>(this->region());
   if (unmasked) {
     masks_.clear();
     for (const SavedBytes& saved : saved_)

@@ -41,11 +41,11 @@ class ChipDump {
   // descriptors; the firmware tree is walked when first asked for.
   bool Load(const std::string& path, std::string* problem, uint64_t largest = kLargestDump);
 
-  // Takes the top `regionSize` bytes as the BIOS region (erased bytes in
-  // front when the file is shorter), maps them, fills the record and masks.
-  // Again at the same size it does nothing; a dump is prepared at one size
-  // only.
-  void PrepareRegion(uint64_t regionSize);
+  // Takes the `regionSize` bytes that end at file offset `regionEnd` as the
+  // BIOS region (erased bytes in front when the file holds fewer), maps
+  // them, fills the record and masks. Again at the same place it does
+  // nothing; a dump is prepared at one place only.
+  void PrepareRegion(uint64_t regionSize, uint64_t regionEnd);
 
   // Puts the bytes the masks replaced back (true) or the masks again
   // (false): the firmware tree's files point into the one buffer, and are
@@ -74,7 +74,10 @@ class ChipDump {
   uint64_t descriptorFileOffset() const { return uint64_t(fileRecord_.Descriptor - fileRecord_.Image); }
 
   uint64_t regionSize() const { return regionSize_; }
-  const uint8_t* region() const { return bytes_.data() + bytes_.size() - regionSize_; }
+  const uint8_t* region() const { return bytes_.data() + (bytes_.size() - fileSize_) + regionEnd_ - regionSize_; }
+  // File offset of the region's first byte (0 when erased bytes were put in
+  // front of the file).
+  uint64_t regionFileOffset() const { return regionEnd_ >= regionSize_ ? regionEnd_ - regionSize_ : 0; }
   // The bytes below the BIOS region of a whole part (not changed by masking).
   const uint8_t* file() const { return bytes_.data() + bytes_.size() - fileSize_; }
   // SHA-256 of the file as it was saved (masks lifted), in lowercase hex.
@@ -106,6 +109,7 @@ class ChipDump {
   BiosInfo fileRecord_{};
   std::optional<bool> checksumsHold_;
   uint64_t regionSize_ = 0;
+  uint64_t regionEnd_ = 0;  // file offset where the region ends
   BiosInfo record_{};
   ImageMap map_;
   std::vector<MaskedArea> masked_;

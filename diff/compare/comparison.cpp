@@ -109,9 +109,15 @@ std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, 
       if (!dump->hasDescriptor())
         warnings.push_back(std::string(dump == &main ? "Main" : "Backup") +
                            " has no identity descriptor: its identity checks compare empty texts");
-  if (main.fileSize() != backup.fileSize())
+  if (main.fileSize() != backup.fileSize()) {
+    auto placement = [&](const ChipDump& dump) {
+      return FileStart(geometry, dump) == 0 && dump.flashDescriptor() ? "from the bottom of the part by its descriptor"
+                                                                      : "at the top of the part";
+    };
     warnings.push_back("the dumps differ in size (" + std::to_string(main.fileSize()) + " and " +
-                       std::to_string(backup.fileSize()) + " bytes): both are placed at the top of the flash part");
+                       std::to_string(backup.fileSize()) + " bytes): Main is placed " + placement(main) + ", Backup " +
+                       placement(backup));
+  }
   if (geometry.biosSizeGuessed)
     warnings.push_back("the BIOS size is guessed (" + std::to_string(geometry.biosSize) +
                        " bytes): give --bios-size as the board reports it");
@@ -155,19 +161,39 @@ void NoFirmwareWarnings(const ChipDump& main, const ChipDump& backup, std::vecto
 
 }  // namespace
 
+int64_t FileStart(const Geometry& geometry, const ChipDump& dump) {
+  if (dump.flashDescriptor() && dump.fileSize() >= geometry.flashSize) return 0;
+  return int64_t(geometry.flashSize) - int64_t(dump.fileSize());
+}
+
+uint64_t RegionEnd(const Geometry& geometry, const ChipDump& dump) {
+  return uint64_t(std::max<int64_t>(0, int64_t(geometry.flashSize) - FileStart(geometry, dump)));
+}
+
 uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset) {
-  if (dump.fileSize() > geometry.flashSize)
-    return fileOffset - std::min(fileOffset, dump.fileSize() - geometry.flashSize);
-  return geometry.flashSize - dump.fileSize() + fileOffset;
+  return uint64_t(std::max<int64_t>(0, int64_t(fileOffset) + FileStart(geometry, dump)));
+}
+
+const char* OutsideFlashPartReason(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset) {
+  const int64_t flash = int64_t(fileOffset) + FileStart(geometry, dump);
+  if (flash < 0) return "below the flash part of the geometry used";
+  if (uint64_t(flash) >= geometry.flashSize) return "beyond the flash part of the geometry used";
+  return nullptr;
 }
 
 bool InsideFlashPart(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset) {
-  return dump.fileSize() <= geometry.flashSize || fileOffset >= dump.fileSize() - geometry.flashSize;
+  return OutsideFlashPartReason(geometry, dump, fileOffset) == nullptr;
+}
+
+std::optional<uint64_t> FlashFileOffset(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset) {
+  const int64_t at = int64_t(flashOffset) - FileStart(geometry, dump);
+  if (at < 0 || uint64_t(at) >= dump.fileSize()) return std::nullopt;
+  return uint64_t(at);
 }
 
 const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset) {
-  if (flashOffset + dump.fileSize() < geometry.flashSize) return nullptr;
-  return dump.FileAt(flashOffset + dump.fileSize() - geometry.flashSize);
+  const std::optional<uint64_t> at = FlashFileOffset(geometry, dump, flashOffset);
+  return at ? dump.FileAt(*at) : nullptr;
 }
 
 std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options) {
@@ -191,7 +217,7 @@ void ScanDifferences(const ChipDump& main, const ChipDump& backup, const RangeSi
 }
 
 void ScanBelowBiosRegion(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
-  ScanDifferingRanges(main.file(), backup.file(), main.fileSize() - main.regionSize(), nullptr, 0, sink);
+  ScanDifferingRanges(main.file(), backup.file(), main.regionFileOffset(), nullptr, 0, sink);
 }
 
 void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
@@ -227,9 +253,11 @@ Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options) {
     geometry = {info.FlashSize, info.BiosSize, std::max(info.BlockSize, kMinimumBlockSize), false};
   } else if (main.flashDescriptor()) {
     // The BIOS region runs from its base to the top of the part, where the
-    // board's window ends.
+    // board's window ends; a file longer than that holds more than the part.
     const auto bios = main.flashDescriptor()->Region(fwtree::kBiosRegion);
-    if (bios && bios->base < main.fileSize())
+    if (bios && bios->base + bios->length <= main.fileSize())
+      geometry = {bios->base + bios->length, bios->length, kMinimumBlockSize, false};
+    else if (bios && bios->base < main.fileSize())
       geometry = {main.fileSize(), main.fileSize() - bios->base, kMinimumBlockSize, false};
   }
   if (options.flashSize) geometry.flashSize = *options.flashSize;
@@ -247,8 +275,9 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   const uint64_t region = result.geometry.biosSize;
   // Two copies of one file differ nowhere, in any view: nothing is walked.
   const bool same = SameFiles(main, backup);
-  main.PrepareRegion(region);
-  backup.PrepareRegion(region);
+  // Each region ends where the part ends in that dump's file.
+  for (ChipDump* dump : {&main, &backup})
+    dump->PrepareRegion(region, RegionEnd(result.geometry, *dump));
   result.checks = CheckIdentities(main.record(), backup.record());
   if (!main.hasDescriptor() && !backup.hasDescriptor())
     for (IdentityCheck& check : result.checks) check.applicable = false;
@@ -272,8 +301,11 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
     main.ShowUnmasked(true);
     backup.ShowUnmasked(true);
     // Every byte as it is on disk: the masks hide nothing from this count.
-    result.whole = CompareWholeFiles(
-        main, backup, {geometry.flashSize, {FlashOffset(geometry, 0), FlashOffset(geometry, region)}, masked});
+    result.whole = CompareWholeFiles(main, backup,
+                                     {geometry.flashSize,
+                                      {FlashOffset(geometry, 0), FlashOffset(geometry, region)},
+                                      masked,
+                                      {FileStart(geometry, main), FileStart(geometry, backup)}});
     result.files = CompareFileTrees(
         main.tree(), backup.tree(),
         [&](int dump, uint64_t offset) { return FileFlashOffset(geometry, dump == 0 ? main : backup, offset); },
@@ -297,7 +329,8 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
 
   // The board never reads below the BIOS region; two whole parts of one
   // size can still be compared there.
-  if (main.isWholePart() && backup.isWholePart() && main.fileSize() == backup.fileSize() && main.fileSize() > region) {
+  if (main.isWholePart() && backup.isWholePart() && main.fileSize() == backup.fileSize() &&
+      main.regionFileOffset() == backup.regionFileOffset() && main.regionFileOffset() > 0) {
     result.belowBiosRegionCompared = true;
     if (!same) ScanBelowBiosRegion(main, backup, into(result.belowBiosRegion));
   }

@@ -94,12 +94,24 @@ void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink
 // Window address and flash offset of a region offset.
 uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset);
 uint64_t FlashOffset(const Geometry& geometry, uint64_t regionOffset);
-// Flash offset of an offset in the dump's file: the file is taken to end
-// where the flash part ends.
+// Flash offset of the dump's first byte. A dump that holds an Intel flash
+// descriptor and is at least the part's size starts where the part starts
+// (the descriptor lies at flash offset 0, and bytes past the part are
+// beyond it); any other dump ends where the part ends (a BIOS region), and
+// one longer than the part starts below it.
+int64_t FileStart(const Geometry& geometry, const ChipDump& dump);
+// The file offset at which the part, and with it the BIOS region, ends in
+// that dump's file.
+uint64_t RegionEnd(const Geometry& geometry, const ChipDump& dump);
+// Flash offset of an offset in the dump's file (0 for bytes below the part).
 uint64_t FileFlashOffset(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
-// Whether that file offset lies inside the flash part at all (a file longer
-// than the part starts below it).
+// Whether that file offset lies inside the flash part at all.
 bool InsideFlashPart(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
+// Why a file offset has no flash offset ("below the flash part ...",
+// "beyond the flash part ..."), or null when it has one.
+const char* OutsideFlashPartReason(const Geometry& geometry, const ChipDump& dump, uint64_t fileOffset);
+// The dump's file offset of a flash offset, when the dump holds that byte.
+std::optional<uint64_t> FlashFileOffset(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset);
 // The innermost file of the dump's tree that holds this flash offset in the
 // dump's own layout, or null.
 const fwtree::TreeFile* InnermostFileAtFlash(const Geometry& geometry, const ChipDump& dump, uint64_t flashOffset);

@@ -102,11 +102,11 @@ class Collector {
 // dump's at the same flash offsets (bytes one dump lacks differ).
 bool AreaDiffers(const Geometry& geometry, const ChipDump& dump, const ChipDump& other, uint64_t fileOffset,
                  uint64_t length) {
-  const uint64_t flash = FileFlashOffset(geometry, dump, fileOffset);
-  if (flash + other.fileSize() < geometry.flashSize) return true;
-  const uint64_t otherOffset = flash + other.fileSize() - geometry.flashSize;
-  if (otherOffset > other.fileSize() || other.fileSize() - otherOffset < length) return true;
-  return std::memcmp(dump.file() + fileOffset, other.file() + otherOffset, length) != 0;
+  if (!InsideFlashPart(geometry, dump, fileOffset)) return true;
+  const std::optional<uint64_t> otherOffset =
+      FlashFileOffset(geometry, other, FileFlashOffset(geometry, dump, fileOffset));
+  if (!otherOffset || other.fileSize() - *otherOffset < length) return true;
+  return std::memcmp(dump.file() + fileOffset, other.file() + *otherOffset, length) != 0;
 }
 
 StoreReading Reading(const Geometry& geometry, int index, const ChipDump& dump, const ChipDump& other,

@@ -8,7 +8,11 @@ const heads = comparing
   ? ['Change', 'Name', 'GUID', 'Type', 'Main offset', 'Main size', 'Backup offset', 'Backup size', 'Notes']
   : ['Kind', 'Name', 'GUID', 'Type', 'Offset', 'Size', 'Notes'];
 document.querySelector('#file-table thead').append(element('tr', {}, heads.map((h) => element('th', {scope: 'col', text: h}))));
-const place = (p, key) => (!p ? 'absent' : p[key] === null ? 'compressed' : hex(p[key]));
+// A file with no flash offset lies in decompressed bytes, or outside the
+// part (below or beyond it): the reason says which.
+const noOffset = (p) => (p.flash_offset_reason && !p.flash_offset_reason.startsWith('inside')
+  ? p.flash_offset_reason.replace(' of the geometry used', '') : 'compressed');
+const place = (p, key) => (!p ? 'absent' : p[key] === null ? noOffset(p) : hex(p[key]));
 const rowsOfTable = files.map((f) => {
   const notes = [];
   if (f.masked) notes.push('masked bytes only');
@@ -17,7 +21,7 @@ const rowsOfTable = files.map((f) => {
   if (f.path.length) notes.push('in ' + f.path.join(' > '));
   const cells = comparing
     ? [place(f.main, 'flash_offset'), f.main ? hex(f.main.size) : '-', place(f.backup, 'flash_offset'), f.backup ? hex(f.backup.size) : '-']
-    : [f.flash_offset === null ? 'compressed' : hex(f.flash_offset), hex(f.size)];
+    : [f.flash_offset === null ? noOffset(f) : hex(f.flash_offset), hex(f.size)];
   const row = element('tr', {tabindex: '0', 'aria-selected': 'false', 'data-change': classOf(f), 'data-guid': f.guid,
     'data-index': String(f.index), 'data-path': f.path.join('/')}, [
     element('td', {}, [element('span', {className: 'change', 'data-class': classOf(f), text: classOf(f)})]),

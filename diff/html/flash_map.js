@@ -168,13 +168,12 @@ function drawRow(chip, g, entry, top) {
       g.beginPath();
       g.rect(x0 + 2, top, x1 - x0 - 4, ROW);
       g.clip();
-      g.fillStyle = row.kind === 'masked' ? '#000' : '#111';
-      if (row.kind === 'masked') {
-        const width = g.measureText(label).width;
-        g.fillStyle = '#fff';
-        g.fillRect(x0 + 3, top + 6, Math.min(width + 4, x1 - x0 - 6), ROW - 12);
-        g.fillStyle = '#000';
-      }
+      // Every label on its own white ground: hatching, change colours and
+      // the grid of small files under it stay out of the letters.
+      const width = g.measureText(label).width;
+      g.fillStyle = 'rgba(255, 255, 255, .92)';
+      g.fillRect(x0 + 3, top + 6, Math.min(width + 4, x1 - x0 - 6), ROW - 12);
+      g.fillStyle = '#000';
       g.fillText(label, x0 + 5, top + ROW / 2);
       g.restore();
     }
@@ -270,7 +269,8 @@ function cardLines(item) {
     for (const chip of chips) {
       const place = comparing ? otherChipFile(f, chip.side) : f;
       lines.push([chip.role, !place ? 'not on this chip'
-        : place.flash_offset === null ? 'inside compressed bytes, size ' + hex(place.size)
+        : place.flash_offset === null ? (place.flash_offset_reason && !place.flash_offset_reason.startsWith('inside')
+          ? place.flash_offset_reason : 'inside compressed bytes') + ', size ' + hex(place.size)
         : 'offset ' + hex(place.flash_offset) + ', size ' + hex(place.size)]);
     }
     return lines;
@@ -284,7 +284,7 @@ function cardLines(item) {
   if (item.what === 'region')
     return [['title', 'Region ' + item.item.name], ['offset', hex(item.start) + ', length ' + hex(item.length)]];
   if (item.what === 'masked')
-    return [['title', 'Masked: ' + item.what], ['offset', hex(item.start) + ', length ' + hex(item.length)],
+    return [['title', 'Masked: ' + item.kind], ['offset', hex(item.start) + ', length ' + hex(item.length)],
       ['raw bytes', item.differs === undefined ? '-' : item.differs ? 'differ' : 'equal']];
   const lines = [['title', item.ranges + (item.ranges === 1 ? ' differing range' : ' differing ranges')],
     ['offset', hex(item.start) + ' to ' + hex(item.start + item.length)], ['differing bytes', String(item.bytes)]];

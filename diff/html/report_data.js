@@ -117,7 +117,8 @@ for (const chip of chips) {
         .map((f) => ({start: f.flash_offset, length: f.size, label: f.name || f.guid, what: 'file', item: f,
           change: changes.get(fileKey(f))}));
     if (row.kind === 'masked') {
-      items = chip.masked.map((m) => Object.assign({label: m.what, what: 'masked'}, m));
+      // The area's own "what" is its kind; the item's "what" says which row.
+      items = chip.masked.map((m) => Object.assign({}, m, {label: m.what, kind: m.what, what: 'masked'}));
       chip.rawMasked = rawMasked;
     }
     if (row.kind === 'differs') items = differing.map((r) => Object.assign({what: 'differs'}, r));

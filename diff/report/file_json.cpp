@@ -23,8 +23,8 @@ json FilePlaceJson(const Geometry& geometry, const ChipDump& dump, const fwtree:
   json place = {{"flash_offset", nullptr}, {"size", file->size}};
   if (!file->offset)
     place["flash_offset_reason"] = "inside decompressed bytes";
-  else if (!InsideFlashPart(geometry, dump, *file->offset))
-    place["flash_offset_reason"] = "below the flash part of the geometry used";
+  else if (const char* outside = OutsideFlashPartReason(geometry, dump, *file->offset))
+    place["flash_offset_reason"] = outside;
   else
     place["flash_offset"] = FileFlashOffset(geometry, dump, *file->offset);
   if (file->version) place["version"] = EscapedText(*file->version);
@@ -46,8 +46,8 @@ std::string FileEntryText(const Geometry& geometry, const ChipDump& dump, const 
   const char* reason = nullptr;
   if (!file.offset)
     reason = "inside decompressed bytes";
-  else if (!InsideFlashPart(geometry, dump, *file.offset))
-    reason = "below the flash part of the geometry used";
+  else
+    reason = OutsideFlashPartReason(geometry, dump, *file.offset);
   if (reason != nullptr)
     text += std::string("null,\"flash_offset_reason\":\"") + reason + '"';
   else

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/report/info_report.h"
 
+#include <algorithm>
+
 #include <vector>
 
 #include "diff/compare/comparison.h"
@@ -123,7 +125,7 @@ void PrintTree(std::ostream& out, const ChipDump& dump, const Geometry& geometry
 void PrintInfoReport(std::ostream& out, ChipDump& dump) {
   const std::vector<ChecksumLine> checksums = ChecksumLines(dump);
   const Geometry geometry = BoardGeometry(dump, {});
-  dump.PrepareRegion(geometry.biosSize);
+  dump.PrepareRegion(geometry.biosSize, RegionEnd(geometry, dump));
   out << EscapedText(dump.path()) << ": " << dump.fileSize() << " bytes, "
       << (dump.isWholePart() ? "whole part, BIOS region in the top " + Hex(dump.regionSize()) + " bytes"
                              : "BIOS region")

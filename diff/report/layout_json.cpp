@@ -19,13 +19,20 @@ json FlashDescriptorJson(const ChipDump& dump) {
 json TreeVolumeJson(const Geometry& geometry, const ChipDump& dump, const fwtree::TreeVolume& volume) {
   json path = json::array();
   for (const fwtree::Guid& guid : volume.path) path.push_back(fwtree::GuidText(guid));
-  return {{"path", path},
-          {"file_system", fwtree::GuidText(volume.fileSystem)},
-          {"name", volume.name ? json(fwtree::GuidText(*volume.name)) : json(nullptr)},
-          {"ffs_version", volume.ffsVersion == 0 ? json(nullptr) : json(volume.ffsVersion)},
-          {"flash_offset", volume.offset ? json(FileFlashOffset(geometry, dump, *volume.offset)) : json(nullptr)},
-          {"length", volume.length},
-          {"compressed", volume.compressed}};
+  // A volume that starts outside the part (below a part shorter than the
+  // file) has no flash offset, as a file there has none.
+  const char* outside = volume.offset ? OutsideFlashPartReason(geometry, dump, *volume.offset) : nullptr;
+  json entry = {
+      {"path", path},
+      {"file_system", fwtree::GuidText(volume.fileSystem)},
+      {"name", volume.name ? json(fwtree::GuidText(*volume.name)) : json(nullptr)},
+      {"ffs_version", volume.ffsVersion == 0 ? json(nullptr) : json(volume.ffsVersion)},
+      {"flash_offset",
+       volume.offset && outside == nullptr ? json(FileFlashOffset(geometry, dump, *volume.offset)) : json(nullptr)},
+      {"length", volume.length},
+      {"compressed", volume.compressed}};
+  if (outside != nullptr) entry["flash_offset_reason"] = outside;
+  return entry;
 }
 
 void WriteLayoutJson(std::ostream& out, const Geometry& geometry, const ChipDump& dump) {

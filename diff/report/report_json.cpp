@@ -192,7 +192,8 @@ json WholeFilesJson(const WholeFileDifferences& whole) {
   if (whole.length.longer >= 0)
     length = {{"longer", whole.length.longer == 0 ? "Main" : "Backup"},
               {"bytes", whole.length.bytes},
-              {"not_erased", whole.length.notErased}};
+              {"not_erased", whole.length.notErased},
+              {"beyond_part", whole.length.beyondPart}};
   return {{"identical", whole.identical},
           {"differing_bytes", whole.differingBytes},
           {"descriptor_disagreements", whole.descriptorDisagreements},

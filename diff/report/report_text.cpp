@@ -128,7 +128,11 @@ std::vector<std::string> WholeFileLines(const WholeFileDifferences& whole) {
   if (whole.length.longer >= 0)
     lines.push_back(std::string(whole.length.longer == 0 ? "Main" : "Backup") + " is longer by " +
                     std::to_string(whole.length.bytes) + " bytes (" + Hex(whole.length.bytes) + "), " +
-                    std::to_string(whole.length.notErased) + " of them not erased");
+                    std::to_string(whole.length.notErased) + " of them not erased" +
+                    (whole.length.beyondPart == 0 ? ""
+                     : whole.length.beyondPart == whole.length.bytes
+                         ? ", all beyond the flash part"
+                         : ", " + std::to_string(whole.length.beyondPart) + " beyond the flash part"));
   return lines;
 }
 
@@ -154,7 +158,8 @@ std::string SideText(const Geometry& geometry, const ChipDump& dump, const fwtre
   if (file == nullptr) return "-";
   std::string text = Hex(file->size) + " bytes";
   if (!file->offset) return text + ", compressed";
-  if (!InsideFlashPart(geometry, dump, *file->offset)) return text + ", below the flash part";
+  if (const char* outside = OutsideFlashPartReason(geometry, dump, *file->offset))
+    return text + ", " + std::string(outside).substr(0, std::string(outside).find(" of the"));
   return text + " at flash " + Hex(FileFlashOffset(geometry, dump, *file->offset));
 }
 

@@ -133,6 +133,47 @@ def check_comparison(browser, tool, main, backup, folder, name):
     url = browser.open(page)
     check(embedded(browser) == report, "the embedded document is not --json's")
 
+    # Catches a long name widening the page and squeezing the maps: with the
+    # longest name's row chosen, the page is no wider than the window and
+    # both maps keep half of it.
+    browser.evaluate("(() => { const rows = Array.from(document.querySelectorAll('#file-table tbody tr'));"
+                     " const longest = rows.sort((a, b) => b.textContent.length - a.textContent.length)[0];"
+                     " if (longest) longest.click(); })()")
+    widths = browser.evaluate("[document.documentElement.scrollWidth, document.documentElement.clientWidth,"
+                              " ...Array.from(document.querySelectorAll('.map')).map(m => Math.round(m.getBoundingClientRect().width))]")
+    check(widths[0] <= widths[1] + 1, f"page {widths[0]} px wide in a {widths[1]} px window")
+    check(len(set(widths[2:])) == 1, f"maps of widths {widths[2:]}")
+    # Catches a scroll box keyboard users cannot reach.
+    unreachable = browser.evaluate("Array.from(document.querySelectorAll('.scroll')).filter(s => s.tabIndex < 0).length")
+    check(unreachable == 0, f"{unreachable} scroll boxes cannot take the focus")
+    # Catches a printout cut to the rows that fit the scroll box.
+    browser.call("Emulation.setEmulatedMedia", media="print")
+    clipped = browser.evaluate("Array.from(document.querySelectorAll('.scroll')).filter(s => !s.closest('[hidden]')"
+                               " && s.scrollHeight > s.clientHeight + 1).length")
+    browser.call("Emulation.setEmulatedMedia", media="")
+    check(clipped == 0, f"{clipped} tables cut short in print")
+
+    # Catches the masked card reading "undefined": the card over each
+    # chip's first masked area names its kind.
+    browser.evaluate("document.querySelector('[data-action=all]').click()")
+    for index, side in enumerate(("main", "backup")):
+        masked = report["dumps"][index]["masked"]
+        if not masked:
+            continue
+        area = masked[0]
+        point = browser.evaluate(f"""(() => {{
+            const frame = document.querySelector('.map-frame[data-chip={side}]');
+            const c = frame.querySelector('canvas'); c.scrollIntoView({{block: 'center'}});
+            const box = c.getBoundingClientRect();
+            const start = Number(frame.dataset.viewStart), end = Number(frame.dataset.viewEnd);
+            const rows = Math.round((c.clientHeight - 22) / 26);
+            const x = 64 + ({area["flash_offset"] + area["length"] / 2} - start) / (end - start) * (c.clientWidth - 64);
+            return [box.left + x, box.top + 22 + (rows - 2) * 26 + 13]; }})()""")
+        browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=point[0], y=point[1])
+        text = browser.evaluate("(() => { const c = document.getElementById('hover-card'); return c.hidden ? '' : c.textContent; })()")
+        check(("Masked: " + area["what"]) in text and "undefined" not in text,
+              f"{name}: hover card over {side}'s masked {area['what']} reads {text!r}")
+
     # The verdict and summary read as the text report's top lines.
     top = [line.strip() for line in plain.stdout.split("\n\n")[0].splitlines()]
     shown = browser.evaluate("[document.getElementById('verdict').textContent]"

@@ -35,6 +35,8 @@ Bytes Driver(uint32_t n, const std::u16string& name, uint32_t seed) {
 std::vector<Bytes> MoreFiles(bool backup) {
   std::vector<Bytes> files;
   if (backup) files.push_back(Driver(1, u"AddedInBackup", 0));
+  // A 300-character name with no space to break at: the page must wrap it.
+  if (backup) files.push_back(Driver(7, std::u16string(300, u'W'), 0));
   // A GUID-defined section of an unknown GUID that needs processing.
   const Bytes sealed = GuidedSection(fwtree::GuidFromText("0D6A1F5E-2B3C-4D4E-9F60-718293A4B5C6"), kProcessingRequired,
                                      sim::PseudoRandomBytes(300, backup ? 2 : 1));
