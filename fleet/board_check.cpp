@@ -86,9 +86,15 @@ BoardVerdict MainAgainstBackup(const BoardInput& input, const BoardRecord& recor
     verdict.status = 0;
     return verdict;
   }
+  FileStamp mainStamp;
+  FileStamp backupStamp;
+  std::string problem;
+  const bool stamped =
+      context.cache && StampOf(*input.main, &mainStamp, &problem) && StampOf(*input.backup, &backupStamp, &problem);
+  if (stamped && context.cache->FindVerdict(*input.main, mainStamp, *input.backup, backupStamp, &verdict))
+    return verdict;
   pdiff::ChipDump main;
   pdiff::ChipDump backup;
-  std::string problem;
   if (!main.Load(*input.main, &problem) || !backup.Load(*input.backup, &problem)) return verdict;
   if (!pdiff::GeometryTrouble(main, context.options).empty() ||
       !pdiff::GeometryTrouble(backup, context.options).empty())
@@ -100,6 +106,7 @@ BoardVerdict MainAgainstBackup(const BoardInput& input, const BoardRecord& recor
   verdict.pass = comparison.verdict.pass;
   verdict.status = comparison.verdict.status;
   verdict.address = comparison.verdict.address;
+  if (stamped) context.cache->StoreVerdict(*input.main, mainStamp, *input.backup, backupStamp, verdict);
   return verdict;
 }
 
