@@ -27,6 +27,10 @@ void CompareWithGolden(const std::string& path, const FleetContext& context, Chi
   }
   pdiff::CompareOptions options = context.options;
   options.rangesKept = 1;  // the signature names files, not ranges
+  // The chip's tree (mostly decompression) is walked before golden is
+  // taken, so that other workers' walks run meanwhile; a chip shorter than
+  // golden's region is moved when placed, and walked again then.
+  if (dump.fileSize() >= context.golden->regionSize) dump.tree();
   std::lock_guard<std::mutex> hold(*context.goldenLock);
   const pdiff::Comparison comparison = pdiff::Compare(context.golden->dump, dump, options);
   chip->items = ChipSignature(comparison);
