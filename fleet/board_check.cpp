@@ -27,6 +27,10 @@ void CompareWithGolden(const std::string& path, const FleetContext& context, Chi
   }
   pdiff::CompareOptions options = context.options;
   options.rangesKept = 1;  // the signature names files, not ranges
+  // The chip's tree (mostly decompression) is walked before golden is
+  // taken, so that other workers' walks run meanwhile; a chip shorter than
+  // golden's region is moved when placed, and walked again then.
+  if (dump.fileSize() >= context.golden->regionSize) dump.tree();
   std::lock_guard<std::mutex> hold(*context.goldenLock);
   const pdiff::Comparison comparison = pdiff::Compare(context.golden->dump, dump, options);
   chip->items = ChipSignature(comparison);
@@ -86,9 +90,15 @@ BoardVerdict MainAgainstBackup(const BoardInput& input, const BoardRecord& recor
     verdict.status = 0;
     return verdict;
   }
+  FileStamp mainStamp;
+  FileStamp backupStamp;
+  std::string problem;
+  const bool stamped =
+      context.cache && StampOf(*input.main, &mainStamp, &problem) && StampOf(*input.backup, &backupStamp, &problem);
+  if (stamped && context.cache->FindVerdict(*input.main, mainStamp, *input.backup, backupStamp, &verdict))
+    return verdict;
   pdiff::ChipDump main;
   pdiff::ChipDump backup;
-  std::string problem;
   if (!main.Load(*input.main, &problem) || !backup.Load(*input.backup, &problem)) return verdict;
   if (!pdiff::GeometryTrouble(main, context.options).empty() ||
       !pdiff::GeometryTrouble(backup, context.options).empty())
@@ -100,6 +110,7 @@ BoardVerdict MainAgainstBackup(const BoardInput& input, const BoardRecord& recor
   verdict.pass = comparison.verdict.pass;
   verdict.status = comparison.verdict.status;
   verdict.address = comparison.verdict.address;
+  if (stamped) context.cache->StoreVerdict(*input.main, mainStamp, *input.backup, backupStamp, verdict);
   return verdict;
 }
 

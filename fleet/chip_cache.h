@@ -6,6 +6,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -22,6 +23,11 @@ class ChipCache {
   bool Open(const std::string& path, const std::string& identity, std::string* problem);
   bool Find(const std::string& path, const FileStamp& stamp, ChipRecord* chip);
   void Store(const std::string& path, const FileStamp& stamp, const ChipRecord& chip);
+  // The board's own verdict on two chips, kept under both chips' stamps.
+  bool FindVerdict(const std::string& main, const FileStamp& mainStamp, const std::string& backup,
+                   const FileStamp& backupStamp, BoardVerdict* verdict);
+  void StoreVerdict(const std::string& main, const FileStamp& mainStamp, const std::string& backup,
+                    const FileStamp& backupStamp, const BoardVerdict& verdict);
   // Writes every entry, old and new, beside the file and renames it over.
   bool Save(std::string* problem);
 
@@ -30,8 +36,10 @@ class ChipCache {
  private:
   struct Entry {
     FileStamp stamp;
-    std::string line;  // the chip record's JSON
+    std::string line;  // the chip record's JSON; for a verdict, the verdict and Backup's stamp
   };
+  std::optional<std::string> FindLine(const std::string& key, const FileStamp& stamp);
+  void StoreLine(const std::string& key, const FileStamp& stamp, std::string line);
   std::mutex lock_;
   std::string path_;
   std::string identity_;

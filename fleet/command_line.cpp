@@ -12,19 +12,21 @@ namespace fleet {
 
 const char* const kUsage =
     "usage: pellrix-fleet [OPTIONS] GOLDEN INPUT... | pellrix-fleet signature GOLDEN INPUT | pellrix-fleet group "
-    "[--json] FILE... (--help lists the options)";
+    "[--json] [--html OUT.html] FILE... (--help lists the options)";
 
 const char* const kHelp =
     "pellrix-fleet: many boards measured against their golden firmware, grouped by what differs.\n\n"
     "usage: pellrix-fleet [OPTIONS] GOLDEN INPUT...\n"
     "       pellrix-fleet signature [--cache FILE] GOLDEN INPUT\n"
-    "       pellrix-fleet group [--json] FILE...\n\n"
+    "       pellrix-fleet group [--json] [--html OUT.html] FILE...\n\n"
     "GOLDEN is a saved chip or BIOS region, or a UEFI or FMP capsule carrying one. Each INPUT\n"
     "is a dump, a board folder (MAIN.BIN, BACKUP.BIN, RESULT.TXT: a kit RUN folder), or a\n"
     "folder searched for both. signature writes one JSON line per board (the map); group reads\n"
     "such lines (FILE, or - for standard input) and groups them as a whole run does (the reduce).\n\n"
     "  --json          one JSON document instead of the text\n"
     "  --jsonl         one JSON line per board, as they are done\n"
+    "  --html OUT.html also draw the groups as one self-contained page, with the first board's\n"
+    "                  Main against Backup drawn for the largest groups (replaces OUT.html whole)\n"
     "  --cache FILE    keep each chip's hash and signature in FILE, by path, size, time and inode\n"
     "  --jobs N        worker threads (default: one per core)\n"
     "  --help, --version\n"
@@ -61,7 +63,7 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
       attached = argument.substr(equals + 1);
       argument.resize(equals);
     }
-    const bool takesValue = argument == "--cache" || argument == "--jobs";
+    const bool takesValue = argument == "--cache" || argument == "--jobs" || argument == "--html";
     if (!takesValue && attached) {
       *problem = "option " + pdiff::EscapedText(argument) + " takes no value";
       return std::nullopt;
@@ -80,6 +82,8 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
       arguments.version = true;
     } else if (argument == "--cache") {
       arguments.cache = attached ? *attached : argv[++i];
+    } else if (argument == "--html") {
+      arguments.htmlPage = attached ? *attached : argv[++i];
     } else if (argument == "--jobs") {
       const std::string text = attached ? *attached : argv[++i];
       uint32_t jobs = 0;
@@ -105,7 +109,7 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
       return std::nullopt;
     }
     if (arguments.cache || arguments.jsonl) {
-      *problem = "group takes only --json";
+      *problem = "group takes only --json and --html";
       return std::nullopt;
     }
     arguments.inputs = operands;
@@ -119,7 +123,7 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
     *problem = "a golden image and at least one INPUT are needed";
     return std::nullopt;
   }
-  if (arguments.mode == Mode::Signature && arguments.json) {
+  if (arguments.mode == Mode::Signature && (arguments.json || arguments.htmlPage)) {
     *problem = "signature writes JSON lines only";
     return std::nullopt;
   }

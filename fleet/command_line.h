@@ -18,7 +18,8 @@ struct Arguments {
   bool help = false;
   bool version = false;
   std::optional<std::string> cache;
-  uint32_t jobs = 0;  // 0: one per core
+  std::optional<std::string> htmlPage;  // --html: also the groups drawn as one page
+  uint32_t jobs = 0;                    // 0: one per core
   std::string golden;
   std::vector<std::string> inputs;  // boards, or for group the record files
 };

@@ -10,6 +10,7 @@
 #include "fleet/board_record.h"
 #include "fleet/chip_cache.h"
 #include "fleet/command_line.h"
+#include "fleet/fleet_page.h"
 #include "fleet/fleet_run.h"
 #include "fleet/golden_image.h"
 #include "fleet/grouping.h"
@@ -30,7 +31,11 @@ int Finish(int status) {
   return status;
 }
 
+// The page first, when asked for, then standard output.
 void WriteGroups(const fleet::Arguments& arguments, const fleet::Grouper& grouper) {
+  std::string problem;
+  if (arguments.htmlPage && !fleet::WriteFleetPage(*arguments.htmlPage, grouper, &problem))
+    std::cerr << "pellrix-fleet: " << problem << "\n";
   if (arguments.json)
     grouper.WriteJson(std::cout);
   else if (!arguments.jsonl)

@@ -1,0 +1,21 @@
+// The fleet drawn as one self-contained HTML page: the groups with their
+// counts and boards (the same document --json writes, embedded once), and
+// for the largest groups whose first board's chips differ, that board's
+// Main against Backup drawn as pellrix-diff's report page draws it.
+#pragma once
+
+#include <string>
+
+#include "fleet/grouping.h"
+
+namespace fleet {
+
+// Groups whose pair is drawn, largest first: each drawing is a whole
+// report page.
+constexpr size_t kPairsDrawn = 8;
+
+// Writes the page beside `target` and renames it over. False with a
+// one-line `problem`.
+bool WriteFleetPage(const std::string& target, const Grouper& grouper, std::string* problem);
+
+}  // namespace fleet
