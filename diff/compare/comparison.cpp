@@ -276,8 +276,7 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   // Two copies of one file differ nowhere, in any view: nothing is walked.
   const bool same = SameFiles(main, backup);
   // Each region ends where the part ends in that dump's file.
-  for (ChipDump* dump : {&main, &backup})
-    dump->PrepareRegion(region, RegionEnd(result.geometry, *dump));
+  for (ChipDump* dump : {&main, &backup}) dump->PrepareRegion(region, RegionEnd(result.geometry, *dump));
   result.checks = CheckIdentities(main.record(), backup.record());
   if (!main.hasDescriptor() && !backup.hasDescriptor())
     for (IdentityCheck& check : result.checks) check.applicable = false;
