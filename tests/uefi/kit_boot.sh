@@ -5,7 +5,9 @@
 # VARS (default $ovmf_vars) in DIR/vars.fd; the serial console goes to
 # DIR/serial.log. The kit's final screen ends with "Press any key to restart
 # the board."; a key is sent then, and the kit's restart ends QEMU
-# (-no-reboot). Sets kit_verdict_tenths (QEMU's start to the verdict line) and
+# (-no-reboot). Sets kit_verdict_tenths (QEMU's start to the verdict line),
+# kit_still_tenths (the longest time the console stood still from the
+# comparison test's first line to the verdict, to a tenth of a second) and
 # boot_problem; returns 1 when the final screen never showed or QEMU did not
 # end after the key. With cut_at=REGEX QEMU is killed as soon as the console
 # shows REGEX (a power cut), and 0 is returned once it has. With
@@ -37,12 +39,21 @@ boot_kit() {
     -drive if=pflash,format=raw,unit=1,file="$dir/vars.fd" \
     "${main[@]}" "${screen[@]}" -chardev stdio,id=console,signal=off -serial chardev:console \
     <&3 >"$log" 2>"$dir/qemu.err" &
-  local pid=$! started key_sent=0 cut=0 status
+  local pid=$! started key_sent=0 cut=0 status testing=0 size last_size=-1 last_change now
+  kit_still_tenths=""
   started=$(date +%s%N)
   trap 'kill "$pid" 2>/dev/null; exit 130' INT TERM
   while kill -0 "$pid" 2>/dev/null; do
-    if [[ -z $kit_verdict_tenths ]] && grep -qa 'Verdict: ' "$log"; then
-      kit_verdict_tenths=$((($(date +%s%N) - started) / 100000000))
+    if [[ -z $kit_verdict_tenths ]]; then
+      now=$(date +%s%N)
+      ((testing)) || ! grep -qa 'Comparison test: ' "$log" || { testing=1 kit_still_tenths=0; }
+      size=$(stat -c %s "$log")
+      if ((size != last_size)); then
+        last_size=$size last_change=$now
+      elif ((testing && (now - last_change) / 100000000 > kit_still_tenths)); then
+        kit_still_tenths=$(((now - last_change) / 100000000))
+      fi
+      grep -qa 'Verdict: ' "$log" && kit_verdict_tenths=$(((now - started) / 100000000))
     fi
     if [[ -n ${cut_at:-} ]] && grep -qaE "$cut_at" "$log"; then
       kill "$pid" 2>/dev/null
