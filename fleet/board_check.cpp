@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "fleet/board_check.h"
 
 #include "diff/compare/chip_dump.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // One board measured: each chip hashed, and compared with golden only when
 // its hash differs; Main against Backup as the board's own test would.
 #pragma once

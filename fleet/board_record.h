@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the fleet learns about one input: a board's chips measured against
 // golden and its own verdict, a kit run that kept no dumps, or an input that
 // could not be read. One JSON line each: the map step writes them, the group

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "fleet/chip_cache.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Chips measured before, kept in a file: each chip's hash and signature
 // under its path, size, modification time and inode, so that a second run
 // over a grown archive reads only what is new or changed. The file is good

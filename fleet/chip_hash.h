@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A chip's SHA-256 read in pieces from the file: a chip identical to golden
 // is known from this alone, with one piece of memory however large it is.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A chip's differences from golden as a signature: the firmware files that
 // changed (by GUID path and change class), the variables (by name), the
 // areas outside them and a length that differs. Sizes, offsets and byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-fleet's command line: the whole run, the map step (signature)
 // and the reduce step (group).
 #pragma once

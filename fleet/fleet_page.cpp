@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "fleet/fleet_page.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The fleet drawn as one self-contained HTML page: the groups with their
 // counts and boards (the same document --json writes, embedded once), and
 // for the largest groups whose first board's chips differ, that board's

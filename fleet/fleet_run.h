@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A whole run: the inputs walked, each board measured by the worker pool
 // and handed on, in the order they are done, to the grouper and to the
 // JSON lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The image boards are measured against: a saved chip or BIOS region, or a
 // firmware update file carrying one (a UEFI capsule, or an FMP capsule with
 // one payload), unwrapped to the image it carries. Anything else is refused.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The reduce: board records grouped by their signature against golden,
 // with a count and the first few board names per group (the smallest names,
 // so that the result does not depend on the order records arrive in).

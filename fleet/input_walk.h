@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The command line's inputs turned into boards: a dump given alone, a board
 // folder (MAIN.BIN, BACKUP.BIN, RESULT.TXT, as the kit's RUN folders hold
 // them), or a folder searched for both. Every file is reached once, links

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-fleet: many boards' saved chips measured against their golden
 // firmware and grouped by what differs. Exit status: 0 every board matches
 // golden, 1 some differ, 2 trouble.

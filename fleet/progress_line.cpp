@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "fleet/progress_line.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A progress line on standard error while boards are measured, redrawn in
 // place; only when standard error is a terminal, nothing otherwise.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Board lines read back for the group step, one at a time and each of
 // bounded length: a line longer than any record (or a file that is not
 // lines at all) is listed, not held.

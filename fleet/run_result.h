@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // RESULT.TXT as the field kit writes it: a verdict word and key=value
 // statuses ("FAIL comparison=0x8E save-main=0x80 ..."), perhaps with the
 // board's identity and date. Read defensively: a file the kit cannot have

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A few worker threads taking jobs from a queue of bounded length: the
 // producer waits while the queue is full, so the work in flight, and the
 // memory it holds, stays bounded however many jobs there are.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The verdict in letters five lines high, drawn with '#', so that it reads
 // from across a room and on a console without colour.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "kit/final_screen.h"
 
 #include "kit/big_letters.h"

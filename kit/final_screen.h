@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The screen the kit ends on, whatever happened: the verdict in big letters,
 // which chip the board runs from now, what was kept and where, and what to do
 // next. Every line fits 80 columns and the whole screen 80x25, so nothing

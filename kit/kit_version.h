@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The field kit's version, shown on screen, written to RESULT.TXT and
 // carried in the image's SBAT data.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What one run of the kit found and did, gathered as it goes, and the
 // verdict drawn from it. RESULT.TXT and the final screen are written from
 // this alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // RESULT.TXT: its first line is the verdict and each step's status as the
 // workstation's explain step reads them ("FAIL comparison=0x8E save-main=0x80
 // save-backup=0x80 record=0x80", "none" for a step that did not run); the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the stick can keep of a failure's evidence, decided before the test
 // from the volume's free space: each file in whole clusters, plus the cluster
 // each safe replace may add to its folder, so that a "yes" here is a "yes"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The kit's run folders RUN001..RUN999: the next number follows the highest
 // name present, read from the volume's directory once, so a number is never
 // used twice even when earlier folders were deleted, and no counter file can

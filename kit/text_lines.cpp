@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "kit/text_lines.h"
 
 #include <stdarg.h>

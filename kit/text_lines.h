@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A fixed buffer of text built with Print's conversions: RESULT.TXT and the
 // final screen are composed here, then written or shown whole.
 #pragma once

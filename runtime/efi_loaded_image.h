@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // EFI_LOADED_IMAGE_PROTOCOL up to the device the image was loaded from, and
 // the device-path protocol's GUID: how a boot application finds its volume.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The file interface (runtime/file_stream.h) over the simple file system of
 // the volume the image was loaded from, for a boot application that has no
 // shell: names are relative to a working folder of that volume, which starts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The field kit's decisions: which run folder it takes, what it keeps when
 // the stick is short of room, the verdict it draws, RESULT.TXT and the final
 // screen. The firmware side (files, screen, restart) runs in OVMF in

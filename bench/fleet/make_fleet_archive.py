@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Writes an archive of kit RUN folders for pellrix-fleet's benchmark.
 
 Each chip is a 16 MiB part holding a real OVMF build at its top; the bytes

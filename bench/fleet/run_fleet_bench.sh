@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # pellrix-fleet on an archive of kit RUN folders (make_fleet_archive.py),
 # against sha256sum of every chip and against single pellrix-diff runs;
 # peak memory; the rerun with a warm cache. Run on demand, niced; prints one

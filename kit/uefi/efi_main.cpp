@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-kit.efi's image entry: a boot application the firmware starts from
 // the stick (\EFI\BOOT\BOOTX64.EFI), with no shell.
 #include "kit/uefi/field_kit.h"

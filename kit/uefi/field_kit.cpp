@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The field kit: one run of the comparison test on the board it boots on,
 // the evidence of a failure kept in a new RUNnnn folder of its own volume,
 // and a final screen whatever happened. The test, the saves and the record

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The field kit's run, from the first line on screen to the restart.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "kit/uefi/firmware_services.h"
 
 #include "runtime/efi_globals.h"

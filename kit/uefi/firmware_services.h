@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // What the kit asks of the firmware beyond files: the clock, the Secure Boot
 // state, the text screen's colours, a key press and the restart.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The kit's SBAT data: the generation of its security fixes, which shim reads
 // from the image's .sbat section and checks against its revocations before
 // it starts the kit. Raise the "pellrix" generation when a fix must revoke

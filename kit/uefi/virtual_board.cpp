@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The test build's board: before the kit runs, the virtual board's driver
 // (vboard.efi at the root of the kit's volume) is loaded and started, as a real
 // board's firmware would have started its own service. Never in the shipped

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The file interface over EFI_SIMPLE_FILE_SYSTEM_PROTOCOL on the loaded
 // image's device: the boot application's files, with no shell in between.
 #include "runtime/volume_files.h"

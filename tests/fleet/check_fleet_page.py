@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """pellrix-fleet's page in headless Chromium: the groups it draws (counts,
 descriptions, boards) equal the --json document of the same run, each group
 whose first board's chips differ has that pair drawn by pellrix-diff's

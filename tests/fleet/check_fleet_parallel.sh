@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # pellrix-fleet's map over two "hosts" with GNU parallel, one board folder
 # per job, and its reduce over their lines: the groups must equal one run's.
 # With an ssh server on this machine that lets us in without a password,

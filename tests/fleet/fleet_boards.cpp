@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "tests/fleet/fleet_boards.h"
 
 #include <cstring>

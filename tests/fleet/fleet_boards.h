@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Built boards for pellrix-fleet's tests and benchmark: a golden probe part
 // with a named driver and a variable, and chips that differ from it in one
 // known way each.

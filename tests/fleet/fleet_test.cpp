@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-fleet on built boards: the groups and their signatures, golden
 // images wrapped in capsules, kit RUN folders, hostile folders, the split
 // into map and reduce, and the cache.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Stands in for ssh where this machine runs no ssh server: takes GNU
 # parallel's ssh arguments, notes the host it was asked for in
 # $FLEET_HOSTS_LOG, and runs the command here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // Writes a golden image and a small archive of kit RUN folders built from
 // it, for the map and reduce test of pellrix-fleet:
 //   DIR/golden.bin, DIR/boards/RUNnnn/{MAIN.BIN,BACKUP.BIN,RESULT.TXT}

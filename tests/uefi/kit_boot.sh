@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 # Booting the field kit's stick in OVMF under QEMU, for the kit's tests.
 # Sourced after shell_boot.sh (uefi_test_settings, fail).
 

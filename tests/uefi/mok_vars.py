@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause-Patent
 """Appends shim's MokList to a copy of an OVMF variable store: one more record
 of the authenticated store (attributes NV|BS), holding an EFI_SIGNATURE_LIST
 of X.509 type with one certificate, as MokManager leaves it after an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "tests/volume_files/fake_volume.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A simple file system in memory behind the loaded image's device, as the
 // firmware hands it to a boot application: folders, files, free space in
 // clusters, renames through SetInfo, and failures a test switches on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // The boot application's files (runtime/uefi/volume_files.cpp) on a simple
 // file system in memory: the paths it builds, FAT's rules it must live with,
 // and every failure a stick can give reaching the caller as a failure.
