@@ -71,7 +71,7 @@ bool ExplainedArea(const std::string& name) {
 
 }  // namespace
 
-std::vector<SignatureItem> ChipSignature(const pdiff::Comparison& comparison) {
+std::vector<SignatureItem> ChipSignature(const pdiff::Comparison& comparison, bool goldenRegionOnly) {
   // A chip cut short lacks whatever lay in the missing bytes: that it is
   // cut short is its signature, wherever the cut fell.
   if (comparison.whole.length.longer == 0) return {{"length shorter", "shorter than golden (cut short)"}};
@@ -96,7 +96,8 @@ std::vector<SignatureItem> ChipSignature(const pdiff::Comparison& comparison) {
     if (ExplainedArea(area.name) && !(area.name != "masked areas" && !named)) continue;
     items.push_back({"area " + area.name, area.name + " differs"});
   }
-  if (comparison.whole.length.longer == 1) items.push_back({"length longer", "longer than golden"});
+  if (comparison.whole.length.longer == 1 && !goldenRegionOnly)
+    items.push_back({"length longer", "longer than golden"});
   std::sort(items.begin(), items.end());
   items.erase(std::unique(items.begin(), items.end()), items.end());
   return items;

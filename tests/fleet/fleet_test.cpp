@@ -163,7 +163,8 @@ TEST(FleetGolden, CapsulesAreUnwrapped) {
 }
 
 // Faults: the fleet comparing boards with the capsule's bytes instead of the
-// image it carries; a file that is no firmware taken as golden.
+// image it carries; every whole part told "longer" than a golden BIOS
+// region; a file that is no firmware taken as golden.
 TEST(FleetGolden, BoardsMatchTheImageACapsuleCarries) {
   Fixture f;
   const fs::path capsule = f.scratch.path() / "update.cap";
@@ -173,6 +174,14 @@ TEST(FleetGolden, BoardsMatchTheImageACapsuleCarries) {
   const support::ProgramRun run = Fleet({capsule, f.boards()});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("1 board: both chips identical to golden"), std::string::npos) << run.out;
+  // A capsule carrying the BIOS region alone: the whole parts below it are
+  // no difference.
+  const sim::Bytes whole = BuildChip(ChipVariant::Golden);
+  const sim::Bytes region(whole.end() - support::ProbePart::kBiosSize, whole.end());
+  WriteFile(capsule,
+            fleetsupport::CapsuleAround(fleetsupport::FmpCapsuleGuid(), fleetsupport::FmpBody(region, 3, 1, false)));
+  const support::ProgramRun regionRun = Fleet({capsule, f.boards()});
+  EXPECT_EQ(regionRun.status, 0) << regionRun.out;
   const fs::path text = f.scratch.path() / "notes.bin";
   WriteFile(text, sim::PseudoRandomBytes(70000, 5));
   const support::ProgramRun refused = Fleet({text, f.boards()});
