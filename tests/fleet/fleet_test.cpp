@@ -289,7 +289,8 @@ TEST(FleetHostile, EveryInputIsListedOnce) {
 }
 
 // Faults: the map's lines losing what the grouping needs, so that grouping
-// them elsewhere differs from one run.
+// them elsewhere differs from one run; a line that is no board's grouped as
+// one (a board without chips reads as identical to golden).
 TEST(FleetSplit, GroupingTheMapsLinesEqualsOneRun) {
   Fixture f;
   const sim::Bytes golden = BuildChip(ChipVariant::Golden);
@@ -307,6 +308,15 @@ TEST(FleetSplit, GroupingTheMapsLinesEqualsOneRun) {
       out << map.out;
     }
   }
+  // Lines that are no board's are listed, not grouped.
+  const fs::path foreign = f.scratch.path() / "foreign.jsonl";
+  const std::string junk = "{\"kind\":\"board\",\"board\":\"x\"}\nnot json\n";
+  WriteFile(foreign, sim::Bytes(junk.begin(), junk.end()));
+  const support::ProgramRun rejectedRun = Fleet({"group", "--json", foreign});
+  EXPECT_EQ(rejectedRun.status, 2);
+  const nlohmann::json rejected = nlohmann::json::parse(rejectedRun.out, nullptr, false);
+  EXPECT_EQ(rejected["boards"], 0);
+  EXPECT_EQ(rejected["not_read"].size(), 2u) << rejected.dump();
   for (const char* form : {"--json", "--jsonl"}) {
     const bool json = std::string(form) == "--json";
     const support::ProgramRun whole = Fleet({form, f.golden(), f.boards()});
