@@ -34,7 +34,8 @@ void CompareWithGolden(const std::string& path, const FleetContext& context, Chi
   if (dump.fileSize() >= context.golden->regionSize) dump.tree();
   std::lock_guard<std::mutex> hold(*context.goldenLock);
   const pdiff::Comparison comparison = pdiff::Compare(context.golden->dump, dump, options);
-  chip->items = ChipSignature(comparison);
+  const bool regionOnly = context.golden->dump.fileSize() == context.golden->regionSize;
+  chip->items = ChipSignature(comparison, regionOnly);
   chip->state = chip->items.empty() ? ChipState::MaskedOnly : ChipState::Differs;
 }
 

@@ -150,6 +150,10 @@ std::optional<BoardRecord> ParseRecordLine(const std::string& line, std::string*
       record.chips.push_back(chip);
     }
   }
+  if (record.kind == RecordKind::Board && (record.chips.empty() || record.chips.size() > 2)) {
+    *problem = "a board line with " + std::to_string(record.chips.size()) + " chips";
+    return std::nullopt;
+  }
   if (const auto verdict = in.find("main_vs_backup"); verdict != in.end() && verdict->is_object()) {
     record.verdict.known = Flag(*verdict, "known");
     record.verdict.pass = Flag(*verdict, "pass");

@@ -15,7 +15,9 @@ namespace fleet {
 
 // Golden is the comparison's Main, the chip its Backup. Sorted by key,
 // without repeats; empty when the chip differs only where the board masks.
-std::vector<SignatureItem> ChipSignature(const pdiff::Comparison& comparison);
+// `goldenRegionOnly`: golden is a BIOS region alone (as a capsule carries
+// it), so a whole part's bytes below it are no difference.
+std::vector<SignatureItem> ChipSignature(const pdiff::Comparison& comparison, bool goldenRegionOnly);
 
 // The signature of a chip the comparison cannot place (GeometryTrouble's
 // reason), without the sizes that differ from chip to chip.

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 # SPDX-License-Identifier: BSD-2-Clause-Patent
 """pellrix-fleet's page in headless Chromium: the groups it draws (counts,
 descriptions, boards) equal the --json document of the same run, each group

@@ -89,12 +89,12 @@ sim::Guid FmpCapsuleGuid() {
 }
 
 sim::Bytes CapsuleAround(const sim::Guid& guid, const sim::Bytes& body) {
-  sim::Bytes capsule(28, 0);
+  sim::Bytes capsule(28 + body.size(), 0);
   std::copy(guid.begin(), guid.end(), capsule.begin());
   Put32(capsule, 16, 28);
   Put32(capsule, 20, 0x50000);  // persist across reset, initiate reset
-  Put32(capsule, 24, uint32_t(28 + body.size()));
-  capsule.insert(capsule.end(), body.begin(), body.end());
+  Put32(capsule, 24, uint32_t(capsule.size()));
+  std::copy(body.begin(), body.end(), capsule.begin() + 28);
   return capsule;
 }
 

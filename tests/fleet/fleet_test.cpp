@@ -164,7 +164,8 @@ TEST(FleetGolden, CapsulesAreUnwrapped) {
 }
 
 // Faults: the fleet comparing boards with the capsule's bytes instead of the
-// image it carries; a file that is no firmware taken as golden.
+// image it carries; every whole part told "longer" than a golden BIOS
+// region; a file that is no firmware taken as golden.
 TEST(FleetGolden, BoardsMatchTheImageACapsuleCarries) {
   Fixture f;
   const fs::path capsule = f.scratch.path() / "update.cap";
@@ -174,6 +175,14 @@ TEST(FleetGolden, BoardsMatchTheImageACapsuleCarries) {
   const support::ProgramRun run = Fleet({capsule, f.boards()});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("1 board: both chips identical to golden"), std::string::npos) << run.out;
+  // A capsule carrying the BIOS region alone: the whole parts below it are
+  // no difference.
+  const sim::Bytes whole = BuildChip(ChipVariant::Golden);
+  const sim::Bytes region(whole.end() - support::ProbePart::kBiosSize, whole.end());
+  WriteFile(capsule,
+            fleetsupport::CapsuleAround(fleetsupport::FmpCapsuleGuid(), fleetsupport::FmpBody(region, 3, 1, false)));
+  const support::ProgramRun regionRun = Fleet({capsule, f.boards()});
+  EXPECT_EQ(regionRun.status, 0) << regionRun.out;
   const fs::path text = f.scratch.path() / "notes.bin";
   WriteFile(text, sim::PseudoRandomBytes(70000, 5));
   const support::ProgramRun refused = Fleet({text, f.boards()});
@@ -257,7 +266,7 @@ TEST(FleetHostile, EveryInputIsListedOnce) {
   const fs::path many = f.boards() / "many";
   fs::create_directories(many);
   for (int i = 0; i < kEmptyFiles; ++i) {
-    const int fd = open((many / ("e" + std::to_string(i))).c_str(), O_CREAT | O_WRONLY, 0600);
+    const int fd = open((many / std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0600);
     ASSERT_GE(fd, 0);
     close(fd);
   }
@@ -281,7 +290,8 @@ TEST(FleetHostile, EveryInputIsListedOnce) {
 }
 
 // Faults: the map's lines losing what the grouping needs, so that grouping
-// them elsewhere differs from one run.
+// them elsewhere differs from one run; a line that is no board's grouped as
+// one (a board without chips reads as identical to golden).
 TEST(FleetSplit, GroupingTheMapsLinesEqualsOneRun) {
   Fixture f;
   const sim::Bytes golden = BuildChip(ChipVariant::Golden);
@@ -299,6 +309,15 @@ TEST(FleetSplit, GroupingTheMapsLinesEqualsOneRun) {
       out << map.out;
     }
   }
+  // Lines that are no board's are listed, not grouped.
+  const fs::path foreign = f.scratch.path() / "foreign.jsonl";
+  const std::string junk = "{\"kind\":\"board\",\"board\":\"x\"}\nnot json\n";
+  WriteFile(foreign, sim::Bytes(junk.begin(), junk.end()));
+  const support::ProgramRun rejectedRun = Fleet({"group", "--json", foreign});
+  EXPECT_EQ(rejectedRun.status, 2);
+  const nlohmann::json rejected = nlohmann::json::parse(rejectedRun.out, nullptr, false);
+  EXPECT_EQ(rejected["boards"], 0);
+  EXPECT_EQ(rejected["not_read"].size(), 2u) << rejected.dump();
   for (const char* form : {"--json", "--jsonl"}) {
     const bool json = std::string(form) == "--json";
     const support::ProgramRun whole = Fleet({form, f.golden(), f.boards()});
