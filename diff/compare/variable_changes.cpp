@@ -81,7 +81,7 @@ class Collector {
   std::optional<VariableCopy> Copy(const ChipDump& dump, const DumpStore* store, const fwtree::StoredVariable* v) {
     if (v == nullptr) return std::nullopt;
     return VariableCopy{FileFlashOffset(geometry_, dump, store->fileOffset + v->offset), v->dataSize, v->attributes,
-                        v->state};
+                        v->state, std::vector<uint8_t>(v->data, v->data + v->dataSize)};
   }
 
   void Add(VariableChangeKind kind, const DumpStore* mainStore, const fwtree::StoredVariable* m,

@@ -26,6 +26,7 @@ struct VariableCopy {
   uint32_t dataSize;
   uint32_t attributes;
   uint8_t state;
+  std::vector<uint8_t> data;  // its value as saved
 };
 
 struct VariableChange {
