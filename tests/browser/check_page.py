@@ -173,6 +173,20 @@ def check_comparison(browser, tool, main, backup, folder, name):
         check(("Masked: " + area["what"]) in text and "undefined" not in text,
               f"{name}: hover card over {side}'s masked {area['what']} reads {text!r}")
 
+    # Catches raw JSON in the variables table and a heading over an empty
+    # one: one readable row per variable, or no section.
+    cells = browser.evaluate("document.getElementById('variables-section').hidden ? null :"
+                             " Array.from(document.querySelectorAll('#variable-table tbody tr'), r => r.textContent)")
+    if report.get("variables"):
+        check(cells is not None and len(cells) == len(report["variables"]), f"{name}: variable rows {cells!r}")
+        for cell in cells or []:
+            check('{"' not in cell and "[object" not in cell, f"{name}: raw JSON in a variable row: {cell[:120]!r}")
+        for variable in report["variables"]:
+            for entry in variable.get("added", []):
+                check(any(entry["sha256"] in cell for cell in cells or []), f"{name}: added entry {entry['sha256']} not shown")
+    else:
+        check(cells is None, f"{name}: a variables heading over no variables")
+
     # The verdict and summary read as the text report's top lines.
     top = [line.strip() for line in plain.stdout.split("\n\n")[0].splitlines()]
     shown = browser.evaluate("[document.getElementById('verdict').textContent]"
