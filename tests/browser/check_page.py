@@ -173,6 +173,17 @@ def check_comparison(browser, tool, main, backup, folder, name):
         check(("Masked: " + area["what"]) in text and "undefined" not in text,
               f"{name}: hover card over {side}'s masked {area['what']} reads {text!r}")
 
+    # Catches details only a pointer can reach: n on a focused map writes
+    # the first item in view below the maps, p steps back to the last.
+    browser.evaluate("document.querySelector('[data-action=all]').click(); document.querySelector('.map canvas').focus()")
+    texts = []
+    for key in ("n", "p"):
+        browser.call("Input.dispatchKeyEvent", type="keyDown", key=key, code="Key" + key.upper(), text=key)
+        browser.call("Input.dispatchKeyEvent", type="keyUp", key=key, code="Key" + key.upper())
+        texts.append(browser.evaluate("document.getElementById('selection').textContent"))
+    check("item: 1 of " in texts[0] and "undefined" not in texts[0], f"{name}: n on the map shows {texts[0][:160]!r}")
+    check(" of " in texts[1] and "item: 1 of " not in texts[1], f"{name}: p from the first item shows {texts[1][:160]!r}")
+
     # Catches raw JSON in the variables table and a heading over an empty
     # one: one readable row per variable, or no section.
     cells = browser.evaluate("document.getElementById('variables-section').hidden ? null :"
