@@ -63,7 +63,10 @@ class Collector {
       if (k == nullptr) {
         if (mainLive) Add(VariableChangeKind::OnlyInMain, main, &m, backup, nullptr);
       } else if (mainLive && fwtree::IsLive(k->state)) {
-        if (!SameValue(m, *k)) Add(VariableChangeKind::Changed, main, &m, backup, k);
+        if (!SameValue(m, *k))
+          Add(VariableChangeKind::Changed, main, &m, backup, k);
+        else if (m.offset != k->offset)
+          ++result_->movedUnchanged;  // a reclaimed store compacts its records: no change
       } else if (mainLive) {
         Add(VariableChangeKind::DeletedInBackup, main, &m, backup, k);
       } else if (fwtree::IsLive(k->state)) {

@@ -59,6 +59,9 @@ struct StoreReading {
 struct VariableComparison {
   std::vector<StoreReading> stores;     // whose volumes differ: Main's, then Backup's
   std::vector<VariableChange> changes;  // Main's order, then those met only in Backup
+  // Variables of one value lying at other places in the two stores (a
+  // store reclaimed, its records compacted): not changes, but said.
+  uint64_t movedUnchanged = 0;
 };
 
 struct VariableChangeCounts {

@@ -41,6 +41,8 @@ function summaryLines() {
       ' deleted in Main, ' + take('variables_deleted_in_backup') + ' deleted in Backup';
     const unread = stores.filter((store) => store.problem !== null).length;
     if (unread > 0) variables += ' (' + unread + (unread === 1 ? ' store' : ' stores') + ' not read)';
+    const moved = take('variables_moved_unchanged') || 0;
+    if (moved > 0) variables += '; ' + moved + ' unchanged at other places in the store (reclaimed, its records compacted)';
     if (stores.length > 0) lines.push(variables);
   }
   for (const warning of take('warnings') || []) lines.push('Warning: ' + warning);

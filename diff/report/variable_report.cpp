@@ -133,6 +133,9 @@ void PrintVariableSummary(std::ostream& out, const VariableComparison& variables
   uint64_t unread = 0;
   for (const StoreReading& store : variables.stores) unread += store.problem.empty() ? 0 : 1;
   if (unread > 0) out << " (" << unread << (unread == 1 ? " store" : " stores") << " not read)";
+  if (variables.movedUnchanged > 0)
+    out << "; " << variables.movedUnchanged
+        << " unchanged at other places in the store (reclaimed, its records compacted)";
   out << "\n";
 }
 
@@ -236,6 +239,7 @@ void AddVariableCounts(json& summary, const VariableComparison& variables) {
   summary["variables_only_in_backup"] = counts.onlyInBackup;
   summary["variables_deleted_in_main"] = counts.deletedInMain;
   summary["variables_deleted_in_backup"] = counts.deletedInBackup;
+  summary["variables_moved_unchanged"] = variables.movedUnchanged;
 }
 
 }  // namespace pdiff
