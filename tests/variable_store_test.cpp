@@ -264,6 +264,19 @@ TEST_F(VariableChanges, NamesThatAgreeOnlyUpToAnInnerNulAreTwoVariables) {
   EXPECT_EQ(changes, expected);
 }
 
+// Catches a reclaimed store read as changes: the same variables compacted
+// into another order are no change, and the summary says they moved.
+TEST_F(VariableChanges, AReclaimedStoreIsNoChangeAndIsSaid) {
+  const auto layout = VariableStoreLayout::Authenticated;
+  const uint8_t deleted = fwtree::kVariableAdded & fwtree::kVariableInDeletedTransition & fwtree::kVariableDeleted;
+  const Bytes main = StoreVolume(layout, {{u"Lang", {'e', 'n', 'g'}}, {u"Old", {1}, deleted}, {u"Timeout", {5, 0}}});
+  const Bytes backup = StoreVolume(layout, {{u"Timeout", {5, 0}}, {u"Lang", {'e', 'n', 'g'}}});
+  const nlohmann::json report = Compare(main, backup);
+  EXPECT_EQ(report["variables"], nlohmann::json::array()) << report["variables"];
+  EXPECT_EQ(report["summary"]["variables_moved_unchanged"], 2);
+  EXPECT_EQ(report["summary"]["variables_changed"], 0);
+}
+
 // Catches: a difference in the spare area taken for a variable, or the
 // areas' bytes compared at the wrong place.
 TEST_F(VariableChanges, FaultTolerantWriteAreasAreNamedNotVariables) {

@@ -64,7 +64,10 @@ class Collector {
       if (k == nullptr) {
         if (mainLive) Add(VariableChangeKind::OnlyInMain, main, &m, backup, nullptr);
       } else if (mainLive && fwtree::IsLive(k->state)) {
-        if (!SameValue(m, *k)) Add(VariableChangeKind::Changed, main, &m, backup, k);
+        if (!SameValue(m, *k))
+          Add(VariableChangeKind::Changed, main, &m, backup, k);
+        else if (m.offset != k->offset)
+          ++result_->movedUnchanged;  // a reclaimed store compacts its records: no change
       } else if (mainLive) {
         Add(VariableChangeKind::DeletedInBackup, main, &m, backup, k);
       } else if (fwtree::IsLive(k->state)) {
@@ -82,7 +85,7 @@ class Collector {
   std::optional<VariableCopy> Copy(const ChipDump& dump, const DumpStore* store, const fwtree::StoredVariable* v) {
     if (v == nullptr) return std::nullopt;
     return VariableCopy{FileFlashOffset(geometry_, dump, store->fileOffset + v->offset), v->dataSize, v->attributes,
-                        v->state};
+                        v->state, std::vector<uint8_t>(v->data, v->data + v->dataSize)};
   }
 
   void Add(VariableChangeKind kind, const DumpStore* mainStore, const fwtree::StoredVariable* m,

@@ -27,6 +27,7 @@ struct VariableCopy {
   uint32_t dataSize;
   uint32_t attributes;
   uint8_t state;
+  std::vector<uint8_t> data;  // its value as saved
 };
 
 struct VariableChange {
@@ -59,6 +60,9 @@ struct StoreReading {
 struct VariableComparison {
   std::vector<StoreReading> stores;     // whose volumes differ: Main's, then Backup's
   std::vector<VariableChange> changes;  // Main's order, then those met only in Backup
+  // Variables of one value lying at other places in the two stores (a
+  // store reclaimed, its records compacted): not changes, but said.
+  uint64_t movedUnchanged = 0;
 };
 
 struct VariableChangeCounts {

@@ -371,9 +371,26 @@ for (const chip of chips) {
     if (item) showItem(item.start, item.length);
   });
   canvas.addEventListener('pointerleave', () => { card.hidden = true; });
+  // What the hover card shows, for the keyboard: n and p step through the
+  // items in view (regions, volumes, files, masked areas, differences, row
+  // by row) and write the chosen one's details below the maps; Enter zooms
+  // to it.
+  let stepped = -1;
+  const inView = () => chip.rows.flatMap(({items}) => items.filter((i) => i.start < view.end && i.start + i.length > view.start));
+  const step = (by) => {
+    const items = inView();
+    if (!items.length) return;
+    stepped = ((stepped + by) % items.length + items.length) % items.length;
+    const item = items[stepped];
+    const lines = cardLines(item.what === 'differs' ? Object.assign({}, item, {sample: item}) : item);
+    lines.push(['item', (stepped + 1) + ' of ' + items.length + ' in view on ' + chip.role]);
+    fillCard(document.getElementById('selection'), lines);
+  };
   canvas.addEventListener('keydown', (event) => {
     const actions = {'+': () => zoom(0.5), '=': () => zoom(0.5), '-': () => zoom(2), '0': () => setView(0, flashSize),
-      Home: () => setView(0, flashSize), ArrowLeft: () => pan(-0.2), ArrowRight: () => pan(0.2)};
+      Home: () => setView(0, flashSize), ArrowLeft: () => pan(-0.2), ArrowRight: () => pan(0.2),
+      n: () => step(1), p: () => step(-1),
+      Enter: () => { const item = inView()[stepped]; if (item) showItem(item.start, item.length); }};
     if (actions[event.key]) {
       event.preventDefault();
       actions[event.key]();

@@ -14,8 +14,12 @@ function summaryLines() {
     for (const disagreement of whole.descriptor_disagreements || []) lines.push('Descriptors disagree on ' + disagreement);
     for (const area of whole.areas || []) lines.push(area.area + ': ' + area.differing_bytes + ' bytes differ');
     const length = whole.length_difference;
-    if (length) lines.push(length.longer + ' is longer by ' + length.bytes + ' bytes (' + hex(length.bytes) + '), ' +
-      length.not_erased + ' of them not erased');
+    if (length) {
+      const beyond = length.beyond_part || 0;
+      lines.push(length.longer + ' is longer by ' + length.bytes + ' bytes (' + hex(length.bytes) + '), ' +
+        length.not_erased + ' of them not erased' + (beyond === 0 ? '' : beyond === length.bytes
+        ? ', all beyond the flash part' : ', ' + beyond + ' beyond the flash part'));
+    }
   }
   if ('not_checked' in s) lines.push('not checked in a dump: ' + take('not_checked'));
   if ('differing_ranges' in s)
@@ -38,6 +42,8 @@ function summaryLines() {
       ' deleted in Main, ' + take('variables_deleted_in_backup') + ' deleted in Backup';
     const unread = stores.filter((store) => store.problem !== null).length;
     if (unread > 0) variables += ' (' + unread + (unread === 1 ? ' store' : ' stores') + ' not read)';
+    const moved = take('variables_moved_unchanged') || 0;
+    if (moved > 0) variables += '; ' + moved + ' unchanged at other places in the store (reclaimed, its records compacted)';
     if (stores.length > 0) lines.push(variables);
   }
   for (const warning of take('warnings') || []) lines.push('Warning: ' + warning);
@@ -76,9 +82,43 @@ function fillTable(table, records) {
       return element('td', {className: 'mono', text: value === undefined || value === null ? '-' : typeof value === 'object' ? JSON.stringify(value) : String(value)});
     })));
 }
-if (Array.isArray(data.variables)) {
+// A variable's side as the text report gives it: size, attributes, offset,
+// then its value in words, or its bytes.
+function valueText(value) {
+  if (!value) return '';
+  const parts = [];
+  if (value.decoded !== null) parts.push(value.decoded);
+  if (value.problem) parts.push(value.problem);
+  if (value.hex !== null) parts.push(value.hex);
+  else if (value.decoded === null) parts.push(value.size + ' bytes, SHA-256 ' + value.sha256);
+  return parts.join('; ');
+}
+function sideText(side) {
+  if (!side) return '-';
+  return side.data_size + ' bytes, attributes ' + hex(side.attributes) + ', at ' + hex(side.flash_offset) +
+    (side.state !== 'added' ? ', ' + side.state : '') + (side.value ? '\n' + valueText(side.value) : '');
+}
+function entryText(entry) {
+  return entry.type === 'X509' ? 'X509 subject ' + entry.subject + ', issuer ' + entry.issuer + ', SHA-256 ' + entry.sha256
+    : entry.type + ' ' + entry.sha256;
+}
+function entriesText(variable) {
+  const lines = [];
+  for (const entry of variable.added || []) lines.push('added in Backup: ' + entryText(entry));
+  for (const entry of variable.removed || []) lines.push('removed in Backup: ' + entryText(entry));
+  const only = variable.main && variable.backup ? null : (variable.main || variable.backup);
+  if (only && only.value && only.value.signatures) for (const entry of only.value.signatures) lines.push(entryText(entry));
+  return lines.join('\n') || '-';
+}
+if (Array.isArray(data.variables) && data.variables.length > 0) {
   document.getElementById('variables-section').hidden = false;
-  fillTable(document.getElementById('variable-table'), data.variables);
+  const table = document.getElementById('variable-table');
+  const heads = ['Change', 'Name', 'Vendor GUID', 'Main', 'Backup', 'Signature entries'];
+  table.querySelector('thead').append(element('tr', {}, heads.map((h) => element('th', {scope: 'col', text: h}))));
+  const body = table.querySelector('tbody');
+  for (const v of data.variables)
+    body.append(element('tr', {}, [v.change, v.name, v.vendor_guid, sideText(v.main), sideText(v.backup), entriesText(v)]
+      .map((text, i) => element('td', {className: i >= 2 ? 'mono value' : '', text: text === undefined ? '-' : String(text)}))));
 }
 const tool = document.getElementById('tool').textContent;
 fillTable(document.getElementById('dump-table'), chips.map((chip) => ({

@@ -2,10 +2,12 @@
 #include "diff/report/variable_report.h"
 
 #include <iomanip>
+#include <set>
 
 #include "diff/compare/comparison.h"
 #include "diff/report/escaped_text.h"
 #include "diff/compare/text_format.h"
+#include "diff/compare/variable_value.h"
 
 namespace pdiff {
 
@@ -15,12 +17,84 @@ using nlohmann::json;
 
 const char* Role(int dump) { return dump == 0 ? "Main" : "Backup"; }
 
-json CopyJson(const std::optional<VariableCopy>& copy) {
+json SignatureJson(const SignatureEntry& entry) {
+  json item = {{"type", entry.type}, {"owner", entry.owner}, {"sha256", entry.sha256}};
+  if (entry.type == "X509") {
+    item["subject"] = EscapedText(entry.subject);
+    item["issuer"] = EscapedText(entry.issuer);
+  }
+  return item;
+}
+
+json ValueJson(const VariableValue& value) {
+  json item = {{"size", value.size},
+               {"decoded", value.decoded ? json(EscapedText(*value.decoded)) : json(nullptr)},
+               {"hex", value.hex ? json(*value.hex) : json(nullptr)},
+               {"sha256", value.sha256 ? json(*value.sha256) : json(nullptr)}};
+  if (!value.problem.empty()) item["problem"] = value.problem;
+  if (!value.signatures.empty()) {
+    json entries = json::array();
+    for (const SignatureEntry& entry : value.signatures) entries.push_back(SignatureJson(entry));
+    item["signatures"] = entries;
+  }
+  return item;
+}
+
+json CopyJson(const VariableChange& change, const std::optional<VariableCopy>& copy) {
   if (!copy) return nullptr;
   return {{"flash_offset", copy->flashOffset},
           {"data_size", copy->dataSize},
           {"attributes", copy->attributes},
-          {"state", fwtree::VariableStateName(copy->state)}};
+          {"state", fwtree::VariableStateName(copy->state)},
+          {"value", ValueJson(DescribeValue(change.name, change.vendor, copy->data))}};
+}
+
+// The entries of `to` that `from` does not hold, by type and digest.
+std::vector<const SignatureEntry*> EntriesNotIn(const VariableValue& from, const VariableValue& to) {
+  std::set<std::string> held;
+  for (const SignatureEntry& entry : from.signatures) held.insert(entry.key());
+  std::vector<const SignatureEntry*> missing;
+  for (const SignatureEntry& entry : to.signatures)
+    if (!held.count(entry.key())) missing.push_back(&entry);
+  return missing;
+}
+
+std::string SignatureText(const SignatureEntry& entry) {
+  if (entry.type == "X509")
+    return "X509 subject " + EscapedText(entry.subject) + ", issuer " + EscapedText(entry.issuer) + ", SHA-256 " +
+           entry.sha256;
+  return entry.type + " " + entry.sha256;
+}
+
+std::string ValueText(const VariableValue& value) {
+  std::string text;
+  if (value.decoded) text = EscapedText(*value.decoded);
+  if (!value.problem.empty()) text += (text.empty() ? "" : "; ") + value.problem;
+  if (value.hex) text += (text.empty() ? "" : " [") + *value.hex + (text.empty() ? "" : "]");
+  if (value.sha256 && text.empty()) text = std::to_string(value.size) + " bytes, SHA-256 " + *value.sha256;
+  return text.empty() ? "(empty)" : text;
+}
+
+// The values of both sides, and for a signature database what Backup
+// added and removed.
+void PrintValues(std::ostream& out, const VariableChange& change) {
+  std::optional<VariableValue> values[2];
+  for (int side = 0; side < 2; ++side) {
+    const std::optional<VariableCopy>& copy = side == 0 ? change.main : change.backup;
+    if (copy && fwtree::IsLive(copy->state)) values[side] = DescribeValue(change.name, change.vendor, copy->data);
+  }
+  for (int side = 0; side < 2; ++side)
+    if (values[side]) out << "      " << Role(side) << ": " << ValueText(*values[side]) << "\n";
+  if (values[0].has_value() != values[1].has_value()) {
+    for (const SignatureEntry& entry : (values[0] ? *values[0] : *values[1]).signatures)
+      out << "        " << SignatureText(entry) << "\n";
+  }
+  if (values[0] && values[1]) {
+    for (const SignatureEntry* entry : EntriesNotIn(*values[0], *values[1]))
+      out << "      added in Backup: " << SignatureText(*entry) << "\n";
+    for (const SignatureEntry* entry : EntriesNotIn(*values[1], *values[0]))
+      out << "      removed in Backup: " << SignatureText(*entry) << "\n";
+  }
 }
 
 json AreaJson(const std::optional<StoreReading::Area>& area) {
@@ -60,6 +134,9 @@ void PrintVariableSummary(std::ostream& out, const VariableComparison& variables
   uint64_t unread = 0;
   for (const StoreReading& store : variables.stores) unread += store.problem.empty() ? 0 : 1;
   if (unread > 0) out << " (" << unread << (unread == 1 ? " store" : " stores") << " not read)";
+  if (variables.movedUnchanged > 0)
+    out << "; " << variables.movedUnchanged
+        << " unchanged at other places in the store (reclaimed, its records compacted)";
   out << "\n";
 }
 
@@ -82,6 +159,7 @@ void PrintVariableChanges(std::ostream& out, const VariableComparison& variables
     else
       out << "  " << CopyText(mainLive ? *change.main : *change.backup);
     out << "\n";
+    PrintValues(out, change);
   }
   for (const StoreReading& store : variables.stores) {
     PrintArea(out, variables, store, "fault-tolerant-write working block", &StoreReading::workingBlock);
@@ -91,12 +169,26 @@ void PrintVariableChanges(std::ostream& out, const VariableComparison& variables
 
 json VariablesJson(const VariableComparison& variables) {
   json list = json::array();
-  for (const VariableChange& change : variables.changes)
-    list.push_back({{"name", EscapedText(change.name)},
-                    {"vendor_guid", fwtree::GuidText(change.vendor)},
-                    {"change", VariableChangeName(change.kind)},
-                    {"main", CopyJson(change.main)},
-                    {"backup", CopyJson(change.backup)}});
+  for (const VariableChange& change : variables.changes) {
+    json entry = {{"name", EscapedText(change.name)},
+                  {"vendor_guid", fwtree::GuidText(change.vendor)},
+                  {"change", VariableChangeName(change.kind)},
+                  {"main", CopyJson(change, change.main)},
+                  {"backup", CopyJson(change, change.backup)}};
+    if (change.main && change.backup) {
+      const VariableValue main = DescribeValue(change.name, change.vendor, change.main->data);
+      const VariableValue backup = DescribeValue(change.name, change.vendor, change.backup->data);
+      if (!main.signatures.empty() || !backup.signatures.empty()) {
+        json added = json::array();
+        json removed = json::array();
+        for (const SignatureEntry* item : EntriesNotIn(main, backup)) added.push_back(SignatureJson(*item));
+        for (const SignatureEntry* item : EntriesNotIn(backup, main)) removed.push_back(SignatureJson(*item));
+        entry["added"] = added;
+        entry["removed"] = removed;
+      }
+    }
+    list.push_back(entry);
+  }
   return list;
 }
 
@@ -148,6 +240,7 @@ void AddVariableCounts(json& summary, const VariableComparison& variables) {
   summary["variables_only_in_backup"] = counts.onlyInBackup;
   summary["variables_deleted_in_main"] = counts.deletedInMain;
   summary["variables_deleted_in_backup"] = counts.deletedInBackup;
+  summary["variables_moved_unchanged"] = variables.movedUnchanged;
 }
 
 }  // namespace pdiff

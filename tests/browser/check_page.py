@@ -174,6 +174,31 @@ def check_comparison(browser, tool, main, backup, folder, name):
         check(("Masked: " + area["what"]) in text and "undefined" not in text,
               f"{name}: hover card over {side}'s masked {area['what']} reads {text!r}")
 
+    # Catches details only a pointer can reach: n on a focused map writes
+    # the first item in view below the maps, p steps back to the last.
+    browser.evaluate("document.querySelector('[data-action=all]').click(); document.querySelector('.map canvas').focus()")
+    texts = []
+    for key in ("n", "p"):
+        browser.call("Input.dispatchKeyEvent", type="keyDown", key=key, code="Key" + key.upper(), text=key)
+        browser.call("Input.dispatchKeyEvent", type="keyUp", key=key, code="Key" + key.upper())
+        texts.append(browser.evaluate("document.getElementById('selection').textContent"))
+    check("item: 1 of " in texts[0] and "undefined" not in texts[0], f"{name}: n on the map shows {texts[0][:160]!r}")
+    check(" of " in texts[1] and "item: 1 of " not in texts[1], f"{name}: p from the first item shows {texts[1][:160]!r}")
+
+    # Catches raw JSON in the variables table and a heading over an empty
+    # one: one readable row per variable, or no section.
+    cells = browser.evaluate("document.getElementById('variables-section').hidden ? null :"
+                             " Array.from(document.querySelectorAll('#variable-table tbody tr'), r => r.textContent)")
+    if report.get("variables"):
+        check(cells is not None and len(cells) == len(report["variables"]), f"{name}: variable rows {cells!r}")
+        for cell in cells or []:
+            check('{"' not in cell and "[object" not in cell, f"{name}: raw JSON in a variable row: {cell[:120]!r}")
+        for variable in report["variables"]:
+            for entry in variable.get("added", []):
+                check(any(entry["sha256"] in cell for cell in cells or []), f"{name}: added entry {entry['sha256']} not shown")
+    else:
+        check(cells is None, f"{name}: a variables heading over no variables")
+
     # The verdict and summary read as the text report's top lines.
     top = [line.strip() for line in plain.stdout.split("\n\n")[0].splitlines()]
     shown = browser.evaluate("[document.getElementById('verdict').textContent]"
