@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // pellrix-diff shows what a changed variable holds: decoded where its
 // meaning is standard, in hexadecimal or by digest otherwise, and for the
 // Secure Boot databases which certificates and hashes came or went.

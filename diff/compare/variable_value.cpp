@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/compare/variable_value.h"
 
 #include <openssl/x509.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
 // A variable's value as a person reads it: decoded where the UEFI
 // specification fixes its meaning (Timeout, BootOrder, Boot####, the Secure
 // Boot modes, the languages, the signature databases), else its bytes in
