@@ -110,22 +110,57 @@ function drawRuler(chip, g) {
   g.stroke();
 }
 
-// Ranges aggregated per pixel: any count of them costs one pass. A white
-// line runs through the dark bars, so they do not rest on colour alone.
-function drawCoverage(chip, g, items, top, height) {
-  const right = chip.width;
-  const covered = new Uint8Array(Math.ceil(right));
+// A span of many ranges is drawn as its ranges once it is at least as many
+// pixels wide as it has ranges (and they are in the page); until then it is
+// one block shaded by the share of its bytes that differ, never solid.
+const SHADE_FLOOR = 0.2;  // so that a single differing byte still shows
+const shadeOf = (item) => SHADE_FLOOR + (1 - SHADE_FLOOR) * Math.min(1, item.bytes / Math.max(item.length, 1));
+const drawnExact = (chip, item) => item.exact !== null && xOf(chip, item.start + item.length) - xOf(chip, item.start) >= item.ranges;
+
+// The differing items in view as drawn: ranges, each span's ranges where it
+// is drawn exact, and shaded spans (shaded: true).
+function visibleDiffers(chip, items) {
+  const shown = [];
+  const add = (item, shaded) => {
+    if (item.start < view.end && item.start + item.length > view.start) shown.push({item, shaded});
+  };
   for (let i = firstVisible(items); i < items.length && items[i].start < view.end; ++i) {
     const item = items[i];
-    if (item.start + item.length <= view.start) continue;
+    if (!item.span) add(item, false);
+    else if (drawnExact(chip, item)) for (const range of item.exact) add(range, false);
+    else add(item, true);
+  }
+  return shown;
+}
+
+// Ranges aggregated per pixel: any count of them costs one pass. A white
+// line runs through the solid bars and a solid foot under the shaded ones,
+// so they do not rest on colour alone.
+function drawCoverage(chip, g, items, top, height) {
+  const right = chip.width;
+  const solid = new Uint8Array(Math.ceil(right));
+  const shade = new Float32Array(Math.ceil(right));
+  for (const {item, shaded} of visibleDiffers(chip, items)) {
     const x0 = Math.max(GUTTER, Math.floor(xOf(chip, item.start)));
     const x1 = Math.min(right, Math.max(x0 + 1, Math.ceil(xOf(chip, item.start + item.length))));
-    covered.fill(1, x0, x1);
+    if (!shaded) {
+      solid.fill(1, x0, x1);
+      continue;
+    }
+    const alpha = shadeOf(item);
+    for (let x = x0; x < x1; ++x) shade[x] = Math.max(shade[x], alpha);
   }
   for (let x = GUTTER; x < right; ++x) {
-    if (!covered[x]) continue;
+    if (solid[x] || !shade[x]) continue;
+    g.fillStyle = 'rgba(176, 0, 32, ' + shade[x].toFixed(3) + ')';
+    g.fillRect(x, top, 1, height - 2);
+    g.fillStyle = '#b00020';
+    g.fillRect(x, top + height - 2, 1, 2);
+  }
+  for (let x = GUTTER; x < right; ++x) {
+    if (!solid[x]) continue;
     let end = x;
-    while (end < right && covered[end]) ++end;
+    while (end < right && solid[end]) ++end;
     g.fillStyle = '#b00020';
     g.fillRect(x, top, end - x, height);
     g.fillStyle = '#fff';
@@ -233,20 +268,27 @@ function itemAt(chip, x, y) {
     if (!best || item.length < best.length) best = item;
   }
   if (best && row.kind === 'differs') {
-    // Every range under this pixel, gathered.
+    // Every range under this pixel, gathered: a span's own ranges where it
+    // is drawn exact.
     let count = 0;
     let bytes = 0;
     let first = Infinity;
     let last = 0;
-    for (let i = firstVisible(items); i < items.length && items[i].start <= at + slack; ++i) {
-      const item = items[i];
-      if (item.start + item.length + slack < at) continue;
+    let sample = null;
+    let shadedSpans = 0;
+    let leftOut = 0;
+    for (const {item, shaded} of visibleDiffers(chip, items)) {
+      if (item.start > at + slack || item.start + item.length + slack < at) continue;
       count += item.ranges;
       bytes += item.bytes;
       first = Math.min(first, item.start);
       last = Math.max(last, item.start + item.length);
+      if (!sample || item.length < sample.length) sample = item;
+      if (shaded) ++shadedSpans;
+      if (shaded && item.exact === null) ++leftOut;
     }
-    return {what: 'differs', start: first, length: last - first, ranges: count, bytes, sample: best};
+    if (!sample) return null;
+    return {what: 'differs', start: first, length: last - first, ranges: count, bytes, sample, shadedSpans, leftOut};
   }
   return best;
 }
@@ -288,6 +330,9 @@ function cardLines(item) {
       ['raw bytes', item.differs === undefined ? '-' : item.differs ? 'differ' : 'equal']];
   const lines = [['title', item.ranges + (item.ranges === 1 ? ' differing range' : ' differing ranges')],
     ['offset', hex(item.start) + ' to ' + hex(item.start + item.length)], ['differing bytes', String(item.bytes)]];
+  if (item.shadedSpans)
+    lines.push(['shading', item.ranges + ' ranges, ' + item.bytes + ' differing bytes of ' + item.length + ': shaded by share']);
+  if (item.leftOut) lines.push(['exact ranges', 'left out of the page (too many to embed)']);
   const range = item.sample && item.sample.range;
   if (item.ranges === 1 && range) {
     lines.push(['kind', range.kind || range.region || '-']);
@@ -382,7 +427,10 @@ for (const chip of chips) {
     if (!items.length) return;
     stepped = ((stepped + by) % items.length + items.length) % items.length;
     const item = items[stepped];
-    const lines = cardLines(item.what === 'differs' ? Object.assign({}, item, {sample: item}) : item);
+    const shaded = item.what === 'differs' && item.span && !drawnExact(chip, item);
+    const lines = cardLines(item.what === 'differs'
+      ? Object.assign({}, item, {sample: item, shadedSpans: shaded ? 1 : 0, leftOut: shaded && item.exact === null ? 1 : 0})
+      : item);
     lines.push(['item', (stepped + 1) + ' of ' + items.length + ' in view on ' + chip.role]);
     fillCard(document.getElementById('selection'), lines);
   };

@@ -55,7 +55,19 @@ function rangesOf(key) {
     return data[key].map((r) => ({start: r.flash_offset, length: r.length, bytes: r.differing_bytes, ranges: 1, range: r}));
   const spans = data[key + '_spans'];
   if (!spans) return [];
-  return spans.spans.map((s) => ({start: s.flash_offset, length: s.length, bytes: s.differing_bytes, ranges: s.ranges}));
+  // A span stands for many ranges; the leading ones carry their ranges
+  // too (exact), the rest were left out of the page (exact null).
+  const flat = spans.exact_ranges || [];
+  let next = 0;
+  return spans.spans.map((s, i) => {
+    let exact = null;
+    if (i < (spans.exact_spans || 0)) {
+      exact = [];
+      for (let n = 0; n < s.ranges && next + 2 < flat.length; ++n, next += 3)
+        exact.push({start: flat[next], length: flat[next + 1], bytes: flat[next + 2], ranges: 1});
+    }
+    return {start: s.flash_offset, length: s.length, bytes: s.differing_bytes, ranges: s.ranges, span: true, exact};
+  });
 }
 const differing = rangesOf('differences').concat(rangesOf('below_bios_region')).sort((a, b) => a.start - b.start);
 // With --no-mask: what the masks hide, drawn under the masked areas.

@@ -14,9 +14,10 @@ namespace pdiff {
 
 // Written as it goes: the differences are never held as JSON all at once.
 // A list of more than `mostListedRanges` ranges is written as spans of the
-// flash instead (`differences_spans`, ...), at most `kMostSpans` of them.
+// flash instead (`differences_spans`, ...), at most `kMostSpans` of them,
+// with the first `mostExactRanges` ranges of the list as a flat array.
 void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
-                     bool withRawMasked, uint64_t mostListedRanges = UINT64_MAX);
+                     bool withRawMasked, uint64_t mostListedRanges = UINT64_MAX, uint64_t mostExactRanges = 0);
 constexpr uint64_t kMostSpans = 4096;
 // At most `maxRanges` ranges of each list are printed, with the number left out.
 void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,

@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 #include "diff/report/escaped_text.h"
 #include "diff/report/file_json.h"
@@ -170,18 +171,37 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
 
 // Instead of the list `key`: `key_spans`, the ranges gathered into spans of
 // the flash (flash_offset, length, differing_bytes, ranges), and span_size.
+// The first `mostExactRanges` ranges also go in whole, as one flat array of
+// offset, length and differing bytes (`exact_ranges`): a page draws them
+// where its view is narrow enough to tell them apart. `exact_spans` counts
+// the leading spans whose every range is there.
 void WriteSpans(JsonStream& stream, const std::string& key, const std::function<void(const RangeSink&)>& each,
-                uint64_t toFlash, const Geometry& geometry) {
+                uint64_t toFlash, const Geometry& geometry, uint64_t mostExactRanges) {
   const uint64_t spanSize = SpanSize(geometry.flashSize, kMostSpans);
   SpanGatherer gatherer(toFlash, spanSize);
-  each([&](const DifferingRange& range) { gatherer.Add(range); });
+  std::vector<uint64_t> exact;
+  uint64_t exactCount = 0;
+  each([&](const DifferingRange& range) {
+    gatherer.Add(range);
+    if (exactCount == mostExactRanges) return;
+    ++exactCount;
+    exact.insert(exact.end(), {range.begin + toFlash, range.end - range.begin, range.differingBytes});
+  });
   json spans = json::array();
-  for (const RangeSpan& span : gatherer.spans())
+  uint64_t exactSpans = 0;
+  uint64_t rangesSoFar = 0;
+  for (const RangeSpan& span : gatherer.spans()) {
     spans.push_back({{"flash_offset", span.flashOffset},
                      {"length", span.length},
                      {"differing_bytes", span.differingBytes},
                      {"ranges", span.ranges}});
-  stream.Member(key + "_spans", {{"span_size", spanSize}, {"spans", spans}});
+    rangesSoFar += span.ranges;
+    if (rangesSoFar <= exactCount) ++exactSpans;
+  }
+  stream.Member(key + "_spans", {{"span_size", spanSize},
+                                 {"spans", spans},
+                                 {"exact_spans", exactSpans},
+                                 {"exact_ranges", exact}});
 }
 
 json WholeFilesJson(const WholeFileDifferences& whole) {
@@ -224,7 +244,7 @@ json SummaryJson(const Comparison& comparison) {
 }  // namespace
 
 void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
-                     bool withRawMasked, uint64_t mostListedRanges) {
+                     bool withRawMasked, uint64_t mostListedRanges, uint64_t mostExactRanges) {
   const Geometry& geometry = comparison.geometry;
   const Verdict& verdict = comparison.verdict;
   JsonStream stream(out);
@@ -279,7 +299,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   const uint64_t regionToFlash = FlashOffset(geometry, 0);
   const auto differences = each(comparison.differences, ScanDifferences);
   if (comparison.differences.count > mostListedRanges) {
-    WriteSpans(stream, "differences", differences, regionToFlash, geometry);
+    WriteSpans(stream, "differences", differences, regionToFlash, geometry, mostExactRanges);
   } else {
     stream.BeginArray("differences");
     differences([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
@@ -287,7 +307,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   const auto below = each(comparison.belowBiosRegion, ScanBelowBiosRegion);
   if (comparison.belowBiosRegionCompared && comparison.belowBiosRegion.count > mostListedRanges) {
-    WriteSpans(stream, "below_bios_region", below, 0, geometry);
+    WriteSpans(stream, "below_bios_region", below, 0, geometry, mostExactRanges);
   } else if (comparison.belowBiosRegionCompared) {
     stream.BeginArray("below_bios_region");
     below([&](const DifferingRange& range) { stream.Item(BelowRangeJson(geometry, main, range)); });
@@ -297,7 +317,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   const auto rawMasked = each(comparison.rawMasked, ScanRawMasked);
   if (withRawMasked && comparison.rawMasked.count > mostListedRanges) {
-    WriteSpans(stream, "masked_differences", rawMasked, regionToFlash, geometry);
+    WriteSpans(stream, "masked_differences", rawMasked, regionToFlash, geometry, mostExactRanges);
   } else if (withRawMasked) {
     stream.BeginArray("masked_differences");
     rawMasked([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });

@@ -3,6 +3,7 @@
 """pellrix-diff's report page in headless Chromium, for one pair of dumps.
 
 usage: check_page.py PELLRIX_DIFF MAIN BACKUP OUT_DIR NAME
+       check_page.py --many-ranges PELLRIX_DIFF MAIN OUT_DIR NAME
 
 Writes NAME.html (the pair) and NAME-info.html (Main alone) into OUT_DIR,
 opens each from disk and checks: no console error and no request; the
@@ -13,12 +14,16 @@ the hover card over a mark names the file; the summary reads as the text
 report's top; zoom stops at one 4 KiB block and a drag zooms; the maps stack
 on a narrow screen; a screenshot (NAME.png, kept) is neither blank nor one
 colour; variables and summary keys the page does not know by name show.
+With --many-ranges: a Backup made from MAIN with more ranges than the page
+lists, whose maps must draw exact ranges in a narrow view and shade spans
+by their share of differing bytes in a wide one.
 Prints each failure and exits 1 when there is any.
 """
 import base64
 import io
 import json
 import os
+import shutil
 import subprocess
 import sys
 
@@ -319,7 +324,157 @@ def check_info(browser, tool, main, folder, name):
         check(False, f"{name}-info: {problem}")
 
 
+# ---- more ranges than the page lists: spans, shaded or drawn exact
+
+def many_range_backup(main_path, backup_path):
+    """Main with bytes changed in the erased end of its BIOS region: three
+    4 KiB spans of single bytes 64 apart (1.6% differ), then three of 4-byte
+    runs 32 apart (12.5% differ): 576 ranges, more than the page lists."""
+    data = bytearray(open(main_path, "rb").read())
+    sparse, dense = len(data) - 0x8000, len(data) - 0x5000
+    for at in range(sparse, dense, 64):
+        data[at] ^= 0x5A
+    for at in range(dense, len(data) - 0x2000, 32):
+        data[at:at + 4] = bytes(b ^ 0xA5 for b in data[at:at + 4])
+    open(backup_path, "wb").write(bytes(data))
+
+
+def differs_row(browser, side):
+    """The differs row of a map: view, plot geometry and one line of pixels
+    (red, green, green of the ground just above the bar) 5 pixels below the
+    row's bar top, clear of the bar's lines."""
+    return browser.evaluate(f"""(() => {{
+        const frame = document.querySelector('.map-frame[data-chip={side}]');
+        const c = frame.querySelector('canvas'); c.scrollIntoView({{block: 'center'}});
+        const ratio = c.width / c.clientWidth;
+        const rows = Math.round((c.clientHeight - 22) / 26);
+        const y = 22 + (rows - 1) * 26 + 3 + 5;
+        const line = c.getContext('2d').getImageData(0, Math.round(y * ratio), c.width, 1).data;
+        const ground = c.getContext('2d').getImageData(0, Math.round((y - 6) * ratio), c.width, 1).data;
+        const pixels = [];
+        for (let x = 0; x < c.clientWidth; ++x) {{
+          const at = Math.floor((x + 0.5) * ratio) * 4;
+          pixels.push([line[at], line[at + 1], ground[at + 1]]);
+        }}
+        const box = c.getBoundingClientRect();
+        return {{start: Number(frame.dataset.viewStart), end: Number(frame.dataset.viewEnd), width: c.clientWidth,
+                 left: box.left, top: box.top + y, pixels}}; }})()""")
+
+
+def byte_span(row, x):
+    """The flash bytes pixel x of the plot stands for."""
+    scale = (row["end"] - row["start"]) / (row["width"] - 64)
+    return row["start"] + (x - 64) * scale, row["start"] + (x + 1 - 64) * scale
+
+
+def drag_to(browser, side, start, end):
+    row = differs_row(browser, side)
+    scale = (row["width"] - 64) / (row["end"] - row["start"])
+    x0 = row["left"] + 64 + (start - row["start"]) * scale
+    x1 = row["left"] + 64 + (end - row["start"]) * scale
+    browser.call("Input.dispatchMouseEvent", type="mousePressed", x=x0, y=row["top"], button="left", clickCount=1)
+    browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=(x0 + x1) / 2, y=row["top"], button="left")
+    browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=x1, y=row["top"], button="left")
+    browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x1, y=row["top"], button="left", clickCount=1)
+
+
+def check_many_ranges(browser, tool, main, folder, name):
+    global dumps_folder
+    pair = os.path.join(folder, name)
+    os.makedirs(pair, exist_ok=True)
+    shutil.copyfile(main, os.path.join(pair, "MAIN.BIN"))
+    many_range_backup(main, os.path.join(pair, "BACKUP.BIN"))
+    dumps_folder = pair
+    page = os.path.join(folder, name + ".html")
+    report = json.loads(run([tool, "--json", "MAIN.BIN", "BACKUP.BIN"]).stdout)
+    drawn = run([tool, "--html", page, "MAIN.BIN", "BACKUP.BIN"])
+    check(os.path.exists(page) and drawn.stderr == "", f"--html failed: {drawn.stderr!r}")
+    ranges = report["differences"]
+    # Catches page-only data leaking into --json: it lists every range.
+    check(isinstance(ranges, list) and len(ranges) > 512 and "differences_spans" not in report,
+          f"{name}: --json does not list its {len(ranges)} ranges alone")
+    browser.events.clear()
+    url = browser.open(page)
+    document = embedded(browser)
+    spans = document.get("differences_spans", {})
+    # Catches the page's document drifting from --json beyond the spans, and
+    # exact ranges that are not --json's.
+    rest = {k: v for k, v in document.items() if k != "differences_spans"}
+    check(rest == {k: v for k, v in report.items() if k != "differences"}, f"{name}: the page's document is not --json's")
+    flat = [n for r in ranges for n in (r["flash_offset"], r["length"], r["differing_bytes"])]
+    check(spans.get("exact_ranges") == flat and spans.get("exact_spans") == len(spans.get("spans", [])),
+          f"{name}: the page's exact ranges are not --json's")
+
+    # Catches span blocks drawn solid in a narrow view: zoomed to the first
+    # changed span, a pixel is red only over a range of --json, and every
+    # range there shows red.
+    span_size = spans.get("span_size", 4096)
+    first = min(r["flash_offset"] for r in ranges if r["flash_offset"] >= len(open(main, "rb").read()) - 0x8000)
+    browser.evaluate("document.querySelector('[data-action=all]').click()")
+    drag_to(browser, "main", first, first + span_size)
+    row = differs_row(browser, "main")
+    check(row["end"] - row["start"] <= 2 * span_size, f"{name}: the drag zoomed to {row['end'] - row['start']} bytes")
+    ends = [(r["flash_offset"], r["flash_offset"] + r["length"]) for r in ranges]
+    stray, red_ranges = [], set()
+    for x in range(64, row["width"]):
+        red, green, _ = row["pixels"][x]
+        if red < 150 or green > 100:
+            continue
+        low, high = byte_span(row, x)
+        hit = [i for i, (b, e) in enumerate(ends) if b < high + 1 and e > low - 1]
+        red_ranges.update(hit)
+        if not hit:
+            stray.append(hex(int(low)))
+    check(not stray, f"{name}: red pixels where --json has no range: {stray[:5]}")
+    shown = [i for i, (b, e) in enumerate(ends) if b >= row["start"] and e <= row["end"]]
+    missing = [hex(ends[i][0]) for i in shown if i not in red_ranges]
+    check(shown and not missing, f"{name}: ranges in a narrow view not drawn: {missing[:5]} of {len(shown)}")
+
+    # Catches a block that stands for many ranges drawn solid, or shaded by
+    # anything but its share of differing bytes: in the whole-chip view each
+    # changed span's inner pixels show that share (with a floor of 0.2).
+    browser.evaluate("document.querySelector('[data-action=all]').click()")
+    row = differs_row(browser, "main")
+    wrong = []
+    checked = 0
+    inner = 64
+    for span in spans.get("spans", []):
+        members = [r for r in ranges if r["flash_offset"] // span_size == span["flash_offset"] // span_size]
+        begin = span["flash_offset"]
+        end = max(r["flash_offset"] + r["length"] for r in members)
+        if len(members) < 32:
+            continue
+        share = sum(r["differing_bytes"] for r in members) / (end - begin)
+        expected = 0.2 + 0.8 * share
+        for x in range(64, row["width"]):
+            low, high = byte_span(row, x)
+            if low < begin + 1 or high > end - 1:
+                continue
+            checked += 1
+            inner = x
+            alpha = 1 - row["pixels"][x][1] / max(row["pixels"][x][2], 1)
+            if abs(alpha - expected) > 0.03:
+                wrong.append((hex(begin), round(alpha, 3), round(expected, 3)))
+    check(checked > 20 and not wrong, f"{name}: spans not shaded by share ({checked} pixels): {wrong[:4]}")
+    # Catches a shaded block whose card does not say what the shade means.
+    browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=row["left"] + inner + 0.5, y=row["top"])
+    text = browser.evaluate("(() => { const c = document.getElementById('hover-card'); return c.hidden ? '' : c.textContent; })()")
+    check("shaded by share" in text, f"{name}: the card over a shaded span reads {text!r}")
+    for problem in browser.problems(url):
+        check(False, f"{name}: {problem}")
+
+
 def main():
+    if len(sys.argv) == 6 and sys.argv[1] == "--many-ranges":
+        tool, main_dump, folder = (os.path.abspath(a) for a in sys.argv[2:5])
+        browser = Browser()
+        try:
+            check_many_ranges(browser, tool, main_dump, folder, sys.argv[5])
+        finally:
+            browser.close()
+        print(f"{sys.argv[5]}: {len(failures)} failures")
+        return 1 if failures else 0
+
     if len(sys.argv) != 6:
         print(__doc__, file=sys.stderr)
         return 2
