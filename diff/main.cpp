@@ -117,7 +117,8 @@ int RunComparison(const pdiff::Arguments& arguments) {
   options.rangesKept = arguments.json || arguments.htmlPage ? kRangesHeldForJson : arguments.maxRanges;
   const pdiff::Comparison comparison = pdiff::Compare(main, backup, options);
   const auto writeData = [&](std::ostream& out) {
-    pdiff::WriteJsonReport(out, main, backup, comparison, arguments.options.rawMasked, pdiff::kPageMostRanges, pdiff::kPageExactRanges);
+    pdiff::WriteJsonReport(out, main, backup, comparison, arguments.options.rawMasked, pdiff::kPageMostRanges,
+                           pdiff::kPageExactRanges);
   };
   if (!WritePage(arguments, writeData, &problem)) return Trouble(problem);
   if (arguments.json)

@@ -142,7 +142,9 @@ std::string PairPage(const BoardRecord& board, const std::string& folder) {
   close(descriptor);
   const bool written = pdiff::WriteHtmlPage(
       temporary, VersionText().substr(0, VersionText().size() - 1),
-      [&](std::ostream& out) { pdiff::WriteJsonReport(out, main, backup, comparison, false, pdiff::kPageMostRanges, pdiff::kPageExactRanges); },
+      [&](std::ostream& out) {
+        pdiff::WriteJsonReport(out, main, backup, comparison, false, pdiff::kPageMostRanges, pdiff::kPageExactRanges);
+      },
       &problem);
   std::ostringstream page;
   if (written) page << std::ifstream(temporary, std::ios::binary).rdbuf();

@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "diff/compare/range_spans.h"
+#include "diff/report/html_page.h"
 #include "tests/support/diff_support.h"
 #include "tests/support/sim_support.h"
 
@@ -173,6 +174,20 @@ TEST_F(DiffHtmlPage, ManyRangesAreEmbeddedAsBoundedSpansThatKeepEveryByte) {
   EXPECT_EQ(ranges, (16u << 20) / 80 + 1);
   EXPECT_EQ(differing, document["summary"]["differing_bytes"].get<uint64_t>());
   EXPECT_LE(previousEnd, 16u << 20);
+  // Catches exact ranges past their bound, not the dump's, or a span
+  // claimed drawn exact whose ranges were cut off (the page would draw
+  // gaps where bytes differ): exact_spans is the longest run of spans whose
+  // ranges all fit.
+  const json& exact = document["differences_spans"]["exact_ranges"];
+  ASSERT_EQ(exact.size(), 3 * pdiff::kPageExactRanges);
+  for (size_t i = 0; i < exact.size(); i += 4099) EXPECT_EQ(exact[i - i % 3 + 0].get<uint64_t>(), (i / 3) * 80) << i;
+  EXPECT_EQ(exact[exact.size() - 2].get<uint64_t>(), 1u);
+  const uint64_t exactSpans = document["differences_spans"]["exact_spans"].get<uint64_t>();
+  uint64_t leading = 0;
+  for (uint64_t i = 0; i < exactSpans; ++i) leading += spans[i]["ranges"].get<uint64_t>();
+  EXPECT_LE(leading, pdiff::kPageExactRanges);
+  ASSERT_LT(exactSpans, spans.size());
+  EXPECT_GT(leading + spans[exactSpans]["ranges"].get<uint64_t>(), pdiff::kPageExactRanges);
 }
 
 // Catches a range that crosses a span boundary being split, counted twice

@@ -198,10 +198,8 @@ void WriteSpans(JsonStream& stream, const std::string& key, const std::function<
     rangesSoFar += span.ranges;
     if (rangesSoFar <= exactCount) ++exactSpans;
   }
-  stream.Member(key + "_spans", {{"span_size", spanSize},
-                                 {"spans", spans},
-                                 {"exact_spans", exactSpans},
-                                 {"exact_ranges", exact}});
+  stream.Member(key + "_spans",
+                {{"span_size", spanSize}, {"spans", spans}, {"exact_spans", exactSpans}, {"exact_ranges", exact}});
 }
 
 json WholeFilesJson(const WholeFileDifferences& whole) {
