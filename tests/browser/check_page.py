@@ -16,13 +16,15 @@ on a narrow screen; a screenshot (NAME.png, kept) is neither blank nor one
 colour; variables and summary keys the page does not know by name show.
 With --many-ranges: a Backup made from MAIN with more ranges than the page
 lists, whose maps must draw exact ranges in a narrow view and shade spans
-by their share of differing bytes in a wide one.
+by their share of differing bytes in a wide one; then a pair of noise with
+more ranges than the page embeds exactly, whose later spans stay shaded.
 Prints each failure and exits 1 when there is any.
 """
 import base64
 import io
 import json
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -462,6 +464,48 @@ def check_many_ranges(browser, tool, main, folder, name):
     check("shaded by share" in text, f"{name}: the card over a shaded span reads {text!r}")
     for problem in browser.problems(url):
         check(False, f"{name}: {problem}")
+    check_left_out(browser, tool, folder, name)
+
+
+def check_left_out(browser, tool, folder, name):
+    """8 MiB of noise with a byte changed every 80: 104,858 ranges, more
+    than the page embeds exactly."""
+    global dumps_folder
+    pair = os.path.join(folder, name + "-left-out")
+    os.makedirs(pair, exist_ok=True)
+    data = bytearray(random.Random(7).randbytes(8 << 20))
+    open(os.path.join(pair, "MAIN.BIN"), "wb").write(bytes(data))
+    for at in range(0, len(data), 80):
+        data[at] ^= 0x5A
+    open(os.path.join(pair, "BACKUP.BIN"), "wb").write(bytes(data))
+    dumps_folder = pair
+    page = os.path.join(folder, name + "-left-out.html")
+    drawn = run([tool, "--bios-size=0x800000", "--html", page, "MAIN.BIN", "BACKUP.BIN"])
+    check(os.path.exists(page) and drawn.stderr == "", f"--html failed: {drawn.stderr!r}")
+    browser.events.clear()
+    url = browser.open(page)
+    spans = embedded(browser)["differences_spans"]
+    exact_spans = spans["exact_spans"]
+    check(0 < exact_spans < len(spans["spans"]) - 8, f"{name}: {exact_spans} of {len(spans['spans'])} spans exact")
+    # Catches a span whose ranges were left out drawn solid (or blank) at
+    # the narrowest zoom, and a card that does not say they were left out.
+    span = spans["spans"][(exact_spans + len(spans["spans"])) // 2]
+    begin, end = span["flash_offset"], span["flash_offset"] + span["length"]
+    browser.evaluate("document.querySelector('[data-action=all]').click()")
+    for _ in range(3):
+        drag_to(browser, "main", begin, end)
+    row = differs_row(browser, "main")
+    inside = [x for x in range(64, row["width"]) if begin + 1 <= byte_span(row, x)[0] and byte_span(row, x)[1] <= end - 1]
+    alphas = [1 - row["pixels"][x][1] / max(row["pixels"][x][2], 1) for x in inside]
+    expected = 0.2 + 0.8 * span["differing_bytes"] / span["length"]
+    check(len(inside) > 50 and all(abs(a - expected) < 0.03 for a in alphas),
+          f"{name}: a left-out span over {len(inside)} pixels is not shaded {expected:.3f}: {sorted(set(round(a, 2) for a in alphas))[:6]}")
+    if inside:
+        browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=row["left"] + inside[len(inside) // 2] + 0.5, y=row["top"])
+    text = browser.evaluate("(() => { const c = document.getElementById('hover-card'); return c.hidden ? '' : c.textContent; })()")
+    check("shaded by share" in text and "left out" in text, f"{name}: the card over a left-out span reads {text!r}")
+    for problem in browser.problems(url):
+        check(False, f"{name}-left-out: {problem}")
 
 
 def main():
