@@ -462,6 +462,15 @@ def check_many_ranges(browser, tool, main, folder, name):
     browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=row["left"] + inner + 0.5, y=row["top"])
     text = browser.evaluate("(() => { const c = document.getElementById('hover-card'); return c.hidden ? '' : c.textContent; })()")
     check("shaded by share" in text, f"{name}: the card over a shaded span reads {text!r}")
+    # Catches the keyboard's details missing what the shade means: p on a
+    # focused map at the whole chip steps back onto a dense span.
+    browser.evaluate("document.querySelector('.map-frame[data-chip=main] canvas').focus()")
+    browser.call("Input.dispatchKeyEvent", type="keyDown", key="p", code="KeyP", text="p")
+    browser.call("Input.dispatchKeyEvent", type="keyUp", key="p", code="KeyP")
+    text = browser.evaluate("document.getElementById('selection').textContent")
+    check(any(f"{s['ranges']} ranges, {s['differing_bytes']} differing bytes of {s['length']}: shaded by share" in text
+              for s in spans.get("spans", []) if s["ranges"] > 64),
+          f"{name}: the details of a dense span read {text!r}")
     for problem in browser.problems(url):
         check(False, f"{name}: {problem}")
     check_left_out(browser, tool, folder, name)
