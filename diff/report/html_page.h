@@ -17,8 +17,8 @@ namespace pdiff {
 // listed in full takes up to about 2 KB (its files' names and paths on both
 // chips), so the list stays near 1 MB at most.
 constexpr uint64_t kPageMostRanges = 512;
-// Beyond that, the first ranges of each list go in as three numbers each,
-// under 2 MB, so that a narrow view draws them exactly.
+// Beyond that, this many ranges of the lists in all go in as three numbers
+// each, about 2 MB at most, so that a narrow view draws them exactly.
 constexpr uint64_t kPageExactRanges = 65536;
 
 // Why `target` cannot take the page ("-", one of the `inputs`, or anything

@@ -15,7 +15,7 @@ namespace pdiff {
 // Written as it goes: the differences are never held as JSON all at once.
 // A list of more than `mostListedRanges` ranges is written as spans of the
 // flash instead (`differences_spans`, ...), at most `kMostSpans` of them,
-// with the first `mostExactRanges` ranges of the list as a flat array.
+// with the lists' first `mostExactRanges` ranges in all as flat arrays.
 void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
                      bool withRawMasked, uint64_t mostListedRanges = UINT64_MAX, uint64_t mostExactRanges = 0);
 constexpr uint64_t kMostSpans = 4096;

@@ -171,12 +171,14 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
 
 // Instead of the list `key`: `key_spans`, the ranges gathered into spans of
 // the flash (flash_offset, length, differing_bytes, ranges), and span_size.
-// The first `mostExactRanges` ranges also go in whole, as one flat array of
-// offset, length and differing bytes (`exact_ranges`): a page draws them
-// where its view is narrow enough to tell them apart. `exact_spans` counts
-// the leading spans whose every range is there.
+// The first `*exactLeft` ranges also go in whole (and are taken off it, a
+// budget shared by the lists), as one flat array of offset, length and
+// differing bytes (`exact_ranges`): a page draws them where its view is
+// narrow enough to tell them apart. `exact_spans` counts the leading spans
+// whose every range is there.
 void WriteSpans(JsonStream& stream, const std::string& key, const std::function<void(const RangeSink&)>& each,
-                uint64_t toFlash, const Geometry& geometry, uint64_t mostExactRanges) {
+                uint64_t toFlash, const Geometry& geometry, uint64_t* exactLeft) {
+  const uint64_t mostExactRanges = *exactLeft;
   const uint64_t spanSize = SpanSize(geometry.flashSize, kMostSpans);
   SpanGatherer gatherer(toFlash, spanSize);
   std::vector<uint64_t> exact;
@@ -198,6 +200,7 @@ void WriteSpans(JsonStream& stream, const std::string& key, const std::function<
     rangesSoFar += span.ranges;
     if (rangesSoFar <= exactCount) ++exactSpans;
   }
+  *exactLeft -= exactCount;
   stream.Member(key + "_spans",
                 {{"span_size", spanSize}, {"spans", spans}, {"exact_spans", exactSpans}, {"exact_ranges", exact}});
 }
@@ -295,9 +298,10 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
     };
   };
   const uint64_t regionToFlash = FlashOffset(geometry, 0);
+  uint64_t exactLeft = mostExactRanges;
   const auto differences = each(comparison.differences, ScanDifferences);
   if (comparison.differences.count > mostListedRanges) {
-    WriteSpans(stream, "differences", differences, regionToFlash, geometry, mostExactRanges);
+    WriteSpans(stream, "differences", differences, regionToFlash, geometry, &exactLeft);
   } else {
     stream.BeginArray("differences");
     differences([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
@@ -305,7 +309,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   const auto below = each(comparison.belowBiosRegion, ScanBelowBiosRegion);
   if (comparison.belowBiosRegionCompared && comparison.belowBiosRegion.count > mostListedRanges) {
-    WriteSpans(stream, "below_bios_region", below, 0, geometry, mostExactRanges);
+    WriteSpans(stream, "below_bios_region", below, 0, geometry, &exactLeft);
   } else if (comparison.belowBiosRegionCompared) {
     stream.BeginArray("below_bios_region");
     below([&](const DifferingRange& range) { stream.Item(BelowRangeJson(geometry, main, range)); });
@@ -315,7 +319,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   const auto rawMasked = each(comparison.rawMasked, ScanRawMasked);
   if (withRawMasked && comparison.rawMasked.count > mostListedRanges) {
-    WriteSpans(stream, "masked_differences", rawMasked, regionToFlash, geometry, mostExactRanges);
+    WriteSpans(stream, "masked_differences", rawMasked, regionToFlash, geometry, &exactLeft);
   } else if (withRawMasked) {
     stream.BeginArray("masked_differences");
     rawMasked([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
