@@ -139,7 +139,8 @@ TEST(DiffFilePairing, ANameMetThreeTimesIsNeverPairedAsMoved) {
     const Bytes holder = Volume(volume, {Driver(20, u"Twice")});
     backup.insert(backup.end(), holder.begin(), holder.end());
   }
-  const std::vector<FileChange> changes = Pair(Walk(main, backup));
+  const Walked trees = Walk(main, backup);  // the changes point into the trees
+  const std::vector<FileChange> changes = Pair(trees);
   ASSERT_EQ(changes.size(), 3u);
   for (const FileChange& change : changes) EXPECT_NE(change.kind, FileChangeKind::Moved);
 }
@@ -156,7 +157,8 @@ TEST(DiffFilePairing, AFileMovedAndChangedAtTheSameSizeIsChanged) {
     Bytes moved = backup;
     const Bytes second = Volume(2, {Driver(30, u"Mover", seed)});
     moved.insert(moved.end(), second.begin(), second.end());
-    const std::vector<FileChange> changes = Pair(Walk(main, moved));
+    const Walked trees = Walk(main, moved);  // the changes point into the trees
+    const std::vector<FileChange> changes = Pair(trees);
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].kind, FileChangeKind::Moved);
     ASSERT_EQ(changes[0].main->size, changes[0].backup->size);
