@@ -19,7 +19,7 @@ ctest --test-dir build --output-on-failure -L browser
 
 echo "== tests under AddressSanitizer and UBSan"
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLRIX_SANITIZE=ON -DPELLRIX_BUILD_EFI=OFF >/dev/null
-cmake --build build-sanitize -j"$(nproc)" --target pellrix_tests pellrix-sim
+cmake --build build-sanitize -j"$(nproc)"
 ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)" -LE "uefi|browser"
 
 echo "== Release build of every target"
