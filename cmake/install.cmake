@@ -38,6 +38,8 @@ install(DIRECTORY ${CMAKE_SOURCE_DIR}/tools/usb DESTINATION ${PELLRIX_DATA_DIR}/
         USE_SOURCE_PERMISSIONS COMPONENT pellrix-efi)
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/install/VERSION CONTENT "${PROJECT_VERSION}\n")
 install(FILES ${CMAKE_BINARY_DIR}/install/VERSION DESTINATION ${PELLRIX_DATA_DIR} COMPONENT pellrix-efi)
+# The stick carries the licence beside the programs.
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${PELLRIX_DATA_DIR} COMPONENT pellrix-efi)
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/install/pellrix-make-usb CONTENT [[#!/bin/sh
 # Builds the field kit's image from the installed EFI programs, into the
 # current directory unless --output says otherwise.
