@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 // A variable's value as a person reads it: decoded where the UEFI
-// specification fixes its meaning (Timeout, BootOrder, Boot####, the Secure
+// standard fixes its meaning (Timeout, BootOrder, Boot####, the Secure
 // Boot modes, the languages, the signature databases), else its bytes in
 // hexadecimal when short, or its size and SHA-256.
 #pragma once
