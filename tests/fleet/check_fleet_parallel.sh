@@ -16,6 +16,8 @@ rm -rf "$work"
 mkdir -p "$work"
 "$maker" "$work"
 export FLEET_HOSTS_LOG=$work/hosts.log
+# parallel runs each remote command with $SHELL; a CI job may not set it.
+export SHELL=${SHELL:-/bin/bash}
 : >"$FLEET_HOSTS_LOG"
 if ssh -o BatchMode=yes -o ConnectTimeout=3 localhost true 2>/dev/null; then
   echo "map over ssh to localhost and 127.0.0.1"
@@ -29,6 +31,8 @@ fi
 # Each job: one board, its JSON line (or lines) to standard output.
 find "$work/boards" -mindepth 1 -maxdepth 1 -print0 |
   parallel --will-cite -0 "${logins[@]}" "$fleet" signature "$work/golden.bin" {} >"$work/lines.jsonl" || true
+lines=$(wc -l <"$work/lines.jsonl")
+[[ $lines -eq 10 ]] || { echo "$lines board lines, not 10"; exit 1; }
 status=0
 "$fleet" group --json "$work/lines.jsonl" >"$work/grouped.json" || status=$?
 [[ $status -eq 1 ]] || { echo "group: exit status $status, not 1"; exit 1; }
@@ -38,8 +42,6 @@ if ! cmp -s "$work/grouped.json" "$work/whole.json"; then
   diff "$work/grouped.json" "$work/whole.json" | head -40
   exit 1
 fi
-lines=$(wc -l <"$work/lines.jsonl")
-[[ $lines -eq 10 ]] || { echo "$lines board lines, not 10"; exit 1; }
 if [[ $expect_log -eq 1 ]]; then
   hosts=$(sort -u "$FLEET_HOSTS_LOG" | tr '\n' ' ')
   [[ $hosts == "hostA hostB " ]] || { echo "jobs ran on: $hosts, not on both hosts"; exit 1; }
