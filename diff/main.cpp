@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "diff/compare/chip_dump.h"
@@ -16,6 +17,7 @@
 #include "diff/report/html_page.h"
 #include "diff/report/info_json.h"
 #include "diff/report/info_report.h"
+#include "diff/report/page_data.h"
 #include "diff/report/report.h"
 #include "diff/compare/text_format.h"
 
@@ -80,7 +82,14 @@ bool WritePage(const pdiff::Arguments& arguments, const std::function<void(std::
                std::string* problem) {
   if (!arguments.htmlPage) return true;
   const std::string version(pdiff::kVersion, std::strlen(pdiff::kVersion) - 1);
-  return pdiff::WriteHtmlPage(*arguments.htmlPage, version, writeData, problem);
+  // The page holds the document column by column (see page_data.h).
+  const auto writeCompact = [&writeData](std::ostream& out) {
+    std::ostringstream text;
+    writeData(text);
+    const nlohmann::json document = nlohmann::json::parse(text.str(), nullptr, false);
+    out << pdiff::CompactPageData(document).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  };
+  return pdiff::WriteHtmlPage(*arguments.htmlPage, version, writeCompact, problem);
 }
 
 int RunInfo(const pdiff::Arguments& arguments) {

@@ -13,7 +13,7 @@ document.querySelector('#file-table thead').append(element('tr', {}, heads.map((
 const noOffset = (p) => (p.flash_offset_reason && !p.flash_offset_reason.startsWith('inside')
   ? p.flash_offset_reason.replace(' of the geometry used', '') : 'compressed');
 const place = (p, key) => (!p ? 'absent' : p[key] === null ? noOffset(p) : hex(p[key]));
-const rowsOfTable = files.map((f) => {
+function buildRow(f, position) {
   const notes = [];
   if (f.masked) notes.push('masked bytes only');
   if (f.compressed) notes.push('inside compressed bytes');
@@ -23,7 +23,7 @@ const rowsOfTable = files.map((f) => {
     ? [place(f.main, 'flash_offset'), f.main ? hex(f.main.size) : '-', place(f.backup, 'flash_offset'), f.backup ? hex(f.backup.size) : '-']
     : [f.flash_offset === null ? noOffset(f) : hex(f.flash_offset), hex(f.size)];
   const row = element('tr', {tabindex: '0', 'aria-selected': 'false', 'data-change': classOf(f), 'data-guid': f.guid,
-    'data-index': String(f.index), 'data-path': f.path.join('/')}, [
+    'data-index': String(f.index), 'data-path': f.path.join('/'), 'data-row': String(position)}, [
     element('td', {}, [element('span', {className: 'change', 'data-class': classOf(f), text: classOf(f)})]),
     element('td', {text: f.name || '(no name)'}),
     element('td', {className: 'mono guid', text: f.guid}),
@@ -31,16 +31,99 @@ const rowsOfTable = files.map((f) => {
     ...cells.map((c) => element('td', {className: 'mono number', text: c})),
     element('td', {text: notes.join('; ')}),
   ]);
+  Array.from(row.children).forEach((cell, i) => cell.setAttribute('data-label', heads[i]));
   row.addEventListener('click', () => choose(f, row));
   row.addEventListener('keydown', (event) => {
     if (event.key === 'Enter' || event.key === ' ') {
       event.preventDefault();
       choose(f, row);
     }
+    if (event.key === 'ArrowDown' || event.key === 'ArrowUp') {
+      event.preventDefault();
+      focusShown(shownAt(row) + (event.key === 'ArrowDown' ? 1 : -1));
+    }
   });
-  return {row, file: f, search: ((f.name || '') + ' ' + f.guid).toLowerCase()};
+  return row;
+}
+const rowsOfTable = files.map((f, position) => ({file: f, position, search: ((f.name || '') + ' ' + f.guid).toLowerCase()}));
+
+// Only the rows in and near the scroll box's view are in the document (a
+// chip may hold tens of thousands of files); spacer rows stand for the
+// rest at the rows' measured mean height. Printing shows every row.
+const tableBox = tableBody.closest('.scroll');
+const OVERSCAN = 24;
+let shownRows = rowsOfTable;
+let rowHeight = 28;
+let printing = window.matchMedia('print').matches;
+const builtRows = new Map();  // position in files -> its row, while near the view
+function spacer() {
+  const cell = element('td', {colspan: String(heads.length)});
+  return element('tr', {className: 'spacer', 'aria-hidden': 'true'}, [cell]);
+}
+const topSpacer = spacer();
+const bottomSpacer = spacer();
+function renderRows() {
+  const count = shownRows.length;
+  let first = 0;
+  let last = count;
+  if (!printing) {
+    first = Math.max(0, Math.floor(tableBox.scrollTop / rowHeight) - OVERSCAN);
+    last = Math.min(count, first + Math.ceil(Math.max(tableBox.clientHeight, 400) / rowHeight) + 2 * OVERSCAN);
+  }
+  const rows = [];
+  const keep = new Set();
+  for (let i = first; i < last; ++i) {
+    const entry = shownRows[i];
+    let row = builtRows.get(entry.position);
+    if (!row) builtRows.set(entry.position, (row = buildRow(entry.file, entry.position)));
+    row.setAttribute('aria-selected', entry.file === chosen ? 'true' : 'false');
+    keep.add(entry.position);
+    rows.push(row);
+  }
+  for (const position of builtRows.keys()) if (!keep.has(position)) builtRows.delete(position);
+  topSpacer.firstChild.style.height = first * rowHeight + 'px';
+  bottomSpacer.firstChild.style.height = (count - last) * rowHeight + 'px';
+  // Rows that stay are never taken out, not even for a moment: the focused
+  // one would lose the focus.
+  const wanted = [...(first ? [topSpacer] : []), ...rows, ...(last < count ? [bottomSpacer] : [])];
+  const wantedSet = new Set(wanted);
+  for (const node of Array.from(tableBody.children)) if (!wantedSet.has(node)) node.remove();
+  let at = tableBody.firstChild;
+  for (const node of wanted) {
+    if (node === at) at = at.nextSibling;
+    else tableBody.insertBefore(node, at);
+  }
+  if (rows.length && !printing) {
+    const measured = (rows[rows.length - 1].getBoundingClientRect().bottom - rows[0].getBoundingClientRect().top) / rows.length;
+    if (measured > 4) rowHeight = measured;
+  }
+}
+tableBox.addEventListener('scroll', renderRows, {passive: true});
+const printMedia = window.matchMedia('print');
+const printChanged = () => {
+  printing = printMedia.matches;
+  renderRows();
+};
+printMedia.addEventListener('change', printChanged);
+window.addEventListener('beforeprint', () => {
+  printing = true;
+  renderRows();
 });
-tableBody.append(...rowsOfTable.map((r) => r.row));
+window.addEventListener('afterprint', printChanged);
+const shownAt = (row) => shownRows.findIndex((entry) => entry.position === Number(row.dataset.row));
+// Brings the i-th shown row into the document and the view, and focuses it.
+function focusShown(i) {
+  if (i < 0 || i >= shownRows.length) return;
+  let row = builtRows.get(shownRows[i].position);
+  if (!row) {
+    tableBox.scrollTop = Math.max(0, i * rowHeight - tableBox.clientHeight / 2);
+    renderRows();
+    row = builtRows.get(shownRows[i].position);
+  }
+  if (!row) return;
+  row.scrollIntoView({block: 'nearest'});
+  row.focus();
+}
 
 // The usual classes first, then any other the report uses (unreadable,
 // hidden, masked only), so that every row has its filter.
@@ -61,12 +144,9 @@ for (const name of ['all'].concat(classes)) {
 }
 function applyFilter() {
   const text = search.value.trim().toLowerCase();
-  let shown = 0;
-  for (const entry of rowsOfTable) {
-    const visible = (shownClass === 'all' || classOf(entry.file) === shownClass) && (!text || entry.search.includes(text));
-    entry.row.hidden = !visible;
-    shown += visible ? 1 : 0;
-  }
-  document.getElementById('file-count').textContent = shown + ' of ' + files.length + ' files shown';
+  shownRows = rowsOfTable.filter((entry) => (shownClass === 'all' || classOf(entry.file) === shownClass) &&
+    (!text || entry.search.includes(text)));
+  document.getElementById('file-count').textContent = shownRows.length + ' of ' + files.length + ' files shown';
+  renderRows();
 }
 search.addEventListener('input', applyFilter);

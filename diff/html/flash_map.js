@@ -43,12 +43,23 @@ const tiles = {
   only: pattern((g) => { g.moveTo(2, 0); g.lineTo(2, 8); g.moveTo(6, 0); g.lineTo(6, 8); }, '#d6f0d0'),
 };
 const fills = {region: ['#f3e9d2', '#e2ecf6'], volume: ['#c9d9ec', '#b7cbe3'], file: ['#f7f7f7', '#e4e4e4']};
-function fileFill(context, item) {
+// One pattern per tile and canvas, made once: a map of thousands of files
+// would otherwise make one per file and draw.
+function tilePattern(context, tile) {
+  const made = context.patterns || (context.patterns = new Map());
+  if (!made.has(tile)) made.set(tile, context.createPattern(tile, 'repeat'));
+  return made.get(tile);
+}
+function fileTile(item) {
   if (!item.change) return null;
   const kind = item.change.change;
-  const tile = kind === 'moved' ? tiles.moved : kind.startsWith('only in') ? tiles.only : kind === 'differs only in masked areas' ? tiles.masked : tiles.changed;
-  return context.createPattern(tile, 'repeat');
+  return kind === 'moved' ? tiles.moved : kind.startsWith('only in') ? tiles.only : kind === 'differs only in masked areas' ? tiles.masked : tiles.changed;
 }
+const fileFill = (context, item) => (item.change ? tilePattern(context, fileTile(item)) : null);
+// Files narrower than this many pixels are drawn per pixel column, the
+// most telling kind winning: any number of them costs one pass.
+const NARROW = 2;
+const narrowKinds = [null, 'plain', tiles.masked, tiles.moved, tiles.only, tiles.changed];
 
 // ---- the maps
 const mapsElement = document.getElementById('maps');
@@ -181,14 +192,20 @@ function drawRow(chip, g, entry, top) {
     return;
   }
   let shade = 0;
+  const narrow = row.kind === 'file' ? new Uint8Array(Math.ceil(right)) : null;
   for (let i = firstVisible(items); i < items.length && items[i].start < view.end; ++i) {
     const item = items[i];
     if (item.start + item.length <= view.start) continue;
     const x0 = Math.max(GUTTER, xOf(chip, item.start));
     const x1 = Math.min(right, Math.max(x0 + 1, xOf(chip, item.start + item.length)));
     shade ^= 1;
+    if (narrow && x1 - x0 < NARROW) {
+      const kind = narrowKinds.indexOf(fileTile(item) || 'plain');
+      for (let x = Math.floor(x0); x < Math.ceil(x1); ++x) narrow[x] = Math.max(narrow[x], kind);
+      continue;
+    }
     let fill = null;
-    if (row.kind === 'masked') fill = g.createPattern(tiles.masked, 'repeat');
+    if (row.kind === 'masked') fill = tilePattern(g, tiles.masked);
     else if (row.kind === 'file') fill = fileFill(g, item) || fills.file[shade];
     else fill = fills[row.kind][shade];
     g.fillStyle = fill;
@@ -214,6 +231,15 @@ function drawRow(chip, g, entry, top) {
     }
   }
   if (row.kind === 'masked' && chip.rawMasked.length) drawCoverage(chip, g, chip.rawMasked, top + ROW - 8, 6);
+  for (let x = GUTTER; narrow && x < right; ++x) {
+    if (!narrow[x]) continue;
+    let end = x;
+    while (end < right && narrow[end] === narrow[x]) ++end;
+    const kind = narrowKinds[narrow[x]];
+    g.fillStyle = kind === 'plain' ? fills.file[1] : tilePattern(g, kind);
+    g.fillRect(x, top + 2, end - x, ROW - 4);
+    x = end - 1;
+  }
 }
 
 function drawChip(chip) {
@@ -476,7 +502,12 @@ function placeOnChip(file, chip) {
 
 function placeMark(chip) {
   let mark = chip.frame.querySelector('.mark');
-  const place = chosen && placeOnChip(chosen, chip);
+  // Found once per choice, not on every draw: the search is through every file.
+  if (chip.placeOf !== chosen) {
+    chip.placeOf = chosen;
+    chip.place = chosen && placeOnChip(chosen, chip);
+  }
+  const place = chip.place;
   if (!place) {
     if (mark) mark.remove();
     chip.note.textContent = chosen ? fileLabel(chosen) + ': not on ' + chip.role : '';
@@ -504,7 +535,7 @@ function placeMark(chip) {
 function choose(file, row) {
   chosen = file;
   for (const other of tableBody.querySelectorAll('tr[aria-selected="true"]')) other.setAttribute('aria-selected', 'false');
-  if (row) row.setAttribute('aria-selected', 'true');
+  if (row) row.setAttribute('aria-selected', 'true');  // rows built later read `chosen`
   const places = chips.map((chip) => placeOnChip(file, chip)).filter((p) => p);
   if (places.length) {
     const start = Math.min(...places.map((p) => p.start));

@@ -3,7 +3,58 @@
 // --json writes), read into the chips, rows and ranges the page draws.
 // The page's scripts share one function's scope, in this order: report_data,
 // flash_map, file_table, report_text (cmake/embed_page.cmake joins them).
-const data = JSON.parse(document.getElementById('report-data').textContent);
+// The page holds the document column by column (diff/report/page_data.h
+// describes the form); read back, it is the document --json writes.
+function expandPageData(held) {
+  if (!held || held.page_data !== 1) return held;
+  const strings = held.strings;
+  const integers = (value) => {
+    if (Array.isArray(value)) return value;
+    const out = [];
+    let current = 0;
+    if (value['~d']) {
+      for (const delta of value['~d']) out.push((current += delta));
+    } else {
+      const runs = value['~r'];
+      for (let i = 0; i < runs.length; i += 2) for (let n = 0; n < runs[i + 1]; ++n) out.push((current += runs[i]));
+    }
+    return out;
+  };
+  const expand = (value) => {
+    if (Array.isArray(value)) return value.map(expand);
+    if (value === null || typeof value !== 'object') return value;
+    const keys = Object.keys(value);
+    const inner = value[keys[0]];
+    if (keys.length === 1 && (keys[0] === '~d' || keys[0] === '~r')) return integers(value);
+    if (keys.length === 1 && keys[0] === '~s') return integers(inner).map((i) => strings[i]);
+    if (keys.length === 1 && keys[0] === '~b') return Array.from(inner, (bit) => bit === '1');
+    if (keys.length === 1 && keys[0] === '~l') {
+      const items = expand(inner[1]);
+      let at = 0;
+      return integers(inner[0]).map((length) => items.slice(at, (at += length)));
+    }
+    if (keys.length === 1 && keys[0] === '~t') {
+      const [shapes, rows, encoded] = inner;
+      const columns = {};
+      const taken = {};
+      for (const key of Object.keys(encoded)) {
+        columns[key] = expand(encoded[key]);
+        taken[key] = 0;
+      }
+      return integers(rows).map((shape) => {
+        if (shape < 0) return null;
+        const element = {};
+        for (const key of shapes[shape]) element[key] = columns[key][taken[key]++];
+        return element;
+      });
+    }
+    const copy = {};
+    for (const key of keys) copy[key] = expand(value[key]);
+    return copy;
+  };
+  return expand(held.document);
+}
+const data = expandPageData(JSON.parse(document.getElementById('report-data').textContent));
 const comparing = 'verdict' in data;
 const KiB = 1024;
 const BLOCK = 4 * KiB;  // the smallest view: one block

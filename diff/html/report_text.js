@@ -79,7 +79,8 @@ function fillTable(table, records) {
   for (const record of records)
     body.append(element('tr', {}, keys.map((k) => {
       const value = record[k];
-      return element('td', {className: 'mono', text: value === undefined || value === null ? '-' : typeof value === 'object' ? JSON.stringify(value) : String(value)});
+      return element('td', {className: 'mono', 'data-label': k.replace(/_/g, ' '),
+        text: value === undefined || value === null ? '-' : typeof value === 'object' ? JSON.stringify(value) : String(value)});
     })));
 }
 // A variable's side as the text report gives it: size, attributes, offset,
@@ -118,7 +119,8 @@ if (Array.isArray(data.variables) && data.variables.length > 0) {
   const body = table.querySelector('tbody');
   for (const v of data.variables)
     body.append(element('tr', {}, [v.change, v.name, v.vendor_guid, sideText(v.main), sideText(v.backup), entriesText(v)]
-      .map((text, i) => element('td', {className: i >= 2 ? 'mono value' : '', text: text === undefined ? '-' : String(text)}))));
+      .map((text, i) => element('td', {className: i >= 2 ? 'mono value' : '', 'data-label': heads[i],
+        text: text === undefined ? '-' : String(text)}))));
 }
 const tool = document.getElementById('tool').textContent;
 fillTable(document.getElementById('dump-table'), chips.map((chip) => ({

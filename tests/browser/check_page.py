@@ -33,6 +33,7 @@ from PIL import Image
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from devtools import Browser  # noqa: E402
+from page_data import document_of  # noqa: E402
 
 failures = []
 
@@ -53,13 +54,42 @@ def run(arguments):
 
 
 def embedded(browser):
-    return json.loads(browser.evaluate("document.getElementById('report-data').textContent"))
+    """The page's document, expanded here from its compact form."""
+    return document_of(json.loads(browser.evaluate("document.getElementById('report-data').textContent")))
 
 
-def table_rows(browser, visible_only=False):
-    return browser.evaluate(f"""Array.from(document.querySelectorAll('#file-table tbody tr'))
-        .filter(r => {'!r.hidden' if visible_only else 'true'})
-        .map(r => [r.dataset.guid, Number(r.dataset.index), r.dataset.path, r.dataset.change])""")
+NEXT_FRAME = "new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)))"
+ROWS = "Array.from(document.querySelectorAll('#file-table tbody tr[data-guid]'))"
+
+
+def table_rows(browser):
+    """Every row the filter and search show: the screen holds only those
+    near the view, a printout all of them."""
+    browser.call("Emulation.setEmulatedMedia", media="print")
+    browser.evaluate(NEXT_FRAME)  # the change of medium reaches the page's listener
+    rows = browser.evaluate(f"{ROWS}.map(r => [r.dataset.guid, Number(r.dataset.index), r.dataset.path, r.dataset.change])")
+    browser.call("Emulation.setEmulatedMedia", media="")
+    return rows
+
+
+def reveal_row(browser, index):
+    """Scrolls the file table until the row of files[index] is in the
+    document (all rows shown); returns an expression for it."""
+    found = browser.evaluate(f"""(async () => {{
+        const box = document.querySelector('#file-table').closest('.scroll');
+        const frame = () => new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)));
+        for (let n = 0; n < 30; ++n) {{
+          if (box.querySelector('tr[data-row="{index}"]')) return true;
+          const rows = Array.from(box.querySelectorAll('tr[data-row]'));
+          const first = rows[0], last = rows[rows.length - 1];
+          const height = (last.getBoundingClientRect().bottom - first.getBoundingClientRect().top) / rows.length;
+          const middle = (Number(first.dataset.row) + Number(last.dataset.row)) / 2;
+          box.scrollTop += ({index} - middle) * height;
+          await frame();
+        }}
+        return false; }})()""")
+    check(found, f"row {index} never came into the table")
+    return f"document.querySelector('#file-table tbody tr[data-row=\"{index}\"]')"
 
 
 def row_key(file, kind):
@@ -155,6 +185,7 @@ def check_comparison(browser, tool, main, backup, folder, name):
     check(unreachable == 0, f"{unreachable} scroll boxes cannot take the focus")
     # Catches a printout cut to the rows that fit the scroll box.
     browser.call("Emulation.setEmulatedMedia", media="print")
+    browser.evaluate(NEXT_FRAME)
     clipped = browser.evaluate("Array.from(document.querySelectorAll('.scroll')).filter(s => !s.closest('[hidden]')"
                                " && s.scrollHeight > s.clientHeight + 1).length")
     browser.call("Emulation.setEmulatedMedia", media="")
@@ -221,7 +252,7 @@ def check_comparison(browser, tool, main, backup, folder, name):
     for kind in ("changed", "moved", "only in Main", "only in Backup", "all"):
         browser.evaluate(f"document.querySelector('#file-filter input[value=\"{kind}\"]').click()")
         want = [row for row in expected if kind == "all" or row[3] == kind]
-        check(table_rows(browser, True) == want, f"filter {kind!r} does not show exactly its files")
+        check(table_rows(browser) == want, f"filter {kind!r} does not show exactly its files")
     named = [f for f in report["files"] if f["name"]]
     if named:
         word = named[-1]["name"]
@@ -229,7 +260,7 @@ def check_comparison(browser, tool, main, backup, folder, name):
             s.dispatchEvent(new Event('input')); }})()""")
         want = [row_key(f, f["change"]) for f in report["files"]
                 if word.lower() in ((f["name"] or "") + " " + f["guid"]).lower()]
-        check(table_rows(browser, True) == want, f"search {word!r} does not show exactly the matching files")
+        check(table_rows(browser) == want, f"search {word!r} does not show exactly the matching files")
         browser.evaluate("(() => { const s = document.getElementById('file-search'); s.value = '';"
                          " s.dispatchEvent(new Event('input')); })()")
 
@@ -241,7 +272,7 @@ def check_comparison(browser, tool, main, backup, folder, name):
         if file["compressed"]:
             picks.setdefault("compressed", index)
     for turn, index in enumerate(sorted(set(picks.values()))):
-        row = f"document.querySelectorAll('#file-table tbody tr')[{index}]"
+        row = reveal_row(browser, index)
         (press_enter if turn == 1 else click)(browser, row)
         label = f"{name} file {report['files'][index]['name'] or report['files'][index]['guid']}"
         check(browser.evaluate(f"({row}).getAttribute('aria-selected')") == "true", f"{label}: row not selected")

@@ -4,9 +4,15 @@
 // a driver with a section that cannot be opened changes; a driver in a
 // volume nested (uncompressed) in a file changes; the serial file and the
 // variable differ only in bytes the board masks.
+// With --many-files N: one volume of N small named files instead, each
+// changed in Backup, for the page's large-table test and benchmark
+// (give pellrix-diff --bios-size= the file's size).
 //
 //   make_builder_pair DIR
+//   make_builder_pair --many-files N DIR
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <filesystem>
 
 #include "tests/support/diff_support.h"
@@ -51,11 +57,37 @@ std::vector<Bytes> MoreFiles(bool backup) {
   return files;
 }
 
+// N files of a few bytes each, named ManyFile0 and on; Backup changes the
+// body of every one, so that the table lists them all.
+Bytes ManyFilesVolume(uint32_t count, bool backup) {
+  sim::VolumeSpec volume;
+  size_t length = 0x48;
+  for (uint32_t n = 0; n < count; ++n) {
+    const std::string name = "ManyFile" + std::to_string(n);
+    const uint8_t body = uint8_t(n) ^ (backup ? 0xFF : 0);
+    volume.files.push_back(File(
+        0x10000 + n,
+        Sections({sim::Section(sim::kSectionRaw, Bytes(8, body)), UiSection(std::u16string(name.begin(), name.end()))}),
+        sim::kFileTypeFreeform));
+    length += (volume.files.back().size() + 7) & ~size_t(7);
+  }
+  volume.length = (length + 0xFFF) & ~size_t(0xFFF);
+  return sim::BuildVolume(volume);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--many-files") {
+    const uint32_t count = uint32_t(std::strtoul(argv[2], nullptr, 10));
+    const std::filesystem::path folder = argv[3];
+    std::filesystem::create_directories(folder);
+    WriteBytes(folder / "MAIN.BIN", ManyFilesVolume(count, false));
+    WriteBytes(folder / "BACKUP.BIN", ManyFilesVolume(count, true));
+    return 0;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: make_builder_pair DIR\n");
+    std::fprintf(stderr, "usage: make_builder_pair DIR | --many-files N DIR\n");
     return 2;
   }
   const std::filesystem::path folder = argv[1];

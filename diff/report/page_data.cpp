@@ -1,0 +1,152 @@
+// SPDX-License-Identifier: BSD-2-Clause-Patent
+#include "diff/report/page_data.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace pdiff {
+
+using nlohmann::json;
+
+namespace {
+
+// Arrays shorter than this stay as they are: nothing to gain.
+constexpr size_t kShortest = 4;
+
+struct Encoder {
+  std::unordered_map<std::string, int64_t> indexOf;
+  json strings = json::array();
+
+  int64_t StringIndex(const std::string& text) {
+    const auto [at, added] = indexOf.emplace(text, int64_t(strings.size()));
+    if (added) strings.push_back(text);
+    return at->second;
+  }
+
+  static size_t Length(const json& value) { return value.dump().size(); }
+
+  // The shortest of the plain list, its differences and runs of them.
+  static json Integers(const std::vector<int64_t>& values) {
+    json plain = json::array();
+    json deltas = json::array();
+    json runs = json::array();
+    int64_t previous = 0;
+    for (const int64_t value : values) {
+      const int64_t delta = value - previous;
+      previous = value;
+      plain.push_back(value);
+      deltas.push_back(delta);
+      if (!runs.empty() && runs[runs.size() - 2].get<int64_t>() == delta)
+        runs.back() = runs.back().get<int64_t>() + 1;
+      else
+        runs.insert(runs.end(), {delta, 1});
+    }
+    json best = plain;
+    for (json candidate : {json{{"~d", deltas}}, json{{"~r", runs}}})
+      if (Length(candidate) < Length(best)) best = std::move(candidate);
+    return best;
+  }
+
+  json Table(const json& array) {
+    std::map<std::vector<std::string>, int64_t> shapeIndex;
+    json shapes = json::array();
+    std::vector<int64_t> rows;
+    std::vector<std::string> keyOrder;
+    std::map<std::string, json> columns;
+    for (const json& element : array) {
+      if (element.is_null()) {
+        rows.push_back(-1);
+        continue;
+      }
+      std::vector<std::string> keys;
+      for (const auto& [key, value] : element.items()) {
+        keys.push_back(key);
+        auto [column, added] = columns.emplace(key, json::array());
+        if (added) keyOrder.push_back(key);
+        column->second.push_back(value);
+      }
+      const auto [at, added] = shapeIndex.emplace(keys, int64_t(shapes.size()));
+      if (added) shapes.push_back(keys);
+      rows.push_back(at->second);
+    }
+    json encoded = json::object();
+    for (const std::string& key : keyOrder) encoded[key] = Encode(columns[key]);
+    return {{"~t", {shapes, Integers(rows), encoded}}};
+  }
+
+  json Array(const json& array) {
+    if (array.size() < kShortest) {
+      json copy = json::array();
+      for (const json& element : array) copy.push_back(Encode(element));
+      return copy;
+    }
+    auto all = [&array](bool (json::*test)() const noexcept) {
+      for (const json& element : array)
+        if (!(element.*test)()) return false;
+      return true;
+    };
+    bool objects = false;
+    bool objectsOrNull = true;
+    for (const json& element : array) {
+      objects = objects || element.is_object();
+      objectsOrNull = objectsOrNull && (element.is_object() || element.is_null());
+    }
+    if (objects && objectsOrNull) return Table(array);
+    if (all(&json::is_string)) {
+      std::vector<int64_t> indexes;
+      for (const json& element : array) indexes.push_back(StringIndex(element.get_ref<const std::string&>()));
+      return {{"~s", Integers(indexes)}};
+    }
+    if (all(&json::is_boolean)) {
+      std::string bits;
+      for (const json& element : array) bits += element.get<bool>() ? '1' : '0';
+      return {{"~b", bits}};
+    }
+    // Integers that JSON readers hold exactly (a double's 53 bits).
+    constexpr int64_t kExact = int64_t(1) << 53;
+    bool integers = true;
+    for (const json& element : array)
+      integers = integers &&
+                 (element.is_number_integer() && element.get<int64_t>() > -kExact && element.get<int64_t>() < kExact &&
+                  !(element.is_number_unsigned() && element.get<uint64_t>() >= uint64_t(kExact)));
+    if (integers) {
+      std::vector<int64_t> values;
+      for (const json& element : array) values.push_back(element.get<int64_t>());
+      json best = Integers(values);
+      return best;
+    }
+    if (all(&json::is_array)) {
+      std::vector<int64_t> lengths;
+      json items = json::array();
+      for (const json& element : array) {
+        lengths.push_back(int64_t(element.size()));
+        for (const json& item : element) items.push_back(item);
+      }
+      return {{"~l", {Integers(lengths), Encode(items)}}};
+    }
+    json copy = json::array();
+    for (const json& element : array) copy.push_back(Encode(element));
+    return copy;
+  }
+
+  json Encode(const json& value) {
+    if (value.is_array()) return Array(value);
+    if (!value.is_object()) return value;
+    json copy = json::object();
+    for (const auto& [key, member] : value.items()) copy[key] = Encode(member);
+    return copy;
+  }
+};
+
+}  // namespace
+
+json CompactPageData(const json& document) {
+  Encoder encoder;
+  json encoded = encoder.Encode(document);
+  return {{"page_data", 1}, {"strings", std::move(encoder.strings)}, {"document", std::move(encoded)}};
+}
+
+}  // namespace pdiff
