@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 // The report page's data: the JSON document embedded in the page (the one
-// --json writes), read into the chips, rows and ranges the page draws.
+// --json writes, held column by column), read into the chips, rows and
+// ranges the page draws.
 // The page's scripts share one function's scope, in this order: report_data,
 // flash_map, file_table, report_text (cmake/embed_page.cmake joins them).
 // The page holds the document column by column (diff/report/page_data.h

@@ -157,4 +157,6 @@ applyFilter();
 drawAll();
 window.addEventListener('resize', drawAll);
 performance.mark('pellrix-drawn');
+// The document as read back, for a look from the browser's console.
+window.pellrixReport = data;
 document.body.dataset.ready = 'true';

@@ -4,6 +4,7 @@
 
 usage: check_page.py PELLRIX_DIFF MAIN BACKUP OUT_DIR NAME
        check_page.py --many-ranges PELLRIX_DIFF MAIN OUT_DIR NAME
+       check_page.py --many-files PELLRIX_DIFF MAIN BACKUP OUT_DIR NAME
 
 Writes NAME.html (the pair) and NAME-info.html (Main alone) into OUT_DIR,
 opens each from disk and checks: no console error and no request; the
@@ -18,6 +19,9 @@ With --many-ranges: a Backup made from MAIN with more ranges than the page
 lists, whose maps must draw exact ranges in a narrow view and shade spans
 by their share of differing bytes in a wide one; then a pair of noise with
 more ranges than the page embeds exactly, whose later spans stay shaded.
+With --many-files: a pair of thousands of changed files, whose table holds
+only the rows near its view while search, filter, keys and print reach all.
+Every page is also checked at 400 px: no table wider than its box.
 Prints each failure and exits 1 when there is any.
 """
 import base64
@@ -62,6 +66,55 @@ NEXT_FRAME = "new Promise(done => requestAnimationFrame(() => requestAnimationFr
 ROWS = "Array.from(document.querySelectorAll('#file-table tbody tr[data-guid]'))"
 
 
+def page_document(browser):
+    return json.loads(browser.evaluate("JSON.stringify(window.pellrixReport)"))
+
+
+NARROW = """(() => {
+  const wide = [];
+  for (const table of document.querySelectorAll('table')) {
+    if (table.closest('[hidden]')) continue;
+    const box = table.closest('.scroll') || table.parentElement;
+    const width = table.getBoundingClientRect().width;
+    if (width > box.clientWidth + 1) wide.push((table.id || 'table') + ' ' + Math.round(width) + ' in ' + box.clientWidth);
+  }
+  const broken = [];
+  const measure = document.createElement('canvas').getContext('2d');
+  for (const cell of document.querySelectorAll('#dump-table td')) {
+    const style = getComputedStyle(cell);
+    measure.font = style.font;
+    // A word narrower than the table's box has room for a line of its own.
+    const room = (cell.closest('.scroll') || document.documentElement).clientWidth - parseFloat(style.paddingLeft) -
+      parseFloat(style.paddingRight);
+    const text = cell.firstChild;
+    if (!text || text.nodeType !== Node.TEXT_NODE) continue;
+    for (const match of text.data.matchAll(/\\S+/g)) {
+      if (measure.measureText(match[0]).width > room) continue;  // longer than a line: it must wrap
+      const range = document.createRange();
+      range.setStart(text, match.index);
+      range.setEnd(text, match.index + match[0].length);
+      const lines = new Set(Array.from(range.getClientRects(), (r) => Math.round(r.top)));
+      if (lines.size > 1) broken.push(match[0]);
+    }
+  }
+  return {wide, broken, page: document.documentElement.scrollWidth, window: document.documentElement.clientWidth};
+})()"""
+
+
+def check_narrow(browser, name):
+    """Catches tables squeezed on a phone: at 400 px no table is wider than
+    its box, the page no wider than the screen, and no word of the dumps
+    table that fits its box is broken across lines."""
+    browser.call("Emulation.setDeviceMetricsOverride", width=400, height=900, deviceScaleFactor=1, mobile=False)
+    browser.evaluate(NEXT_FRAME)
+    found = browser.evaluate(NARROW)
+    browser.call("Emulation.clearDeviceMetricsOverride")
+    browser.evaluate(NEXT_FRAME)
+    check(not found["wide"], f"{name}: at 400 px tables wider than their box: {found['wide']}")
+    check(found["page"] <= found["window"] + 1, f"{name}: at 400 px the page is {found['page']} px wide")
+    check(not found["broken"], f"{name}: at 400 px words broken in the dumps table: {found['broken'][:6]}")
+
+
 def table_rows(browser):
     """Every row the filter and search show: the screen holds only those
     near the view, a printout all of them."""
@@ -78,8 +131,14 @@ def reveal_row(browser, index):
     found = browser.evaluate(f"""(async () => {{
         const box = document.querySelector('#file-table').closest('.scroll');
         const frame = () => new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)));
+        let seen = 0;  // present over two frames: the table settles after a scroll
         for (let n = 0; n < 30; ++n) {{
-          if (box.querySelector('tr[data-row="{index}"]')) return true;
+          if (box.querySelector('tr[data-row="{index}"]')) {{
+            if (++seen === 2) return true;
+            await frame();
+            continue;
+          }}
+          seen = 0;
           const rows = Array.from(box.querySelectorAll('tr[data-row]'));
           const first = rows[0], last = rows[rows.length - 1];
           const height = (last.getBoundingClientRect().bottom - first.getBoundingClientRect().top) / rows.length;
@@ -169,6 +228,9 @@ def check_comparison(browser, tool, main, backup, folder, name):
     report = json.loads(as_json.stdout)
     url = browser.open(page)
     check(embedded(browser) == report, "the embedded document is not --json's")
+    # Catches the page's own reader of its compact document going wrong.
+    check(page_document(browser) == report, "the document the page read back is not --json's")
+    check_narrow(browser, name)
 
     # Catches a long name widening the page and squeezing the maps: with the
     # longest name's row chosen, the page is no wider than the window and
@@ -548,7 +610,92 @@ def check_left_out(browser, tool, folder, name):
         check(False, f"{name}-left-out: {problem}")
 
 
+# ---- a table of thousands of files
+
+def rendered_rows(browser):
+    return browser.evaluate(f"{ROWS}.map(r => Number(r.dataset.row))")
+
+
+def check_many_files(browser, tool, main, backup, folder, name):
+    """A pair of thousands of changed files: the table holds only the rows
+    near its view, yet search, filter, keyboard and print reach every row."""
+    global dumps_folder
+    dumps_folder = os.path.dirname(main)
+    main, backup = os.path.basename(main), os.path.basename(backup)
+    bios = f"--bios-size={os.path.getsize(os.path.join(dumps_folder, main))}"
+    page = os.path.join(folder, name + ".html")
+    report = json.loads(run([tool, bios, "--json", main, backup]).stdout)
+    drawn = run([tool, bios, "--html", page, main, backup])
+    check(os.path.exists(page) and drawn.stderr == "", f"--html failed: {drawn.stderr!r}")
+    files = report["files"]
+    browser.events.clear()
+    url = browser.open(page)
+    # Catches the compact document drifting from --json (its ranges are
+    # spans on the page, as for any pair of more than 512).
+    rest = {k: v for k, v in report.items() if k != "differences"}
+    for document, reader in ((embedded(browser), "expanded here"), (page_document(browser), "read by the page")):
+        check({k: v for k, v in document.items() if k != "differences_spans"} == rest,
+              f"{name}: the page's document ({reader}) is not --json's")
+
+    # Catches a table that builds every row: only rows near the view are in
+    # the document, the first ones first.
+    shown = rendered_rows(browser)
+    check(len(files) > 1000 and 0 < len(shown) < 200 and shown[0] == 0,
+          f"{name}: {len(shown)} of {len(files)} rows in the document, from {shown[:1]}")
+    # Catches a printout of only the rows in view.
+    check(table_rows(browser) == [row_key(f, f["change"]) for f in files], f"{name}: print does not show every row")
+
+    # Catches rows far down the table out of reach: scrolled to the end, the
+    # last file's row is there and choosing it marks the file on both maps.
+    last = len(files) - 1
+    row = reveal_row(browser, last)
+    click(browser, row)
+    check(browser.evaluate(f"({row}).getAttribute('aria-selected')") == "true", f"{name}: the last row is not selected")
+    check_marks(browser, report, files[last], f"{name} last file")
+
+    # Catches a search limited to the rows built: from the top of the table,
+    # the search finds a file near the end, and choosing it marks it.
+    browser.evaluate("document.querySelector('#file-table').closest('.scroll').scrollTop = 0")
+    browser.evaluate(NEXT_FRAME)
+    target = files[-2]
+    browser.evaluate(f"""(() => {{ const s = document.getElementById('file-search'); s.value = {json.dumps(target['name'])};
+        s.dispatchEvent(new Event('input')); }})()""")
+    want = [row_key(f, f["change"]) for f in files if target["name"].lower() in (f["name"] + " " + f["guid"]).lower()]
+    check(table_rows(browser) == want and len(want) == 1, f"{name}: search {target['name']!r} shows {len(table_rows(browser))} rows")
+    click(browser, f"{ROWS}[0]")
+    check_marks(browser, report, target, f"{name} searched file")
+    browser.evaluate("(() => { const s = document.getElementById('file-search'); s.value = '';"
+                     " s.dispatchEvent(new Event('input')); })()")
+    browser.evaluate("document.querySelector('#file-filter input[value=\"changed\"]').click()")
+    check(len(table_rows(browser)) == len(files), f"{name}: the changed filter does not show every changed file")
+
+    # Catches keyboard users stuck at the rows first built: arrow keys walk
+    # past them, each row taking the focus.
+    browser.evaluate("document.querySelector('#file-table').closest('.scroll').scrollTop = 0")
+    browser.evaluate(NEXT_FRAME)
+    browser.evaluate(f"{ROWS}[0].focus()")
+    steps = max(rendered_rows(browser)) + 20
+    for _ in range(steps):
+        browser.call("Input.dispatchKeyEvent", type="keyDown", key="ArrowDown", code="ArrowDown", windowsVirtualKeyCode=40)
+        browser.call("Input.dispatchKeyEvent", type="keyUp", key="ArrowDown", code="ArrowDown", windowsVirtualKeyCode=40)
+    focused = browser.evaluate("document.activeElement.dataset.row")
+    check(focused == str(steps), f"{name}: {steps} arrow keys down from the first row focus row {focused}")
+    check_narrow(browser, name)
+    for problem in browser.problems(url):
+        check(False, f"{name}: {problem}")
+
+
 def main():
+    if len(sys.argv) == 7 and sys.argv[1] == "--many-files":
+        tool, main_dump, backup_dump, folder = (os.path.abspath(a) for a in sys.argv[2:6])
+        os.makedirs(folder, exist_ok=True)
+        browser = Browser()
+        try:
+            check_many_files(browser, tool, main_dump, backup_dump, folder, sys.argv[6])
+        finally:
+            browser.close()
+        print(f"{sys.argv[6]}: {len(failures)} failures")
+        return 1 if failures else 0
     if len(sys.argv) == 6 and sys.argv[1] == "--many-ranges":
         tool, main_dump, folder = (os.path.abspath(a) for a in sys.argv[2:5])
         browser = Browser()
