@@ -13,6 +13,7 @@
 #include "diff/compare/range_spans.h"
 #include "diff/report/html_page.h"
 #include "tests/support/diff_support.h"
+#include "tests/support/page_data_reader.h"
 #include "tests/support/sim_support.h"
 
 namespace {
@@ -32,13 +33,13 @@ size_t Count(const std::string& text, const std::string& what) {
   return count;
 }
 
-// The document between the data script's tags.
+// The document between the data script's tags, expanded from its compact form.
 json EmbeddedDocument(const std::string& page) {
   const std::string open = "<script type=\"application/json\" id=\"report-data\">";
   const size_t begin = page.find(open);
   if (begin == std::string::npos) return nullptr;
   const size_t end = page.find("</script>", begin);
-  return json::parse(page.substr(begin + open.size(), end - begin - open.size()), nullptr, false);
+  return ExpandPageData(json::parse(page.substr(begin + open.size(), end - begin - open.size()), nullptr, false));
 }
 
 class DiffHtmlPage : public ::testing::Test {

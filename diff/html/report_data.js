@@ -27,6 +27,7 @@ function expandPageData(held) {
     const keys = Object.keys(value);
     const inner = value[keys[0]];
     if (keys.length === 1 && (keys[0] === '~d' || keys[0] === '~r')) return integers(value);
+    if (keys.length === 1 && keys[0] === '~o') return members(inner);
     if (keys.length === 1 && keys[0] === '~s') return integers(inner).map((i) => strings[i]);
     if (keys.length === 1 && keys[0] === '~b') return Array.from(inner, (bit) => bit === '1');
     if (keys.length === 1 && keys[0] === '~l') {
@@ -49,8 +50,11 @@ function expandPageData(held) {
         return element;
       });
     }
+    return members(value);
+  };
+  const members = (value) => {
     const copy = {};
-    for (const key of keys) copy[key] = expand(value[key]);
+    for (const key of Object.keys(value)) copy[key] = expand(value[key]);
     return copy;
   };
   return expand(held.document);

@@ -2,9 +2,11 @@
 #include "diff/report/page_data.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace pdiff {
@@ -26,28 +28,48 @@ struct Encoder {
     return at->second;
   }
 
-  static size_t Length(const json& value) { return value.dump().size(); }
+  static size_t TextLength(int64_t value) {
+    size_t length = value < 0 ? 2 : 1;
+    for (uint64_t rest = value < 0 ? uint64_t(-value) : uint64_t(value); rest >= 10; rest /= 10) ++length;
+    return length;
+  }
 
-  // The shortest of the plain list, its differences and runs of them.
+  // The shortest of the plain list, its differences and runs of them, told
+  // apart by their lengths as text before any is built.
   static json Integers(const std::vector<int64_t>& values) {
-    json plain = json::array();
-    json deltas = json::array();
-    json runs = json::array();
+    size_t plainLength = 0;
+    size_t deltaLength = 0;
+    std::vector<std::pair<int64_t, int64_t>> runs;
     int64_t previous = 0;
     for (const int64_t value : values) {
       const int64_t delta = value - previous;
       previous = value;
-      plain.push_back(value);
-      deltas.push_back(delta);
-      if (!runs.empty() && runs[runs.size() - 2].get<int64_t>() == delta)
-        runs.back() = runs.back().get<int64_t>() + 1;
+      plainLength += TextLength(value) + 1;
+      deltaLength += TextLength(delta) + 1;
+      if (!runs.empty() && runs.back().first == delta)
+        ++runs.back().second;
       else
-        runs.insert(runs.end(), {delta, 1});
+        runs.emplace_back(delta, 1);
     }
-    json best = plain;
-    for (json candidate : {json{{"~d", deltas}}, json{{"~r", runs}}})
-      if (Length(candidate) < Length(best)) best = std::move(candidate);
-    return best;
+    size_t runLength = 0;
+    for (const auto& [delta, count] : runs) runLength += TextLength(delta) + TextLength(count) + 2;
+    constexpr size_t kWrapper = 8;  // {"~d":...}
+    if (runLength + kWrapper < std::min(plainLength, deltaLength + kWrapper)) {
+      json flat = json::array();
+      for (const auto& [delta, count] : runs) flat.insert(flat.end(), {delta, count});
+      return {{"~r", std::move(flat)}};
+    }
+    json list = json::array();
+    if (deltaLength + kWrapper < plainLength) {
+      previous = 0;
+      for (const int64_t value : values) {
+        list.push_back(value - previous);
+        previous = value;
+      }
+      return {{"~d", std::move(list)}};
+    }
+    for (const int64_t value : values) list.push_back(value);
+    return list;
   }
 
   json Table(const json& array) {
@@ -137,6 +159,9 @@ struct Encoder {
     if (!value.is_object()) return value;
     json copy = json::object();
     for (const auto& [key, member] : value.items()) copy[key] = Encode(member);
+    // An object of one key that reads like an encoded array is marked as
+    // an object.
+    if (copy.size() == 1 && copy.begin().key().starts_with('~')) return {{"~o", std::move(copy)}};
     return copy;
   }
 };

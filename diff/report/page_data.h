@@ -12,7 +12,8 @@
 //   {"~b": "0110"}  an array of booleans;
 //   {"~l": [lengths, items]}  an array of arrays, their items in one;
 //   {"~d": [...]}  integers as differences from the one before;
-//   {"~r": [d, n, ...]}  integers as n steps of d, run after run.
+//   {"~r": [d, n, ...]}  integers as n steps of d, run after run;
+//   {"~o": {...}}  an object of the document whose one key begins with "~".
 // Integer arrays (rows, lengths, I and columns of integers) take whichever
 // of the plain list, "~d" and "~r" is shortest.
 #pragma once

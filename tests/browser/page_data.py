@@ -30,6 +30,8 @@ def expand(value, strings):
         (key, inner), = value.items()
         if key in ("~d", "~r"):
             return integers(value)
+        if key == "~o":
+            return {k: expand(v, strings) for k, v in inner.items()}
         if key == "~s":
             return [strings[i] for i in integers(inner)]
         if key == "~b":
