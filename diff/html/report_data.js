@@ -37,16 +37,17 @@ function expandPageData(held) {
     }
     if (keys.length === 1 && keys[0] === '~t') {
       const [shapes, rows, encoded] = inner;
-      const columns = {};
-      const taken = {};
-      for (const key of Object.keys(encoded)) {
-        columns[key] = expand(encoded[key]);
-        taken[key] = 0;
-      }
+      // Columns by number, not by name: this loop runs once per file and key.
+      const names = Object.keys(encoded);
+      const columns = names.map((key) => expand(encoded[key]));
+      const taken = new Int32Array(names.length);
+      const shapeColumns = shapes.map((keys) => keys.map((key) => names.indexOf(key)));
       return integers(rows).map((shape) => {
         if (shape < 0) return null;
         const element = {};
-        for (const key of shapes[shape]) element[key] = columns[key][taken[key]++];
+        const keys = shapes[shape];
+        const at = shapeColumns[shape];
+        for (let k = 0; k < keys.length; ++k) element[keys[k]] = columns[at[k]][taken[at[k]]++];
         return element;
       });
     }
