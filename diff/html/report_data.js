@@ -2,7 +2,8 @@
 // The report page's data: the JSON document embedded in the page (the one
 // --json writes), read into the chips, rows and ranges the page draws.
 // The page's scripts share one function's scope, in this order: report_data,
-// flash_map, file_table, report_text (cmake/embed_page.cmake joins them).
+// flash_map, file_table, bytes_view, report_text (cmake/embed_page.cmake joins
+// them).
 const data = JSON.parse(document.getElementById('report-data').textContent);
 const comparing = 'verdict' in data;
 const KiB = 1024;
