@@ -100,16 +100,17 @@ function showRange(range, note) {
 }
 
 // A differing item of the map: a range, a span of many, or what lies under
-// the pointer; its first range (in flash order) is shown.
+// the pointer (the smallest range there, or else the first).
 function showRangesAt(item) {
   if (!pageBytes) return;
-  const end = item.start + item.length;
-  const overlapping = (r) => r.start < end && r.start + r.length > item.start;
+  const target = item.sample && !item.sample.span ? item.sample : item;
+  const end = target.start + target.length;
+  const overlapping = (r) => r.start < end && r.start + r.length > target.start;
   let first = null;
   for (const r of orderedRanges) if (overlapping(r) && (!first || r.start < first.start)) first = r;
   for (const r of rangeBytes.values()) if (!first && overlapping(r)) first = r;
   if (!first) {
-    showBytes('The ranges from ' + hex(item.start) + ' to ' + hex(end) + ' were left out of the page, and their bytes: ' + boundText() + '.', null, null);
+    showBytes('The ranges from ' + hex(target.start) + ' to ' + hex(end) + ' were left out of the page, and their bytes: ' + boundText() + '.', null, null);
   } else {
     const many = (item.ranges || 1) > 1 ? 'The first of ' + item.ranges + ' ranges there. ' : '';
     showRange(first, many);

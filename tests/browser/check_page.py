@@ -7,7 +7,11 @@ usage: check_page.py PELLRIX_DIFF MAIN BACKUP OUT_DIR NAME
 
 Writes NAME.html (the pair) and NAME-info.html (Main alone) into OUT_DIR,
 opens each from disk and checks: no console error and no request; the
-embedded document is --json's; the table's rows are the JSON's files and
+embedded document is --json's (with the bytes the page adds); the bytes
+view shows the files' bytes around each chosen range (from the range list,
+the map and its keys) and a compressed file's decompressed bytes, marks
+exactly the bytes that differ, and says so of a range left out under a
+small --html-bytes; the table's rows are the JSON's files and
 each class filter and the search show exactly theirs; choosing a row (by
 mouse and by keyboard) marks the file on both maps at the JSON's offsets;
 the hover card over a mark names the file; the summary reads as the text
@@ -52,8 +56,10 @@ def run(arguments):
     return subprocess.run(arguments, capture_output=True, text=True, cwd=dumps_folder)
 
 
-def embedded(browser):
-    return json.loads(browser.evaluate("document.getElementById('report-data').textContent"))
+def embedded(browser, page_bytes=False):
+    document = json.loads(browser.evaluate("document.getElementById('report-data').textContent"))
+    bytes_part = document.pop("page_bytes", None)
+    return (document, bytes_part) if page_bytes else document
 
 
 def table_rows(browser, visible_only=False):
@@ -288,6 +294,7 @@ def check_comparison(browser, tool, main, backup, folder, name):
           f"screenshot nearly one colour: {len(colours)} colours, commonest {commonest} pixels")
     for problem in browser.problems(url):
         check(False, f"{name}: {problem}")
+    check_bytes(browser, tool, main, backup, report, page, folder, name)
     check_later_keys(browser, page, report, folder, name)
 
 
@@ -324,6 +331,148 @@ def check_info(browser, tool, main, folder, name):
     check(rows == [row_key(f, "")[:3] for f in as_json["files"]], "the one-dump table's rows are not the JSON's files")
     for problem in browser.problems(url):
         check(False, f"{name}-info: {problem}")
+
+
+# ---- the bytes view
+
+def read_dump(name):
+    return open(os.path.join(dumps_folder or "", name), "rb").read()
+
+
+def bytes_shown(browser):
+    """The view's caption and lines: offset, then per chip the bytes (None
+    where blank) and which of them are marked."""
+    caption, lines = browser.evaluate("""[document.getElementById('bytes-caption').textContent,
+        Array.from(document.querySelectorAll('#bytes-view tbody tr'), (row) => [Number(row.dataset.offset),
+          Array.from(row.querySelectorAll('td'), (cell) => {
+            const marks = [];
+            let at = 0;
+            for (const node of cell.childNodes) {
+              if (node.nodeName === 'MARK') marks.push([at, at + node.textContent.length]);
+              at += node.textContent.length;
+            }
+            return [cell.textContent, marks]; })])]""")
+    shown = []
+    for offset, cells in lines:
+        sides = []
+        for text, marks in cells:
+            tokens = [text[3 * i:3 * i + 2] for i in range(16)]
+            sides.append(([None if t.strip() == "" else int(t, 16) for t in tokens],
+                          [any(b <= 3 * i < e for b, e in marks) for i in range(16)]))
+        shown.append((offset, sides))
+    return caption, shown
+
+
+def check_shown(shown, main, backup, label):
+    """Every byte shown is the file's at that offset, and marked exactly where
+    the two differ. `main` and `backup` map an offset to a byte or None."""
+    wrong = []
+    for offset, ((main_bytes, main_marks), (backup_bytes, backup_marks)) in shown:
+        for i in range(16):
+            want = (main(offset + i), backup(offset + i))
+            differs = want[0] != want[1]
+            if (main_bytes[i], backup_bytes[i]) != want or main_marks[i] != differs or backup_marks[i] != differs:
+                wrong.append(f"{offset + i:#x}: {main_bytes[i]}/{backup_bytes[i]} marked {main_marks[i]}, file {want}")
+    check(shown and not wrong, f"{label}: {len(shown)} lines, wrong bytes or marks: {wrong[:3]}")
+    offsets = [offset for offset, _ in shown]
+    check(offsets == list(range(offsets[0], offsets[0] + 16 * len(offsets), 16)) if offsets else False,
+          f"{label}: lines not 16 bytes apart: {offsets[:4]}")
+
+
+def flash_reader(report, data):
+    """A dump's byte at a flash offset (a dump shorter than the part lies at its top)."""
+    start = max(0, report["geometry"]["flash_size"] - len(data))
+    return lambda at: data[at - start] if 0 <= at - start < len(data) else None
+
+
+def ordered_ranges(report):
+    return [(r["flash_offset"], r["length"]) for r in report["differences"] + (report["below_bios_region"] or [])]
+
+
+def check_bytes(browser, tool, main, backup, report, page, folder, name):
+    browser.events.clear()
+    url = browser.open(page)
+    files = [read_dump(main), read_dump(backup)]
+    readers = [flash_reader(report, data) for data in files]
+    ranges = ordered_ranges(report)
+    # Catches bytes that are not the files' at the offsets shown, and marks
+    # on bytes that are equal or missing on bytes that differ: each range
+    # chosen in the list (the second by keyboard) shows the files' bytes
+    # around it.
+    for index, (start, length) in enumerate(ranges[:16]):
+        row = f"document.querySelector('#range-table tr[data-start=\"{start}\"]')"
+        (press_enter if index == 1 else click)(browser, row)
+        caption, shown = bytes_shown(browser)
+        label = f"{name} range {start:#x}"
+        check(f"range at flash {start:#x}" in caption and "left out" not in caption, f"{label}: caption {caption!r}")
+        check_shown(shown, readers[0], readers[1], label)
+        check(bool(shown) and shown[0][0] <= start < shown[-1][0] + 16, f"{label}: the lines do not hold the range")
+    # Catches a map that does not reach the view: a click on the last
+    # range, then n/p and Enter on the focused map for the first.
+    for start, length in (ranges[-1:] + ranges[:1]) if ranges else []:
+        browser.evaluate("document.querySelector('[data-action=all]').click()")
+        for _ in range(4):
+            drag_to(browser, "main", start - 1024, start + length + 1024)
+        row = differs_row(browser, "main")
+        x = row["left"] + 64 + (start + min(length, 16) / 2 - row["start"]) / (row["end"] - row["start"]) * (row["width"] - 64)
+        if (start, length) == ranges[-1]:
+            for kind in ("mousePressed", "mouseReleased"):
+                browser.call("Input.dispatchMouseEvent", type=kind, x=x, y=row["top"], button="left", clickCount=1)
+        else:
+            browser.evaluate("document.querySelector('.map-frame[data-chip=main] canvas').focus()")
+            for _ in range(60):
+                browser.call("Input.dispatchKeyEvent", type="keyDown", key="n", code="KeyN", text="n")
+                browser.call("Input.dispatchKeyEvent", type="keyUp", key="n", code="KeyN")
+                details = browser.evaluate("document.getElementById('selection').textContent")
+                if "differing range" in details and f"offset: {start:#x} to" in details:
+                    break
+            press_enter(browser, "document.querySelector('.map-frame[data-chip=main] canvas')")
+        caption, shown = bytes_shown(browser)
+        check(f"range at flash {start:#x}" in caption, f"{name}: choosing {start:#x} on the map shows {caption!r}")
+    # Catches a compressed file shown by its compressed bytes: the packed
+    # driver's view is its file as built, on both chips.
+    packed = os.path.join(dumps_folder or "", "PACKED-MAIN.BIN")
+    picks = [i for i, f in enumerate(report["files"]) if f["compressed"] and f["change"] == "changed"]
+    if os.path.exists(packed):
+        picks = [i for i in picks if report["files"][i]["name"] == "PackedDriver"]
+        check(len(picks) == 1, f"{name}: the packed driver is not a changed file inside compressed bytes")
+        built = [read_dump("PACKED-MAIN.BIN"), read_dump("PACKED-BACKUP.BIN")]
+        by_offset = [lambda at, d=d: d[at] if 0 <= at < len(d) else None for d in built]
+    for index in picks[:1]:
+        click(browser, f"document.querySelectorAll('#file-table tbody tr')[{index}]")
+        caption, shown = bytes_shown(browser)
+        check("Decompressed bytes of" in caption, f"{name}: a compressed file's view reads {caption!r}")
+        if os.path.exists(packed):
+            check_shown(shown, by_offset[0], by_offset[1], f"{name} packed driver")
+    for problem in browser.problems(url):
+        check(False, f"{name}-bytes: {problem}")
+    check_bytes_bound(browser, tool, main, backup, report, folder, name)
+
+
+def check_bytes_bound(browser, tool, main, backup, report, folder, name):
+    """A page whose bound holds only the first range or two."""
+    page = os.path.join(folder, name + "-bytes-bound.html")
+    most = 200
+    drawn = run([tool, f"--html-bytes={most}", "--html", page, main, backup])
+    check(drawn.stderr == "", f"--html-bytes failed: {drawn.stderr!r}")
+    browser.events.clear()
+    url = browser.open(page)
+    document, page_bytes = embedded(browser, page_bytes=True)
+    ranges = ordered_ranges(report)
+    # Catches a bound overrun and bytes taken out of the list's order.
+    taken = [(r[0], r[1]) for r in page_bytes["ranges"]]
+    used = sum(len(base64.b64decode(r[3])) + len(base64.b64decode(r[5])) for r in page_bytes["ranges"])
+    check(document == report and used == page_bytes["embedded"] <= most and taken == ranges[:len(taken)],
+          f"{name}: {used} bytes of at most {most} embedded for {taken}, not the first of {ranges[:4]}")
+    check(page_bytes["ranges_left_out"] == len(ranges) - len(taken), f"{name}: left-out count {page_bytes['ranges_left_out']}")
+    # Catches a left-out range showing nothing, or stale bytes.
+    if len(taken) < len(ranges):
+        start = ranges[-1][0]
+        click(browser, f"document.querySelector('#range-table tr[data-start=\"{start}\"]')")
+        caption, shown = bytes_shown(browser)
+        check("left out" in caption and f"{start:#x}" in caption and not shown, f"{name}: a left-out range reads {caption!r}")
+    for problem in browser.problems(url):
+        check(False, f"{name}-bytes-bound: {problem}")
 
 
 # ---- more ranges than the page lists: spans, shaded or drawn exact
