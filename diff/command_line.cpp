@@ -111,8 +111,8 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
       const bool zeroTaken = argument == "--max-ranges" || argument == "--html-bytes";
       uint64_t value = 0;
       if (!ParseNumber(text, most, &value) && !(zeroTaken && text == "0")) {
-        *problem = "option " + argument + " needs a number from " + (argument == "--html-bytes" ? "0" : "1") +
-                   " to " + std::to_string(most) + ", not " + EscapedText(text);
+        *problem = "option " + argument + " needs a number from " + (argument == "--html-bytes" ? "0" : "1") + " to " +
+                   std::to_string(most) + ", not " + EscapedText(text);
         return std::nullopt;
       }
       if (argument == "--max-ranges") arguments.maxRanges = value;

@@ -120,7 +120,8 @@ int RunComparison(const pdiff::Arguments& arguments) {
   const auto writeData = [&](std::ostream& out) {
     const pdiff::PageBytes bytes = pdiff::CollectPageBytes(main, backup, comparison, arguments.htmlBytes);
     pdiff::WriteJsonReport(out, main, backup, comparison, arguments.options.rawMasked, pdiff::kPageMostRanges,
-                           pdiff::kPageExactRanges, [&](pdiff::JsonStream& stream) { pdiff::WritePageBytes(stream, bytes); });
+                           pdiff::kPageExactRanges,
+                           [&](pdiff::JsonStream& stream) { pdiff::WritePageBytes(stream, bytes); });
   };
   if (!WritePage(arguments, writeData, &problem)) return Trouble(problem);
   if (arguments.json)

@@ -20,11 +20,11 @@ TEST(DiffPageBytes, AWindowIsWholeLinesAroundTheRangeWithinItsBounds) {
     uint64_t begin, end, limit, from, to;
   };
   const Case cases[] = {
-      {0x20088, 0x20092, UINT64_MAX, 0x20070, 0x200b0},                   // a line of context each side
-      {0x20080, 0x20090, UINT64_MAX, 0x20070, 0x200a0},                   // aligned range
-      {5, 6, UINT64_MAX, 0, 0x20},                                        // no line before offset 0
+      {0x20088, 0x20092, UINT64_MAX, 0x20070, 0x200b0},                      // a line of context each side
+      {0x20080, 0x20090, UINT64_MAX, 0x20070, 0x200a0},                      // aligned range
+      {5, 6, UINT64_MAX, 0, 0x20},                                           // no line before offset 0
       {0x100, 0x100000, UINT64_MAX, 0xf0, 0xf0 + pdiff::kMostBytesPerItem},  // a long range: its head
-      {0x30, 0x40, 0x45, 0x20, 0x45},                                     // a file's end
+      {0x30, 0x40, 0x45, 0x20, 0x45},                                        // a file's end
   };
   for (const Case& c : cases) {
     const pdiff::ByteWindow window = pdiff::WindowAround(c.begin, c.end, c.limit);
@@ -62,7 +62,8 @@ TEST(DiffPageBytes, ACollectionHoldsTheFilesBytesOfTheFirstRangesWithinTheBound)
   TempDir scratch;
   const ProbePart part = BuildProbePart();
   std::vector<uint8_t> changed = part.bytes;
-  for (const uint32_t at : {part.freeSpace + 0x100, part.freeSpace + 0x400, part.freeSpace + 0x901}) changed[at] ^= 0x5A;
+  for (const uint32_t at : {part.freeSpace + 0x100, part.freeSpace + 0x400, part.freeSpace + 0x901})
+    changed[at] ^= 0x5A;
   WriteBytes(scratch.path() / "MAIN.BIN", part.bytes);
   WriteBytes(scratch.path() / "BACKUP.BIN", changed);
   pdiff::ChipDump main;
@@ -81,7 +82,8 @@ TEST(DiffPageBytes, ACollectionHoldsTheFilesBytesOfTheFirstRangesWithinTheBound)
       const pdiff::RangeBytes& range = page.ranges[i];
       EXPECT_EQ(range.flashOffset, pdiff::FlashOffset(comparison.geometry, comparison.differences.kept[i].begin));
       ASSERT_TRUE(range.main.from && range.backup.from);
-      const pdiff::ByteWindow window = pdiff::WindowAround(range.flashOffset, range.flashOffset + range.length, UINT64_MAX);
+      const pdiff::ByteWindow window =
+          pdiff::WindowAround(range.flashOffset, range.flashOffset + range.length, UINT64_MAX);
       EXPECT_EQ(*range.main.from, window.from);
       EXPECT_EQ(std::vector<uint8_t>(part.bytes.begin() + long(window.from), part.bytes.begin() + long(window.to)),
                 range.main.bytes);

@@ -55,8 +55,8 @@ void EachRange(const RangeList& list, void (*scan)(const ChipDump&, const ChipDu
 // The changed files whose bytes the page shows decompressed: both sides
 // present, at least one inside compressed bytes.
 bool ShownDecompressed(const FileChange& change) {
-  const bool changed = change.kind == FileChangeKind::Changed ||
-                       (change.kind == FileChangeKind::Moved && change.contentChanged);
+  const bool changed =
+      change.kind == FileChangeKind::Changed || (change.kind == FileChangeKind::Moved && change.contentChanged);
   return changed && change.main != nullptr && change.backup != nullptr &&
          (change.main->compressed || change.backup->compressed);
 }

@@ -61,7 +61,7 @@ struct RangeBytes {
 };
 
 struct FileBytes {
-  size_t change;  // index in the comparison's files
+  size_t change;   // index in the comparison's files
   SideBytes main;  // offsets in the decompressed file, its header first
   SideBytes backup;
 };

@@ -17,8 +17,8 @@ void WriteSide(std::ostream& out, const SideBytes& side) {
     return;
   }
   std::string text(4 * ((side.bytes.size() + 2) / 3) + 1, '\0');
-  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), side.bytes.data(),
-                                     int(side.bytes.size()));
+  const int length =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), side.bytes.data(), int(side.bytes.size()));
   text.resize(size_t(length));
   out << *side.from << ",\"" << text << '"';
 }

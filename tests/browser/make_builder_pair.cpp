@@ -66,8 +66,9 @@ std::vector<Bytes> MoreFiles(bool backup) {
   packed.length = 0x400;
   packed.ext_name = Name(10);
   packed.files = {PackedDriver(backup)};
-  files.push_back(File(11, Sections({LzmaSection(VolumeImageSection(sim::BuildVolume(packed))), UiSection(u"PackedVolume")}),
-                       kFileTypeVolumeImage));
+  files.push_back(
+      File(11, Sections({LzmaSection(VolumeImageSection(sim::BuildVolume(packed))), UiSection(u"PackedVolume")}),
+           kFileTypeVolumeImage));
   return files;
 }
 
