@@ -83,9 +83,12 @@ function showBytes(caption, main, backup) {
   else bytesView.replaceChildren();
 }
 
+const unselectRanges = () => {
+  for (const row of rangeBody.querySelectorAll('tr[aria-selected="true"]')) row.setAttribute('aria-selected', 'false');
+};
 function showRange(range, note) {
   if (!pageBytes) return;
-  for (const row of rangeBody.querySelectorAll('tr[aria-selected="true"]')) row.setAttribute('aria-selected', 'false');
+  unselectRanges();
   const row = rangeBody.querySelector('tr[data-start="' + range.start + '"]');
   if (row) row.setAttribute('aria-selected', 'true');
   const embedded = rangeBytes.get(range.start);
@@ -125,9 +128,11 @@ function showFileBytes(file) {
   const index = files.indexOf(file);
   const embedded = fileBytes.get(index);
   const label = fileLabel(file);
+  unselectRanges();
   if (embedded) {
-    showBytes('Decompressed bytes of ' + label + ', offsets in the file (its header first), Main and Backup' +
-      ' (differing bytes marked).', embedded.main, embedded.backup);
+    showBytes('Decompressed bytes of ' + label + ' (Main ' + hex(file.main.size) + ', Backup ' + hex(file.backup.size) +
+      ' bytes) around its differences, offsets in the file (its header first), Main and Backup (differing bytes marked).',
+      embedded.main, embedded.backup);
     return;
   }
   if (file.compressed && file.main && file.backup && file.change !== 'moved')
