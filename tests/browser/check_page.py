@@ -340,137 +340,102 @@ def read_dump(name):
 
 
 def bytes_shown(browser):
-    """The view's caption and lines: offset, then per chip the bytes (None
-    where blank) and which of them are marked."""
+    """The view's caption and lines: offset, then each chip's 16 bytes as
+    (value or None where blank, marked)."""
     caption, lines = browser.evaluate("""[document.getElementById('bytes-caption').textContent,
         Array.from(document.querySelectorAll('#bytes-view tbody tr'), (row) => [Number(row.dataset.offset),
-          Array.from(row.querySelectorAll('td'), (cell) => {
-            const marks = [];
-            let at = 0;
-            for (const node of cell.childNodes) {
-              if (node.nodeName === 'MARK') marks.push([at, at + node.textContent.length]);
-              at += node.textContent.length;
-            }
-            return [cell.textContent, marks]; })])]""")
+          Array.from(row.querySelectorAll('td'), (cell) => Array.from(cell.childNodes,
+            (node) => [node.textContent, node.nodeName === 'MARK']))])]""")
     shown = []
     for offset, cells in lines:
         sides = []
-        for text, marks in cells:
-            tokens = [text[3 * i:3 * i + 2] for i in range(16)]
-            sides.append(([None if t.strip() == "" else int(t, 16) for t in tokens],
-                          [any(b <= 3 * i < e for b, e in marks) for i in range(16)]))
+        for nodes in cells:
+            text, marks = "".join(t for t, _ in nodes), "".join(("m" if m else " ") * len(t) for t, m in nodes)
+            sides.append([(None if text[3 * i] == " " else int(text[3 * i:3 * i + 2], 16), marks[3 * i] == "m")
+                          for i in range(16)])
         shown.append((offset, sides))
     return caption, shown
 
 
 def check_shown(shown, main, backup, label):
-    """Every byte shown is the file's at that offset, and marked exactly where
-    the two differ. `main` and `backup` map an offset to a byte or None."""
-    wrong = []
-    for offset, ((main_bytes, main_marks), (backup_bytes, backup_marks)) in shown:
-        for i in range(16):
-            want = (main(offset + i), backup(offset + i))
-            differs = want[0] != want[1]
-            if (main_bytes[i], backup_bytes[i]) != want or main_marks[i] != differs or backup_marks[i] != differs:
-                wrong.append(f"{offset + i:#x}: {main_bytes[i]}/{backup_bytes[i]} marked {main_marks[i]}, file {want}")
-    check(shown and not wrong, f"{label}: {len(shown)} lines, wrong bytes or marks: {wrong[:3]}")
+    """Lines 16 bytes apart, each byte the file's at its offset (`main`,
+    `backup`: offset to byte or None), marked exactly where the two differ."""
+    wrong = [hex(offset + i) for offset, (m, b) in shown for i in range(16)
+             if (m[i][0], b[i][0]) != (main(offset + i), backup(offset + i))
+             or m[i][1] != b[i][1] or m[i][1] != (main(offset + i) != backup(offset + i))]
     offsets = [offset for offset, _ in shown]
-    check(offsets == list(range(offsets[0], offsets[0] + 16 * len(offsets), 16)) if offsets else False,
-          f"{label}: lines not 16 bytes apart: {offsets[:4]}")
-
-
-def flash_reader(report, data):
-    """A dump's byte at a flash offset (a dump shorter than the part lies at its top)."""
-    start = max(0, report["geometry"]["flash_size"] - len(data))
-    return lambda at: data[at - start] if 0 <= at - start < len(data) else None
-
-
-def ordered_ranges(report):
-    return [(r["flash_offset"], r["length"]) for r in report["differences"] + (report["below_bios_region"] or [])]
+    check(offsets and not wrong and offsets == list(range(offsets[0], offsets[0] + 16 * len(offsets), 16)),
+          f"{label}: {len(shown)} lines, wrong bytes or marks at {wrong[:4]}")
 
 
 def check_bytes(browser, tool, main, backup, report, page, folder, name):
     browser.events.clear()
     url = browser.open(page)
-    files = [read_dump(main), read_dump(backup)]
-    readers = [flash_reader(report, data) for data in files]
-    ranges = ordered_ranges(report)
-    # Catches bytes that are not the files' at the offsets shown, and marks
-    # on bytes that are equal or missing on bytes that differ: each range
-    # chosen in the list (the second by keyboard) shows the files' bytes
-    # around it.
+    readers = []
+    for data in (read_dump(main), read_dump(backup)):
+        start = max(0, report["geometry"]["flash_size"] - len(data))  # a shorter dump lies at the part's top
+        readers.append(lambda at, d=data, s=start: d[at - s] if 0 <= at - s < len(d) else None)
+    ranges = [(r["flash_offset"], r["length"]) for r in report["differences"] + (report["below_bios_region"] or [])]
+    row = "document.querySelector('#range-table tr[data-start=\"{}\"]')"
+    # Catches bytes that are not the files' at the offsets shown, marks on
+    # equal bytes or none on differing ones: each range chosen in the list
+    # (the second by keyboard) shows the files' bytes around it.
     for index, (start, length) in enumerate(ranges[:16]):
-        row = f"document.querySelector('#range-table tr[data-start=\"{start}\"]')"
-        (press_enter if index == 1 else click)(browser, row)
+        (press_enter if index == 1 else click)(browser, row.format(start))
         caption, shown = bytes_shown(browser)
-        label = f"{name} range {start:#x}"
-        check(f"range at flash {start:#x}" in caption and "left out" not in caption, f"{label}: caption {caption!r}")
-        check_shown(shown, readers[0], readers[1], label)
-        check(bool(shown) and shown[0][0] <= start < shown[-1][0] + 16, f"{label}: the lines do not hold the range")
-    # Catches a map that does not reach the view: a click on the last
-    # range, then n/p and Enter on the focused map for the first.
-    for start, length in (ranges[-1:] + ranges[:1]) if ranges else []:
+        check(f"range at flash {start:#x}" in caption and shown and shown[0][0] <= start < shown[-1][0] + 16,
+              f"{name} range {start:#x}: {caption!r}")
+        check_shown(shown, *readers, f"{name} range {start:#x}")
+    # Catches a map that does not reach the view: a click on the last range,
+    # then n up to the first and Enter on the focused map.
+    canvas = "document.querySelector('.map-frame[data-chip=main] canvas')"
+    for start, length in ranges[-1:] + ranges[:1]:
         browser.evaluate("document.querySelector('[data-action=all]').click()")
         for _ in range(4):
             drag_to(browser, "main", start - 1024, start + length + 1024)
-        row = differs_row(browser, "main")
-        x = row["left"] + 64 + (start + min(length, 16) / 2 - row["start"]) / (row["end"] - row["start"]) * (row["width"] - 64)
         if (start, length) == ranges[-1]:
+            line = differs_row(browser, "main")
+            scale = (line["width"] - 64) / (line["end"] - line["start"])
+            x = line["left"] + 64 + (start + length / 2 - line["start"]) * scale
             for kind in ("mousePressed", "mouseReleased"):
-                browser.call("Input.dispatchMouseEvent", type=kind, x=x, y=row["top"], button="left", clickCount=1)
+                browser.call("Input.dispatchMouseEvent", type=kind, x=x, y=line["top"], button="left", clickCount=1)
         else:
-            browser.evaluate("document.querySelector('.map-frame[data-chip=main] canvas').focus()")
+            browser.evaluate(canvas + ".focus()")
             for _ in range(60):
                 browser.call("Input.dispatchKeyEvent", type="keyDown", key="n", code="KeyN", text="n")
-                browser.call("Input.dispatchKeyEvent", type="keyUp", key="n", code="KeyN")
-                details = browser.evaluate("document.getElementById('selection').textContent")
-                if "differing range" in details and f"offset: {start:#x} to" in details:
+                if f"offset: {start:#x} to" in browser.evaluate("document.getElementById('selection').textContent"):
                     break
-            press_enter(browser, "document.querySelector('.map-frame[data-chip=main] canvas')")
-        caption, shown = bytes_shown(browser)
-        check(f"range at flash {start:#x}" in caption, f"{name}: choosing {start:#x} on the map shows {caption!r}")
+            press_enter(browser, canvas)
+        check(f"range at flash {start:#x}" in bytes_shown(browser)[0], f"{name}: {start:#x} chosen on the map")
     # Catches a compressed file shown by its compressed bytes: the packed
-    # driver's view is its file as built, on both chips.
-    packed = os.path.join(dumps_folder or "", "PACKED-MAIN.BIN")
-    picks = [i for i, f in enumerate(report["files"]) if f["compressed"] and f["change"] == "changed"]
-    if os.path.exists(packed):
-        picks = [i for i in picks if report["files"][i]["name"] == "PackedDriver"]
-        check(len(picks) == 1, f"{name}: the packed driver is not a changed file inside compressed bytes")
-        built = [read_dump("PACKED-MAIN.BIN"), read_dump("PACKED-BACKUP.BIN")]
-        by_offset = [lambda at, d=d: d[at] if 0 <= at < len(d) else None for d in built]
-    for index in picks[:1]:
-        click(browser, f"document.querySelectorAll('#file-table tbody tr')[{index}]")
+    # driver's view is its file as built (written beside the pair).
+    packed = [i for i, f in enumerate(report["files"]) if f["name"] == "PackedDriver" and f["compressed"]]
+    if os.path.exists(os.path.join(dumps_folder or "", "PACKED-MAIN.BIN")):
+        check(len(packed) == 1, f"{name}: the packed driver is not a file inside compressed bytes")
+        click(browser, f"document.querySelectorAll('#file-table tbody tr')[{packed[0]}]")
         caption, shown = bytes_shown(browser)
-        check("Decompressed bytes of" in caption, f"{name}: a compressed file's view reads {caption!r}")
-        if os.path.exists(packed):
-            check_shown(shown, by_offset[0], by_offset[1], f"{name} packed driver")
+        built = [read_dump("PACKED-MAIN.BIN"), read_dump("PACKED-BACKUP.BIN")]
+        check("Decompressed bytes of PackedDriver" in caption, f"{name}: the packed driver's view reads {caption!r}")
+        check_shown(shown, *[lambda at, d=d: d[at] if 0 <= at < len(d) else None for d in built], f"{name} packed driver")
     for problem in browser.problems(url):
         check(False, f"{name}-bytes: {problem}")
-    check_bytes_bound(browser, tool, main, backup, report, folder, name)
 
-
-def check_bytes_bound(browser, tool, main, backup, report, folder, name):
-    """A page whose bound holds only the first range or two."""
-    page = os.path.join(folder, name + "-bytes-bound.html")
-    most = 200
-    drawn = run([tool, f"--html-bytes={most}", "--html", page, main, backup])
-    check(drawn.stderr == "", f"--html-bytes failed: {drawn.stderr!r}")
+    # Catches a bound overrun, bytes taken out of the list's order, and a
+    # left-out range that shows nothing or stale bytes.
+    bound = os.path.join(folder, name + "-bytes-bound.html")
+    check(run([tool, "--html-bytes=200", "--html", bound, main, backup]).stderr == "", "--html-bytes failed")
     browser.events.clear()
-    url = browser.open(page)
+    url = browser.open(bound)
     document, page_bytes = embedded(browser, page_bytes=True)
-    ranges = ordered_ranges(report)
-    # Catches a bound overrun and bytes taken out of the list's order.
-    taken = [(r[0], r[1]) for r in page_bytes["ranges"]]
-    used = sum(len(base64.b64decode(r[3])) + len(base64.b64decode(r[5])) for r in page_bytes["ranges"])
-    check(document == report and used == page_bytes["embedded"] <= most and taken == ranges[:len(taken)],
-          f"{name}: {used} bytes of at most {most} embedded for {taken}, not the first of {ranges[:4]}")
-    check(page_bytes["ranges_left_out"] == len(ranges) - len(taken), f"{name}: left-out count {page_bytes['ranges_left_out']}")
-    # Catches a left-out range showing nothing, or stale bytes.
+    taken = [tuple(r[:2]) for r in page_bytes["ranges"]]
+    used = sum(len(base64.b64decode(r[i])) for r in page_bytes["ranges"] for i in (3, 5))
+    check(document == report and used == page_bytes["embedded"] <= 200 and taken == ranges[:len(taken)]
+          and page_bytes["ranges_left_out"] == len(ranges) - len(taken),
+          f"{name}: {used} bytes embedded for {taken}, not at most 200 for the first of {ranges[:4]}")
     if len(taken) < len(ranges):
-        start = ranges[-1][0]
-        click(browser, f"document.querySelector('#range-table tr[data-start=\"{start}\"]')")
+        click(browser, row.format(ranges[-1][0]))
         caption, shown = bytes_shown(browser)
-        check("left out" in caption and f"{start:#x}" in caption and not shown, f"{name}: a left-out range reads {caption!r}")
+        check("left out" in caption and f"{ranges[-1][0]:#x}" in caption and not shown, f"{name}: left out: {caption!r}")
     for problem in browser.problems(url):
         check(False, f"{name}-bytes-bound: {problem}")
 
