@@ -19,6 +19,7 @@ const char* const kHelp =
     "       pellrix-diff --info [--json] [--html OUT.html] FILE\n\n"
     "  --json            one JSON document instead of the text report\n"
     "  --html OUT.html   also draw the report as one self-contained page (replaces OUT.html whole)\n"
+    "  --html-bytes N    bytes of both chips the page embeds to show them (default 262144, 0 none)\n"
     "  --no-mask         also list the raw differences inside the areas the board masks\n"
     "  --strict          exit 1 when any byte of the two files differs (any region, masked\n"
     "                    areas, length), 0 only when they are byte-identical\n"
@@ -80,7 +81,7 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
       continue;
     }
     const bool takesValue = argument == "--max-ranges" || argument == "--block-size" || argument == "--bios-size" ||
-                            argument == "--flash-size";
+                            argument == "--flash-size" || argument == "--html-bytes";
     if (!takesValue && attached) {
       *problem = "option " + EscapedText(argument) + " takes no value";
       return std::nullopt;
@@ -106,16 +107,19 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
       const uint64_t most = argument == "--max-ranges"   ? UINT64_MAX
                             : argument == "--block-size" ? 0xFFFFFFFFull
                                                          : uint64_t(1) << 32;
+      // Only the counts take 0: no range listed, no byte embedded.
+      const bool zeroTaken = argument == "--max-ranges" || argument == "--html-bytes";
       uint64_t value = 0;
-      if (!ParseNumber(text, most, &value) && !(argument == "--max-ranges" && text == "0")) {
-        *problem =
-            "option " + argument + " needs a number from 1 to " + std::to_string(most) + ", not " + EscapedText(text);
+      if (!ParseNumber(text, most, &value) && !(zeroTaken && text == "0")) {
+        *problem = "option " + argument + " needs a number from " + (argument == "--html-bytes" ? "0" : "1") + " to " +
+                   std::to_string(most) + ", not " + EscapedText(text);
         return std::nullopt;
       }
       if (argument == "--max-ranges") arguments.maxRanges = value;
       if (argument == "--block-size") arguments.options.blockSize = uint32_t(value);
       if (argument == "--bios-size") arguments.options.biosSize = value;
       if (argument == "--flash-size") arguments.options.flashSize = value;
+      if (argument == "--html-bytes") arguments.htmlBytes = value;
     } else {
       *problem = "unknown option " + EscapedText(argument);
       return std::nullopt;

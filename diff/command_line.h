@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "diff/compare/comparison.h"
+#include "diff/report/page_bytes.h"
 
 namespace pdiff {
 
@@ -20,6 +21,7 @@ struct Arguments {
   bool strict = false;                  // exit 1 for any differing byte, not the board's verdict
   std::optional<std::string> htmlPage;  // --html: also write the report as a page there
   uint64_t maxRanges = 100;
+  uint64_t htmlBytes = kPageBytesDefault;  // both chips' bytes the page embeds; 0 none
   CompareOptions options;
   std::vector<std::string> files;
 };

@@ -17,6 +17,7 @@
 #include "diff/report/html_page.h"
 #include "diff/report/info_json.h"
 #include "diff/report/info_report.h"
+#include "diff/report/page_bytes_json.h"
 #include "diff/report/page_data.h"
 #include "diff/report/report.h"
 #include "diff/compare/text_format.h"
@@ -126,8 +127,10 @@ int RunComparison(const pdiff::Arguments& arguments) {
   options.rangesKept = arguments.json || arguments.htmlPage ? kRangesHeldForJson : arguments.maxRanges;
   const pdiff::Comparison comparison = pdiff::Compare(main, backup, options);
   const auto writeData = [&](std::ostream& out) {
+    const pdiff::PageBytes bytes = pdiff::CollectPageBytes(main, backup, comparison, arguments.htmlBytes);
     pdiff::WriteJsonReport(out, main, backup, comparison, arguments.options.rawMasked, pdiff::kPageMostRanges,
-                           pdiff::kPageExactRanges);
+                           pdiff::kPageExactRanges,
+                           [&](pdiff::JsonStream& stream) { pdiff::WritePageBytes(stream, bytes); });
   };
   if (!WritePage(arguments, writeData, &problem)) return Trouble(problem);
   if (arguments.json)

@@ -49,6 +49,11 @@ TEST(DiffArguments, NumbersAreWholeInRangeAndInEitherForm) {
   EXPECT_EQ(Parse({"--max-ranges=010", "a", "b"}, &problem)->maxRanges, 10u);
   EXPECT_EQ(Parse({"--max-ranges", "09", "a", "b"}, &problem)->maxRanges, 9u);
   EXPECT_EQ(Parse({"--block-size=0X1000", "a", "b"}, &problem)->options.blockSize, 0x1000u);
+  EXPECT_EQ(Parse({"a", "b"}, &problem)->htmlBytes, 256u * 1024);
+  EXPECT_EQ(Parse({"--html-bytes=0", "a", "b"}, &problem)->htmlBytes, 0u);
+  EXPECT_EQ(Parse({"--html-bytes", "0x400", "a", "b"}, &problem)->htmlBytes, 0x400u);
+  EXPECT_FALSE(Parse({"--html-bytes=1k", "a", "b"}, &problem));
+  EXPECT_NE(problem.find("--html-bytes"), std::string::npos) << problem;
 
   for (std::vector<const char*> bad : {std::vector<const char*>{"--block-size=0x100000000", "a", "b"},
                                        {"--bios-size=0", "a", "b"},
@@ -62,6 +67,8 @@ TEST(DiffArguments, NumbersAreWholeInRangeAndInEitherForm) {
                                        {"--bios-size=1e6", "a", "b"},
                                        {"--flash-size=0x100000001", "a", "b"},
                                        {"--max-ranges=99999999999999999999", "a", "b"},
+                                       {"--html-bytes=0x100000001", "a", "b"},
+                                       {"--html-bytes=-1", "a", "b"},
                                        {"--block-size"},
                                        {"a"},
                                        {"--info", "a", "b"},

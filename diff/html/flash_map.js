@@ -440,6 +440,7 @@ for (const chip of chips) {
     if (done.moved) return;
     const item = itemAt(chip, event.clientX - box.left, event.clientY - box.top);
     if (item) showItem(item.start, item.length);
+    if (item && item.what === 'differs') showRangesAt(item);
   });
   canvas.addEventListener('pointerleave', () => { card.hidden = true; });
   // What the hover card shows, for the keyboard: n and p step through the
@@ -464,7 +465,11 @@ for (const chip of chips) {
     const actions = {'+': () => zoom(0.5), '=': () => zoom(0.5), '-': () => zoom(2), '0': () => setView(0, flashSize),
       Home: () => setView(0, flashSize), ArrowLeft: () => pan(-0.2), ArrowRight: () => pan(0.2),
       n: () => step(1), p: () => step(-1),
-      Enter: () => { const item = inView()[stepped]; if (item) showItem(item.start, item.length); }};
+      Enter: () => {
+        const item = inView()[stepped];
+        if (item) showItem(item.start, item.length);
+        if (item && item.what === 'differs') showRangesAt(item);
+      }};
     if (actions[event.key]) {
       event.preventDefault();
       actions[event.key]();
@@ -546,6 +551,7 @@ function choose(file, row) {
   }
   const item = {what: 'file', item: file, change: changes.get(fileKey(file))};
   fillCard(document.getElementById('selection'), cardLines(item));
+  showFileBytes(file);
   // The maps come into view if the table had scrolled them away; the
   // focus stays on the row.
   const maps = mapsElement.getBoundingClientRect();

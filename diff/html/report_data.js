@@ -3,7 +3,8 @@
 // --json writes, held column by column), read into the chips, rows and
 // ranges the page draws.
 // The page's scripts share one function's scope, in this order: report_data,
-// flash_map, file_table, report_text (cmake/embed_page.cmake joins them).
+// flash_map, file_table, bytes_view, report_text (cmake/embed_page.cmake
+// joins them).
 // The page holds the document column by column (diff/report/page_data.h
 // describes the form); read back, it is the document --json writes.
 function expandPageData(held) {

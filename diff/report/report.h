@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -12,12 +13,16 @@
 
 namespace pdiff {
 
+class JsonStream;
+
 // Written as it goes: the differences are never held as JSON all at once.
 // A list of more than `mostListedRanges` ranges is written as spans of the
 // flash instead (`differences_spans`, ...), at most `kMostSpans` of them,
 // with the lists' first `mostExactRanges` ranges in all as flat arrays.
+// `pageMembers` adds what only a page's document holds, last.
 void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
-                     bool withRawMasked, uint64_t mostListedRanges = UINT64_MAX, uint64_t mostExactRanges = 0);
+                     bool withRawMasked, uint64_t mostListedRanges = UINT64_MAX, uint64_t mostExactRanges = 0,
+                     const std::function<void(JsonStream&)>& pageMembers = nullptr);
 constexpr uint64_t kMostSpans = 4096;
 // At most `maxRanges` ranges of each list are printed, with the number left out.
 void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,

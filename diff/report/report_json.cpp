@@ -245,7 +245,8 @@ json SummaryJson(const Comparison& comparison) {
 }  // namespace
 
 void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Comparison& comparison,
-                     bool withRawMasked, uint64_t mostListedRanges, uint64_t mostExactRanges) {
+                     bool withRawMasked, uint64_t mostListedRanges, uint64_t mostExactRanges,
+                     const std::function<void(JsonStream&)>& pageMembers) {
   const Geometry& geometry = comparison.geometry;
   const Verdict& verdict = comparison.verdict;
   JsonStream stream(out);
@@ -325,6 +326,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
     rawMasked([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
     stream.EndArray();
   }
+  if (pageMembers) pageMembers(stream);
   stream.End();
 }
 

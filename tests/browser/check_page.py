@@ -8,7 +8,11 @@ usage: check_page.py PELLRIX_DIFF MAIN BACKUP OUT_DIR NAME
 
 Writes NAME.html (the pair) and NAME-info.html (Main alone) into OUT_DIR,
 opens each from disk and checks: no console error and no request; the
-embedded document is --json's; the table's rows are the JSON's files and
+embedded document is --json's (with the bytes the page adds); the bytes
+view shows the files' bytes around each chosen range (from the range list,
+the map and its keys) and a compressed file's decompressed bytes, marks
+exactly the bytes that differ, and says so of a range left out under a
+small --html-bytes; the table's rows are the JSON's files and
 each class filter and the search show exactly theirs; choosing a row (by
 mouse and by keyboard) marks the file on both maps at the JSON's offsets;
 the hover card over a mark names the file; the summary reads as the text
@@ -57,9 +61,12 @@ def run(arguments):
     return subprocess.run(arguments, capture_output=True, text=True, cwd=dumps_folder)
 
 
-def embedded(browser):
-    """The page's document, expanded here from its compact form."""
-    return document_of(json.loads(browser.evaluate("document.getElementById('report-data').textContent")))
+def embedded(browser, page_bytes=False):
+    """The page's document, expanded here from its compact form, without
+    the page's own bytes (returned apart when asked for)."""
+    document = document_of(json.loads(browser.evaluate("document.getElementById('report-data').textContent")))
+    bytes_part = document.pop("page_bytes", None)
+    return (document, bytes_part) if page_bytes else document
 
 
 NEXT_FRAME = "new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)))"
@@ -67,7 +74,10 @@ ROWS = "Array.from(document.querySelectorAll('#file-table tbody tr[data-guid]'))
 
 
 def page_document(browser):
-    return json.loads(browser.evaluate("JSON.stringify(window.pellrixReport)"))
+    """The document as the page read it back, without the page's own bytes."""
+    document = json.loads(browser.evaluate("JSON.stringify(window.pellrixReport)"))
+    document.pop("page_bytes", None)
+    return document
 
 
 NARROW = """(() => {
@@ -381,6 +391,7 @@ def check_comparison(browser, tool, main, backup, folder, name):
           f"screenshot nearly one colour: {len(colours)} colours, commonest {commonest} pixels")
     for problem in browser.problems(url):
         check(False, f"{name}: {problem}")
+    check_bytes(browser, tool, main, backup, report, page, folder, name)
     check_later_keys(browser, page, report, folder, name)
 
 
@@ -417,6 +428,113 @@ def check_info(browser, tool, main, folder, name):
     check(rows == [row_key(f, "")[:3] for f in as_json["files"]], "the one-dump table's rows are not the JSON's files")
     for problem in browser.problems(url):
         check(False, f"{name}-info: {problem}")
+
+
+# ---- the bytes view
+
+def read_dump(name):
+    return open(os.path.join(dumps_folder or "", name), "rb").read()
+
+
+def bytes_shown(browser):
+    """The view's caption and lines: offset, then each chip's 16 bytes as
+    (value or None where blank, marked)."""
+    caption, lines = browser.evaluate("""[document.getElementById('bytes-caption').textContent,
+        Array.from(document.querySelectorAll('#bytes-view tbody tr'), (row) => [Number(row.dataset.offset),
+          Array.from(row.querySelectorAll('td'), (cell) => Array.from(cell.childNodes,
+            (node) => [node.textContent, node.nodeName === 'MARK']))])]""")
+    shown = []
+    for offset, cells in lines:
+        sides = []
+        for nodes in cells:
+            text, marks = "".join(t for t, _ in nodes), "".join(("m" if m else " ") * len(t) for t, m in nodes)
+            sides.append([(None if text[3 * i] == " " else int(text[3 * i:3 * i + 2], 16), marks[3 * i] == "m")
+                          for i in range(16)])
+        shown.append((offset, sides))
+    return caption, shown
+
+
+def check_shown(shown, main, backup, label):
+    """Lines 16 bytes apart, each byte the file's at its offset (`main`,
+    `backup`: offset to byte or None), marked exactly where the two differ."""
+    wrong = [hex(offset + i) for offset, (m, b) in shown for i in range(16)
+             if (m[i][0], b[i][0]) != (main(offset + i), backup(offset + i))
+             or m[i][1] != b[i][1] or m[i][1] != (main(offset + i) != backup(offset + i))]
+    offsets = [offset for offset, _ in shown]
+    check(offsets and not wrong and offsets == list(range(offsets[0], offsets[0] + 16 * len(offsets), 16)),
+          f"{label}: {len(shown)} lines, wrong bytes or marks at {wrong[:4]}")
+
+
+def check_bytes(browser, tool, main, backup, report, page, folder, name):
+    browser.events.clear()
+    url = browser.open(page)
+    readers = []
+    for data in (read_dump(main), read_dump(backup)):
+        start = max(0, report["geometry"]["flash_size"] - len(data))  # a shorter dump lies at the part's top
+        readers.append(lambda at, d=data, s=start: d[at - s] if 0 <= at - s < len(d) else None)
+    ranges = [(r["flash_offset"], r["length"]) for r in report["differences"] + (report["below_bios_region"] or [])]
+    row = "document.querySelector('#range-table tr[data-start=\"{}\"]')"
+    # Catches bytes that are not the files' at the offsets shown, marks on
+    # equal bytes or none on differing ones: each range chosen in the list
+    # (the second by keyboard) shows the files' bytes around it.
+    for index, (start, length) in enumerate(ranges[:16]):
+        (press_enter if index == 1 else click)(browser, row.format(start))
+        caption, shown = bytes_shown(browser)
+        check(f"range at flash {start:#x}" in caption and shown and shown[0][0] <= start < shown[-1][0] + 16,
+              f"{name} range {start:#x}: {caption!r}")
+        check_shown(shown, *readers, f"{name} range {start:#x}")
+    # Catches a map that does not reach the view: a click on the last range,
+    # then n up to the first and Enter on the focused map.
+    canvas = "document.querySelector('.map-frame[data-chip=main] canvas')"
+    for start, length in ranges[-1:] + ranges[:1]:
+        browser.evaluate("document.querySelector('[data-action=all]').click()")
+        for _ in range(4):
+            drag_to(browser, "main", start - 1024, start + length + 1024)
+        if (start, length) == ranges[-1]:
+            line = differs_row(browser, "main")
+            scale = (line["width"] - 64) / (line["end"] - line["start"])
+            x = line["left"] + 64 + (start + length / 2 - line["start"]) * scale
+            for kind in ("mousePressed", "mouseReleased"):
+                browser.call("Input.dispatchMouseEvent", type=kind, x=x, y=line["top"], button="left", clickCount=1)
+        else:
+            browser.evaluate(canvas + ".focus()")
+            for _ in range(60):
+                browser.call("Input.dispatchKeyEvent", type="keyDown", key="n", code="KeyN", text="n")
+                if f"offset: {start:#x} to" in browser.evaluate("document.getElementById('selection').textContent"):
+                    break
+            press_enter(browser, canvas)
+        check(f"range at flash {start:#x}" in bytes_shown(browser)[0], f"{name}: {start:#x} chosen on the map")
+    # Catches a compressed file shown by its compressed bytes: the packed
+    # driver's view is its file as built (written beside the pair).
+    packed = [i for i, f in enumerate(report["files"]) if f["name"] == "PackedDriver" and f["compressed"]]
+    if os.path.exists(os.path.join(dumps_folder or "", "PACKED-MAIN.BIN")):
+        check(len(packed) == 1, f"{name}: the packed driver is not a file inside compressed bytes")
+        click(browser, f"document.querySelectorAll('#file-table tbody tr')[{packed[0]}]")
+        caption, shown = bytes_shown(browser)
+        built = [read_dump("PACKED-MAIN.BIN"), read_dump("PACKED-BACKUP.BIN")]
+        check("Decompressed bytes of PackedDriver" in caption, f"{name}: the packed driver's view reads {caption!r}")
+        check_shown(shown, *[lambda at, d=d: d[at] if 0 <= at < len(d) else None for d in built], f"{name} packed driver")
+    for problem in browser.problems(url):
+        check(False, f"{name}-bytes: {problem}")
+
+    # Catches a bound overrun, bytes taken out of the list's order, and a
+    # left-out range that shows nothing or stale bytes.
+    bound = os.path.join(folder, name + "-bytes-bound.html")
+    check(run([tool, "--html-bytes=200", "--html", bound, main, backup]).stderr == "", "--html-bytes failed")
+    browser.events.clear()
+    url = browser.open(bound)
+    document, page_bytes = embedded(browser, page_bytes=True)
+    taken = [tuple(r[:2]) for r in page_bytes["ranges"]]
+    used = sum(len(base64.b64decode(r[i])) for r in page_bytes["ranges"] for i in (3, 5))
+    check(document == report and used == page_bytes["embedded"] <= 200 and taken == ranges[:len(taken)]
+          and page_bytes["ranges_left_out"] == len(ranges) - len(taken),
+          f"{name}: {used} bytes embedded for {taken}, not at most 200 for the first of {ranges[:4]}")
+    if len(taken) < len(ranges):
+        click(browser, row.format(ranges[-1][0]))
+        caption, shown = bytes_shown(browser)
+        check("left out" in caption and f"{ranges[-1][0]:#x}" in caption and not shown, f"{name}: left out: {caption!r}")
+    for problem in browser.problems(url):
+        check(False, f"{name}-bytes-bound: {problem}")
 
 
 # ---- more ranges than the page lists: spans, shaded or drawn exact

@@ -3,7 +3,10 @@
 // page's browser test: Backup adds a file, which moves the files after it;
 // a driver with a section that cannot be opened changes; a driver in a
 // volume nested (uncompressed) in a file changes; the serial file and the
-// variable differ only in bytes the board masks.
+// variable differ only in bytes the board masks; a driver inside an
+// LZMA-compressed volume changes in three bytes, and its file as built is
+// written beside the pair (PACKED-MAIN.BIN, PACKED-BACKUP.BIN) for the
+// page's decompressed bytes to be checked against.
 // With --many-files N: one volume of N small named files instead, each
 // changed in Backup, for the page's large-table test and benchmark
 // (give pellrix-diff --bios-size= the file's size).
@@ -38,6 +41,17 @@ Bytes Driver(uint32_t n, const std::u16string& name, uint32_t seed) {
   return File(n, Sections({sim::Section(sim::kSectionPe32, sim::Pe32Image(600, n * 10 + seed)), UiSection(name)}));
 }
 
+// The driver kept compressed: the same bytes on both chips but three.
+Bytes PackedDriver(bool backup) {
+  Bytes data = sim::PseudoRandomBytes(0x180, 9);
+  if (backup) {
+    data[0x40] ^= 0x5A;
+    data[0x101] ^= 0xA5;
+    data[0x102] ^= 0x01;
+  }
+  return File(9, Sections({sim::Section(sim::kSectionRaw, data), UiSection(u"PackedDriver")}));
+}
+
 std::vector<Bytes> MoreFiles(bool backup) {
   std::vector<Bytes> files;
   if (backup) files.push_back(Driver(1, u"AddedInBackup", 0));
@@ -54,6 +68,13 @@ std::vector<Bytes> MoreFiles(bool backup) {
   nested.files = {Driver(5, u"NestedDriver", backup ? 1 : 0)};
   files.push_back(File(6, Sections({VolumeImageSection(sim::BuildVolume(nested)), UiSection(u"NestedVolume")}),
                        kFileTypeVolumeImage));
+  sim::VolumeSpec packed;
+  packed.length = 0x400;
+  packed.ext_name = Name(10);
+  packed.files = {PackedDriver(backup)};
+  files.push_back(
+      File(11, Sections({LzmaSection(VolumeImageSection(sim::BuildVolume(packed))), UiSection(u"PackedVolume")}),
+           kFileTypeVolumeImage));
   return files;
 }
 
@@ -94,5 +115,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(folder);
   WriteBytes(folder / "MAIN.BIN", BuildProbePart(ProbeDescriptor(), 1, "1", MoreFiles(false)).bytes);
   WriteBytes(folder / "BACKUP.BIN", BuildProbePart(ProbeDescriptor(), 2, "2", MoreFiles(true)).bytes);
+  WriteBytes(folder / "PACKED-MAIN.BIN", PackedDriver(false));
+  WriteBytes(folder / "PACKED-BACKUP.BIN", PackedDriver(true));
   return 0;
 }
