@@ -3,7 +3,8 @@
 // files: two identical 64 MiB dumps of real layout (compressed volumes)
 // against `cmp`; the OVMF and FSP pairs against UEFIExtract's `report` of
 // Main alone; dumps with 50,000 to 500,000 differing ranges in --json against
-// `cmp -l`; dumps of 50,000 and 500,000 tiny files, half of them differing;
+// `cmp -l`, and 64 MiB dumps changed every 132 bytes (random and
+// firmware-like); dumps of 50,000 and 500,000 tiny files, half of them differing;
 // the report page (--html) beside --json for the OVMF pair and 64 MiB dumps
 // with 200,000 differing ranges.
 // Counters: "ratio" ours / reference (lower is better; goals: identical
@@ -119,6 +120,20 @@ BENCHMARK(ManyRanges)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
+
+// 64 MiB dumps with one byte changed every 132 bytes (about 508,000
+// ranges): random bytes (0), or 32 copies of the OVMF image (1), whose
+// every range lies in a file and whose walk decompresses 64 volumes.
+void RangesEvery132(benchmark::State& state) {
+  std::vector<uint8_t> bytes = state.range(0) == 0 ? sim::PseudoRandomBytes(64u << 20, 8) : OvmfCopies();
+  const std::string a = Write("every132_a.bin", bytes);
+  for (uint64_t at = 0; at < bytes.size(); at += 132) bytes[at] ^= 0x5A;
+  const std::string b = Write("every132_b.bin", bytes);
+  const std::string out = (Dir() / "every132.out").string();
+  SideBySide(state, DiffPath() + " --json --bios-size=0x4000000 " + a + " " + b + " >" + out,
+             "cmp -l " + a + " " + b + " >" + out);
+}
+BENCHMARK(RangesEvery132)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // One volume of `count` raw files of 32 bytes; Backup differs in the body
 // of every other file.

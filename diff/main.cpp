@@ -147,6 +147,10 @@ int RunComparison(const pdiff::Arguments& arguments) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  // Reports of many ranges are written in many small pieces: standard
+  // output gets its own buffer (standard error, tied to it, still flushes
+  // it first, so the two keep their order).
+  std::ios::sync_with_stdio(false);
   std::string problem;
   const std::optional<pdiff::Arguments> arguments = pdiff::ParseArguments(argc, argv, &problem);
   if (!arguments) {

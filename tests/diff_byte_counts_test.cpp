@@ -60,6 +60,18 @@ TEST_F(DiffByteCounts, EachDifferenceIsCountedInItsOwnArea) {
   EXPECT_EQ(whole["areas"][0]["area"], "masked areas") << whole;
 }
 
+// Catches: the whole-file count, which reads eight bytes at a time, missing
+// a byte that differs only in its top bit or only in its low bits.
+TEST_F(DiffByteCounts, EveryDifferingBitPatternCountsOneByte) {
+  const ProbePart main = BuildProbePart(ProbeDescriptor(), 1, "1");
+  ProbePart backup = main;
+  const uint8_t flips[] = {0x80, 0x01, 0x7F, 0xFF, 0x40, 0x80};
+  for (size_t i = 0; i < sizeof flips; ++i) backup.bytes[backup.driverData + i * 3] ^= flips[i];
+  const json whole = DiffJson(Path("M.BIN", main.bytes), Path("B.BIN", backup.bytes))["summary"]["whole_files"];
+  EXPECT_EQ(whole["differing_bytes"], sizeof flips) << whole;
+  EXPECT_EQ(Areas(whole)["BIOS window the board compares"], sizeof flips) << whole;
+}
+
 // Catches: the board's window and masks left at the part's offsets when the
 // dumps are BIOS regions only, so their bytes read "outside the BIOS window".
 TEST_F(DiffByteCounts, BiosRegionDumpsAreCountedInTheBoardsAreas) {

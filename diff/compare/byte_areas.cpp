@@ -119,7 +119,20 @@ uint64_t DifferingBytes(const uint8_t* a, const uint8_t* b, uint64_t count) {
   for (uint64_t at = 0; at < count; at += kChunk) {
     const uint64_t length = std::min(kChunk, count - at);
     if (std::memcmp(a + at, b + at, length) == 0) continue;
-    for (uint64_t i = at; i < at + length; ++i) differing += a[i] != b[i];
+    uint64_t i = at;
+    // Eight pairs at a time: each byte of the XOR that is not zero sets its
+    // top bit in `flags` (adding 0x7F carries into the top bit of any
+    // non-zero low seven bits, without carrying into the next byte).
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+    for (; i + 8 <= at + length; i += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      const uint64_t diff = x ^ y;
+      const uint64_t flags = (((diff & kLow7) + kLow7) | diff) & ~kLow7;
+      differing += ((flags >> 7) * 0x0101010101010101) >> 56;  // the flags summed
+    }
+    for (; i < at + length; ++i) differing += a[i] != b[i];
   }
   return differing;
 }

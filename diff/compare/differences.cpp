@@ -55,28 +55,61 @@ class RangeCollector {
   bool pending_ = false;
 };
 
+// Differing pairs of bytes are found eight at a time: the XOR of two words
+// is zero where they agree, and its lowest set byte is the first that
+// differs (x86-64 is little-endian).
+uint64_t Word(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// The first i in [from, end) where a[i] != b[i], else end.
+uint64_t NextDiffering(const uint8_t* a, const uint8_t* b, uint64_t from, uint64_t end) {
+  uint64_t i = from;
+  while (i < end) {
+    // Whole equal chunks are passed over with one memcmp.
+    if (i % kChunk == 0 && end - i >= kChunk && std::memcmp(a + i, b + i, kChunk) == 0) {
+      i += kChunk;
+      continue;
+    }
+    const uint64_t stop = std::min(end, (i / kChunk + 1) * kChunk);
+    for (; i + 8 <= stop; i += 8) {
+      const uint64_t x = Word(a + i) ^ Word(b + i);
+      if (x != 0) return i + uint64_t(__builtin_ctzll(x)) / 8;
+    }
+    for (; i < stop; ++i)
+      if (a[i] != b[i]) return i;
+  }
+  return end;
+}
+
+// The first i in [from, end) where a[i] == b[i], else end: the lowest zero
+// byte of the XOR, found with the classic has-zero-byte test (whose lowest
+// flag is always exact).
+uint64_t NextEqual(const uint8_t* a, const uint8_t* b, uint64_t from, uint64_t end) {
+  constexpr uint64_t kLow = 0x0101010101010101, kHigh = 0x8080808080808080;
+  uint64_t i = from;
+  for (; i + 8 <= end; i += 8) {
+    const uint64_t x = Word(a + i) ^ Word(b + i);
+    const uint64_t zero = (x - kLow) & ~x & kHigh;
+    if (zero != 0) return i + uint64_t(__builtin_ctzll(zero)) / 8;
+  }
+  for (; i < end; ++i)
+    if (a[i] == b[i]) return i;
+  return end;
+}
+
 }  // namespace
 
 void ScanDifferingRanges(const uint8_t* a, const uint8_t* b, uint64_t count, const ImageMap* map, uint64_t offset,
                          const RangeSink& sink, const ImageMap* otherMap) {
   RangeCollector collector(map, otherMap, offset, sink);
-  uint64_t runStart = 0;
-  bool inRun = false;
-  for (uint64_t chunk = 0; chunk < count; chunk += kChunk) {
-    const uint64_t chunkEnd = std::min(count, chunk + kChunk);
-    if (!inRun && std::memcmp(a + chunk, b + chunk, chunkEnd - chunk) == 0) continue;
-    for (uint64_t i = chunk; i < chunkEnd; ++i) {
-      const bool differs = a[i] != b[i];
-      if (differs && !inRun) {
-        runStart = i;
-        inRun = true;
-      } else if (!differs && inRun) {
-        collector.AddRun(runStart, i);
-        inRun = false;
-      }
-    }
+  for (uint64_t i = NextDiffering(a, b, 0, count); i < count; i = NextDiffering(a, b, i, count)) {
+    const uint64_t runEnd = NextEqual(a, b, i, count);
+    collector.AddRun(i, runEnd);
+    i = runEnd;
   }
-  if (inRun) collector.AddRun(runStart, count);
   collector.Finish();
 }
 

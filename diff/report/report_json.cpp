@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
+#include <charconv>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -81,7 +82,8 @@ class RangeWriter {
   RangeWriter(const Geometry& geometry, const ChipDump& main, const ChipDump& backup)
       : geometry_(geometry), main_(main), backup_(backup) {}
 
-  std::string Text(const DifferingRange& range) {
+  // The range's JSON text, valid until the next call.
+  const std::string& Text(const DifferingRange& range) {
     const uint64_t flash = FlashOffset(geometry_, range.begin);
     const auto key = std::make_tuple(range.place, InnermostFileAtFlash(geometry_, main_, flash),
                                      InnermostFileAtFlash(geometry_, backup_, flash));
@@ -91,13 +93,17 @@ class RangeWriter {
       shared_ = entry.dump(-1, ' ', false, json::error_handler_t::replace);
       sharedKey_ = key;
     }
-    char numbers[160];
-    std::snprintf(numbers, sizeof numbers,
-                  "{\"differing_bytes\":%llu,\"flash_offset\":%llu,\"length\":%llu,\"window_address\":%llu,",
-                  static_cast<unsigned long long>(range.differingBytes), static_cast<unsigned long long>(flash),
-                  static_cast<unsigned long long>(range.end - range.begin),
-                  static_cast<unsigned long long>(WindowAddress(geometry_, range.begin)));
-    return numbers + shared_->substr(1);
+    text_.assign("{\"differing_bytes\":");
+    Append(range.differingBytes);
+    text_ += ",\"flash_offset\":";
+    Append(flash);
+    text_ += ",\"length\":";
+    Append(range.end - range.begin);
+    text_ += ",\"window_address\":";
+    Append(WindowAddress(geometry_, range.begin));
+    text_ += ',';
+    text_.append(*shared_, 1);
+    return text_;
   }
 
  private:
@@ -109,6 +115,13 @@ class RangeWriter {
   // only the last shared part is kept, whatever the number of places.
   Key sharedKey_{};
   std::optional<std::string> shared_;
+  std::string text_;
+
+  void Append(uint64_t number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    text_.append(digits, end);
+  }
 };
 
 json BelowRangeJson(const Geometry& geometry, const ChipDump& main, const DifferingRange& range) {
