@@ -82,8 +82,20 @@ TempDir::~TempDir() {
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  // One read of the whole file: a byte-at-a-time stream copy of the
+  // 16 MiB chips takes minutes under the address sanitizer.
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  const std::streamoff size = file ? std::streamoff(file.tellg()) : -1;
+  if (size < 0) {
+    file.clear();
+    file.seekg(0);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  file.seekg(0);
+  file.read(reinterpret_cast<char*>(bytes.data()), size);
+  bytes.resize(static_cast<size_t>(file.gcount()));
+  return bytes;
 }
 
 }  // namespace support
