@@ -7,7 +7,6 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "diff/compare/chip_dump.h"
@@ -84,12 +83,7 @@ bool WritePage(const pdiff::Arguments& arguments, const std::function<void(std::
   if (!arguments.htmlPage) return true;
   const std::string version(pdiff::kVersion, std::strlen(pdiff::kVersion) - 1);
   // The page holds the document column by column (see page_data.h).
-  const auto writeCompact = [&writeData](std::ostream& out) {
-    std::ostringstream text;
-    writeData(text);
-    const nlohmann::json document = nlohmann::json::parse(text.str(), nullptr, false);
-    out << pdiff::CompactPageData(document).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  };
+  const auto writeCompact = [&writeData](std::ostream& out) { pdiff::WritePageData(out, writeData); };
   return pdiff::WriteHtmlPage(*arguments.htmlPage, version, writeCompact, problem);
 }
 

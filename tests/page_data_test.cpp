@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <sstream>
 #include <string>
 
 #include "diff/report/page_data.h"
@@ -73,6 +74,24 @@ TEST(PageData, ManyFilesShrink) {
   const json compact = pdiff::CompactPageData(document);
   EXPECT_LT(compact.dump().size(), document.dump().size() / 4);
   EXPECT_EQ(support::ExpandPageData(compact), document);
+}
+
+// Catches a document over the bound still held whole as JSON values (the
+// page of 500,000 files took gigabytes), and one under it not compacted.
+TEST(PageData, OnlyDocumentsUpToTheBoundAreCompacted) {
+  const json document = {{"files", json::array({{{"guid", "A"}, {"size", 1}},
+                                                {{"guid", "B"}, {"size", 2}},
+                                                {{"guid", "C"}, {"size", 3}},
+                                                {{"guid", "D"}, {"size", 4}}})}};
+  const std::string text = document.dump();
+  for (const size_t bound : {text.size() - 1, text.size(), size_t(1) << 20}) {
+    std::ostringstream out;
+    pdiff::WritePageData(
+        out, [&](std::ostream& data) { data << text.substr(0, 7) << text.substr(7); }, bound);
+    const json written = json::parse(out.str());
+    EXPECT_EQ(written.contains("page_data"), bound >= text.size()) << bound;
+    EXPECT_EQ(support::ExpandPageData(written), document) << bound;
+  }
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/report/page_data.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
+#include <streambuf>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -167,6 +168,58 @@ struct Encoder {
 };
 
 }  // namespace
+
+namespace {
+
+// Holds what is written up to a bound; past it, hands what it held and
+// everything after straight to `out`.
+class HoldUpTo : public std::streambuf {
+ public:
+  HoldUpTo(std::ostream& out, size_t most) : out_(out), most_(most) {}
+  bool passing() const { return passing_; }
+  const std::string& held() const { return held_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char one = traits_type::to_char_type(c);
+    return xsputn(&one, 1) == 1 ? c : traits_type::eof();
+  }
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    if (!passing_ && held_.size() + size_t(count) > most_) {
+      passing_ = true;
+      out_.write(held_.data(), std::streamsize(held_.size()));
+      std::string().swap(held_);
+    }
+    if (passing_) {
+      out_.write(text, count);
+      return out_ ? count : 0;
+    }
+    held_.append(text, size_t(count));
+    return count;
+  }
+
+ private:
+  std::ostream& out_;
+  size_t most_;
+  std::string held_;
+  bool passing_ = false;
+};
+
+}  // namespace
+
+void WritePageData(std::ostream& out, const std::function<void(std::ostream&)>& writeData, size_t mostCompacted) {
+  HoldUpTo holder(out, mostCompacted);
+  std::ostream text(&holder);
+  writeData(text);
+  if (holder.passing()) return;
+  const json document = json::parse(holder.held(), nullptr, false);
+  if (document.is_discarded()) {
+    out << holder.held();
+    return;
+  }
+  out << CompactPageData(document).dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 json CompactPageData(const json& document) {
   Encoder encoder;

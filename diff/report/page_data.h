@@ -18,10 +18,24 @@
 // of the plain list, "~d" and "~r" is shortest.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <ostream>
 
 namespace pdiff {
 
 nlohmann::json CompactPageData(const nlohmann::json& document);
+
+// Documents up to this long are compacted: the form is built from the whole
+// document held as JSON values (about ten times its text), so a larger one
+// (hundreds of thousands of files) goes into the page as written, its
+// memory bounded by the writer's, and the page reads either form.
+constexpr size_t kPageDataMostCompacted = 48u << 20;
+
+// Writes the document `writeData` writes to `out`, compacted when it is at
+// most `mostCompacted` bytes long, else as it is written.
+void WritePageData(std::ostream& out, const std::function<void(std::ostream&)>& writeData,
+                   size_t mostCompacted = kPageDataMostCompacted);
 
 }  // namespace pdiff
