@@ -30,25 +30,22 @@ void WritePageBytes(JsonStream& stream, const PageBytes& bytes) {
   out << "{\"most\":" << bytes.most << ",\"embedded\":" << bytes.embedded << ",\"line\":" << kBytesPerLine
       << ",\"most_per_item\":" << kMostBytesPerItem << ",\"ranges_left_out\":" << bytes.rangesLeftOut
       << ",\"files_left_out\":" << bytes.filesLeftOut << ",\"ranges\":[";
-  const char* separator = "";
-  for (const RangeBytes& range : bytes.ranges) {
-    out << separator << '[' << range.flashOffset << ',' << range.length << ',';
-    WriteSide(out, range.main);
-    out << ',';
-    WriteSide(out, range.backup);
-    out << ']';
-    separator = ",\n";
-  }
+  // Each item: its own first numbers, then Main's and Backup's bytes.
+  const auto writeItems = [&out](const auto& items, const auto& writeHead) {
+    const char* separator = "";
+    for (const auto& item : items) {
+      out << separator << '[';
+      writeHead(item);
+      WriteSide(out, item.main);
+      out << ',';
+      WriteSide(out, item.backup);
+      out << ']';
+      separator = ",\n";
+    }
+  };
+  writeItems(bytes.ranges, [&out](const RangeBytes& range) { out << range.flashOffset << ',' << range.length << ','; });
   out << "],\"files\":[";
-  separator = "";
-  for (const FileBytes& file : bytes.files) {
-    out << separator << '[' << file.change << ',';
-    WriteSide(out, file.main);
-    out << ',';
-    WriteSide(out, file.backup);
-    out << ']';
-    separator = ",\n";
-  }
+  writeItems(bytes.files, [&out](const FileBytes& file) { out << file.change << ','; });
   out << "]}";
 }
 
