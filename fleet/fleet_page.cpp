@@ -14,6 +14,7 @@
 #include "diff/compare/comparison.h"
 #include "diff/compare/escaped_text.h"
 #include "diff/report/html_page.h"
+#include "diff/report/page_data.h"
 #include "diff/report/report.h"
 #include "fleet/command_line.h"
 
@@ -143,7 +144,10 @@ std::string PairPage(const BoardRecord& board, const std::string& folder) {
   const bool written = pdiff::WriteHtmlPage(
       temporary, VersionText().substr(0, VersionText().size() - 1),
       [&](std::ostream& out) {
-        pdiff::WriteJsonReport(out, main, backup, comparison, false, pdiff::kPageMostRanges, pdiff::kPageExactRanges);
+        pdiff::WritePageData(out, [&](std::ostream& data) {
+          pdiff::WriteJsonReport(data, main, backup, comparison, false, pdiff::kPageMostRanges,
+                                 pdiff::kPageExactRanges);
+        });
       },
       &problem);
   std::ostringstream page;
