@@ -62,6 +62,20 @@ inline constexpr EFI_GUID kFileInfoGuid = {
 inline constexpr EFI_GUID kFileSystemInfoGuid = {
     0x09576E93, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
+// A volume's free bytes and cluster size, asked of its open root, which is
+// closed here whatever the answer.
+inline bool QueryRootFreeSpace(EFI_FILE_PROTOCOL* root, uint64_t* freeBytes, uint32_t* clusterBytes) {
+  alignas(8) uint8_t buffer[offsetof(EFI_FILE_SYSTEM_INFO, VolumeLabel) + 2 * 64];
+  UINTN size = sizeof buffer;
+  const bool reported = !EfiError(root->GetInfo(root, &kFileSystemInfoGuid, &size, buffer));
+  root->Close(root);
+  if (!reported) return false;
+  const auto* info = reinterpret_cast<const EFI_FILE_SYSTEM_INFO*>(buffer);
+  *freeBytes = info->FreeSpace;
+  *clusterBytes = info->BlockSize;
+  return true;
+}
+
 static_assert(offsetof(EFI_FILE_PROTOCOL, Open) == 8);
 static_assert(offsetof(EFI_FILE_PROTOCOL, Close) == 16);
 static_assert(offsetof(EFI_FILE_PROTOCOL, Read) == 32);

@@ -214,15 +214,7 @@ bool QueryFreeSpace(uint64_t* freeBytes, uint32_t* clusterBytes) {
   auto* fileSystem = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL*>(interface);
   EFI_FILE_PROTOCOL* root = nullptr;
   if (EfiError(fileSystem->OpenVolume(fileSystem, &root))) return false;
-  alignas(8) uint8_t buffer[offsetof(EFI_FILE_SYSTEM_INFO, VolumeLabel) + 2 * 64];
-  UINTN size = sizeof buffer;
-  bool reported = !EfiError(root->GetInfo(root, &kFileSystemInfoGuid, &size, buffer));
-  root->Close(root);
-  if (!reported) return false;
-  const auto* info = reinterpret_cast<const EFI_FILE_SYSTEM_INFO*>(buffer);
-  *freeBytes = info->FreeSpace;
-  *clusterBytes = info->BlockSize;
-  return true;
+  return QueryRootFreeSpace(root, freeBytes, clusterBytes);
 }
 
 bool RemoveEmptyFolder(const char* name) {

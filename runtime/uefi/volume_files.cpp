@@ -198,15 +198,7 @@ bool FileIsReadOnly(const char* name) {
 bool QueryFreeSpace(uint64_t* freeBytes, uint32_t* clusterBytes) {
   EFI_FILE_PROTOCOL* root = OpenRoot();
   if (root == nullptr) return false;
-  alignas(8) uint8_t buffer[offsetof(EFI_FILE_SYSTEM_INFO, VolumeLabel) + 2 * 64];
-  UINTN size = sizeof buffer;
-  bool reported = !EfiError(root->GetInfo(root, &kFileSystemInfoGuid, &size, buffer));
-  root->Close(root);
-  if (!reported) return false;
-  const auto* info = reinterpret_cast<const EFI_FILE_SYSTEM_INFO*>(buffer);
-  *freeBytes = info->FreeSpace;
-  *clusterBytes = info->BlockSize;
-  return true;
+  return QueryRootFreeSpace(root, freeBytes, clusterBytes);
 }
 
 bool RemoveFile(const char* name) { return EntryKind(name) == 0 || DeleteEntry(name); }
