@@ -43,7 +43,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${PELLRIX_DATA_DIR} COMPON
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/install/pellrix-make-usb CONTENT [[#!/bin/sh
 # Builds the field kit's image from the installed EFI programs, into the
 # current directory unless --output says otherwise.
-exec @PELLRIX_DATA_DIR@/tools/make-usb.sh --prebuilt @PELLRIX_EFI_DIR@ --output pellrix-usb.img "$@"
+PELLRIX_INSTALLED_EFI_DIR=@PELLRIX_EFI_DIR@ exec @PELLRIX_DATA_DIR@/tools/make-usb.sh "$@"
 ]] @ONLY)
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/install/pellrix-explain-run CONTENT [[#!/bin/sh
 # Explains a field kit's run folder with the installed host tools.

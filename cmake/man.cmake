@@ -37,7 +37,9 @@ function(pellrix_help_command program out_var)
   elseif(TARGET ${program})
     set(command $<TARGET_FILE:${program}> --help)
   elseif(EXISTS ${CMAKE_SOURCE_DIR}/tools/${script}.sh)
-    set(command bash ${CMAKE_SOURCE_DIR}/tools/${script}.sh --help)
+    # The page and completion are the installed command's, which offers
+    # only what works from the package.
+    set(command env PELLRIX_INSTALLED_EFI_DIR=/usr/lib/pellrix/efi bash ${CMAKE_SOURCE_DIR}/tools/${script}.sh --help)
   else()
     set(command)
   endif()

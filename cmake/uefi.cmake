@@ -17,7 +17,7 @@ find_program(PELLRIX_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
 set(PELLRIX_EFI_FLAGS
   --target=x86_64-unknown-windows -ffreestanding -fno-ms-extensions -fno-ms-compatibility
   -mno-stack-arg-probe -mno-red-zone -fno-exceptions -fno-rtti -fno-threadsafe-statics
-  -fno-builtin -std=c++20 -O2 -Wall -Wextra -Werror -Wglobal-constructors
+  -fno-builtin -std=c++20 -O2 ${PELLRIX_WARNINGS} -Wglobal-constructors
   -DPELLRIX_UEFI -I${CMAKE_SOURCE_DIR})
 
 # Compiles each source once into efi-objects/ and sets OUT_VAR to the objects

@@ -6,18 +6,15 @@
 #include <algorithm>
 
 #include "fwtree/output_growth.h"
+#include "image/layout.h"
 
 namespace fwtree {
 
 namespace {
 
-constexpr uint64_t kHeaderSize = 16;  // decompressed size, scratch size
+using image_layout::Load64;
 
-uint64_t Load64(const uint8_t* p) {
-  uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
-  return value;
-}
+constexpr uint64_t kHeaderSize = 16;  // decompressed size, scratch size
 
 bool Fail(std::string* problem, const char* reason) {
   *problem = std::string("Brotli: ") + reason;

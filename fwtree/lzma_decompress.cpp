@@ -7,23 +7,19 @@
 #include <cstdlib>
 
 #include "fwtree/output_growth.h"
+#include "image/layout.h"
 
 namespace fwtree {
 
 namespace {
 
+using image_layout::Load32;
+using image_layout::Load64;
+
 constexpr uint64_t kHeaderSize = 13;  // 5 property bytes and the 64-bit size
 constexpr uint32_t kSmallestDictionary = 4096;
 // An empty stream is the range coder's flush and perhaps an end marker.
 constexpr uint64_t kEmptyStreamMost = 16;
-
-uint64_t Load64(const uint8_t* p) {
-  uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
-  return value;
-}
-
-uint32_t Load32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
 uint32_t DictionaryFor(uint32_t asked, uint64_t expected) {
   const uint64_t bound = std::min(std::max<uint64_t>(expected, kSmallestDictionary), kLargestLzmaDictionary);

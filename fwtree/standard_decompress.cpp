@@ -5,10 +5,13 @@
 #include <array>
 
 #include "fwtree/output_growth.h"
+#include "image/layout.h"
 
 namespace fwtree {
 
 namespace {
+
+using image_layout::Load32;
 
 constexpr int kBitBufferBits = 32;
 constexpr int kMaxMatch = 256;
@@ -286,8 +289,6 @@ class Decoder {
   std::array<uint16_t, kNodeLimit> left_{};
   std::array<uint16_t, kNodeLimit> right_{};
 };
-
-uint32_t Load32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
 }  // namespace
 

@@ -46,24 +46,42 @@ sign_key=""
 sign_cert=""
 shim=0
 source "$root/tools/version.sh"
-usage="usage: make-usb.sh [--output FILE] [--size MIB] [--prebuilt DIR] [--sign-key KEY --sign-cert CERT [--shim]] [--vboard]"
+# Installed, the command pellrix-make-usb hands over its EFI folder: the
+# programs come from there, the image goes into the current directory, and
+# the tree's own options (--prebuilt, --vboard) are not offered.
+installed_efi=${PELLRIX_INSTALLED_EFI_DIR:-}
+if [[ -n $installed_efi ]]; then
+  name=pellrix-make-usb
+  output=pellrix-usb.img
+  output_shown="pellrix-usb.img in the current folder"
+  tree_options=""
+  tree_usage=""
+else
+  name=make-usb.sh
+  output_shown="build/pellrix-usb.img in the tree"
+  tree_options=" [--prebuilt DIR]"
+  tree_usage=" [--vboard]"
+fi
+usage="usage: $name [--output FILE] [--size MIB]$tree_options [--sign-key KEY --sign-cert CERT [--shim]]$tree_usage"
 help() {
+  echo "$usage"
   cat <<HELP
-$usage
 
 Builds the field kit's USB stick image: a GPT disk with one EFI system
 partition (FAT32) whose \\EFI\\BOOT\\BOOTX64.EFI is the kit, pellrix-kit.efi.
 
-  --output FILE      where the image goes (default build/pellrix-usb.img)
+  --output FILE      where the image goes (default $output_shown)
   --size MIB         image size in MiB (default 512, at least 64)
-  --prebuilt DIR     take the EFI programs from DIR, build nothing
+HELP
+  [[ -n $installed_efi ]] || echo "  --prebuilt DIR     take the EFI programs from DIR, build nothing"
+  cat <<HELP
   --sign-key KEY     sign every EFI program on the stick (PEM private key)
   --sign-cert CERT   the key's PEM certificate (with --sign-key)
   --shim             Debian's Microsoft-signed shim as BOOTX64.EFI, the kit
                      as its second stage, the lab certificate as \\LAB.CER
-  --vboard           the test image, with the virtual board
-  --help, --version
 HELP
+  [[ -n $installed_efi ]] || echo "  --vboard           the test image, with the virtual board"
+  echo "  --help, --version"
 }
 while (($#)); do
   case $1 in
@@ -71,11 +89,11 @@ while (($#)); do
     --version) echo "pellrix-make-usb $(pellrix_version "$root")"; exit 0 ;;
     --output) output=$2; shift 2 ;;
     --size) size_mib=$2; shift 2 ;;
-    --prebuilt) prebuilt=$2; shift 2 ;;
+    --prebuilt) [[ -z $installed_efi ]] || { echo "$usage" >&2; exit 2; }; prebuilt=$2; shift 2 ;;
     --sign-key) sign_key=$2; shift 2 ;;
     --sign-cert) sign_cert=$2; shift 2 ;;
     --shim) shim=1; shift ;;
-    --vboard) vboard=1; shift ;;
+    --vboard) [[ -z $installed_efi ]] || { echo "$usage" >&2; exit 2; }; vboard=1; shift ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
@@ -92,8 +110,9 @@ if ((shim)); then
   done
 fi
 
+[[ -z $installed_efi ]] || prebuilt=$installed_efi
 if [[ -z $prebuilt ]]; then
-  bash "$root/tools/setup.sh"
+  bash "$root/tools/setup.sh" kit
   cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   targets=(pellrix_kit_efi pellrix_efi pellrix_record_efi)
   ((vboard)) && targets+=(pellrix_kit_vboard_efi pellrix_vboard_efi pellrix_record_vboard_efi vboard_efi)

@@ -9,7 +9,7 @@
 #   bash tools/run-in-uefi-shell.sh /s 2       # any other command line
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/build.sh >/dev/null
+PELLRIX_SETUP=shell bash tools/build.sh >/dev/null
 command=${*:--}
 VBOARD_BOARDS=sample VBOARD_COMMANDS="$command" VBOARD_SHOW=1 \
   exec tests/uefi/run_differential_test.sh build
