@@ -6,5 +6,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh "${PELLRIX_SETUP:-all}"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+source tools/ccache-launcher.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
 cmake --build build -j"$(nproc)"

@@ -10,6 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
+source tools/ccache-launcher.sh
 
 echo "== tests"
 ctest --test-dir build --output-on-failure -j"$(nproc)" -LE browser
@@ -18,12 +19,12 @@ echo "== browser tests (headless Chromium)"
 ctest --test-dir build --output-on-failure -L browser
 
 echo "== tests under AddressSanitizer and UBSan"
-cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLRIX_SANITIZE=ON -DPELLRIX_BUILD_EFI=OFF >/dev/null
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLRIX_SANITIZE=ON -DPELLRIX_BUILD_EFI=OFF "${launcher[@]}" >/dev/null
 cmake --build build-sanitize -j"$(nproc)"
 ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)" -LE "uefi|browser"
 
 echo "== Release build of every target"
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
 cmake --build build-release -j"$(nproc)" >build-release/build.log 2>&1 || { tail -50 build-release/build.log; exit 1; }
 
 if [ "${FUZZ_SECONDS:-20}" != 0 ]; then
