@@ -2,7 +2,8 @@
 // UEFI definitions used by the tool: the base types, the system table and the
 // boot services, laid out as the UEFI standard places them; each protocol has
 // a header of its own beside this one (efi_acpi_sdt.h, efi_pci_io.h,
-// efi_shell.h, efi_file_system.h). Only the members the tool touches are
+// efi_shell.h, efi_file_system.h, efi_simple_text_input.h,
+// efi_runtime_services.h). Only the members the tool touches are
 // typed; unused ones are kept as opaque pointers so that every offset holds,
 // and static_asserts pin the layout on both builds.
 #pragma once
@@ -73,14 +74,36 @@ enum EFI_LOCATE_SEARCH_TYPE : uint32_t {
 
 using EFI_PHYSICAL_ADDRESS = uint64_t;
 
+// A calendar time as the firmware keeps it. TimeZone is minutes from UTC, or
+// kEfiUnspecifiedTimeZone when the clock is local time of no stated zone.
+struct EFI_TIME {
+  uint16_t Year;
+  uint8_t Month;
+  uint8_t Day;
+  uint8_t Hour;
+  uint8_t Minute;
+  uint8_t Second;
+  uint8_t Pad1;
+  uint32_t Nanosecond;
+  int16_t TimeZone;
+  uint8_t Daylight;
+  uint8_t Pad2;
+};
+constexpr int16_t kEfiUnspecifiedTimeZone = 0x07FF;
+
+// Declared in their own headers (efi_simple_text_input.h,
+// efi_runtime_services.h); the system table only points at them.
+struct EFI_SIMPLE_TEXT_INPUT_PROTOCOL;
+struct EFI_RUNTIME_SERVICES;
+
 struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL {
   void* Reset;
   EFI_STATUS(EFIAPI* OutputString)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* self, const CHAR16* text);
   void* TestString;
   void* QueryMode;
   void* SetMode;
-  void* SetAttribute;
-  void* ClearScreen;
+  EFI_STATUS(EFIAPI* SetAttribute)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* self, UINTN attribute);
+  EFI_STATUS(EFIAPI* ClearScreen)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* self);
   void* SetCursorPosition;
   EFI_STATUS(EFIAPI* EnableCursor)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* self, BOOLEAN visible);
   void* Mode;
@@ -98,7 +121,7 @@ struct EFI_BOOT_SERVICES {
   EFI_STATUS(EFIAPI* FreePool)(void* buffer);
   void* CreateEvent;
   void* SetTimer;
-  void* WaitForEvent;
+  EFI_STATUS(EFIAPI* WaitForEvent)(UINTN count, EFI_EVENT* events, UINTN* index);
   void* SignalEvent;
   void* CloseEvent;
   void* CheckEvent;
@@ -144,12 +167,12 @@ struct EFI_SYSTEM_TABLE {
   CHAR16* FirmwareVendor;
   uint32_t FirmwareRevision;
   EFI_HANDLE ConsoleInHandle;
-  void* ConIn;
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL* ConIn;
   EFI_HANDLE ConsoleOutHandle;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* ConOut;
   EFI_HANDLE StandardErrorHandle;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* StdErr;
-  void* RuntimeServices;
+  EFI_RUNTIME_SERVICES* RuntimeServices;
   EFI_BOOT_SERVICES* BootServices;
   UINTN NumberOfTableEntries;
   void* ConfigurationTable;
@@ -158,7 +181,11 @@ struct EFI_SYSTEM_TABLE {
 static_assert(sizeof(EFI_GUID) == 16);
 static_assert(sizeof(EFI_TABLE_HEADER) == 24);
 static_assert(offsetof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, OutputString) == 8);
+static_assert(offsetof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, SetAttribute) == 40);
+static_assert(offsetof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, ClearScreen) == 48);
 static_assert(offsetof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, EnableCursor) == 64);
+static_assert(offsetof(EFI_BOOT_SERVICES, WaitForEvent) == 96);
+static_assert(sizeof(EFI_TIME) == 16);
 static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePages) == 40);
 static_assert(offsetof(EFI_BOOT_SERVICES, FreePages) == 48);
 static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == 64);

@@ -15,20 +15,6 @@ struct EFI_SHELL_PARAMETERS_PROTOCOL {
 
 using SHELL_FILE_HANDLE = void*;
 
-struct EFI_TIME {
-  uint16_t Year;
-  uint8_t Month;
-  uint8_t Day;
-  uint8_t Hour;
-  uint8_t Minute;
-  uint8_t Second;
-  uint8_t Pad1;
-  uint32_t Nanosecond;
-  int16_t TimeZone;
-  uint8_t Daylight;
-  uint8_t Pad2;
-};
-
 // A file's information; FileName is a NUL-terminated name of variable length,
 // and Size counts the whole structure with it. Setting it with another
 // FileName renames the file.
@@ -93,7 +79,6 @@ inline constexpr EFI_GUID kShellProtocolGuid = {
     0x6302D008, 0x7F9B, 0x4F30, {0x87, 0xAC, 0x60, 0xC9, 0xFE, 0xF5, 0xDA, 0x4E}};
 
 static_assert(offsetof(EFI_SHELL_PARAMETERS_PROTOCOL, Argc) == 8);
-static_assert(sizeof(EFI_TIME) == 16);
 static_assert(offsetof(EFI_FILE_INFO, FileName) == 80);
 static_assert(offsetof(EFI_SHELL_PROTOCOL, GetFileInfo) == 22 * 8);
 static_assert(offsetof(EFI_SHELL_PROTOCOL, SetFileInfo) == 23 * 8);

@@ -2,57 +2,19 @@
 #include "kit/uefi/firmware_services.h"
 
 #include "runtime/efi_globals.h"
-#include "runtime/efi_shell.h"
+#include "runtime/efi_runtime_services.h"
+#include "runtime/efi_simple_text_input.h"
 #include "runtime/print.h"
 
 namespace {
 
-struct EFI_RUNTIME_SERVICES {
-  EFI_TABLE_HEADER Hdr;
-  EFI_STATUS(EFIAPI* GetTime)(EFI_TIME* time, void* capabilities);
-  void* SetTime;
-  void* GetWakeupTime;
-  void* SetWakeupTime;
-  void* SetVirtualAddressMap;
-  void* ConvertPointer;
-  EFI_STATUS(EFIAPI* GetVariable)
-  (const CHAR16* name, const EFI_GUID* vendor, uint32_t* attributes, UINTN* dataSize, void* data);
-  void* GetNextVariableName;
-  void* SetVariable;
-  void* GetNextHighMonotonicCount;
-  void(EFIAPI* ResetSystem)(uint32_t resetType, EFI_STATUS status, UINTN dataSize, void* data);
-};
-static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == 72);
-static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == 104);
-
-struct EFI_INPUT_KEY {
-  uint16_t ScanCode;
-  CHAR16 UnicodeChar;
-};
-
-struct EFI_SIMPLE_TEXT_INPUT_PROTOCOL {
-  EFI_STATUS(EFIAPI* Reset)(EFI_SIMPLE_TEXT_INPUT_PROTOCOL* self, BOOLEAN extended);
-  EFI_STATUS(EFIAPI* ReadKeyStroke)(EFI_SIMPLE_TEXT_INPUT_PROTOCOL* self, EFI_INPUT_KEY* key);
-  EFI_EVENT WaitForKey;
-};
-
-using SetAttributeCall = EFI_STATUS(EFIAPI*)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* self, UINTN attribute);
-using ClearScreenCall = EFI_STATUS(EFIAPI*)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* self);
-using WaitForEventCall = EFI_STATUS(EFIAPI*)(UINTN count, EFI_EVENT* events, UINTN* index);
-
-constexpr EFI_GUID kGlobalVariableGuid = {0x8BE4DF61, 0x93CA, 0x11D2, {0xAA, 0x0D, 0x00, 0xE0, 0x98, 0x03, 0x2B, 0x8C}};
-
 constexpr UINTN kLightGray = 0x07;
 constexpr UINTN kLightGreen = 0x0A;
 constexpr UINTN kWhiteOnRed = 0x4F;
-constexpr uint32_t kResetCold = 0;
 
-EFI_RUNTIME_SERVICES* Runtime() { return static_cast<EFI_RUNTIME_SERVICES*>(gST->RuntimeServices); }
+EFI_RUNTIME_SERVICES* Runtime() { return gST->RuntimeServices; }
 
-void SetColour(UINTN attribute) {
-  auto setAttribute = reinterpret_cast<SetAttributeCall>(gST->ConOut->SetAttribute);
-  setAttribute(gST->ConOut, attribute);
-}
+void SetColour(UINTN attribute) { gST->ConOut->SetAttribute(gST->ConOut, attribute); }
 
 void TwoDigits(char* out, unsigned value) {
   out[0] = static_cast<char>('0' + value / 10 % 10);
@@ -84,12 +46,13 @@ bool SecureBootIsOn() {
   uint8_t value = 0;
   UINTN size = sizeof value;
   if (Runtime() == nullptr) return false;
-  return !EfiError(Runtime()->GetVariable(u"SecureBoot", &kGlobalVariableGuid, nullptr, &size, &value)) && value == 1;
+  return !EfiError(Runtime()->GetVariable(u"SecureBoot", &kEfiGlobalVariableGuid, nullptr, &size, &value)) &&
+         value == 1;
 }
 
 void ClearTextScreen() {
   SetColour(kLightGray);
-  reinterpret_cast<ClearScreenCall>(gST->ConOut->ClearScreen)(gST->ConOut);
+  gST->ConOut->ClearScreen(gST->ConOut);
 }
 
 void ShowFinalScreen(const FinalScreen& screen) {
@@ -111,18 +74,17 @@ void ShowFinalScreen(const FinalScreen& screen) {
 }
 
 void WaitForKeyThenRestart() {
-  auto* input = static_cast<EFI_SIMPLE_TEXT_INPUT_PROTOCOL*>(gST->ConIn);
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL* input = gST->ConIn;
   if (input != nullptr) {
     // A key pressed during the test does not count.
     input->Reset(input, 0);
-    auto waitForEvent = reinterpret_cast<WaitForEventCall>(gBS->WaitForEvent);
     UINTN index = 0;
     EFI_INPUT_KEY key = {};
     EFI_EVENT event = input->WaitForKey;
     for (;;) {
-      waitForEvent(1, &event, &index);
+      gBS->WaitForEvent(1, &event, &index);
       if (!EfiError(input->ReadKeyStroke(input, &key))) break;
     }
   }
-  if (Runtime() != nullptr) Runtime()->ResetSystem(kResetCold, kEfiSuccess, 0, nullptr);
+  if (Runtime() != nullptr) Runtime()->ResetSystem(kEfiResetCold, kEfiSuccess, 0, nullptr);
 }
