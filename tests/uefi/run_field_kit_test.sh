@@ -159,7 +159,7 @@ fi
 # --- Board 1: passes ------------------------------------------------------------------
 boot_board sample
 said sample 'Verdict: PASS - the two chips match' || fail "sample: no PASS verdict: $(screen_of sample)"
-said sample 'Next: bring the stick back; on a workstation run tools/explain-run.sh RUN001' ||
+said sample 'On a workstation run: pellrix-explain-run RUN001' ||
   fail "sample: the final screen does not name RUN001: $(screen_of sample)"
 grep -q '^Secure Boot: off\|Secure Boot: off$' "$work/sample/console.txt" || fail "sample: Secure Boot not reported off"
 copy_runs "$work/after-1"
@@ -175,7 +175,7 @@ echo "field_kit: a passing board left RUN001 with its log and PASS, nothing else
 # --- Board 2: a changed driver on Backup ----------------------------------------------
 boot_board changed-driver
 said changed-driver "Verdict: FAIL - the chips' contents differ" || fail "changed-driver: $(screen_of changed-driver)"
-said changed-driver 'Kept on the stick: both chips, the board record, the log, RESULT.TXT' ||
+said changed-driver 'Kept in RUN002: the log, RESULT.TXT, the Main chip, the Backup chip' ||
   fail "changed-driver: the final screen does not say what was kept: $(screen_of changed-driver)"
 copy_runs "$work/after-2"
 runs_are "$work/after-2" "RUN001 RUN002 " changed-driver
@@ -190,16 +190,16 @@ cmp "$run2/BACKUP.BIN" "$board/backup.rom" >&2 || fail "changed-driver: BACKUP.B
 problems=$(python3 "$cases_tool" check-record changed-driver "$board/board.json" "$run2/PELLRIX.REC" "=== record status 0x80 ===" -)
 [[ -z $problems ]] || fail "changed-driver: the record: ${problems//$'\n'/; }"
 explained=$work/explain.txt
-PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$run2" >"$explained" 2>&1 ||
-  { cat "$explained" >&2; fail "explain-run.sh failed on RUN002"; }
+PELLRIX_SIM=$build/pellrix-sim "$build/explain/pellrix-explain-run" "$run2" >"$explained" 2>&1 ||
+  { cat "$explained" >&2; fail "pellrix-explain-run failed on RUN002"; }
 changed=$(python3 "$cases_tool" changed-file)
-grep -qiF "$changed" "$explained" || { cat "$explained" >&2; fail "explain-run.sh does not name the changed driver $changed"; }
+grep -qiF "$changed" "$explained" || { cat "$explained" >&2; fail "pellrix-explain-run does not name the changed driver $changed"; }
 echo "field_kit: a failing board left RUN002 with both chips, the record and the statuses; the explanation names $changed"
 
 # --- The numbering: a later folder present, earlier ones free --------------------------
 mmd -i "$(esp "$kit")" ::/RUN007 || fail "cannot make RUN007 on the stick"
 boot_board sample
-said sample 'Next: bring the stick back; on a workstation run tools/explain-run.sh RUN008' ||
+said sample 'On a workstation run: pellrix-explain-run RUN008' ||
   fail "after RUN007: the final screen does not name RUN008: $(screen_of sample)"
 copy_runs "$work/after-3"
 runs_are "$work/after-3" "RUN001 RUN002 RUN007 RUN008 " "after RUN007"
@@ -214,12 +214,17 @@ copy_runs "$work/after-4"
 run9=$work/after-4/RUN009
 [[ $(first_line "$run9") == FAIL\ comparison=0x84\ * ]] || fail "ignore-main: RESULT.TXT is [$(cat "$run9/RESULT.TXT")]"
 grep -qx $'runs-from=Backup\r\\?' "$run9/RESULT.TXT" || fail "ignore-main: RESULT.TXT does not say the board runs from Backup"
+# The Backup chip was saved before the switch failed: the screen and
+# RESULT.TXT say it was kept, the Main chip not.
+said ignore-main 'Kept in RUN009: the log, RESULT.TXT, the Backup chip' ||
+  fail "ignore-main: the final screen does not say the Backup chip was kept: $(screen_of ignore-main)"
+grep -q '^kept=PELLRIX.LOG,BACKUP.BIN' "$run9/RESULT.TXT" || fail "ignore-main: RESULT.TXT's kept= is not the stick's"
 # The record missing after a failed switch is incomplete evidence, and not
 # for want of room.
-PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$run9" >"$work/explain-9.txt" 2>&1
-(($? == 1)) || { cat "$work/explain-9.txt" >&2; fail "explain-run.sh does not call RUN009's evidence incomplete"; }
+"$build/explain/pellrix-explain-run" "$run9" >"$work/explain-9.txt" 2>&1
+(($? == 1)) || { cat "$work/explain-9.txt" >&2; fail "pellrix-explain-run does not call RUN009's evidence incomplete"; }
 grep -q 'the switch between chips failed' "$work/explain-9.txt" && ! grep -q 'no room' "$work/explain-9.txt" ||
-  { cat "$work/explain-9.txt" >&2; fail "explain-run.sh does not blame RUN009's missing record on the failed switch"; }
+  { cat "$work/explain-9.txt" >&2; fail "pellrix-explain-run does not blame RUN009's missing record on the failed switch"; }
 echo "field_kit: a board left on Backup is a FAIL with 0x84, and the final screen says so"
 
 # --- A board without the dual-chip service --------------------------------------------
