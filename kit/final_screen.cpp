@@ -127,9 +127,11 @@ void ComposeFinalScreen(const KitOutcome& outcome, FinalScreen* screen) {
   AppendBigWord(&screen->Text, word, 2);
   screen->Lines += kBigLetterRows;
   Line(screen, ScreenTone::Plain, "");
-  Line(screen, ToneOf(verdict), "Verdict: %s - %s", word, VerdictReason(outcome));
+  Line(screen, ToneOf(verdict), "Verdict: %s - %s", word,
+       verdict == KitVerdict::Unsupported ? "no dual-chip service on this board" : VerdictReason(outcome));
+  // Which question the board did not answer, for whoever looks into it.
   if (verdict == KitVerdict::Unsupported)
-    Line(screen, ScreenTone::Plain, "Nothing to compare, save or record: the board offers no second chip.");
+    Line(screen, ScreenTone::Plain, "Nothing to compare, save or record: %s.", VerdictReason(outcome));
   bool elsewhere = outcome.ChipNow != outcome.StartupChip || outcome.ChipNow == kChipUnknown;
   Line(screen, elsewhere ? ScreenTone::Bad : ScreenTone::Plain, "The board runs from: %s chip%s",
        ChipName(outcome.ChipNow),

@@ -350,6 +350,9 @@ TEST(FieldKitOutcomeTable, ScreenResultAndStickAgreeInEveryOutcome) {
                 outcome.PartBytes = part;
                 outcome.Plan = plan;
                 outcome.SecureBoot = rows % 2 == 0;
+                outcome.Answer = rows % 3 == 0   ? BoardAnswer::NoChipSelect
+                                 : rows % 3 == 1 ? BoardAnswer::NoMailbox
+                                                 : BoardAnswer::Answered;
                 outcome.Comparison = ending == Ending::Pass          ? 128
                                      : ending == Ending::Unsupported ? 130
                                      : ending == Ending::Fail        ? 142
@@ -454,6 +457,16 @@ TEST(FieldKitOutcomeTable, ScreenResultAndStickAgreeInEveryOutcome) {
                   EXPECT_EQ(ParseStepStatus(field->Value, &status) ? status : kStepNotRun, outcome.SaveMain);
                 }
                 EXPECT_EQ(text.find("pellrix-explain-run RUN004") != std::string::npos, true) << context;
+                // An unsupported board: which question it did not answer.
+                if (ending == Ending::Unsupported) {
+                  const char* why = rows % 3 == 0   ? "no chip-select service on this board"
+                                    : rows % 3 == 1 ? "no answer from the board's flash mailbox"
+                                                    : "the chips could not be sized or read";
+                  EXPECT_EQ(ResultValue(reading, "why"), why) << context;
+                  EXPECT_NE(text.find(std::string("Nothing to compare, save or record: ") + why + "."),
+                            std::string::npos)
+                      << context;
+                }
                 EXPECT_EQ(text.find("Backup differs from Main: bring back RUN004") != std::string::npos,
                           ending == Ending::Fail)
                     << context;
