@@ -214,11 +214,14 @@ copy_runs "$work/after-4"
 run9=$work/after-4/RUN009
 [[ $(first_line "$run9") == FAIL\ comparison=0x84\ * ]] || fail "ignore-main: RESULT.TXT is [$(cat "$run9/RESULT.TXT")]"
 grep -qx $'runs-from=Backup\r\\?' "$run9/RESULT.TXT" || fail "ignore-main: RESULT.TXT does not say the board runs from Backup"
-# The Backup chip was saved before the switch failed: the screen and
-# RESULT.TXT say it was kept, the Main chip not.
-said ignore-main 'Kept in RUN009: the log, RESULT.TXT, the Backup chip' ||
-  fail "ignore-main: the final screen does not say the Backup chip was kept: $(screen_of ignore-main)"
-grep -q '^kept=PELLRIX.LOG,BACKUP.BIN' "$run9/RESULT.TXT" || fail "ignore-main: RESULT.TXT's kept= is not the stick's"
+# The Backup chip was saved before the switch failed, the record only in
+# part: the screen and RESULT.TXT say so, and that Main was not kept.
+said ignore-main 'Kept in RUN009: the log, RESULT.TXT, the Backup chip, part of the board record' &&
+  said ignore-main 'NOT kept whole: the Main chip, the board record' ||
+  fail "ignore-main: the final screen does not say what the stick holds: $(screen_of ignore-main)"
+grep -qx $'kept=PELLRIX.LOG,BACKUP.BIN\r\\?' "$run9/RESULT.TXT" && grep -qx $'partial=PELLRIX.REC\r\\?' "$run9/RESULT.TXT" &&
+  [[ -f $run9/BACKUP.BIN && ! -e $run9/MAIN.BIN && -d $run9/PELLRIX.REC ]] ||
+  fail "ignore-main: RESULT.TXT's kept= and partial= are not the stick's: $(cat "$run9/RESULT.TXT")"
 # The record missing after a failed switch is incomplete evidence, and not
 # for want of room.
 "$build/explain/pellrix-explain-run" "$run9" >"$work/explain-9.txt" 2>&1
@@ -250,8 +253,9 @@ echo "field_kit: after a power cut during a save the next two boots took RUN012 
 # --- Room for the chips but not the record --------------------------------------------
 # The log's bound (2.5 MiB for 16 MiB chips) and a little more beside the two chips.
 fill_to=$((2 * part_bytes + 4 * 1024 * 1024)) boot_board changed-driver
-said changed-driver 'The stick had room for the log and both chips, no board record only.' ||
-  fail "chips, no record: $(screen_of changed-driver)"
+said changed-driver 'The stick had room for the log and the chips, not the board record.' &&
+  said changed-driver 'Kept in RUN014: the log, RESULT.TXT, the Main chip, the Backup chip' &&
+  said changed-driver 'NOT kept whole: the board record' || fail "chips, no record: $(screen_of changed-driver)"
 copy_runs "$work/after-7"
 [[ $(first_line "$work/after-7/RUN014") == "FAIL comparison=0x8E save-main=0x80 save-backup=0x80 record=none" ]] ||
   fail "chips, no record: RESULT.TXT is [$(cat "$work/after-7/RUN014/RESULT.TXT")]"
@@ -266,6 +270,14 @@ for folder in "$work"/after-8/RUN015; do
   [[ ! -e $folder/RESULT.TXT ]] || [[ $(first_line "$folder") == "FAIL comparison=0x8E save-main=none save-backup=none record=none" ]] ||
     fail "8 KiB free: RESULT.TXT is [$(cat "$folder/RESULT.TXT")]"
 done
+said changed-driver 'The stick was too full for the evidence: free it and run again.' ||
+  said changed-driver 'The stick could not be written (write-protected, full or damaged).' ||
+  fail "8 KiB free: the final screen does not say the stick was full: $(screen_of changed-driver)"
+# A log the stick stopped taking is said so on the screen and in RESULT.TXT.
+if [[ -e $work/after-8/RUN015/RESULT.TXT ]] && grep -q '^log=incomplete' "$work/after-8/RUN015/RESULT.TXT"; then
+  said changed-driver 'The log stops early: the stick refused a write (full or failing).' ||
+    fail "8 KiB free: RESULT.TXT says log=incomplete, the screen does not: $(screen_of changed-driver)"
+fi
 mdel -i "$(esp "$kit")" ::/FILLER.BIN
 echo "field_kit: with 8 KiB free the verdict shows and RESULT.TXT is whole or absent"
 
