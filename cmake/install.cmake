@@ -1,16 +1,17 @@
 # SPDX-License-Identifier: BSD-2-Clause-Patent
 # What an installation holds, in two components that are the two Debian
 # packages (debian/rules installs each into its package):
-#   pellrix      the host tools, with their manual pages and completions
-#   pellrix-efi  the EFI programs, the field kit's image builder and explain
-#                step (as pellrix-make-usb and pellrix-explain-run), and
-#                theirs
+#   pellrix      the host tools (the field kit's explain step,
+#                pellrix-explain-run, among them), with their manual pages
+#                and completions
+#   pellrix-efi  the EFI programs and the field kit's image builder (as
+#                pellrix-make-usb), and theirs
 # A program joins by its target's name: a host tool in PELLRIX_HOST_PROGRAMS,
 # an EFI image in PELLRIX_EFI_PROGRAMS; each is installed when this build
 # makes it. A page or completion goes with its program's package.
 include(GNUInstallDirs)
 
-set(PELLRIX_HOST_PROGRAMS pellrix-diff pellrix-sim pellrix-fleet)
+set(PELLRIX_HOST_PROGRAMS pellrix-diff pellrix-sim pellrix-fleet pellrix-explain-run)
 set(PELLRIX_EFI_PROGRAMS pellrix pellrix-record pellrix-kit)
 set(PELLRIX_EFI_DIR ${CMAKE_INSTALL_PREFIX}/lib/pellrix/efi)
 set(PELLRIX_DATA_DIR ${CMAKE_INSTALL_FULL_DATADIR}/pellrix)
@@ -28,10 +29,10 @@ foreach(program ${PELLRIX_EFI_PROGRAMS})
   endif()
 endforeach()
 
-# The scripts run from a copy of the tree's tools/ under the data folder,
-# with the version in VERSION beside it (tools/version.sh); the commands in
-# the path hand them the installed programs.
-install(PROGRAMS ${CMAKE_SOURCE_DIR}/tools/make-usb.sh ${CMAKE_SOURCE_DIR}/tools/explain-run.sh
+# The image builder runs from a copy of the tree's tools/ under the data
+# folder, with the version in VERSION beside it (tools/version.sh); the
+# command in the path hands it the installed programs.
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/tools/make-usb.sh
         DESTINATION ${PELLRIX_DATA_DIR}/tools COMPONENT pellrix-efi)
 install(FILES ${CMAKE_SOURCE_DIR}/tools/version.sh DESTINATION ${PELLRIX_DATA_DIR}/tools COMPONENT pellrix-efi)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/tools/usb DESTINATION ${PELLRIX_DATA_DIR}/tools
@@ -45,12 +46,7 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/install/pellrix-make-usb CONTENT [[#!/
 # current directory unless --output says otherwise.
 PELLRIX_INSTALLED_EFI_DIR=@PELLRIX_EFI_DIR@ exec @PELLRIX_DATA_DIR@/tools/make-usb.sh "$@"
 ]] @ONLY)
-file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/install/pellrix-explain-run CONTENT [[#!/bin/sh
-# Explains a field kit's run folder with the installed host tools.
-PELLRIX_DIFF=@CMAKE_INSTALL_FULL_BINDIR@/pellrix-diff PELLRIX_SIM=@CMAKE_INSTALL_FULL_BINDIR@/pellrix-sim \
-  exec @PELLRIX_DATA_DIR@/tools/explain-run.sh "$@"
-]] @ONLY)
-install(PROGRAMS ${CMAKE_BINARY_DIR}/install/pellrix-make-usb ${CMAKE_BINARY_DIR}/install/pellrix-explain-run
+install(PROGRAMS ${CMAKE_BINARY_DIR}/install/pellrix-make-usb
         DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT pellrix-efi)
 
 # Manual pages and completions, with the package of their program.
@@ -83,7 +79,7 @@ if(PELLRIX_BUILD_TESTS)
       list(APPEND PELLRIX_VERSIONED_COMMANDS $<TARGET_FILE:${program}>)
     endif()
   endforeach()
-  foreach(script make-usb explain-run)
+  foreach(script make-usb)
     list(APPEND PELLRIX_VERSIONED_COMMANDS "bash ${CMAKE_SOURCE_DIR}/tools/${script}.sh")
   endforeach()
   add_test(NAME version_agrees

@@ -5,70 +5,25 @@
 // 2 on trouble (with one line on standard error).
 #include <csignal>
 #include <cstring>
-#include <functional>
 #include <iostream>
 #include <string>
 
-#include "diff/compare/chip_dump.h"
 #include "diff/command_line.h"
-#include "diff/compare/comparison.h"
+#include "diff/report/dump_report.h"
 #include "diff/report/escaped_text.h"
 #include "diff/report/html_page.h"
 #include "diff/report/info_json.h"
 #include "diff/report/info_report.h"
-#include "diff/report/page_bytes_json.h"
-#include "diff/report/page_data.h"
-#include "diff/report/report.h"
-#include "diff/compare/text_format.h"
 
 namespace {
 
 constexpr int kPass = 0;
 constexpr int kFail = 1;
 constexpr int kTrouble = 2;
-// No flash part is larger; a descriptor that claims more is not believed.
-constexpr uint64_t kLargestRegion = 256ull << 20;
 
 int Trouble(const std::string& message) {
   std::cerr << "pellrix-diff: " << message << "\n";
   return kTrouble;
-}
-
-bool Load(pdiff::ChipDump& dump, const std::string& path, const pdiff::CompareOptions& options, std::string* problem) {
-  // A part larger than any flash chip is refused before it is mapped,
-  // unless the command line says the part is that large.
-  const uint64_t largest = options.flashSize ? pdiff::kLargestDump : kLargestRegion;
-  if (!dump.Load(path, problem, largest)) {
-    *problem = pdiff::EscapedText(path) + ": " + *problem;
-    return false;
-  }
-  return true;
-}
-
-// The numbers the command line set, named as it set them, ahead of a
-// message about the geometry they make.
-std::string GivenSizes(const pdiff::CompareOptions& options) {
-  std::string given;
-  auto add = [&](const char* option, const auto& value) {
-    if (value) given += (given.empty() ? "" : ", ") + std::string(option) + " " + pdiff::Hex(*value);
-  };
-  add("--flash-size", options.flashSize);
-  add("--bios-size", options.biosSize);
-  return given.empty() ? "" : given + ": ";
-}
-
-bool RegionFits(const pdiff::ChipDump& dump, const pdiff::CompareOptions& options, std::string* problem) {
-  const pdiff::Geometry geometry = pdiff::BoardGeometry(dump, options);
-  const std::string name = pdiff::EscapedText(dump.path()) + ": " + GivenSizes(options);
-  if (geometry.flashSize < geometry.biosSize) {
-    *problem = name + "a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes cannot lie in a part of " +
-               pdiff::Hex(geometry.flashSize);
-    return false;
-  }
-  if (geometry.biosSize <= kLargestRegion && geometry.flashSize <= (uint64_t(1) << 32)) return true;
-  *problem = name + "a BIOS region of " + pdiff::Hex(geometry.biosSize) + " bytes in a part of " +
-             pdiff::Hex(geometry.flashSize) + " is not believed";
-  return false;
 }
 
 int Finish() {
@@ -77,23 +32,15 @@ int Finish() {
   return -1;
 }
 
-// The page, when asked for, before the report on standard output.
-bool WritePage(const pdiff::Arguments& arguments, const std::function<void(std::ostream&)>& writeData,
-               std::string* problem) {
-  if (!arguments.htmlPage) return true;
-  const std::string version(pdiff::kVersion, std::strlen(pdiff::kVersion) - 1);
-  // The page holds the document column by column (see page_data.h).
-  const auto writeCompact = [&writeData](std::ostream& out) { pdiff::WritePageData(out, writeData); };
-  return pdiff::WriteHtmlPage(*arguments.htmlPage, version, writeCompact, problem);
-}
+std::string ToolVersion() { return std::string(pdiff::kVersion, std::strlen(pdiff::kVersion) - 1); }
 
 int RunInfo(const pdiff::Arguments& arguments) {
   std::string problem;
   pdiff::ChipDump dump;
-  if (!Load(dump, arguments.files[0], arguments.options, &problem)) return Trouble(problem);
-  if (!RegionFits(dump, arguments.options, &problem)) return Trouble(problem);
+  if (!pdiff::LoadDump(dump, arguments.files[0], arguments.options, &problem)) return Trouble(problem);
+  if (!pdiff::RegionFits(dump, arguments.options, &problem)) return Trouble(problem);
   const auto writeData = [&](std::ostream& out) { pdiff::WriteInfoJson(out, dump); };
-  if (!WritePage(arguments, writeData, &problem)) return Trouble(problem);
+  if (!pdiff::WritePageIfAsked(arguments.htmlPage, ToolVersion(), writeData, &problem)) return Trouble(problem);
   if (arguments.json)
     pdiff::WriteInfoJson(std::cout, dump);
   else
@@ -103,38 +50,22 @@ int RunInfo(const pdiff::Arguments& arguments) {
 }
 
 int RunComparison(const pdiff::Arguments& arguments) {
+  pdiff::DumpComparisonRequest request;
+  request.main = arguments.files[0];
+  request.backup = arguments.files[1];
+  request.options = arguments.options;
+  request.json = arguments.json;
+  request.strict = arguments.strict;
+  request.htmlPage = arguments.htmlPage;
+  request.maxRanges = arguments.maxRanges;
+  request.htmlBytes = arguments.htmlBytes;
+  request.toolVersion = ToolVersion();
   std::string problem;
-  pdiff::ChipDump main;
-  pdiff::ChipDump backup;
-  if (!Load(main, arguments.files[0], arguments.options, &problem) ||
-      !Load(backup, arguments.files[1], arguments.options, &problem))
-    return Trouble(problem);
-  for (const pdiff::ChipDump* dump : {&main, &backup}) {
-    const std::string trouble = pdiff::GeometryTrouble(*dump, arguments.options);
-    if (!trouble.empty()) return Trouble(pdiff::EscapedText(dump->path()) + ": " + trouble);
-  }
-  if (!RegionFits(main, arguments.options, &problem)) return Trouble(problem);
-  // The text lists the first ranges; the JSON writes every range, scanning
-  // again beyond the first many: neither holds them all.
-  constexpr uint64_t kRangesHeldForJson = 65536;
-  pdiff::CompareOptions options = arguments.options;
-  options.rangesKept = arguments.json || arguments.htmlPage ? kRangesHeldForJson : arguments.maxRanges;
-  const pdiff::Comparison comparison = pdiff::Compare(main, backup, options);
-  const auto writeData = [&](std::ostream& out) {
-    const pdiff::PageBytes bytes = pdiff::CollectPageBytes(main, backup, comparison, arguments.htmlBytes);
-    pdiff::WriteJsonReport(out, main, backup, comparison, arguments.options.rawMasked, pdiff::kPageMostRanges,
-                           pdiff::kPageExactRanges,
-                           [&](pdiff::JsonStream& stream) { pdiff::WritePageBytes(stream, bytes); });
-  };
-  if (!WritePage(arguments, writeData, &problem)) return Trouble(problem);
-  if (arguments.json)
-    pdiff::WriteJsonReport(std::cout, main, backup, comparison, arguments.options.rawMasked);
-  else
-    pdiff::PrintTextReport(std::cout, main, backup, comparison, arguments.options.rawMasked, arguments.maxRanges);
+  const pdiff::DumpComparisonEnd end = pdiff::CompareDumps(request, std::cout, &problem);
+  if (end == pdiff::DumpComparisonEnd::Trouble) return Trouble(problem);
   const int trouble = Finish();
   if (trouble >= 0) return trouble;
-  if (arguments.strict) return comparison.whole.identical ? kPass : kFail;
-  return comparison.verdict.pass ? kPass : kFail;
+  return end == pdiff::DumpComparisonEnd::Pass ? kPass : kFail;
 }
 
 }  // namespace

@@ -8,50 +8,35 @@
 #include <cstring>
 
 #include "diff/compare/escaped_text.h"
+#include "kit/result_text.h"
 
 namespace fleet {
 namespace {
 
-// More pairs than the kit writes are not kept: a hostile file stays small.
-constexpr size_t kMostValues = 32;
 constexpr size_t kLongestValue = 128;
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+std::string Text(ResultSpan span, size_t most) { return std::string(span.Data, std::min<size_t>(span.Length, most)); }
 
 }  // namespace
 
 std::optional<RunResult> ParseRunResult(const std::string& text, std::string* problem) {
-  for (const char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && !IsSpace(c)) || byte == 0x7F) {
-      *problem = "RESULT.TXT is not text (it holds control bytes)";
-      return std::nullopt;
-    }
-  }
-  RunResult result;
-  size_t at = 0;
-  bool first = true;
-  while (at < text.size()) {
-    while (at < text.size() && IsSpace(text[at])) ++at;
-    size_t end = at;
-    while (end < text.size() && !IsSpace(text[end])) ++end;
-    if (end == at) break;
-    const std::string word = text.substr(at, end - at);
-    at = end;
-    const size_t equals = word.find('=');
-    if (first && equals == std::string::npos) {
-      result.verdict = pdiff::EscapedText(word.substr(0, kLongestValue));
-    } else if (equals != std::string::npos && equals > 0 && result.values.size() < kMostValues) {
-      result.values.emplace_back(pdiff::EscapedText(word.substr(0, std::min(equals, kLongestValue))),
-                                 pdiff::EscapedText(word.substr(equals + 1, kLongestValue)));
-    }
-    first = false;
-  }
-  if (result.verdict.empty()) {
-    *problem = text.find_first_not_of(" \t\r\n") == std::string::npos ? "RESULT.TXT is empty: the run was cut short"
-                                                                      : "RESULT.TXT names no verdict";
+  if (text.size() > kLongestResult) {
+    *problem = "RESULT.TXT is longer than the kit writes";
     return std::nullopt;
   }
+  ResultReading reading;
+  ReadResultText(text.data(), static_cast<uint32_t>(text.size()), &reading);
+  switch (reading.Problem) {
+    case ResultProblem::None: break;
+    case ResultProblem::NotText: *problem = "RESULT.TXT is not text (it holds control bytes)"; return std::nullopt;
+    case ResultProblem::Empty: *problem = "RESULT.TXT is empty: the run was cut short"; return std::nullopt;
+    case ResultProblem::NoVerdict: *problem = "RESULT.TXT names no verdict"; return std::nullopt;
+  }
+  RunResult result;
+  result.verdict = pdiff::EscapedText(Text(reading.Verdict, kLongestValue));
+  for (unsigned i = 0; i < reading.FieldCount; ++i)
+    result.values.emplace_back(pdiff::EscapedText(Text(reading.Fields[i].Key, kLongestValue)),
+                               pdiff::EscapedText(Text(reading.Fields[i].Value, kLongestValue)));
   return result;
 }
 

@@ -1,19 +1,21 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
-// RESULT.TXT as the field kit writes it: a verdict word and key=value
-// statuses ("FAIL comparison=0x8E save-main=0x80 ..."), perhaps with the
-// board's identity and date. Read defensively: a file the kit cannot have
-// written (too long, not text) is refused with its reason, never read whole.
+// RESULT.TXT as the field kit writes it, read with the kit's own reader
+// (kit/result_text.h): a verdict word and key=value statuses ("FAIL
+// comparison=0x8E save-main=0x80 ..."), then the board's identity and date.
+// Read defensively: a file the kit cannot have written (too long, not text)
+// is refused with its reason, never read whole.
 #pragma once
 
 #include <optional>
 #include <string>
 
 #include "fleet/board_record.h"
+#include "kit/result_text.h"
 
 namespace fleet {
 
-// The kit writes one short line; a longer file is not its.
-constexpr uint64_t kLongestResult = 4096;
+// The kit writes a few short lines; a longer file is not its.
+constexpr uint64_t kLongestResult = kLongestResultText;
 
 // Parses the text of RESULT.TXT. Null with a reason when it is not text or
 // holds no verdict.

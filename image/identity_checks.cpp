@@ -30,25 +30,3 @@ bool IdentityFieldsAgree(const IdentityCheck& check, const BiosInfo& main, const
   if (check.TextWidth == 0) return NumberField(main, check.Field) == NumberField(backup, check.Field);
   return BoundedTextEqual(TextField(main, check.Field), TextField(backup, check.Field), check.TextWidth);
 }
-
-const char* ExitStatusName(uint32_t status) {
-  switch (static_cast<ExitStatus>(status)) {
-    case ExitStatus::Success: return "Success";
-    case ExitStatus::NotSupported: return "NotSupported";
-    case ExitStatus::InvalidCommand: return "InvalidCommand";
-    case ExitStatus::SwitchFailed: return "SwitchFailed";
-    case ExitStatus::OutOfMemory: return "OutOfMemory";
-    case ExitStatus::FlashInitFailed: return "FlashInitFailed";
-    case ExitStatus::FlashSizeMismatch: return "FlashSizeMismatch";
-    case ExitStatus::FlashTypeMismatch: return "FlashTypeMismatch";
-    case ExitStatus::BlockSizeMismatch: return "BlockSizeMismatch";
-    case ExitStatus::BiosSizeMismatch: return "BiosSizeMismatch";
-    case ExitStatus::ModelNameMismatch: return "ModelNameMismatch";
-    case ExitStatus::VersionMismatch: return "VersionMismatch";
-    case ExitStatus::PartNumberMismatch: return "PartNumberMismatch";
-    case ExitStatus::DataMismatch: return "DataMismatch";
-    case ExitStatus::OnMain: return "OnMain";
-    case ExitStatus::OnBackup: return "OnBackup";
-  }
-  return "Unknown";
-}

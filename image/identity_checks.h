@@ -1,34 +1,13 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
-// The utility's exit statuses and the seven identity checks of the comparison
-// test, in the board's order: the one table that the board's comparison and
-// pellrix-diff both read.
+// The seven identity checks of the comparison test, in the board's order:
+// the one table that the board's comparison and pellrix-diff both read, each
+// with the exit status it stores (runtime/exit_status.h).
 #pragma once
 
 #include <stdint.h>
 
 #include "image/bios_info.h"
-
-enum class ExitStatus : uint32_t {
-  Success = 128,
-  NotSupported = 130,
-  InvalidCommand = 131,
-  SwitchFailed = 132,
-  OutOfMemory = 133,
-  FlashInitFailed = 134,
-  FlashSizeMismatch = 135,
-  FlashTypeMismatch = 136,
-  BlockSizeMismatch = 137,
-  BiosSizeMismatch = 138,
-  ModelNameMismatch = 139,
-  VersionMismatch = 140,
-  PartNumberMismatch = 141,
-  DataMismatch = 142,
-  OnMain = 145,
-  OnBackup = 146,
-};
-
-// The status's name ("DataMismatch"); "Unknown" for a value not listed.
-const char* ExitStatusName(uint32_t status);
+#include "runtime/exit_status.h"
 
 // The identity record field a check compares.
 enum class IdentityField : uint8_t { FlashPart, FlashSize, BlockSize, BiosSize, ModelName, Version, PartNumber };

@@ -3,6 +3,7 @@
 
 #include "kit/big_letters.h"
 #include "kit/run_number.h"
+#include "kit/stick_holdings.h"
 
 namespace {
 
@@ -15,35 +16,105 @@ void Line(FinalScreen* screen, ScreenTone tone, const char* format, const char* 
   AppendFormatted(&screen->Text, "\n");
 }
 
+unsigned Length(const char* text) {
+  unsigned length = 0;
+  while (text[length] != '\0') ++length;
+  return length;
+}
+
+// `head` then the items joined by `joint`, broken before an item that would
+// pass the 80th column; the lines after the first are indented by two.
+void ListLines(FinalScreen* screen, ScreenTone tone, const char* head, const char* const* items, unsigned count,
+               const char* joint) {
+  char line[kScreenColumns + 1];
+  unsigned length = 0;
+  auto put = [&](const char* text) {
+    for (const char* c = text; *c != '\0' && length < kScreenColumns; ++c) line[length++] = *c;
+  };
+  put(head);
+  for (unsigned i = 0; i < count; ++i) {
+    unsigned more = (i == 0 ? 0 : Length(joint)) + Length(items[i]);
+    if (i != 0 && length + more > kScreenColumns) {
+      line[length] = '\0';
+      Line(screen, tone, "%s", line);
+      length = 0;
+      put("  ");
+    } else if (i != 0) {
+      put(joint);
+    }
+    put(items[i]);
+  }
+  line[length] = '\0';
+  Line(screen, tone, "%s", line);
+}
+
 ScreenTone ToneOf(KitVerdict verdict) { return verdict == KitVerdict::Pass ? ScreenTone::Good : ScreenTone::Bad; }
 
-// What the run folder holds, most useful first; RESULT.TXT only when it was
-// read back whole and renamed.
-void KeptText(const KitOutcome& outcome, KitVerdict verdict, char* out, unsigned capacity) {
-  unsigned length = 0;
-  auto put = [&](const char* words) {
-    for (const char* c = words; *c != '\0' && length + 1 < capacity; ++c) out[length++] = *c;
-  };
-  bool result = outcome.ResultFile == ResultFileStep::Kept || outcome.ResultFile == ResultFileStep::NotRun;
-  if (outcome.RunNumber == 0 || outcome.FolderFailed) {
-    put("nothing (no run folder could be written)");
-  } else if (verdict != KitVerdict::Fail) {
-    put(result ? "the log and RESULT.TXT" : "the log only");
-  } else {
-    bool chips = outcome.SaveMain == kStatusSuccess && outcome.SaveBackup == kStatusSuccess;
-    bool record = outcome.Record == kStatusSuccess;
-    if (chips) put("both chips, ");
-    if (record) put("the board record, ");
-    bool neither = !chips && !record;
-    put(result ? (neither ? "the log and RESULT.TXT" : "the log, RESULT.TXT") : "the log");
-    if (neither)
-      put(" only; NOT the chips or the board record");
-    else if (!chips)
-      put("; NOT both chips");
-    else if (!record)
-      put("; NOT the board record");
+// What the run folder holds, from what the stick listed after the steps:
+// whole pieces first by name, then the parts of pieces; on a failure, what
+// the kit meant to keep and could not.
+void KeptLines(const KitOutcome& outcome, KitVerdict verdict, const char* folder, FinalScreen* screen) {
+  Holdings holdings = HoldingsOf(outcome);
+  if (!holdings.Folder) {
+    Line(screen, ScreenTone::Bad, "Kept on the stick: nothing (no run folder could be written)");
+    return;
   }
-  out[length] = '\0';
+  HeldFile files[kHeldFiles];
+  ListHeldFiles(holdings, files);
+  const char* items[2 * kHeldFiles];
+  unsigned count = 0;
+  static const char* const kPartOf[kHeldFiles] = {"the log (cut short)", "", "part of the Main chip",
+                                                  "part of the Backup chip", "part of the board record"};
+  for (unsigned i = 0; i < kHeldFiles; ++i)
+    if (files[i].State == Held::Whole) items[count++] = files[i].Words;
+  for (unsigned i = 0; i < kHeldFiles; ++i)
+    if (files[i].State == Held::Part) items[count++] = kPartOf[i];
+  char head[32];
+  unsigned length = 0;
+  for (const char* c = "Kept in "; *c != '\0'; ++c) head[length++] = *c;
+  for (const char* c = folder; *c != '\0'; ++c) head[length++] = *c;
+  head[length++] = ':';
+  head[length++] = ' ';
+  head[length] = '\0';
+  ListLines(screen, ScreenTone::Plain, head, items, count, ", ");
+  if (verdict != KitVerdict::Fail) return;
+  count = 0;
+  for (unsigned i = 2; i < kHeldFiles; ++i)
+    if (files[i].State != Held::Whole) items[count++] = files[i].Words;
+  if (count != 0) ListLines(screen, ScreenTone::Bad, "NOT kept whole: ", items, count, ", ");
+}
+
+// Why the stick kept less than a failure's evidence, when the room decided.
+const char* RoomText(KeepPlan plan) {
+  switch (plan) {
+    case KeepPlan::Nothing: return "The stick was too full for the evidence: free it and run again.";
+    case KeepPlan::LogOnly: return "The stick had room for the log, not the chips: free it and run again.";
+    case KeepPlan::LogAndChips: return "The stick had room for the log and the chips, not the board record.";
+    case KeepPlan::Everything: return "";
+  }
+  return "";
+}
+
+// Where to go next: the folder to bring back and its files, and the
+// workstation's command.
+void NextLines(const KitOutcome& outcome, KitVerdict verdict, const char* folder, FinalScreen* screen) {
+  Holdings holdings = HoldingsOf(outcome);
+  if (!holdings.Folder) {
+    Line(screen, ScreenTone::Plain, "Next: note the verdict, then free or replace the stick and run again.");
+    return;
+  }
+  if (verdict == KitVerdict::Fail && ChipsDiffer(outcome.Comparison))
+    Line(screen, ScreenTone::Plain, "Backup differs from Main: bring back %s with its files:", folder);
+  else
+    Line(screen, ScreenTone::Plain, "Next: bring back %s with its files:", folder);
+  HeldFile files[kHeldFiles];
+  ListHeldFiles(holdings, files);
+  const char* names[kHeldFiles];
+  unsigned count = 0;
+  for (const HeldFile& file : files)
+    if (file.State != Held::None) names[count++] = file.Name;
+  ListLines(screen, ScreenTone::Plain, "  ", names, count, " ");
+  Line(screen, ScreenTone::Plain, "On a workstation run: pellrix-explain-run %s", folder);
 }
 
 }  // namespace
@@ -57,9 +128,10 @@ void ComposeFinalScreen(const KitOutcome& outcome, FinalScreen* screen) {
   screen->Lines += kBigLetterRows;
   Line(screen, ScreenTone::Plain, "");
   Line(screen, ToneOf(verdict), "Verdict: %s - %s", word,
-       verdict == KitVerdict::Unsupported ? "no dual-chip service on this board" : ComparisonText(outcome.Comparison));
+       verdict == KitVerdict::Unsupported ? "no dual-chip service on this board" : VerdictReason(outcome));
+  // Which question the board did not answer, for whoever looks into it.
   if (verdict == KitVerdict::Unsupported)
-    Line(screen, ScreenTone::Plain, "Nothing to compare, save or record: the board offers no second chip.");
+    Line(screen, ScreenTone::Plain, "Nothing to compare, save or record: %s.", VerdictReason(outcome));
   bool elsewhere = outcome.ChipNow != outcome.StartupChip || outcome.ChipNow == kChipUnknown;
   Line(screen, elsewhere ? ScreenTone::Bad : ScreenTone::Plain, "The board runs from: %s chip%s",
        ChipName(outcome.ChipNow),
@@ -68,26 +140,24 @@ void ComposeFinalScreen(const KitOutcome& outcome, FinalScreen* screen) {
                                        : " (its start-up chip)");
   if (elsewhere && outcome.ChipNow != kChipUnknown)
     Line(screen, ScreenTone::Bad, "  The switch back failed: tell the board's owner before it is used again.");
+  Line(screen, ScreenTone::Plain, "Secure Boot: %s", outcome.SecureBoot ? "on" : "off");
   char folder[8] = "";
   if (outcome.RunNumber != 0) RunFolderName(outcome.RunNumber, folder);
-  char kept[80];
-  KeptText(outcome, verdict, kept, sizeof kept);
-  Line(screen, ScreenTone::Plain, "Kept on the stick: %s", kept);
-  if (outcome.RunNumber != 0 && !outcome.FolderFailed) Line(screen, ScreenTone::Plain, "  in the folder %s", folder);
+  KeptLines(outcome, verdict, folder, screen);
   if (outcome.RunNumbersExhausted)
     Line(screen, ScreenTone::Bad, "No run number left (RUN999 is taken): copy the RUN folders off, delete them.");
   else if (outcome.FolderFailed || outcome.RunNumber == 0)
     Line(screen, ScreenTone::Bad, "The stick could not be written (write-protected, full or damaged).");
   else if (verdict == KitVerdict::Fail && outcome.Plan != KeepPlan::Everything)
-    Line(screen, ScreenTone::Bad, "The stick had room for %s only.", KeepPlanText(outcome.Plan));
+    Line(screen, ScreenTone::Bad, "%s", RoomText(outcome.Plan));
+  bool folderWritten = outcome.RunNumber != 0 && !outcome.FolderFailed;
+  if (folderWritten && !outcome.Stock.LogWhole)
+    Line(screen, ScreenTone::Bad, "The log stops early: the stick refused a write (full or failing).");
   if (outcome.ResultFile == ResultFileStep::ReadBackDiffers)
     Line(screen, ScreenTone::Bad, "RESULT.TXT read back wrong (stick failing?): note the verdict by hand.");
   else if (outcome.ResultFile == ResultFileStep::WriteFailed || outcome.ResultFile == ResultFileStep::RenameFailed)
     Line(screen, ScreenTone::Bad, "RESULT.TXT could not be written: note the verdict above by hand.");
   Line(screen, ScreenTone::Plain, "");
-  if (outcome.RunNumber != 0 && !outcome.FolderFailed)
-    Line(screen, ScreenTone::Plain, "Next: bring the stick back; on a workstation run tools/explain-run.sh %s", folder);
-  else
-    Line(screen, ScreenTone::Plain, "Next: note the verdict, then free or replace the stick and run again.");
+  NextLines(outcome, verdict, folder, screen);
   Line(screen, ScreenTone::Plain, "Press any key to restart the board.");
 }

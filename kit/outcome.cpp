@@ -18,24 +18,22 @@ const char* VerdictWord(KitVerdict verdict) {
 }
 
 const char* ComparisonText(uint32_t status) {
-  switch (status) {
-    case 128: return "the two chips match";
-    case 130: return "the chips could not be sized or read";
-    case 131: return "invalid command";
-    case 132: return "the switch between chips failed";
-    case 133: return "out of memory";
-    case 134: return "flash initialisation failed";
-    case 135: return "the flash sizes differ";
-    case 136: return "the flash types differ";
-    case 137: return "the block sizes differ";
-    case 138: return "the BIOS sizes differ";
-    case 139: return "the model names differ";
-    case 140: return "the versions differ";
-    case 141: return "the part numbers differ";
-    case 142: return "the chips' contents differ";
-    case kStepNotRun: return "the test did not run";
+  if (status == kStepNotRun) return "the test did not run";
+  const ExitStatusEntry* entry = FindExitStatus(status);
+  return entry != nullptr ? entry->Meaning : "status not known to this kit";
+}
+
+const char* VerdictReason(const KitOutcome& outcome) {
+  if (VerdictOf(outcome) == KitVerdict::Unsupported) {
+    if (outcome.Answer == BoardAnswer::NoChipSelect) return "no chip-select service on this board";
+    if (outcome.Answer == BoardAnswer::NoMailbox) return "no answer from the board's flash mailbox";
   }
-  return "status not known to this kit";
+  return ComparisonText(outcome.Comparison);
+}
+
+bool ChipsDiffer(uint32_t comparison) {
+  return comparison >= StatusValue(ExitStatus::FlashSizeMismatch) &&
+         comparison <= StatusValue(ExitStatus::DataMismatch);
 }
 
 const char* ChipName(uint8_t chip) {

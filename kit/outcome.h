@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "kit/room_plan.h"
+#include "runtime/exit_status.h"
 
 enum class KitVerdict : uint8_t { Pass, Fail, Unsupported };
 
@@ -17,6 +18,21 @@ enum class ResultFileStep : uint8_t { NotRun, Kept, WriteFailed, ReadBackDiffers
 // A step that did not run; any other value is the program's exit status.
 constexpr uint32_t kStepNotRun = 0;
 constexpr uint8_t kChipUnknown = 0xFF;
+
+// How the board answered the kit's first question, before any chip is read.
+enum class BoardAnswer : uint8_t { Answered, NoChipSelect, NoMailbox };
+
+// The firmware clock's zone: a minute offset, or one of these.
+constexpr int16_t kZoneLocal = 0x07FF;  // the firmware does not say: its local time
+
+// What the run folder holds once the steps are done, as the stick lists it
+// (not as the steps meant it): the final screen and RESULT.TXT say this.
+struct StickStock {
+  bool LogWhole = true;       // every line of the log reached the stick
+  uint64_t MainBytes = 0;     // MAIN.BIN's size, 0 when there is none
+  uint64_t BackupBytes = 0;   // BACKUP.BIN's size
+  bool RecordFolder = false;  // PELLRIX.REC is there, whole or not
+};
 
 struct KitOutcome {
   uint32_t Comparison = kStepNotRun;
@@ -33,6 +49,9 @@ struct KitOutcome {
   bool RunNumbersExhausted = false;
   bool FolderFailed = false;  // the folder or its log could not be written
   bool SecureBoot = false;
+  BoardAnswer Answer = BoardAnswer::Answered;
+  uint64_t PartBytes = 0;  // the flash part's size, 0 when the board did not say
+  StickStock Stock;
   uint8_t StartupChip = kChipUnknown;  // 0 Main, 1 Backup
   uint8_t ChipNow = kChipUnknown;
   char Board[64] = {};  // the flash part as the board reports it
@@ -42,13 +61,15 @@ struct KitOutcome {
   char Version[5] = {};
   char PartNumber[9] = {};
   char Date[20] = {};  // "2026-12-07 22:15:03" from the firmware clock
+  int16_t DateZone = kZoneLocal;
+  char Serial[65] = {};  // the board's serial number from SMBIOS; empty when none
 };
 
 // 130: the board's answer when it lacks the dual-chip service.
-constexpr uint32_t kStatusSuccess = 128;
-constexpr uint32_t kStatusNotSupported = 130;
-constexpr uint32_t kStatusOnMain = 145;
-constexpr uint32_t kStatusOnBackup = 146;
+constexpr uint32_t kStatusSuccess = StatusValue(ExitStatus::Success);
+constexpr uint32_t kStatusNotSupported = StatusValue(ExitStatus::NotSupported);
+constexpr uint32_t kStatusOnMain = StatusValue(ExitStatus::OnMain);
+constexpr uint32_t kStatusOnBackup = StatusValue(ExitStatus::OnBackup);
 
 // Pass only on a comparison that succeeded; unsupported only when the
 // comparison and the position query, which reads no chip, were both refused
@@ -57,8 +78,16 @@ KitVerdict VerdictOf(const KitOutcome& outcome);
 
 const char* VerdictWord(KitVerdict verdict);
 
-// Why the comparison did not pass, in words ("the chips differ").
+// Why the comparison did not pass, in words ("the chips' contents differ").
 const char* ComparisonText(uint32_t status);
+
+// Why the verdict is what it is: the comparison's words, or for an
+// unsupported board which question it did not answer.
+const char* VerdictReason(const KitOutcome& outcome);
+
+// True for a comparison that found the chips different (an identity check
+// or the contents), as opposed to one that could not compare them.
+bool ChipsDiffer(uint32_t comparison);
 
 // "Main", "Backup" or "unknown".
 const char* ChipName(uint8_t chip);

@@ -96,6 +96,13 @@ constexpr int16_t kEfiUnspecifiedTimeZone = 0x07FF;
 struct EFI_SIMPLE_TEXT_INPUT_PROTOCOL;
 struct EFI_RUNTIME_SERVICES;
 
+// One entry of the system table's configuration table: a table the firmware
+// publishes (SMBIOS, ACPI) by its GUID.
+struct EFI_CONFIGURATION_TABLE {
+  EFI_GUID VendorGuid;
+  void* VendorTable;
+};
+
 struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL {
   void* Reset;
   EFI_STATUS(EFIAPI* OutputString)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL* self, const CHAR16* text);
@@ -175,7 +182,7 @@ struct EFI_SYSTEM_TABLE {
   EFI_RUNTIME_SERVICES* RuntimeServices;
   EFI_BOOT_SERVICES* BootServices;
   UINTN NumberOfTableEntries;
-  void* ConfigurationTable;
+  EFI_CONFIGURATION_TABLE* ConfigurationTable;
 };
 
 static_assert(sizeof(EFI_GUID) == 16);

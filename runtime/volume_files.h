@@ -24,6 +24,10 @@ bool ForEachRootEntry(void (*visit)(void* context, const char* name), void* cont
 // file cannot be read.
 uint64_t ReadVolumeFile(const char* name, void* buffer, uint64_t capacity);
 
+// The size of the file `name` in the working folder; false when there is no
+// such file (or a folder of that name).
+bool VolumeFileSize(const char* name, uint64_t* size);
+
 // Opens `name` in the working folder as the log, created empty; false when
 // it cannot be written. The log holds at most `bound` bytes: what comes
 // after is dropped.
@@ -32,7 +36,12 @@ bool OpenVolumeLog(const char* name, uint64_t bound);
 // Adds text to the log, if one is open.
 void AppendVolumeLog(const char* text, unsigned length);
 
-// Writes what the log holds in memory through to the stick.
+// Writes what the log holds in memory through to the stick. A write the
+// stick refuses ends the log there: nothing after it is written.
 void FlushVolumeLog();
+
+// False once a byte of the log was dropped: a write failed or the bound was
+// reached, so the log on the stick stops early.
+bool VolumeLogWhole();
 
 void CloseVolumeLog();

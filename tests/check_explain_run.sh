@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-2-Clause-Patent
-# tools/explain-run.sh on run folders as the kit leaves them, whole and cut
-# short: the verdict it gives, what it must never say, and its exit status.
+# pellrix-explain-run on run folders as the kit leaves them, whole and cut
+# short, and on hostile ones (a FIFO, a device, links out of the folder and
+# in loops, control bytes, 10 MB files): the verdict it gives, what it must
+# never say, its exit status, and that nothing but printable text reaches
+# the terminal and nothing outside the run folder is read or written.
 #
 # usage: check_explain_run.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
@@ -44,6 +47,22 @@ make_run() {
       escape-leftover) : >"$dir/"$'\e[2J\e]0;x\a'".NEW" ;;
       huge-result)  # 100 KB of fields and a word that globs the whole disk
         { printf 'FAIL comparison=0x8E /*/*/*/*'; for _ in $(seq 12000); do printf ' x=0x80'; done; printf '\r\n'; } >"$dir/RESULT.TXT" ;;
+      log-cut) printf 'log=incomplete\r\n' >>"$dir/RESULT.TXT" ;;
+      result-fifo) rm -f "$dir/RESULT.TXT" && mkfifo "$dir/RESULT.TXT" ;;
+      log-fifo) rm -f "$dir/PELLRIX.LOG" && mkfifo "$dir/PELLRIX.LOG" ;;
+      result-device) rm -f "$dir/RESULT.TXT" && mknod "$dir/RESULT.TXT" c 1 5 ;;  # /dev/zero: endless
+      result-link-out) rm -f "$dir/RESULT.TXT" && ln -s "$work/outside-result.txt" "$dir/RESULT.TXT" ;;
+      dump-link-out) rm -f "$dir/MAIN.BIN" && ln -s "$work/sample/main.rom" "$dir/MAIN.BIN" ;;
+      report-link-out) ln -s "$work/outside-page.txt" "$dir/REPORT.HTML" ;;
+      record-loop) ln -s PELLRIX.REC "$dir/PELLRIX.REC" ;;
+      folder-loop) ln -s . "$dir/PELLRIX.REC" ;;
+      result-self-link) rm -f "$dir/RESULT.TXT" && ln -s RESULT.TXT "$dir/RESULT.TXT" ;;
+      control-log)  # a title, a screen clear and a C1 CSI in the test's console
+        printf '\e]2;owned\a\e[2J\x9b31m red\r\n' >>"$dir/PELLRIX.LOG" ;;
+      control-result) printf 'FAIL comparison=0x8E \e]2;owned\a=0x80\r\n' >"$dir/RESULT.TXT" ;;
+      big-log)  # 10 MB of the test's console
+        head -c 10000000 /dev/zero | tr '\0' 'x' | fold -w 99 >>"$dir/PELLRIX.LOG" ;;
+      big-result) head -c 10000000 /dev/zero >"$dir/RESULT.TXT" ;;
       # Last in a list: a file the explaining user cannot read.
       unreadable-log) chmod 000 "$dir/PELLRIX.LOG" ;;
       unreadable-result) chmod 000 "$dir/RESULT.TXT" ;;
@@ -81,9 +100,28 @@ cases=(
   # A folder in REPORT.HTML's way: the text report all the same.
   "report-folder|$full|dumps part record report-folder|0|No REPORT.HTML: a folder named REPORT.HTML is in the way|could not read"
   # Names from the field are escaped: no terminal control sequence passes.
-  "escaped-names|-|escape-leftover|1|\\E[2J|$(printf '\e[2J')"
-  # Bounded on any RESULT.TXT: no pathname expansion of its words.
-  "huge-result|-|huge-result dumps part record|0|FAIL comparison=0x8E|/usr"
+  "escaped-names|-|escape-leftover|1|\\x1B[2J|"
+  # A RESULT.TXT far longer than the kit writes is not its: not read, and
+  # no pathname expansion of its words.
+  "huge-result|-|huge-result dumps part record|1|longer than the kit writes|/usr"
+  # A step other than 0x80 is not kept, whatever files are there.
+  "save-main-0x84|FAIL comparison=0x8E save-main=0x84 save-backup=0x80 record=0x80|dumps part record|1|not every chip or record was kept (save-main=0x84)|"
+  # A log the stick stopped taking: incomplete, and where it stops.
+  "log-cut|$full|dumps part record log-cut|1|the log stops early|"
+  # Hostile folders: never a hang, never a byte read or written outside.
+  "result-fifo|$full|dumps part record result-fifo|1|RESULT.TXT is not a regular file|"
+  "result-device|$full|dumps part record result-device|1|RESULT.TXT is not a regular file|"
+  "log-fifo|$full|dumps part record log-fifo|1|PELLRIX.LOG cannot be read|"
+  "result-link-out|-|result-link-out|1|RESULT.TXT is a link (not followed)|the comparison test passed"
+  "dump-link-out|$full|dumps part record dump-link-out|1|MAIN.BIN is a link (not followed)|"
+  "report-link-out|$full|dumps part record report-link-out|0|REPORT.HTML is a link: not followed, not written|"
+  "record-loop|$full|dumps part record-loop|1|PELLRIX.REC/board.json is missing|"
+  "folder-loop|$full|dumps part folder-loop|1|PELLRIX.REC/board.json is missing|"
+  "result-self-link|$full|result-self-link|1|RESULT.TXT is a link (not followed)|"
+  "control-log|$full|dumps part record control-log|0|\\x1B]2;owned\\x07\\x1B[2J\\x9B31m red|"
+  "control-result|-|control-result|1|RESULT.TXT is not text|"
+  "big-log|$full|dumps part record big-log|0|more lines not shown|"
+  "big-result|-|big-result|1|longer than the kit writes|"
   "-RUN003|PASS comparison=0x80||0|the comparison test passed|usage"
   # A file that cannot be read is not complete evidence, nor an empty
   # RESULT.TXT (run as a user without root's right to read anything).
@@ -91,24 +129,25 @@ cases=(
   "unreadable-result|$full|dumps part record unreadable-result|1|RESULT.TXT cannot be read|RESULT.TXT is empty"
 )
 
+printf 'PASS comparison=0x80\r\n' >"$work/outside-result.txt"
+printf 'not a page\n' >"$work/outside-page.txt"
+
 # Root reads a file whatever its mode: the explaining user is then "nobody",
-# with copies of the script and pellrix-diff it may run, in a work folder
-# it may enter.
+# with a copy of the program it may run, in a work folder it may enter.
 reader=()
-explain=$source_dir/tools/explain-run.sh
-explain_build=$build
+explain=$build/explain/pellrix-explain-run
 if ((EUID == 0)); then
   command -v setpriv >/dev/null || fail "setpriv not found (package util-linux)"
   reader=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
-  mkdir -p "$work/tools" "$work/build/diff"
-  cp "$explain" "$work/tools/" && cp "$build/diff/pellrix-diff" "$work/build/diff/" || fail "cannot copy the tools"
-  explain=$work/tools/explain-run.sh
-  explain_build=$work/build
+  cp "$explain" "$work/" || fail "cannot copy the program"
+  explain=$work/pellrix-explain-run
   chmod -R a+rX "$work"
 fi
 for entry in "${cases[@]}"; do
   IFS='|' read -r name result pieces want has lacks <<<"$entry"
   read -r -a list <<<"$pieces"
+  # A device node needs root; elsewhere the case is left out.
+  [[ $pieces == *result-device* ]] && ((EUID != 0)) && continue
   make_run "$name" "${result:-}" "${list[@]}"
   as=()
   if [[ $pieces == *unreadable* ]]; then
@@ -120,7 +159,7 @@ for entry in "${cases[@]}"; do
     ! "${as[@]}" test -r "$unreadable" || fail "$name: the explaining user can read $unreadable"
   fi
   # A guard against a run that never ends, not a speed test.
-  (cd "$work" && PELLRIX_BUILD_DIR=$explain_build timeout 120 "${as[@]}" bash "$explain" "$name") >"$work/$name.out" 2>&1
+  (cd "$work" && timeout 120 "${as[@]}" "$explain" "$name") >"$work/$name.out" 2>&1
   status=$?
   [[ $status == "$want" ]] || { cat "$work/$name.out" >&2; fail "$name: exit status $status, expected $want"; }
   grep -qF -- "$has" "$work/$name.out" || { cat "$work/$name.out" >&2; fail "$name: does not say '$has'"; }
@@ -128,5 +167,13 @@ for entry in "${cases[@]}"; do
     cat "$work/$name.out" >&2
     fail "$name: says '$lacks'"
   fi
+  # Only printable ASCII and line ends reach the terminal.
+  if LC_ALL=C grep -q '[^[:print:]]' "$work/$name.out"; then
+    LC_ALL=C grep -n '[^[:print:]]' "$work/$name.out" | cat -v >&2
+    fail "$name: prints bytes that are not printable text"
+  fi
 done
+# Nothing outside the run folders was written through a link.
+[[ $(cat "$work/outside-page.txt") == "not a page" ]] || fail "REPORT.HTML was written through a link"
+cmp -s "$work/sample/main.rom" "$work/report-link-out/MAIN.BIN" || fail "the dumps changed"
 echo "explain_run: ${#cases[@]} run folders explained as they are"

@@ -5,6 +5,7 @@
 // tests/uefi/run_field_kit_test.sh.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "kit/result_text.h"
 #include "kit/room_plan.h"
 #include "kit/run_number.h"
+#include "kit/smbios_serial.h"
+#include "kit/stick_holdings.h"
 
 namespace {
 
@@ -167,14 +170,15 @@ TEST(FieldKitResultText, FirstLineHoldsTheVerdictAndStepsTheRestTheRun) {
     outcome.Comparison = c.comparison;
     outcome.Position = c.position;
     TextLines text;
-    ComposeResultText(outcome, "1.0", 16 * kMiB, &text);
+    outcome.PartBytes = 16 * kMiB;
+    ComposeResultText(outcome, "1.0", &text);
     std::vector<std::string> lines = LinesOf(text);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], c.firstLine);
     std::string all(text.Data, text.Length);
     for (const char* field : {"board=W25Q128\n", "model=PELLRIX PX-100\n", "version=1.02\n", "part-number=PX100A01\n",
-                              "date=2026-12-07 22:15:03\n", "kit=1.0\n", "part-bytes=16777216\n", "secure-boot=on\n",
-                              "startup-chip=Main\n", "runs-from=Main\n"})
+                              "date=2026-12-07 22:15:03 firmware local time\n", "kit=1.0\n", "part-bytes=16777216\n",
+                              "secure-boot=on\n", "startup-chip=Main\n", "runs-from=Main\n"})
       EXPECT_NE(all.find(field), std::string::npos) << field << " missing in\n" << all;
   }
 }
@@ -255,7 +259,7 @@ TEST(FieldKitFinalScreen, EveryScreenFitsAndSaysWhatHappened) {
             bool flagged = context.find("NOT the start-up chip") != std::string::npos;
             EXPECT_EQ(flagged, outcome.ChipNow == 1) << context;
             bool explains =
-                context.find("explain-run.sh RUN" + std::to_string(1000 + run).substr(1)) != std::string::npos;
+                context.find("pellrix-explain-run RUN" + std::to_string(1000 + run).substr(1)) != std::string::npos;
             EXPECT_EQ(explains, outcome.RunNumber != 0 && !outcome.FolderFailed) << context;
             EXPECT_EQ(context.find("No run number left") != std::string::npos, exhausted) << context;
             EXPECT_EQ(context.find("RESULT.TXT read back wrong") != std::string::npos,
@@ -266,6 +270,255 @@ TEST(FieldKitFinalScreen, EveryScreenFitsAndSaysWhatHappened) {
               EXPECT_EQ(screen.Tones[row], VerdictOf(outcome) == KitVerdict::Pass ? ScreenTone::Good : ScreenTone::Bad);
           }
   EXPECT_EQ(screens, 5 * 3 * 3 * 4 * 2);
+}
+
+// One row of the outcome table: what each step did, and the stick the row
+// leaves behind, built from the steps alone (not from the kit's code).
+enum class Step { NotTried, Written, FailedNothing, FailedPartial };
+enum class Ending { Pass, Fail, Unsupported, RestoreFailed };
+
+struct StickFile {
+  std::string name;
+  bool whole;
+};
+
+uint32_t StatusOf(Step step) {
+  switch (step) {
+    case Step::NotTried: return kStepNotRun;
+    case Step::Written: return 128;
+    case Step::FailedNothing: return 130;
+    case Step::FailedPartial: return 132;
+  }
+  return kStepNotRun;
+}
+
+std::vector<std::string> SplitOn(const std::string& text, const std::string& joint) {
+  std::vector<std::string> parts;
+  size_t at = 0;
+  while (!text.empty()) {
+    size_t next = text.find(joint, at);
+    parts.push_back(text.substr(at, next - at));
+    if (next == std::string::npos) break;
+    at = next + joint.size();
+  }
+  return parts;
+}
+
+// A list the screen wraps over several lines, read back whole: the line
+// starting with `head` and the indented lines after it.
+std::string WrappedList(const std::vector<std::string>& lines, const std::string& head, const std::string& joint) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind(head, 0) != 0) continue;
+    std::string list = lines[i].substr(head.size());
+    for (size_t j = i + 1; j < lines.size() && lines[j].rfind("  ", 0) == 0 && lines[j].rfind("  The", 0) != 0; ++j)
+      list += joint + lines[j].substr(2);
+    return list;
+  }
+  return "";
+}
+
+std::string ResultValue(const ResultReading& reading, const char* key) {
+  const ResultField* field = FindResultField(reading, key);
+  return field == nullptr ? "(absent)" : std::string(field->Value.Data, field->Value.Length);
+}
+
+// Catches, in every outcome: a chip kept when only one save succeeded left
+// off the screen ("NOT the chips"), a partial record called whole or not
+// named, a file on the screen that is not on the stick (or the reverse),
+// RESULT.TXT's kept=/partial=/log= disagreeing with the screen, a failed log
+// write not shown, runs-from= naming the start-up chip on a board left on
+// Backup, a line over 80 columns or a screen over 24 rows, the Secure Boot
+// state or the explain command missing, the differing chip not named.
+TEST(FieldKitOutcomeTable, ScreenResultAndStickAgreeInEveryOutcome) {
+  const Step steps[] = {Step::NotTried, Step::Written, Step::FailedNothing, Step::FailedPartial};
+  const KeepPlan plans[] = {KeepPlan::Nothing, KeepPlan::LogOnly, KeepPlan::LogAndChips, KeepPlan::Everything};
+  const uint64_t part = 16 * kMiB;
+  int rows = 0;
+  for (Ending ending : {Ending::Pass, Ending::Fail, Ending::Unsupported, Ending::RestoreFailed})
+    for (Step saveMain : steps)
+      for (Step saveBackup : steps)
+        for (Step record : steps)
+          for (bool logWhole : {true, false})
+            for (KeepPlan plan : plans)
+              for (bool resultKept : {true, false}) {
+                bool fails = ending == Ending::Fail || ending == Ending::RestoreFailed;
+                // Only a failure saves or records anything.
+                if (!fails && (saveMain != Step::NotTried || saveBackup != Step::NotTried || record != Step::NotTried))
+                  continue;
+                ++rows;
+                KitOutcome outcome = FailedRun();
+                outcome.PartBytes = part;
+                outcome.Plan = plan;
+                outcome.SecureBoot = rows % 2 == 0;
+                outcome.Answer = rows % 3 == 0   ? BoardAnswer::NoChipSelect
+                                 : rows % 3 == 1 ? BoardAnswer::NoMailbox
+                                                 : BoardAnswer::Answered;
+                outcome.Comparison = ending == Ending::Pass          ? 128
+                                     : ending == Ending::Unsupported ? 130
+                                     : ending == Ending::Fail        ? 142
+                                                                     : 132;
+                outcome.Position = ending == Ending::Unsupported ? 130 : ending == Ending::RestoreFailed ? 146 : 145;
+                outcome.StartupChip = ending == Ending::Unsupported ? kChipUnknown : 0;
+                outcome.ChipNow = ending == Ending::Unsupported     ? kChipUnknown
+                                  : ending == Ending::RestoreFailed ? 1
+                                                                    : 0;
+                outcome.SaveMain = StatusOf(saveMain);
+                outcome.SaveBackup = StatusOf(saveBackup);
+                outcome.Record = StatusOf(record);
+                outcome.ResultFile = resultKept ? ResultFileStep::Kept : ResultFileStep::WriteFailed;
+                // The stick as the steps leave it.
+                std::vector<StickFile> stick = {{"PELLRIX.LOG", logWhole}};
+                if (resultKept) stick.push_back({"RESULT.TXT", true});
+                auto add = [&](const char* name, Step step, uint64_t* bytes) {
+                  if (step == Step::Written || step == Step::FailedPartial)
+                    stick.push_back({name, step == Step::Written});
+                  if (bytes != nullptr && step == Step::Written) *bytes = part;
+                  if (bytes != nullptr && step == Step::FailedPartial) *bytes = part / 2;
+                };
+                add("MAIN.BIN", saveMain, &outcome.Stock.MainBytes);
+                add("BACKUP.BIN", saveBackup, &outcome.Stock.BackupBytes);
+                add("PELLRIX.REC", record, nullptr);
+                outcome.Stock.RecordFolder = record == Step::Written || record == Step::FailedPartial;
+                outcome.Stock.LogWhole = logWhole;
+
+                FinalScreen screen;
+                ComposeFinalScreen(outcome, &screen);
+                TextLines result;
+                ComposeResultText(outcome, "1.0", &result);
+                const std::string text(screen.Text.Data, screen.Text.Length);
+                const std::string context = text + "\n--- RESULT.TXT\n" + std::string(result.Data, result.Length);
+                std::vector<std::string> lines = LinesOf(screen.Text);
+                ASSERT_FALSE(screen.Text.Overflowed) << context;
+                ASSERT_FALSE(result.Overflowed) << context;
+                for (const std::string& line : lines) EXPECT_LE(line.size(), kScreenColumns) << line << "\n" << context;
+                EXPECT_LT(lines.size(), kScreenRows) << context;
+                EXPECT_NE(text.find(outcome.SecureBoot ? "Secure Boot: on" : "Secure Boot: off"), std::string::npos)
+                    << context;
+
+                // The screen's kept list, the file list to send and RESULT.TXT
+                // against the stick.
+                const std::vector<std::string> keptItems = SplitOn(WrappedList(lines, "Kept in RUN004: ", ", "), ", ");
+                // The files to bring back: the log first, then the others.
+                std::vector<std::string> sentNames;
+                for (const std::string& name : SplitOn(WrappedList(lines, "  PELLRIX.LOG", " "), " "))
+                  if (!name.empty()) sentNames.push_back(name);
+                ResultReading reading;
+                ReadResultText(result.Data, result.Length, &reading);
+                ASSERT_EQ(reading.Problem, ResultProblem::None) << context;
+                std::vector<std::string> wantItems;
+                std::string wantKept;
+                std::string wantPartial;
+                const std::map<std::string, std::string> words = {{"PELLRIX.LOG", "the log"},
+                                                                  {"RESULT.TXT", "RESULT.TXT"},
+                                                                  {"MAIN.BIN", "the Main chip"},
+                                                                  {"BACKUP.BIN", "the Backup chip"},
+                                                                  {"PELLRIX.REC", "the board record"}};
+                for (bool whole : {true, false})
+                  for (const StickFile& file : stick) {
+                    if (file.whole != whole) continue;
+                    const std::string& word = words.at(file.name);
+                    wantItems.push_back(whole                        ? word
+                                        : file.name == "PELLRIX.LOG" ? word + " (cut short)"
+                                                                     : "part of " + word);
+                    if (file.name == "RESULT.TXT") continue;
+                    std::string& list = whole ? wantKept : wantPartial;
+                    list += (list.empty() ? "" : ",") + file.name;
+                  }
+                EXPECT_EQ(keptItems, wantItems) << context;
+                std::vector<std::string> names;
+                for (const StickFile& file : stick) names.push_back(file.name);
+                EXPECT_EQ(sentNames, std::vector<std::string>(names.begin() + 1, names.end())) << context;
+                EXPECT_EQ(ResultValue(reading, "kept"), wantKept.empty() ? "(absent)" : wantKept) << context;
+                EXPECT_EQ(ResultValue(reading, "partial"), wantPartial.empty() ? "(absent)" : wantPartial) << context;
+                EXPECT_EQ(ResultValue(reading, "log"), logWhole ? "whole" : "incomplete") << context;
+                EXPECT_EQ(text.find("The log stops early") != std::string::npos, !logWhole) << context;
+                // What a failure meant to keep and did not, named as not kept.
+                std::string notKept = WrappedList(lines, "NOT kept whole: ", ", ");
+                std::vector<std::string> wantMissing;
+                if (fails)
+                  for (const char* name : {"MAIN.BIN", "BACKUP.BIN", "PELLRIX.REC"}) {
+                    bool whole = false;
+                    for (const StickFile& file : stick) whole = whole || (file.name == name && file.whole);
+                    if (!whole) wantMissing.push_back(words.at(name));
+                  }
+                EXPECT_EQ(notKept.empty() ? std::vector<std::string>{} : SplitOn(notKept, ", "), wantMissing)
+                    << context;
+
+                // The chip the board is left on, and the statuses as run.
+                EXPECT_EQ(ResultValue(reading, "runs-from"), ending == Ending::RestoreFailed ? "Backup"
+                                                             : ending == Ending::Unsupported ? "unknown"
+                                                                                             : "Main")
+                    << context;
+                EXPECT_EQ(ResultValue(reading, "startup-chip"), ending == Ending::Unsupported ? "unknown" : "Main");
+                uint32_t status = 0;
+                if (fails) {
+                  const ResultField* field = FindResultField(reading, "save-main");
+                  ASSERT_NE(field, nullptr) << context;
+                  EXPECT_EQ(ParseStepStatus(field->Value, &status) ? status : kStepNotRun, outcome.SaveMain);
+                }
+                EXPECT_EQ(text.find("pellrix-explain-run RUN004") != std::string::npos, true) << context;
+                // An unsupported board: which question it did not answer.
+                if (ending == Ending::Unsupported) {
+                  const char* why = rows % 3 == 0   ? "no chip-select service on this board"
+                                    : rows % 3 == 1 ? "no answer from the board's flash mailbox"
+                                                    : "the chips could not be sized or read";
+                  EXPECT_EQ(ResultValue(reading, "why"), why) << context;
+                  EXPECT_NE(text.find(std::string("Nothing to compare, save or record: ") + why + "."),
+                            std::string::npos)
+                      << context;
+                }
+                EXPECT_EQ(text.find("Backup differs from Main: bring back RUN004") != std::string::npos,
+                          ending == Ending::Fail)
+                    << context;
+              }
+  // 2 x (16 x 4 x 2) without saves, 2 x (64 x 16) with them.
+  EXPECT_EQ(rows, 2 * 16 + 2 * 64 * 16);
+}
+
+// Catches: a serial read past the table on a lying length, the baseboard's
+// serial taken when the system has one, blank padding kept, a missing
+// string taken for another structure's.
+TEST(FieldKitSmbios, SerialFromTheSystemElseTheBaseboardWithinTheTable) {
+  auto structure = [](uint8_t type, uint8_t serial, std::vector<std::string> strings) {
+    std::vector<uint8_t> bytes = {type, 8, 0, 0, 1, 2, 3, serial};
+    for (const std::string& text : strings) {
+      bytes.insert(bytes.end(), text.begin(), text.end());
+      bytes.push_back(0);
+    }
+    if (strings.empty()) bytes.push_back(0);
+    bytes.push_back(0);
+    return bytes;
+  };
+  auto join = [](std::vector<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
+  const auto end = structure(127, 0, {});
+  struct Case {
+    std::vector<uint8_t> table;
+    const char* serial;
+  };
+  const Case cases[] = {
+      {join({structure(2, 1, {"BB-7"}), structure(1, 2, {"Maker", "SN 0042  "}), end}), "SN 0042"},
+      {join({structure(1, 0, {"Maker"}), structure(2, 1, {"BB-7"}), end}), "BB-7"},
+      {join({structure(1, 3, {"Maker"}), end}), ""},
+      {join({structure(0, 0, {}), structure(1, 1, {"A\x01Z"}), end}), "A?Z"},
+  };
+  for (const Case& c : cases) {
+    char serial[65] = "x";
+    FindSmbiosSerial(c.table.data(), c.table.size(), serial, sizeof serial);
+    EXPECT_STREQ(serial, c.serial);
+  }
+  // The whole table lies in memory, its length cut anywhere: a structure is
+  // read only when it ends within the length (14 bytes the baseboard's, 25
+  // the system's after it).
+  const std::vector<uint8_t> whole = cases[0].table;
+  for (size_t cut = 0; cut <= whole.size(); ++cut) {
+    char serial[65];
+    FindSmbiosSerial(whole.data(), cut, serial, sizeof serial);
+    EXPECT_STREQ(serial, cut < 14 ? "" : cut < 39 ? "BB-7" : "SN 0042") << cut;
+  }
 }
 
 }  // namespace

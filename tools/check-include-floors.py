@@ -3,12 +3,13 @@
 """Checks that the program's includes run downhill only.
 
 Floors, lowest first (a file may include its own floor and the ones below):
-  runtime/ < firmware/cpu/ < image/ < firmware/ < ops/, record/ < app/
+  runtime/ < firmware/cpu/ < image/ < firmware/ < ops/, record/ < app/ < kit/
 and the host tools over them:
-  fwtree/ < diff/compare/ < diff/report/ < diff/, fleet/
+  fwtree/ < diff/compare/ < diff/report/ < diff/, fleet/, explain/
 ops/ and record/ stand side by side and include neither each other, and so do
-pellrix-diff's command line (diff/) and fleet/. The program never includes
-the host code (sim/, diff/, fwtree/, fleet/, tests/, bench/).
+pellrix-diff's command line (diff/), fleet/ and explain/. The host tools read
+the kit's RESULT.TXT with the kit's own reader (kit/result_text.h). The program never includes
+the host code (sim/, diff/, fwtree/, fleet/, explain/, tests/, bench/).
 Prints one line per upward include and exits 1 when there is any.
 
 usage: check-include-floors.py [SOURCE_DIR]
@@ -25,16 +26,18 @@ FLOORS = [  # (folder, floor); the longest matching folder decides
     ("ops", 4),
     ("record", 4),
     ("app", 5),
+    ("kit", 6),
     # Host tools: the comparison carries no writer, so pellrix-fleet can link
     # it alone.
-    ("fwtree", 6),
-    ("diff/compare", 7),
-    ("diff/report", 8),
-    ("diff", 9),
-    ("fleet", 9),
+    ("fwtree", 7),
+    ("diff/compare", 8),
+    ("diff/report", 9),
+    ("diff", 10),
+    ("fleet", 10),
+    ("explain", 10),
 ]
-HOST = ("sim", "diff", "fwtree", "fleet", "tests", "bench")
-HOST_FLOOR = 6
+HOST = ("sim", "diff", "fwtree", "fleet", "explain", "tests", "bench")
+HOST_FLOOR = 7
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 

@@ -101,6 +101,14 @@ done
 [[ -z $sign_key && -z $sign_cert || -n $sign_key && -n $sign_cert ]] ||
   { echo "make-usb: --sign-key and --sign-cert go together" >&2; exit 2; }
 ((!shim)) || [[ -n $sign_key ]] || { echo "make-usb: --shim needs --sign-key and --sign-cert" >&2; exit 2; }
+# Every tool the options need, before any work: one line naming the package.
+need() { command -v "$1" >/dev/null || { echo "make-usb: $1 not found (package $2)" >&2; exit 1; }; }
+need mkfs.fat dosfstools
+need mmd mtools
+need mcopy mtools
+need sgdisk gdisk
+[[ -z $sign_key ]] || need sbsign sbsigntool
+((!shim)) || need openssl openssl
 # Debian's shim, signed by Microsoft, and its MokManager (package shim-signed).
 shim_dir=${SHIM_DIR:-/usr/lib/shim}
 shim_copyright=/usr/share/doc/shim-signed/copyright
@@ -138,7 +146,6 @@ stick_programs=()
 for program in "${programs[@]}"; do
   copy=$work/$(basename "$program")
   if [[ -n $sign_key ]]; then
-    command -v sbsign >/dev/null || { echo "make-usb: sbsign not found (package sbsigntool)" >&2; exit 1; }
     sbsign --key "$sign_key" --cert "$sign_cert" --output "$copy" "$program" 2>"$work/sbsign.err" ||
       { cat "$work/sbsign.err" >&2; exit 1; }
   else

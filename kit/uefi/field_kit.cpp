@@ -74,12 +74,18 @@ void NoteEntry(void* context, const char* name) { NoteDirectoryEntry(static_cast
 // The flash part as the board's mailbox names it, and its size; the size is
 // 0 when the board does not answer (no chip select, no mailbox).
 uint64_t AskBoard(KitOutcome* outcome) {
-  if (ProbeChipSelectMode() != ChipSelectMode::Present) return 0;
+  if (ProbeChipSelectMode() != ChipSelectMode::Present) {
+    outcome->Answer = BoardAnswer::NoChipSelect;
+    return 0;
+  }
   uint8_t partArea[kPartAreaSize] = {};
   uint32_t flashSize = 0;
   uint32_t biosSize = 0;
   uint32_t blockSize = 0;
-  if (EfiError(QueryFlashMailbox(partArea, &flashSize, &biosSize, &blockSize))) return 0;
+  if (EfiError(QueryFlashMailbox(partArea, &flashSize, &biosSize, &blockSize))) {
+    outcome->Answer = BoardAnswer::NoMailbox;
+    return 0;
+  }
   unsigned length = 0;
   for (unsigned i = kPartInfoSize; i < kPartAreaSize && length + 1 < sizeof outcome->Board; ++i) {
     char c = static_cast<char>(partArea[i]);
@@ -146,10 +152,10 @@ void PlanRoom(KitOutcome* outcome, uint64_t partBytes) {
 
 // RESULT.TXT is written aside, read back as the stick returns it, and only
 // a file that holds exactly what was meant takes the final name.
-void WriteResult(KitOutcome* outcome, uint64_t partBytes) {
+void WriteResult(KitOutcome* outcome) {
   if (outcome->RunNumber == 0 || outcome->FolderFailed) return;
   TextLines text;
-  ComposeResultText(*outcome, kKitVersion, partBytes, &text);
+  ComposeResultText(*outcome, kKitVersion, &text);
   SafeFileNames names = SafeNamesFor("RESULT.TXT");
   bool written = false;
   if (FileStream* stream = OpenFileStream(names.Fresh, "wb")) {
@@ -170,6 +176,17 @@ void WriteResult(KitOutcome* outcome, uint64_t partBytes) {
   }
 }
 
+// What the run folder holds now, as the stick lists it: the screen and
+// RESULT.TXT say this, not what the steps meant to write.
+void TakeStock(KitOutcome* outcome) {
+  if (outcome->RunNumber == 0 || outcome->FolderFailed) return;
+  FlushVolumeLog();
+  outcome->Stock.LogWhole = VolumeLogWhole();
+  VolumeFileSize("MAIN.BIN", &outcome->Stock.MainBytes);
+  VolumeFileSize("BACKUP.BIN", &outcome->Stock.BackupBytes);
+  outcome->Stock.RecordFolder = FolderExists("PELLRIX.REC");
+}
+
 uint8_t ChipOf(uint32_t positionStatus) {
   if (positionStatus == kStatusOnMain) return 0;
   if (positionStatus == kStatusOnBackup) return 1;
@@ -182,10 +199,12 @@ void RunFieldKit() {
   KitOutcome outcome;
   ClearTextScreen();
   Print("Pellrix field kit %s\n", kKitVersion);
-  FirmwareDateText(outcome.Date);
+  outcome.DateZone = FirmwareDateText(outcome.Date);
+  SmbiosSerialText(outcome.Serial, sizeof outcome.Serial);
   outcome.SecureBoot = SecureBootIsOn();
   bool volume = OpenLoadedVolume();
   uint64_t partBytes = AskBoard(&outcome);
+  outcome.PartBytes = partBytes;
   Print("Board: flash part %s, %d MiB\n", outcome.Board[0] != '\0' ? outcome.Board : "not reported",
         static_cast<int>(partBytes >> 20));
   Print("Date: %s   Secure Boot: %s\n", outcome.Date[0] != '\0' ? outcome.Date : "clock not set",
@@ -221,7 +240,8 @@ void RunFieldKit() {
   outcome.ChipNow = ChipOf(outcome.Position);
   if (outcome.StartupChip == kChipUnknown) outcome.StartupChip = outcome.ChipNow;
 
-  WriteResult(&outcome, partBytes);
+  TakeStock(&outcome);
+  WriteResult(&outcome);
   FinalScreen screen;
   ComposeFinalScreen(outcome, &screen);
   AppendVolumeLog(screen.Text.Data, screen.Text.Length);

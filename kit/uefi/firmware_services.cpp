@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "kit/uefi/firmware_services.h"
 
+#include "kit/smbios_serial.h"
 #include "runtime/efi_globals.h"
 #include "runtime/efi_runtime_services.h"
+#include "runtime/efi_smbios.h"
 #include "runtime/efi_simple_text_input.h"
 #include "runtime/print.h"
 
@@ -23,10 +25,10 @@ void TwoDigits(char* out, unsigned value) {
 
 }  // namespace
 
-void FirmwareDateText(char* out) {
+int16_t FirmwareDateText(char* out) {
   out[0] = '\0';
   EFI_TIME time = {};
-  if (Runtime() == nullptr || EfiError(Runtime()->GetTime(&time, nullptr))) return;
+  if (Runtime() == nullptr || EfiError(Runtime()->GetTime(&time, nullptr))) return kZoneLocal;
   TwoDigits(out, time.Year / 100);
   TwoDigits(out + 2, time.Year % 100);
   out[4] = '-';
@@ -40,6 +42,33 @@ void FirmwareDateText(char* out) {
   out[16] = ':';
   TwoDigits(out + 17, time.Second);
   out[19] = '\0';
+  // -1440..1440 minutes, or unspecified: the firmware's local time.
+  return time.TimeZone >= -1440 && time.TimeZone <= 1440 ? time.TimeZone : kZoneLocal;
+}
+
+void SmbiosSerialText(char* out, unsigned capacity) {
+  out[0] = '\0';
+  const auto* tables = gST->ConfigurationTable;
+  for (UINTN i = 0; tables != nullptr && i < gST->NumberOfTableEntries; ++i) {
+    const auto* entry = static_cast<const uint8_t*>(tables[i].VendorTable);
+    if (entry == nullptr) continue;
+    uint64_t address = 0;
+    uint64_t length = 0;
+    // The 64-bit entry point (_SM3_) gives the table's greatest size, the
+    // 32-bit one (_SM_) its exact length.
+    if (SameGuid(tables[i].VendorGuid, kSmbios3TableGuid)) {
+      for (unsigned b = 0; b < 8; ++b) address |= static_cast<uint64_t>(entry[0x10 + b]) << (8 * b);
+      for (unsigned b = 0; b < 4; ++b) length |= static_cast<uint64_t>(entry[0x0C + b]) << (8 * b);
+    } else if (SameGuid(tables[i].VendorGuid, kSmbiosTableGuid)) {
+      for (unsigned b = 0; b < 4; ++b) address |= static_cast<uint64_t>(entry[0x18 + b]) << (8 * b);
+      length = entry[0x16] | entry[0x17] << 8;
+    } else {
+      continue;
+    }
+    if (address == 0 || length == 0) continue;
+    FindSmbiosSerial(reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address)), length, out, capacity);
+    if (out[0] != '\0') return;
+  }
 }
 
 bool SecureBootIsOn() {

@@ -98,6 +98,10 @@ struct Log {
   uint64_t written;
   char pending[4096];
   unsigned pendingLength;
+  // A write the stick refused: nothing more is written, so the log stays an
+  // unbroken start of the run.
+  bool failed;
+  bool pastBound;  // text came after the bound and was dropped
 };
 Log gLog;
 
@@ -242,6 +246,19 @@ bool CreateFolder(const char* name) {
   return EntryKind(name) == 1;
 }
 
+bool VolumeFileSize(const char* name, uint64_t* size) {
+  *size = 0;
+  EFI_FILE_PROTOCOL* file = OpenPath(name, kEfiFileModeRead, 0);
+  if (file == nullptr) return false;
+  alignas(8) uint8_t buffer[offsetof(EFI_FILE_INFO, FileName) + sizeof(CHAR16) * 256];
+  bool known = InfoOf(file, buffer, sizeof buffer);
+  const auto* info = reinterpret_cast<const EFI_FILE_INFO*>(buffer);
+  known = known && (info->Attribute & kFileDirectory) == 0;
+  if (known) *size = info->FileSize;
+  file->Close(file);
+  return known;
+}
+
 bool RemoveEmptyFolder(const char* name) { return EntryKind(name) == 0 || DeleteEntry(name); }
 
 bool OpenVolumeLog(const char* name, uint64_t bound) {
@@ -252,6 +269,8 @@ bool OpenVolumeLog(const char* name, uint64_t bound) {
   gLog.bound = bound;
   gLog.written = 0;
   gLog.pendingLength = 0;
+  gLog.failed = false;
+  gLog.pastBound = false;
   // A log that takes no bytes is no log: a write-protected or full stick
   // answers here.
   UINTN size = 0;
@@ -264,21 +283,28 @@ bool OpenVolumeLog(const char* name, uint64_t bound) {
 
 void AppendVolumeLog(const char* text, unsigned length) {
   if (gLog.file == nullptr) return;
-  for (unsigned i = 0; i < length; ++i) {
-    if (gLog.written + gLog.pendingLength >= gLog.bound) return;
+  for (unsigned i = 0; i < length && !gLog.failed; ++i) {
+    if (gLog.written + gLog.pendingLength >= gLog.bound) {
+      gLog.pastBound = true;
+      return;
+    }
     if (gLog.pendingLength == sizeof gLog.pending) FlushVolumeLog();
-    gLog.pending[gLog.pendingLength++] = text[i];
+    if (!gLog.failed) gLog.pending[gLog.pendingLength++] = text[i];
   }
 }
 
 void FlushVolumeLog() {
-  if (gLog.file == nullptr || gLog.pendingLength == 0) return;
+  if (gLog.file == nullptr || gLog.pendingLength == 0 || gLog.failed) return;
   UINTN size = gLog.pendingLength;
-  gLog.file->Write(gLog.file, &size, gLog.pending);
-  gLog.file->Flush(gLog.file);
-  gLog.written += gLog.pendingLength;
+  bool whole = !EfiError(gLog.file->Write(gLog.file, &size, gLog.pending)) && size == gLog.pendingLength;
+  whole = !EfiError(gLog.file->Flush(gLog.file)) && whole;
+  // Only what the stick took counts as written.
+  gLog.written += size <= gLog.pendingLength ? size : 0;
   gLog.pendingLength = 0;
+  if (!whole) gLog.failed = true;
 }
+
+bool VolumeLogWhole() { return !gLog.failed && !gLog.pastBound; }
 
 void CloseVolumeLog() {
   if (gLog.file == nullptr) return;

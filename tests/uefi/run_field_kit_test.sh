@@ -159,7 +159,7 @@ fi
 # --- Board 1: passes ------------------------------------------------------------------
 boot_board sample
 said sample 'Verdict: PASS - the two chips match' || fail "sample: no PASS verdict: $(screen_of sample)"
-said sample 'Next: bring the stick back; on a workstation run tools/explain-run.sh RUN001' ||
+said sample 'On a workstation run: pellrix-explain-run RUN001' ||
   fail "sample: the final screen does not name RUN001: $(screen_of sample)"
 grep -q '^Secure Boot: off\|Secure Boot: off$' "$work/sample/console.txt" || fail "sample: Secure Boot not reported off"
 copy_runs "$work/after-1"
@@ -175,7 +175,7 @@ echo "field_kit: a passing board left RUN001 with its log and PASS, nothing else
 # --- Board 2: a changed driver on Backup ----------------------------------------------
 boot_board changed-driver
 said changed-driver "Verdict: FAIL - the chips' contents differ" || fail "changed-driver: $(screen_of changed-driver)"
-said changed-driver 'Kept on the stick: both chips, the board record, the log, RESULT.TXT' ||
+said changed-driver 'Kept in RUN002: the log, RESULT.TXT, the Main chip, the Backup chip' ||
   fail "changed-driver: the final screen does not say what was kept: $(screen_of changed-driver)"
 copy_runs "$work/after-2"
 runs_are "$work/after-2" "RUN001 RUN002 " changed-driver
@@ -190,16 +190,16 @@ cmp "$run2/BACKUP.BIN" "$board/backup.rom" >&2 || fail "changed-driver: BACKUP.B
 problems=$(python3 "$cases_tool" check-record changed-driver "$board/board.json" "$run2/PELLRIX.REC" "=== record status 0x80 ===" -)
 [[ -z $problems ]] || fail "changed-driver: the record: ${problems//$'\n'/; }"
 explained=$work/explain.txt
-PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$run2" >"$explained" 2>&1 ||
-  { cat "$explained" >&2; fail "explain-run.sh failed on RUN002"; }
+PELLRIX_SIM=$build/pellrix-sim "$build/explain/pellrix-explain-run" "$run2" >"$explained" 2>&1 ||
+  { cat "$explained" >&2; fail "pellrix-explain-run failed on RUN002"; }
 changed=$(python3 "$cases_tool" changed-file)
-grep -qiF "$changed" "$explained" || { cat "$explained" >&2; fail "explain-run.sh does not name the changed driver $changed"; }
+grep -qiF "$changed" "$explained" || { cat "$explained" >&2; fail "pellrix-explain-run does not name the changed driver $changed"; }
 echo "field_kit: a failing board left RUN002 with both chips, the record and the statuses; the explanation names $changed"
 
 # --- The numbering: a later folder present, earlier ones free --------------------------
 mmd -i "$(esp "$kit")" ::/RUN007 || fail "cannot make RUN007 on the stick"
 boot_board sample
-said sample 'Next: bring the stick back; on a workstation run tools/explain-run.sh RUN008' ||
+said sample 'On a workstation run: pellrix-explain-run RUN008' ||
   fail "after RUN007: the final screen does not name RUN008: $(screen_of sample)"
 copy_runs "$work/after-3"
 runs_are "$work/after-3" "RUN001 RUN002 RUN007 RUN008 " "after RUN007"
@@ -214,12 +214,20 @@ copy_runs "$work/after-4"
 run9=$work/after-4/RUN009
 [[ $(first_line "$run9") == FAIL\ comparison=0x84\ * ]] || fail "ignore-main: RESULT.TXT is [$(cat "$run9/RESULT.TXT")]"
 grep -qx $'runs-from=Backup\r\\?' "$run9/RESULT.TXT" || fail "ignore-main: RESULT.TXT does not say the board runs from Backup"
+# The Backup chip was saved before the switch failed, the record only in
+# part: the screen and RESULT.TXT say so, and that Main was not kept.
+said ignore-main 'Kept in RUN009: the log, RESULT.TXT, the Backup chip, part of the board record' &&
+  said ignore-main 'NOT kept whole: the Main chip, the board record' ||
+  fail "ignore-main: the final screen does not say what the stick holds: $(screen_of ignore-main)"
+grep -qx $'kept=PELLRIX.LOG,BACKUP.BIN\r\\?' "$run9/RESULT.TXT" && grep -qx $'partial=PELLRIX.REC\r\\?' "$run9/RESULT.TXT" &&
+  [[ -f $run9/BACKUP.BIN && ! -e $run9/MAIN.BIN && -d $run9/PELLRIX.REC ]] ||
+  fail "ignore-main: RESULT.TXT's kept= and partial= are not the stick's: $(cat "$run9/RESULT.TXT")"
 # The record missing after a failed switch is incomplete evidence, and not
 # for want of room.
-PELLRIX_BUILD_DIR=$build bash "$source_dir/tools/explain-run.sh" "$run9" >"$work/explain-9.txt" 2>&1
-(($? == 1)) || { cat "$work/explain-9.txt" >&2; fail "explain-run.sh does not call RUN009's evidence incomplete"; }
+"$build/explain/pellrix-explain-run" "$run9" >"$work/explain-9.txt" 2>&1
+(($? == 1)) || { cat "$work/explain-9.txt" >&2; fail "pellrix-explain-run does not call RUN009's evidence incomplete"; }
 grep -q 'the switch between chips failed' "$work/explain-9.txt" && ! grep -q 'no room' "$work/explain-9.txt" ||
-  { cat "$work/explain-9.txt" >&2; fail "explain-run.sh does not blame RUN009's missing record on the failed switch"; }
+  { cat "$work/explain-9.txt" >&2; fail "pellrix-explain-run does not blame RUN009's missing record on the failed switch"; }
 echo "field_kit: a board left on Backup is a FAIL with 0x84, and the final screen says so"
 
 # --- A board without the dual-chip service --------------------------------------------
@@ -245,8 +253,9 @@ echo "field_kit: after a power cut during a save the next two boots took RUN012 
 # --- Room for the chips but not the record --------------------------------------------
 # The log's bound (2.5 MiB for 16 MiB chips) and a little more beside the two chips.
 fill_to=$((2 * part_bytes + 4 * 1024 * 1024)) boot_board changed-driver
-said changed-driver 'The stick had room for the log and both chips, no board record only.' ||
-  fail "chips, no record: $(screen_of changed-driver)"
+said changed-driver 'The stick had room for the log and the chips, not the board record.' &&
+  said changed-driver 'Kept in RUN014: the log, RESULT.TXT, the Main chip, the Backup chip' &&
+  said changed-driver 'NOT kept whole: the board record' || fail "chips, no record: $(screen_of changed-driver)"
 copy_runs "$work/after-7"
 [[ $(first_line "$work/after-7/RUN014") == "FAIL comparison=0x8E save-main=0x80 save-backup=0x80 record=none" ]] ||
   fail "chips, no record: RESULT.TXT is [$(cat "$work/after-7/RUN014/RESULT.TXT")]"
@@ -261,6 +270,14 @@ for folder in "$work"/after-8/RUN015; do
   [[ ! -e $folder/RESULT.TXT ]] || [[ $(first_line "$folder") == "FAIL comparison=0x8E save-main=none save-backup=none record=none" ]] ||
     fail "8 KiB free: RESULT.TXT is [$(cat "$folder/RESULT.TXT")]"
 done
+said changed-driver 'The stick was too full for the evidence: free it and run again.' ||
+  said changed-driver 'The stick could not be written (write-protected, full or damaged).' ||
+  fail "8 KiB free: the final screen does not say the stick was full: $(screen_of changed-driver)"
+# A log the stick stopped taking is said so on the screen and in RESULT.TXT.
+if [[ -e $work/after-8/RUN015/RESULT.TXT ]] && grep -q '^log=incomplete' "$work/after-8/RUN015/RESULT.TXT"; then
+  said changed-driver 'The log stops early: the stick refused a write (full or failing).' ||
+    fail "8 KiB free: RESULT.TXT says log=incomplete, the screen does not: $(screen_of changed-driver)"
+fi
 mdel -i "$(esp "$kit")" ::/FILLER.BIN
 echo "field_kit: with 8 KiB free the verdict shows and RESULT.TXT is whole or absent"
 

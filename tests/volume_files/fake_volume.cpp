@@ -82,7 +82,7 @@ EFI_STATUS EFIAPI Delete(EFI_FILE_PROTOCOL* self) {
   std::string path = Of(self)->Path;
   Close(self);
   constexpr EFI_STATUS kWarnDeleteFailure = 2;
-  if (gFake->Fail.CreateRefused || !ChildrenOf(path).empty()) return kWarnDeleteFailure;
+  if (gFake->Fail.CreateRefused || gFake->Fail.DeleteRefused || !ChildrenOf(path).empty()) return kWarnDeleteFailure;
   gFake->FreeBytes += Clusters(gFake->Entries.at(path).Data.size()) * gFake->ClusterBytes;
   gFake->Entries.erase(path);
   return kEfiSuccess;
@@ -114,6 +114,9 @@ EFI_STATUS EFIAPI Write(EFI_FILE_PROTOCOL* self, UINTN* size, const void* buffer
   Handle* handle = Of(self);
   FakeEntry& entry = gFake->Entries.at(handle->Path);
   if (entry.Folder) return kEfiUnsupported;
+  if (gFake->Fail.WritesBeforeFailure == 0) gFake->Fail.WriteFails = true;
+  if (gFake->Fail.WritesBeforeFailure != UINT64_MAX && gFake->Fail.WritesBeforeFailure != 0)
+    --gFake->Fail.WritesBeforeFailure;
   if (gFake->Fail.WriteFails || gFake->Fail.CreateRefused) {
     *size = 0;
     return kEfiDeviceError;

@@ -19,8 +19,10 @@ struct FakeVolumeFailures {
   bool WriteFails = false;
   bool FlushFails = false;
   bool RenameFails = false;
-  bool InfoUnreported = false;  // no EFI_FILE_SYSTEM_INFO
-  bool ReadFlipsAByte = false;  // a stick that returns other bytes
+  bool InfoUnreported = false;                // no EFI_FILE_SYSTEM_INFO
+  bool ReadFlipsAByte = false;                // a stick that returns other bytes
+  bool DeleteRefused = false;                 // Delete answers with its warning, the entry stays
+  uint64_t WritesBeforeFailure = UINT64_MAX;  // then every write fails
 };
 
 struct FakeVolume {

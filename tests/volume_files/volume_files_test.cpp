@@ -147,4 +147,55 @@ TEST_F(VolumeFiles, TheLogKeepsItsBoundAndReachesTheStick) {
   EXPECT_EQ(volume.Entries["PELLRIX.LOG"].Data, "0123456789");
 }
 
+// Catches: a delete the stick refused reported as done (the caller would
+// then write a name that is still taken, or count a leftover as gone), and
+// the size of a file misreported or a folder given a size.
+TEST_F(VolumeFiles, ARefusedDeleteIsNotDone) {
+  ASSERT_TRUE(Write("MAIN.BIN", "chip"));
+  ASSERT_TRUE(CreateFolder("PELLRIX.REC"));
+  volume.Fail.DeleteRefused = true;
+  EXPECT_FALSE(RemoveFile("MAIN.BIN"));
+  EXPECT_TRUE(Has("MAIN.BIN"));
+  EXPECT_FALSE(RemoveEmptyFolder("PELLRIX.REC"));
+  EXPECT_TRUE(Has("PELLRIX.REC"));
+  // Opening for a fresh write deletes the old file first: refused, no stream.
+  EXPECT_EQ(OpenFileStream("MAIN.BIN", "wb"), nullptr);
+  EXPECT_EQ(volume.Entries["MAIN.BIN"].Data, "chip");
+  volume.Fail.DeleteRefused = false;
+  uint64_t size = 1;
+  EXPECT_TRUE(VolumeFileSize("MAIN.BIN", &size));
+  EXPECT_EQ(size, 4u);
+  EXPECT_FALSE(VolumeFileSize("PELLRIX.REC", &size));
+  EXPECT_FALSE(VolumeFileSize("ABSENT.BIN", &size));
+  EXPECT_EQ(size, 0u);
+  EXPECT_TRUE(RemoveFile("MAIN.BIN"));
+  EXPECT_FALSE(Has("MAIN.BIN"));
+}
+
+// Catches: a log write the stick refused counted as written (the log then
+// jumps from its start into a later line, and the kit calls it whole), and
+// a log cut at its bound called whole.
+TEST_F(VolumeFiles, ALogWriteThatFailsEndsTheLogAndIsReported) {
+  ASSERT_TRUE(OpenVolumeLog("PELLRIX.LOG", 1 << 20));
+  AppendVolumeLog("header\n", 7);
+  FlushVolumeLog();
+  EXPECT_TRUE(VolumeLogWhole());
+  volume.Fail.WritesBeforeFailure = 0;
+  AppendVolumeLog("progress 10%\n", 13);
+  FlushVolumeLog();
+  volume.Fail = FakeVolumeFailures{};
+  AppendVolumeLog("progress 90%\n", 13);
+  CloseVolumeLog();
+  EXPECT_EQ(volume.Entries["PELLRIX.LOG"].Data, "header\n");
+  EXPECT_FALSE(VolumeLogWhole());
+
+  ASSERT_TRUE(OpenVolumeLog("PELLRIX.LOG", 4));
+  AppendVolumeLog("abcd", 4);
+  EXPECT_TRUE(VolumeLogWhole());
+  AppendVolumeLog("e", 1);
+  CloseVolumeLog();
+  EXPECT_FALSE(VolumeLogWhole());
+  EXPECT_EQ(volume.Entries["PELLRIX.LOG"].Data, "abcd");
+}
+
 }  // namespace
