@@ -101,6 +101,9 @@ done
 [[ -z $sign_key && -z $sign_cert || -n $sign_key && -n $sign_cert ]] ||
   { echo "make-usb: --sign-key and --sign-cert go together" >&2; exit 2; }
 ((!shim)) || [[ -n $sign_key ]] || { echo "make-usb: --shim needs --sign-key and --sign-cert" >&2; exit 2; }
+# Building from the tree installs what the build and the image need first;
+# installed or with --prebuilt, nothing is installed.
+[[ -n $installed_efi || -n $prebuilt ]] || bash "$root/tools/setup.sh" kit
 # Every tool the options need, before any work: one line naming the package.
 need() { command -v "$1" >/dev/null || { echo "make-usb: $1 not found (package $2)" >&2; exit 1; }; }
 need mkfs.fat dosfstools
@@ -120,7 +123,6 @@ fi
 
 [[ -z $installed_efi ]] || prebuilt=$installed_efi
 if [[ -z $prebuilt ]]; then
-  bash "$root/tools/setup.sh" kit
   cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   targets=(pellrix_kit_efi pellrix_efi pellrix_record_efi)
   ((vboard)) && targets+=(pellrix_kit_vboard_efi pellrix_vboard_efi pellrix_record_vboard_efi vboard_efi)
