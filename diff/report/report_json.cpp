@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "diff/report/file_json.h"
 #include "diff/report/json_stream.h"
 #include "diff/report/layout_json.h"
+#include "diff/compare/byte_areas.h"
 #include "diff/compare/range_spans.h"
 #include "diff/report/report.h"
 #include "diff/compare/text_format.h"
@@ -306,7 +308,12 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                                                      : "ERROR"},
                       {"status", check.status}});
   stream.Member("checks", checks);
-  // Each dump's object, then its layout written straight after it.
+  // Each dump's object, then its layout written straight after it. Two
+  // copies of one file lie alike on the flash: Backup's layout is Main's,
+  // and its tree (most of the time of a report on identical dumps) is not
+  // walked.
+  const bool sameFiles = SameFiles(main, backup);
+  std::string mainLayout;
   std::ostream& dumps = stream.RawMember("dumps");
   dumps << "[";
   for (int index = 0; index < 2; ++index) {
@@ -314,7 +321,15 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                            .dump(-1, ' ', false, json::error_handler_t::replace);
     text.pop_back();  // the closing brace
     dumps << (index == 0 ? "" : ",") << text << ",\"layout\":";
-    WriteLayoutJson(dumps, geometry, index == 0 ? main : backup);
+    if (sameFiles && index == 0) {
+      std::ostringstream layout;
+      WriteLayoutJson(layout, geometry, main);
+      mainLayout = std::move(layout).str();
+    }
+    if (sameFiles)
+      dumps << mainLayout;
+    else
+      WriteLayoutJson(dumps, geometry, index == 0 ? main : backup);
     dumps << "}";
   }
   dumps << "]";
