@@ -743,6 +743,13 @@ def check_many_ranges(browser, tool, main, folder, name):
     where = browser.evaluate("Array.from(document.querySelectorAll('#range-table tbody tr'), r => r.children[4].textContent)")
     want = [where_text(r) for r in ranges[:len(where)]]
     check(len(where) == 512 and where == want, f"{name}: the range list's places {where[:3]} are not --json's {want[:3]}")
+    # Catches a printout of every listed range without a word of the cap.
+    browser.call("Emulation.setEmulatedMedia", media="print")
+    printed = browser.evaluate("[Array.from(document.querySelectorAll('#range-table tbody tr'))"
+                               ".filter(r => r.getClientRects().length).length,"
+                               " document.getElementById('range-print-note').textContent]")
+    browser.call("Emulation.setEmulatedMedia", media="")
+    check(printed[0] == 100 and "the first 100 of the 512 ranges listed" in printed[1], f"{name}: print of the range list: {printed}")
 
     # Catches a block that stands for many ranges drawn solid, or shaded by
     # anything but its share of differing bytes: in the whole-chip view each
