@@ -38,13 +38,19 @@ tr.matches td.count { color: #2e7d32; } tr.differs td.count { color: #b3261e; }
 ul.boards { margin: .2em 0 0; padding-left: 1.2em; font-family: ui-monospace, monospace; font-size: 12px; }
 iframe.pair { width: 100%; height: 640px; border: 1px solid #c9ced3; margin-top: .4em; background: white; }
 section { margin-top: 1.5em; }
+/* A SHA-256 or a board's path is one long word: it wraps rather than
+   widen the page past a phone's screen. */
+#summary, td, li { overflow-wrap: anywhere; }
+@media (max-width: 600px) { body { margin: .5em; } th, td { padding: .3em .35em; } td.count { width: 3em; } }
 </style></head>
 <body data-ready="false">
+<main>
 <h1>pellrix-fleet</h1>
 <div id="summary"></div>
 <table id="groups"><thead><tr><th>Boards</th><th>What differs from golden</th></tr></thead><tbody></tbody></table>
 <section id="runs"></section>
 <section id="not-read"></section>
+</main>
 )PAGE";
 
 const char* const kPageScript = R"PAGE(<script>

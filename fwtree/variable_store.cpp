@@ -32,6 +32,7 @@ constexpr uint64_t kAuthenticatedHeaderSize = 60;
 constexpr uint64_t kStateOffset = 2;
 constexpr uint64_t kAttributesOffset = 4;
 constexpr uint64_t kMonotonicCountOffset = 8;
+constexpr uint64_t kTimeStampOffset = 16;
 constexpr uint64_t kPublicKeyIndexOffset = 32;
 // Every header begins on a 4-byte boundary.
 constexpr uint64_t kHeaderAlignment = 4;
@@ -110,6 +111,7 @@ bool ReadVariables(const uint8_t* volume, VariableStore* store) {
     variable.dataSize = dataSize;
     if (authenticated) {
       variable.monotonicCount = Load64(header + kMonotonicCountOffset);
+      std::memcpy(variable.timeStamp.data(), header + kTimeStampOffset, variable.timeStamp.size());
       variable.publicKeyIndex = Load32(header + kPublicKeyIndexOffset);
     }
     store->variables.push_back(std::move(variable));

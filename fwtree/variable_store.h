@@ -5,6 +5,7 @@
 // working block and spare area that follow it in the same volume.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -42,6 +43,7 @@ struct StoredVariable {
   uint32_t dataSize = 0;
   // Authenticated layout only.
   uint64_t monotonicCount = 0;
+  std::array<uint8_t, 16> timeStamp{};  // an EFI_TIME as stored
   uint32_t publicKeyIndex = 0;
 };
 

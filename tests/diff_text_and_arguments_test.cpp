@@ -28,6 +28,11 @@ TEST(EscapedText, KeepsPrintableUtf8AndEscapesEverythingElse) {
   EXPECT_EQ(EscapedText("a\u202Eb"), "a\\xE2\\x80\\xAEb");
   EXPECT_EQ(EscapedText("a\u2028b\u2029"), "a\\xE2\\x80\\xA8b\\xE2\\x80\\xA9");
   EXPECT_EQ(EscapedText("\u2066\u200F\u2027\u2030"), "\\xE2\\x81\\xA6\\xE2\\x80\\x8F\u2027\u2030");
+  // Catches two names told apart only by a character that shows as nothing
+  // (zero-width space, word joiner, byte-order mark); U+200C/U+200D, which
+  // join letters in some scripts, stay.
+  EXPECT_EQ(EscapedText("Dxe\u200BCore\u2060\uFEFF"), "Dxe\\xE2\\x80\\x8BCore\\xE2\\x81\\xA0\\xEF\\xBB\\xBF");
+  EXPECT_EQ(EscapedText("a\u200Cb\u200Dc\u2065"), "a\u200Cb\u200Dc\u2065");
 }
 
 std::optional<pdiff::Arguments> Parse(std::vector<const char*> words, std::string* problem) {

@@ -71,6 +71,15 @@ TEST_F(DiffTool, CopiesOfOneDumpAgree) {
     EXPECT_EQ(dump["descriptor"]["flash_offset"], part.descriptor);
     for (const json& masked : dump["masked"]) EXPECT_FALSE(masked["differs"]) << masked;
   }
+  // Catches the layout copies share (Backup's tree is not walked for them)
+  // drifting from a walk: it is the layout Main's walk gives when Backup
+  // differs.
+  sim::Bytes other = part.bytes;
+  other[other.size() / 2] ^= 0x5A;
+  const json walked = DiffJson(Save("MAIN.BIN", part.bytes), Save("OTHER.BIN", other));
+  EXPECT_FALSE(walked["dumps"][0]["layout"]["files"].empty());
+  EXPECT_EQ(report["dumps"][1]["layout"], walked["dumps"][0]["layout"]);
+  EXPECT_EQ(report["dumps"][0]["layout"], walked["dumps"][0]["layout"]);
 }
 
 TEST_F(DiffTool, DifferencesOnlyInMaskedAreasPassAndAreListed) {

@@ -16,10 +16,20 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr fwtree::Guid kGlobal = fwtree::GuidFromText("8BE4DF61-93CA-11D2-AA0D-00E098032B8C");
 constexpr fwtree::Guid kOther = fwtree::GuidFromText("04B37FE8-F6AE-480B-BDD5-37D98C5E89AA");
+constexpr fwtree::Guid kSecureBootEnable = fwtree::GuidFromText("F0A30BC7-AF08-4556-99C4-001009C93A44");
+constexpr fwtree::Guid kCustomMode = fwtree::GuidFromText("C076EC0C-7028-4399-A072-71EE5C448B9F");
+constexpr fwtree::Guid kX509Type = fwtree::GuidFromText("A5C059A1-94E4-4AA7-87B5-AB155C2BF072");
+constexpr fwtree::Guid kSha256Type = fwtree::GuidFromText("C1C41626-504C-4092-ACA9-41F936934328");
 
 Bytes Utf16(const std::u16string& text) {
   Bytes bytes;
   for (char16_t unit : text + u'\0') bytes.insert(bytes.end(), {uint8_t(unit), uint8_t(unit >> 8)});
+  return bytes;
+}
+
+Bytes Concat(const fwtree::Guid& a, const fwtree::Guid& b) {
+  Bytes bytes(a.begin(), a.end());
+  bytes.insert(bytes.end(), b.begin(), b.end());
   return bytes;
 }
 
@@ -33,8 +43,9 @@ Bytes LoadOption(uint32_t attributes, const std::u16string& description, const B
 }
 
 // Catches values read with the wrong width or meaning: each standard
-// variable decoded, a foreign vendor's same name left undecoded, a load
-// option whose sizes lie refused, hex only up to 64 bytes.
+// variable decoded (the Secure Boot switches in words), a foreign vendor's
+// same name left undecoded, a load option whose sizes lie refused, hex only
+// up to 64 bytes.
 TEST(VariableValues, StandardValuesAreDecodedAndOthersShownAsBytes) {
   const Bytes pciPath = {2,    1,    12, 0, 0xD0, 0x41, 0x03, 0x0A, 0, 0, 0, 0,  // PciRoot(0x0)
                          1,    1,    6,  0, 0x00, 0x1F,                          // Pci(0x1f,0x0)
@@ -56,6 +67,14 @@ TEST(VariableValues, StandardValuesAreDecodedAndOthersShownAsBytes) {
       {"Boot0003", kGlobal, cutOption, std::nullopt},
       {"SecureBoot", kGlobal, {1}, "enabled (1)"},
       {"SetupMode", kGlobal, {0}, "user mode (0)"},
+      {"SecureBootEnable", kSecureBootEnable, {1}, "Secure Boot enabled in setup (1)"},
+      {"SecureBootEnable", kSecureBootEnable, {2}, "0x02 (neither 0 nor 1)"},
+      {"SecureBootEnable", kGlobal, {1}, std::nullopt},
+      {"CustomMode", kCustomMode, {0}, "standard mode (0)"},
+      {"CustomMode", kCustomMode, {1}, "custom mode: keys changeable without signature (1)"},
+      {"VendorKeys", kGlobal, {0}, "keys modified since delivery (0)"},
+      {"SignatureSupport", kGlobal, Concat(kX509Type, kSha256Type), "X509, SHA256"},
+      {"SignatureSupport", kGlobal, {1, 2, 3}, std::nullopt},
       {"PlatformLang", kGlobal, {'e', 'n', '-', 'U', 'S', 0}, "\"en-US\""},
       {"Timeout", kOther, {5, 0}, std::nullopt},
   };

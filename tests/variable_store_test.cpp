@@ -6,9 +6,11 @@
 // diff_ovmf_variables_*).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <map>
 
+#include "diff/compare/variable_changes.h"
 #include "fwtree/variable_store.h"
 #include "image/layout.h"
 #include "sim/image_builder.h"
@@ -248,6 +250,84 @@ TEST_F(VariableChanges, NamedByTheCopyTheFirmwareReads) {
   EXPECT_EQ(renewed["backup"]["flash_offset"], kStoreAt + 28);
   EXPECT_EQ(report["summary"]["variables_changed"], 2);
   EXPECT_EQ(report["summary"]["variables_deleted_in_backup"], 1);
+}
+
+// An EFI_TIME's bytes.
+std::array<uint8_t, 16> Time(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                             unsigned second, uint32_t nanosecond = 0, int16_t zone = 0) {
+  std::array<uint8_t, 16> time{uint8_t(year), uint8_t(year >> 8), uint8_t(month), uint8_t(day),
+                               uint8_t(hour), uint8_t(minute),    uint8_t(second)};
+  std::memcpy(time.data() + 8, &nanosecond, 4);
+  std::memcpy(time.data() + 12, &zone, 2);
+  return time;
+}
+
+// Catches a re-signed variable (its authenticated header changed, its value
+// not) read as no change, and a header field read from the wrong offset:
+// every combination of time stamp, monotonic count and public-key index
+// changed alone or with the value, each named with both sides' values in
+// the JSON and the text and counted as changed.
+TEST_F(VariableChanges, AChangeOfTheAuthenticatedHeaderAloneIsNamed) {
+  const auto layout = VariableStoreLayout::Authenticated;
+  const size_t header = kStoreAt + 28;  // the first variable's
+  const std::array<uint8_t, 16> before = Time(2013, 9, 20, 7, 12, 55);
+  const std::array<uint8_t, 16> after = Time(2024, 1, 31, 23, 59, 58, 5, 60);
+  const struct {
+    const char* field;
+    size_t at;
+    std::string main;
+    std::string backup;
+  } fields[] = {{"time stamp", 16, "2013-09-20 07:12:55", "2024-01-31 23:59:58.000000005 (time zone +60 min)"},
+                {"monotonic count", 8, "17", "273"},
+                {"public-key index", 32, "0", "3"}};
+  for (int mask = 0; mask < 8; ++mask) {
+    for (const bool valueChanged : {false, true}) {
+      Bytes main = StoreVolume(layout, {{u"Signed", {1, 2, 3}}, {u"Other", {4}}});
+      Bytes backup = StoreVolume(layout, {{u"Signed", {1, 2, uint8_t(valueChanged ? 9 : 3)}}, {u"Other", {4}}});
+      std::memcpy(main.data() + header + 16, before.data(), 16);
+      std::memcpy(backup.data() + header + 16, before.data(), 16);
+      if (mask & 1) std::memcpy(backup.data() + header + 16, after.data(), 16);
+      if (mask & 2) backup[header + 9] = 0x01;  // count 0x111
+      if (mask & 4) backup[header + 32] = 3;
+      const nlohmann::json report = Compare(main, backup);
+      const std::string label = "mask " + std::to_string(mask) + (valueChanged ? ", value changed" : "");
+      if (mask == 0 && !valueChanged) {
+        EXPECT_EQ(report["variables"], nlohmann::json::array()) << label;
+        continue;
+      }
+      ASSERT_EQ(report["variables"].size(), 1u) << label << report["variables"];
+      const nlohmann::json& signed_ = report["variables"][0];
+      EXPECT_EQ(signed_["change"], "changed") << label;
+      EXPECT_EQ(report["summary"]["variables_changed"], 1) << label;
+      EXPECT_EQ(signed_["main"]["time_stamp"], fields[0].main) << label;
+      nlohmann::json expected = nlohmann::json::array();
+      std::string named;
+      for (int bit = 0; bit < 3; ++bit) {
+        if (!(mask & 1 << bit)) continue;
+        expected.push_back({{"field", fields[bit].field}, {"main", fields[bit].main}, {"backup", fields[bit].backup}});
+        named += (named.empty() ? "" : "; ") + std::string(fields[bit].field) + " " + fields[bit].main + " -> " +
+                 fields[bit].backup;
+      }
+      EXPECT_EQ(signed_["header_changes"], expected) << label;
+      const std::string text =
+          support::RunDiff({(scratch_.path() / "main.bin").string(), (scratch_.path() / "backup.bin").string()}).out;
+      EXPECT_NE(text.find("Variables: 1 changed"), std::string::npos) << label << text;
+      if (mask != 0) {
+        EXPECT_NE(text.find("      Signed: " + named + (valueChanged ? "\n" : " (value and attributes unchanged)\n")),
+                  std::string::npos)
+            << label << text;
+      }
+    }
+  }
+}
+
+// Catches a time stamp shown as a date it is not: zero, and fields out of
+// range, are said as such.
+TEST(EfiTimeText, ZeroAndImpossibleTimesAreSaid) {
+  EXPECT_EQ(pdiff::EfiTimeText({}), "none (zero)");
+  EXPECT_EQ(pdiff::EfiTimeText(Time(2024, 2, 29, 0, 0, 0, 0, 0x7FF)), "2024-02-29 00:00:00");
+  EXPECT_EQ(pdiff::EfiTimeText(Time(2024, 13, 1, 0, 0, 0)),
+            "not a time: e8 07 0d 01 00 00 00 00 00 00 00 00 00 00 00 00");
 }
 
 // Catches variables paired by their names up to the first NUL: the whole

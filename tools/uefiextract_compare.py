@@ -14,7 +14,8 @@ pellrix-diff calls changed, only in Main and only in Backup must be exactly
 those whose UEFIExtract CRC32 differs or that exist on one side; and the
 variables of the stores UEFIExtract reads (its "VSS entry" items, by vendor
 GUID and name) must differ exactly as pellrix-diff says: changed when their
-data (UEFIExtract's body) or attributes differ, only on one side otherwise,
+data (UEFIExtract's body), attributes or authenticated header (monotonic
+counter, time stamp, public-key index) differ, only on one side otherwise,
 each at UEFIExtract's offset with its data size. UEFIExtract names no
 deleted copy, so "deleted in Backup" counts as "only in Main" there. Prints
 one line per check and exits non-zero on any difference.
@@ -75,7 +76,8 @@ def uefiextract_files(image):
 
 
 def uefiextract_variables(image, with_bases=False):
-    """{(guid, name): (base, attributes, data)} of the live variables UEFIExtract reads;
+    """{(guid, name): (base, attributes, data, header)} of the live variables UEFIExtract reads
+    (header: an authenticated entry's monotonic counter, time stamp and public-key index);
     with_bases: also the offsets of all its variable entries, deleted ones included."""
     variables = {}
     bases = set()
@@ -108,7 +110,8 @@ def uefiextract_variables(image, with_bases=False):
             # Of two readable copies the firmware reads the added one.
             if key in variables and state != 0x3F:
                 continue
-            variables[key] = (int(fields["Base"].rstrip("h"), 16), int(fields["Attributes"].split("h")[0], 16), data)
+            header = tuple(fields.get(name) for name in ("Monotonic counter", "Timestamp", "PubKey index"))
+            variables[key] = (int(fields["Base"].rstrip("h"), 16), int(fields["Attributes"].split("h")[0], 16), data, header)
     return (variables, bases) if with_bases else variables
 
 
@@ -157,7 +160,7 @@ def check_variables(main, backup, report):
         for side, ours, theirs, shift in (("main", entry["main"], a, shifts[0]), ("backup", entry["backup"], b, shifts[1])):
             if ours is None or key not in theirs or ours["state"] not in ("added", "in deleted transition"):
                 continue
-            base, _, data = theirs[key]
+            base, _, data, _ = theirs[key]
             if (ours["flash_offset"] - shift, ours["data_size"]) != (base, len(data)):
                 failures.append(f"variable {key} in {side}: offset {ours['flash_offset'] - shift:#x}, "
                                 f"{ours['data_size']} bytes; UEFIExtract {base:#x}, {len(data)} bytes")

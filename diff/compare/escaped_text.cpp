@@ -41,10 +41,13 @@ size_t Utf8SequenceLength(std::string_view text, size_t at) {
   const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
   const bool surrogate = code >= 0xD800 && code < 0xE000;
   const bool c1Control = code >= 0x80 && code < 0xA0;
-  // Characters that reorder or break the lines around them: a name holding
-  // one could make a report line read otherwise than it is.
-  const bool layoutControl = code == 0x061C || code == 0x200E || code == 0x200F || (code >= 0x2028 && code <= 0x202E) ||
-                             (code >= 0x2066 && code <= 0x2069);
+  // Characters that reorder or break the lines around them, or that show as
+  // nothing (zero-width space, word joiner, byte-order mark): a name holding
+  // one could make a report line read otherwise than it is, or two names
+  // that differ look the same.
+  const bool layoutControl = code == 0x061C || code == 0x200B || code == 0x200E || code == 0x200F ||
+                             (code >= 0x2028 && code <= 0x202E) || (code >= 0x2060 && code <= 0x2064) ||
+                             (code >= 0x2066 && code <= 0x2069) || code == 0xFEFF;
   return overlong || surrogate || c1Control || layoutControl || code > 0x10FFFF ? 0 : length;
 }
 

@@ -2,6 +2,7 @@
 #include "diff/compare/variable_changes.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <utility>
@@ -43,8 +44,18 @@ ChosenCopies ChooseCopies(const fwtree::VariableStore& store) {
   return chosen;
 }
 
-bool SameValue(const fwtree::StoredVariable& a, const fwtree::StoredVariable& b) {
-  return a.attributes == b.attributes && a.dataSize == b.dataSize && std::memcmp(a.data, b.data, a.dataSize) == 0;
+// The same value written the same way: for two authenticated copies the
+// header's time stamp, count and key index too (a database re-signed with
+// its entries unchanged is a change a person must see).
+bool SameCopy(const fwtree::StoredVariable& a, const fwtree::StoredVariable& b, bool bothAuthenticated) {
+  if (a.attributes != b.attributes || a.dataSize != b.dataSize || std::memcmp(a.data, b.data, a.dataSize) != 0)
+    return false;
+  return !bothAuthenticated ||
+         (a.monotonicCount == b.monotonicCount && a.timeStamp == b.timeStamp && a.publicKeyIndex == b.publicKeyIndex);
+}
+
+bool Authenticated(const DumpStore* store) {
+  return store != nullptr && store->store.layout == fwtree::VariableStoreLayout::Authenticated;
 }
 
 class Collector {
@@ -56,6 +67,7 @@ class Collector {
   void Compare(const DumpStore* main, const DumpStore* backup) {
     const ChosenCopies a = main ? ChooseCopies(main->store) : ChosenCopies{};
     const ChosenCopies b = backup ? ChooseCopies(backup->store) : ChosenCopies{};
+    const bool bothAuthenticated = Authenticated(main) && Authenticated(backup);
     for (const VariableKey& key : a.order) {
       const fwtree::StoredVariable& m = *a.copy.at(key);
       auto other = b.copy.find(key);
@@ -64,7 +76,7 @@ class Collector {
       if (k == nullptr) {
         if (mainLive) Add(VariableChangeKind::OnlyInMain, main, &m, backup, nullptr);
       } else if (mainLive && fwtree::IsLive(k->state)) {
-        if (!SameValue(m, *k))
+        if (!SameCopy(m, *k, bothAuthenticated))
           Add(VariableChangeKind::Changed, main, &m, backup, k);
         else if (m.offset != k->offset)
           ++result_->movedUnchanged;  // a reclaimed store compacts its records: no change
@@ -84,8 +96,13 @@ class Collector {
  private:
   std::optional<VariableCopy> Copy(const ChipDump& dump, const DumpStore* store, const fwtree::StoredVariable* v) {
     if (v == nullptr) return std::nullopt;
-    return VariableCopy{FileFlashOffset(geometry_, dump, store->fileOffset + v->offset), v->dataSize, v->attributes,
-                        v->state, std::vector<uint8_t>(v->data, v->data + v->dataSize)};
+    VariableCopy copy{FileFlashOffset(geometry_, dump, store->fileOffset + v->offset), v->dataSize, v->attributes,
+                      v->state, std::vector<uint8_t>(v->data, v->data + v->dataSize)};
+    copy.authenticated = Authenticated(store);
+    copy.monotonicCount = v->monotonicCount;
+    copy.timeStamp = v->timeStamp;
+    copy.publicKeyIndex = v->publicKeyIndex;
+    return copy;
   }
 
   void Add(VariableChangeKind kind, const DumpStore* mainStore, const fwtree::StoredVariable* m,
@@ -182,6 +199,49 @@ VariableComparison CompareVariables(const Geometry& geometry, const ChipDump& ma
     collector.Compare(m, k);
   }
   return result;
+}
+
+std::vector<HeaderChange> HeaderChanges(const VariableCopy& main, const VariableCopy& backup) {
+  std::vector<HeaderChange> changes;
+  if (!main.authenticated || !backup.authenticated) return changes;
+  if (main.timeStamp != backup.timeStamp)
+    changes.push_back({"time stamp", EfiTimeText(main.timeStamp), EfiTimeText(backup.timeStamp)});
+  if (main.monotonicCount != backup.monotonicCount)
+    changes.push_back({"monotonic count", std::to_string(main.monotonicCount), std::to_string(backup.monotonicCount)});
+  if (main.publicKeyIndex != backup.publicKeyIndex)
+    changes.push_back({"public-key index", std::to_string(main.publicKeyIndex), std::to_string(backup.publicKeyIndex)});
+  return changes;
+}
+
+std::string EfiTimeText(const std::array<uint8_t, 16>& time) {
+  if (std::all_of(time.begin(), time.end(), [](uint8_t byte) { return byte == 0; })) return "none (zero)";
+  const unsigned year = unsigned(time[0] | time[1] << 8);
+  const unsigned month = time[2], day = time[3], hour = time[4], minute = time[5], second = time[6];
+  const uint32_t nanosecond =
+      uint32_t(time[8]) | uint32_t(time[9]) << 8 | uint32_t(time[10]) << 16 | uint32_t(time[11]) << 24;
+  const int zone = int16_t(uint16_t(time[12] | time[13] << 8));
+  char text[96];
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59 ||
+      nanosecond > 999999999) {
+    std::string bytes = "not a time:";
+    for (const uint8_t byte : time) {
+      std::snprintf(text, sizeof text, " %02x", byte);
+      bytes += text;
+    }
+    return bytes;
+  }
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", year, month, day, hour, minute, second);
+  std::string out = text;
+  if (nanosecond != 0) {
+    std::snprintf(text, sizeof text, ".%09u", unsigned(nanosecond));
+    out += text;
+  }
+  // 0x7FF: no time zone given; EDK2 writes 0 for UTC.
+  if (zone != 0 && zone != 0x7FF) {
+    std::snprintf(text, sizeof text, " (time zone %+d min)", zone);
+    out += text;
+  }
+  return out;
 }
 
 VariableChangeCounts CountVariableChanges(const std::vector<VariableChange>& changes) {

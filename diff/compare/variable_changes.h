@@ -5,6 +5,7 @@
 // one compared. Stores are paired in the order they lie in each dump.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,7 +29,29 @@ struct VariableCopy {
   uint32_t attributes;
   uint8_t state;
   std::vector<uint8_t> data;  // its value as saved
+  // The authenticated layout's header fields, which tell two writes of one
+  // value apart.
+  bool authenticated = false;
+  uint64_t monotonicCount = 0;
+  std::array<uint8_t, 16> timeStamp{};
+  uint32_t publicKeyIndex = 0;
 };
+
+// A field of two copies' authenticated headers that differs, in words.
+struct HeaderChange {
+  const char* field;  // "time stamp", "monotonic count", "public-key index"
+  std::string main;
+  std::string backup;
+};
+
+// The header fields that differ between two copies that both have the
+// authenticated layout (none otherwise).
+std::vector<HeaderChange> HeaderChanges(const VariableCopy& main, const VariableCopy& backup);
+
+// An EFI_TIME as "2024-01-31 13:05:00" (nanoseconds and time zone added when
+// set), "none (zero)" when all its bytes are zero; a field out of range
+// shows the bytes.
+std::string EfiTimeText(const std::array<uint8_t, 16>& time);
 
 struct VariableChange {
   VariableChangeKind kind;

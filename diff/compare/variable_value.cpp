@@ -16,6 +16,8 @@ namespace {
 constexpr fwtree::Guid kGlobalVariable = fwtree::GuidFromText("8BE4DF61-93CA-11D2-AA0D-00E098032B8C");
 constexpr fwtree::Guid kImageSecurityDatabase = fwtree::GuidFromText("D719B2CB-3D3A-4596-A3BC-DAD00E67656F");
 constexpr fwtree::Guid kCustomModeVendor = fwtree::GuidFromText("C076EC0C-7028-4399-A072-71EE5C448B9F");
+constexpr fwtree::Guid kSecureBootEnableVendor = fwtree::GuidFromText("F0A30BC7-AF08-4556-99C4-001009C93A44");
+constexpr fwtree::Guid kVendorKeysNvVendor = fwtree::GuidFromText("9073E4E0-60EC-4B6E-9903-4C223C260F3C");
 constexpr fwtree::Guid kCertX509 = fwtree::GuidFromText("A5C059A1-94E4-4AA7-87B5-AB155C2BF072");
 constexpr fwtree::Guid kCertSha256 = fwtree::GuidFromText("C1C41626-504C-4092-ACA9-41F936934328");
 constexpr fwtree::Guid kCertSha1 = fwtree::GuidFromText("826CA512-CF10-4AC9-B187-BE01496631BD");
@@ -82,12 +84,45 @@ std::string AsciiText(const std::vector<uint8_t>& data) {
   return '"' + text + '"';
 }
 
-std::optional<std::string> ModeText(const std::string& name, const std::vector<uint8_t>& data) {
+// The one-byte Secure Boot switches, each value in the words of the
+// standard (or of EDK2, which defines the last three); another value is
+// shown as it is.
+struct Switch {
+  const fwtree::Guid* vendor;
+  const char* name;
+  const char* one;
+  const char* zero;
+};
+const Switch kSwitches[] = {
+    {&kGlobalVariable, "SecureBoot", "enabled (1)", "disabled (0)"},
+    {&kGlobalVariable, "SetupMode", "setup mode (1)", "user mode (0)"},
+    {&kGlobalVariable, "AuditMode", "enabled (1)", "disabled (0)"},
+    {&kGlobalVariable, "DeployedMode", "enabled (1)", "disabled (0)"},
+    {&kGlobalVariable, "VendorKeys", "the vendor's keys, unmodified (1)", "keys modified since delivery (0)"},
+    {&kCustomModeVendor, "CustomMode", "custom mode: keys changeable without signature (1)", "standard mode (0)"},
+    {&kSecureBootEnableVendor, "SecureBootEnable", "Secure Boot enabled in setup (1)",
+     "Secure Boot disabled in setup (0)"},
+    {&kVendorKeysNvVendor, "VendorKeysNv", "the vendor's keys, unmodified (1)", "keys modified since delivery (0)"},
+};
+
+std::optional<std::string> SwitchText(const Switch& known, const std::vector<uint8_t>& data) {
   if (data.size() != 1) return std::nullopt;
-  const int value = data[0];
-  if (name == "SetupMode")
-    return value == 1 ? "setup mode (1)" : value == 0 ? "user mode (0)" : Number("0x%02x", value);
-  return value == 1 ? "enabled (1)" : value == 0 ? "disabled (0)" : Number("0x%02x", value);
+  return data[0] == 1 ? known.one : data[0] == 0 ? known.zero : Number("0x%02x (neither 0 nor 1)", data[0]);
+}
+
+// The signature types a platform takes (SignatureSupport): GUIDs by name.
+std::optional<std::string> SignatureTypesText(const std::vector<uint8_t>& data) {
+  if (data.size() % 16 != 0) return std::nullopt;
+  std::string text;
+  for (size_t at = 0; at < data.size(); at += 16) {
+    const fwtree::Guid type = fwtree::GuidAt(data.data() + at);
+    text += (text.empty() ? "" : ", ") + std::string(type == kCertX509         ? "X509"
+                                                     : type == kCertSha256     ? "SHA256"
+                                                     : type == kCertSha1       ? "SHA1"
+                                                     : type == kCertX509Sha256 ? "X509_SHA256"
+                                                                               : fwtree::GuidText(type));
+  }
+  return text.empty() ? "(none)" : text;
 }
 
 std::string CertificateName(X509_NAME* name) {
@@ -201,14 +236,16 @@ VariableValue DescribeValue(const std::string& name, const fwtree::Guid& vendor,
       value.decoded = LoadOptionText(data);
       if (!value.decoded) value.problem = "not a load option: its sizes run past its bytes";
     }
-    if (name == "SecureBoot" || name == "SetupMode" || name == "AuditMode" || name == "DeployedMode")
-      value.decoded = ModeText(name, data);
+    if (name == "SignatureSupport") value.decoded = SignatureTypesText(data);
     if (name == "Lang" || name == "PlatformLang" || name == "LangCodes" || name == "PlatformLangCodes")
       value.decoded = AsciiText(data);
   }
-  if (vendor == kCustomModeVendor && name == "CustomMode") value.decoded = ModeText(name, data);
-  const bool database = (vendor == kGlobalVariable && (name == "PK" || name == "KEK")) ||
-                        (vendor == kImageSecurityDatabase && (name == "db" || name == "dbx" || name == "dbt"));
+  for (const Switch& known : kSwitches)
+    if (vendor == *known.vendor && name == known.name) value.decoded = SwitchText(known, data);
+  const bool database =
+      (vendor == kGlobalVariable && (name == "PK" || name == "KEK" || name == "PKDefault" || name == "KEKDefault" ||
+                                     name == "dbDefault" || name == "dbxDefault" || name == "dbtDefault")) ||
+      (vendor == kImageSecurityDatabase && (name == "db" || name == "dbx" || name == "dbt" || name == "dbr"));
   if (database && !ReadSignatureLists(data, &value.signatures))
     value.problem = "a signature list's sizes run past the value";
   if (database)

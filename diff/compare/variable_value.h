@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 // A variable's value as a person reads it: decoded where the UEFI
-// standard fixes its meaning (Timeout, BootOrder, Boot####, the Secure
-// Boot modes, the languages, the signature databases), else its bytes in
-// hexadecimal when short, or its size and SHA-256.
+// standard (or EDK2) fixes its meaning (Timeout, BootOrder, Boot####, the
+// Secure Boot switches in words, the signature types supported, the
+// languages, the signature databases), else its bytes in hexadecimal when
+// short, or its size and SHA-256.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +33,7 @@ struct VariableValue {
   std::optional<std::string> decoded;      // the meaning, where it is standard
   std::optional<std::string> hex;          // the bytes, up to kMostHexValueBytes
   std::optional<std::string> sha256;       // longer values
-  std::vector<SignatureEntry> signatures;  // PK, KEK, db, dbx
+  std::vector<SignatureEntry> signatures;  // PK, KEK, db, dbx and their kin
   std::string problem;                     // why a standard value did not decode
 };
 

@@ -10,6 +10,7 @@ const bytesCaption = document.getElementById('bytes-caption');
 const bytesView = document.getElementById('bytes-view');
 const rangeBody = document.querySelector('#range-table tbody');
 const LISTED_RANGES = 512;  // rows of the range list; the map reaches the rest
+const PRINTED_RANGES = 100;  // of them in a printout (page.css holds the same number)
 
 function decodeBase64(text) {
   const raw = atob(text);
@@ -24,9 +25,13 @@ const bytesOf = (side) => (side && !side.bytes ? Object.assign(side, {bytes: dec
 // or as the exact numbers of their spans.
 function rangesInOrder(key) {
   if (Array.isArray(data[key])) return data[key].map((r) => ({start: r.flash_offset, length: r.length, bytes: r.differing_bytes, range: r}));
-  const flat = (data[key + '_spans'] || {}).exact_ranges || [];
+  const spans = data[key + '_spans'] || {};
+  const flat = spans.exact_ranges || [];
+  const places = spans.exact_places || [];
+  const placeOf = spans.exact_place || [];
   const ranges = [];
-  for (let i = 0; i + 2 < flat.length; i += 3) ranges.push({start: flat[i], length: flat[i + 1], bytes: flat[i + 2], range: null});
+  for (let i = 0; i + 2 < flat.length; i += 3)
+    ranges.push({start: flat[i], length: flat[i + 1], bytes: flat[i + 2], range: places[placeOf[i / 3]] || null});
   return ranges;
 }
 const orderedRanges = comparing ? rangesInOrder('differences').concat(rangesInOrder('below_bios_region')) : [];
@@ -60,8 +65,9 @@ function fillBytes(main, backup) {
     const values = sides.map((side) => Array.from({length: 16}, (_, i) => byteAt(side, line + i)));
     const differs = values[0].map((value, i) => value !== values[1][i]);
     // Runs of bytes that differ go in one mark each, the others as text.
-    const cells = values.map((side) => {
-      const cell = element('td', {className: 'mono'});
+    // Labelled: on a narrow screen each line is a card, Main above Backup.
+    const cells = values.map((side, chip) => {
+      const cell = element('td', {className: 'mono', 'data-label': chip ? 'Backup' : 'Main'});
       for (let i = 0; i < 16;) {
         let end = i;
         while (end < 16 && differs[end] === differs[i]) ++end;
@@ -121,26 +127,42 @@ function showRangesAt(item) {
   if (bytesCaption.getBoundingClientRect().top > window.innerHeight) bytesCaption.scrollIntoView({block: 'nearest'});
 }
 
-// A chosen file: decompressed bytes for one inside compressed bytes, else
-// its first differing range on Main's chip.
+// A chosen file: decompressed bytes for one inside compressed bytes (the
+// head of them for one a chip alone holds), else its first differing range
+// on the chip that holds it.
 function showFileBytes(file) {
   if (!pageBytes) return;
   const index = files.indexOf(file);
   const embedded = fileBytes.get(index);
   const label = fileLabel(file);
+  const alone = !file.main !== !file.backup ? (file.main ? 'Main' : 'Backup') : null;
+  const holder = file.main || file.backup;
   unselectRanges();
+  if (embedded && alone) {
+    const side = bytesOf(embedded[alone === 'Main' ? 'main' : 'backup']);
+    const shown = side ? side.from + side.bytes.length : 0;
+    showBytes(label + ' is on ' + alone + ' only, inside compressed bytes (' + hex(holder.size) + ' bytes decompressed): ' +
+      (shown < holder.size ? 'the first ' + hex(shown) + ' bytes' : 'its bytes') + ', offsets in the file (its header first), ' +
+      'none on ' + (alone === 'Main' ? 'Backup' : 'Main') + ' (every byte marked).', embedded.main, embedded.backup);
+    return;
+  }
   if (embedded) {
     showBytes('Decompressed bytes of ' + label + ' (Main ' + hex(file.main.size) + ', Backup ' + hex(file.backup.size) +
       ' bytes) around its differences, offsets in the file (its header first), Main and Backup (differing bytes marked).',
       embedded.main, embedded.backup);
     return;
   }
+  if (alone && file.compressed)
+    return showBytes(label + ' is on ' + alone + ' only, inside compressed bytes; its decompressed bytes were left out of the page: ' +
+      boundText() + '.', null, null);
   if (file.compressed && file.main && file.backup && file.change !== 'moved')
     return showBytes('The decompressed bytes of ' + label + ' were left out of the page: ' + boundText() + '.', null, null);
-  const place = file.main && file.main.flash_offset !== null ? file.main : null;
+  const place = holder && holder.flash_offset !== null ? holder : null;
+  const where = alone ? alone : 'Main';
   const inside = place && orderedRanges.find((r) => r.start >= place.flash_offset && r.start < place.flash_offset + place.size);
-  if (inside) showRange(inside, label + ': its first differing range. ');
-  else showBytes('No differing range of the list lies in ' + label + ' on Main.', null, null);
+  const note = label + (alone ? ' is on ' + alone + ' only' : '') + ': ';
+  if (inside) showRange(inside, note + 'its first differing range. ');
+  else showBytes(note + 'no differing range of the list lies in it on ' + where + '.', null, null);
 }
 
 // ---- the range list
@@ -153,7 +175,7 @@ if (pageBytes) {
   orderedRanges.slice(0, LISTED_RANGES).forEach((r, i) => {
     const row = element('tr', {tabindex: '0', 'aria-selected': 'false', 'data-start': String(r.start)},
       [String(i + 1), hex(r.start), hex(r.length), String(r.bytes), where(r), rangeBytes.has(r.start) ? 'in the page' : 'left out']
-        .map((text, column) => element('td', {className: column && column < 4 ? 'mono number' : '', text})));
+        .map((text, column) => element('td', {className: column && column < 4 ? 'mono number' : '', 'data-label': heads[column], text})));
     const choose = () => {
       showRange(r);
       bytesCaption.scrollIntoView({block: 'nearest'});
@@ -167,6 +189,10 @@ if (pageBytes) {
     });
     rangeBody.append(row);
   });
+  const listed = Math.min(orderedRanges.length, LISTED_RANGES);
+  if (listed > PRINTED_RANGES)
+    document.getElementById('range-print-note').textContent = 'Printed: the first ' + PRINTED_RANGES + ' of the ' + listed +
+      ' ranges listed; the map and the report\'s text or --json give every range.';
   const total = pageBytes.ranges.length + pageBytes.ranges_left_out;
   document.getElementById('range-count').textContent = Math.min(orderedRanges.length, LISTED_RANGES) + ' of ' + total +
     ' ranges listed (the map reaches every range); ' + boundText() + '.';

@@ -22,7 +22,9 @@ function buildRow(f, position) {
   const cells = comparing
     ? [place(f.main, 'flash_offset'), f.main ? hex(f.main.size) : '-', place(f.backup, 'flash_offset'), f.backup ? hex(f.backup.size) : '-']
     : [f.flash_offset === null ? noOffset(f) : hex(f.flash_offset), hex(f.size)];
-  const row = element('tr', {tabindex: '0', 'aria-selected': 'false', 'data-change': classOf(f), 'data-guid': f.guid,
+  // One Tab stop for the table (its box): rows take the focus by the arrow
+  // keys, never by Tab.
+  const row = element('tr', {tabindex: '-1', 'aria-selected': 'false', 'data-change': classOf(f), 'data-guid': f.guid,
     'data-index': String(f.index), 'data-path': f.path.join('/'), 'data-row': String(position)}, [
     element('td', {}, [element('span', {className: 'change', 'data-class': classOf(f), text: classOf(f)})]),
     element('td', {text: f.name || '(no name)'}),
@@ -37,11 +39,17 @@ function buildRow(f, position) {
     if (event.key === 'Enter' || event.key === ' ') {
       event.preventDefault();
       choose(f, row);
+      return;
     }
-    if (event.key === 'ArrowDown' || event.key === 'ArrowUp') {
-      event.preventDefault();
-      focusShown(shownAt(row) + (event.key === 'ArrowDown' ? 1 : -1));
-    }
+    const page = Math.max(1, Math.floor(tableBox.clientHeight / rowHeight) - 1);
+    const moves = {ArrowDown: 1, ArrowUp: -1, PageDown: page, PageUp: -page};
+    const at = shownAt(row);
+    const to = event.key in moves ? Math.min(Math.max(at + moves[event.key], 0), shownRows.length - 1)
+      : event.key === 'Home' ? 0 : event.key === 'End' ? shownRows.length - 1 : null;
+    if (to === null) return;
+    event.preventDefault();
+    event.stopPropagation();
+    focusShown(to);
   });
   return row;
 }
@@ -49,9 +57,13 @@ const rowsOfTable = files.map((f, position) => ({file: f, position, search: ((f.
 
 // Only the rows in and near the scroll box's view are in the document (a
 // chip may hold tens of thousands of files); spacer rows stand for the
-// rest at the rows' measured mean height. Printing shows every row.
+// rest at the rows' measured mean height. Printing shows the first
+// PRINTED_ROWS rows the filter and search show, and says how many it left
+// out: every row of a large chip would be thousands of pages.
 const tableBox = tableBody.closest('.scroll');
 const OVERSCAN = 24;
+const PRINTED_ROWS = 500;
+const printNote = document.getElementById('file-print-note');
 let shownRows = rowsOfTable;
 let rowHeight = 28;
 let printing = window.matchMedia('print').matches;
@@ -65,10 +77,14 @@ const bottomSpacer = spacer();
 function renderRows() {
   const count = shownRows.length;
   let first = 0;
-  let last = count;
+  let last = Math.min(count, PRINTED_ROWS);
   if (!printing) {
-    first = Math.max(0, Math.floor(tableBox.scrollTop / rowHeight) - OVERSCAN);
-    last = Math.min(count, first + Math.ceil(Math.max(tableBox.clientHeight, 400) / rowHeight) + 2 * OVERSCAN);
+    // Never past the last rows: after a search or filter the scroll box
+    // may still stand where a longer list had its rows.
+    const inView = Math.ceil(Math.max(tableBox.clientHeight, 400) / rowHeight);
+    first = Math.floor(tableBox.scrollTop / rowHeight) - OVERSCAN;
+    first = Math.max(0, Math.min(first, count - inView - OVERSCAN));
+    last = Math.min(count, first + inView + 2 * OVERSCAN);
   }
   const rows = [];
   const keep = new Set();
@@ -85,7 +101,11 @@ function renderRows() {
   bottomSpacer.firstChild.style.height = (count - last) * rowHeight + 'px';
   // Rows that stay are never taken out, not even for a moment: the focused
   // one would lose the focus.
-  const wanted = [...(first ? [topSpacer] : []), ...rows, ...(last < count ? [bottomSpacer] : [])];
+  const wanted = [...(first ? [topSpacer] : []), ...rows, ...(last < count && !printing ? [bottomSpacer] : [])];
+  printNote.textContent = count > PRINTED_ROWS
+    ? 'Printed: the first ' + PRINTED_ROWS + ' of the ' + count + ' files shown; the other ' + (count - PRINTED_ROWS) +
+      ' are left out of the printout (choose a class or search to print others).'
+    : '';
   const wantedSet = new Set(wanted);
   for (const node of Array.from(tableBody.children)) if (!wantedSet.has(node)) node.remove();
   let at = tableBody.firstChild;
@@ -147,6 +167,27 @@ function applyFilter() {
   shownRows = rowsOfTable.filter((entry) => (shownClass === 'all' || classOf(entry.file) === shownClass) &&
     (!text || entry.search.includes(text)));
   document.getElementById('file-count').textContent = shownRows.length + ' of ' + files.length + ' files shown';
+  // The rows found, from their first.
+  tableBox.scrollTop = 0;
   renderRows();
 }
 search.addEventListener('input', applyFilter);
+// Arrow keys, Home and End on the table's box go to its rows: the chosen
+// file's when it is shown, else the first (or last) in view.
+tableBox.addEventListener('keydown', (event) => {
+  if (event.target !== tableBox || !shownRows.length) return;
+  const box = tableBox.getBoundingClientRect();
+  const visible = Array.from(tableBody.querySelectorAll('tr[data-row]')).filter((row) => {
+    const r = row.getBoundingClientRect();
+    return r.bottom > box.top + 1 && r.top < box.bottom - 1;
+  });
+  const chosenAt = shownRows.findIndex((entry) => entry.file === chosen);
+  const ends = {ArrowDown: visible[0], ArrowUp: visible[visible.length - 1]};
+  let to = null;
+  if (event.key === 'Home') to = 0;
+  else if (event.key === 'End') to = shownRows.length - 1;
+  else if (event.key in ends) to = chosenAt >= 0 ? chosenAt : ends[event.key] ? shownAt(ends[event.key]) : 0;
+  if (to === null) return;
+  event.preventDefault();
+  focusShown(to);
+});

@@ -444,11 +444,13 @@ for (const chip of chips) {
   });
   canvas.addEventListener('pointerleave', () => { card.hidden = true; });
   // What the hover card shows, for the keyboard: n and p step through the
-  // items in view (regions, volumes, files, masked areas, differences, row
-  // by row) and write the chosen one's details below the maps; Enter zooms
-  // to it.
+  // items in view (the differences first, then regions, volumes, files and
+  // masked areas, row by row: a chip of thousands of files would otherwise
+  // hide its differences behind them) and write the chosen one's details
+  // below the maps; Enter zooms to it.
   let stepped = -1;
-  const inView = () => chip.rows.flatMap(({items}) => items.filter((i) => i.start < view.end && i.start + i.length > view.start));
+  const stepOrder = chip.rows.filter(({row}) => row.kind === 'differs').concat(chip.rows.filter(({row}) => row.kind !== 'differs'));
+  const inView = () => stepOrder.flatMap(({items}) => items.filter((i) => i.start < view.end && i.start + i.length > view.start));
   const step = (by) => {
     const items = inView();
     if (!items.length) return;

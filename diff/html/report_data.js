@@ -114,15 +114,19 @@ function rangesOf(key) {
   const spans = data[key + '_spans'];
   if (!spans) return [];
   // A span stands for many ranges; the leading ones carry their ranges
-  // too (exact), the rest were left out of the page (exact null).
+  // too (exact), with where each lies, the rest were left out of the page
+  // (exact null).
   const flat = spans.exact_ranges || [];
+  const places = spans.exact_places || [];
+  const placeOf = spans.exact_place || [];
   let next = 0;
   return spans.spans.map((s, i) => {
     let exact = null;
     if (i < (spans.exact_spans || 0)) {
       exact = [];
       for (let n = 0; n < s.ranges && next + 2 < flat.length; ++n, next += 3)
-        exact.push({start: flat[next], length: flat[next + 1], bytes: flat[next + 2], ranges: 1});
+        exact.push({start: flat[next], length: flat[next + 1], bytes: flat[next + 2], ranges: 1,
+          range: places[placeOf[next / 3]] || null});
     }
     return {start: s.flash_offset, length: s.length, bytes: s.differing_bytes, ranges: s.ranges, span: true, exact};
   });
@@ -131,16 +135,26 @@ const differing = rangesOf('differences').concat(rangesOf('below_bios_region')).
 // With --no-mask: what the masks hide, drawn under the masked areas.
 const rawMasked = rangesOf('masked_differences').sort((a, b) => a.start - b.start);
 
+// A chip's masked areas, each once: a masked variable store is also in the
+// dump's list of stores, which names its format.
+function maskedAreas(dump) {
+  const stores = (dump.variable_stores || []).filter((s) => s.masked);
+  const areas = (dump.masked || []).map((m) => {
+    const store = stores.find((s) => s.flash_offset === m.flash_offset && s.length === m.length);
+    return {start: m.flash_offset, length: m.length, what: m.what + (store ? ' (' + store.format + ')' : ''), differs: m.differs};
+  });
+  for (const s of stores)
+    if (!areas.some((a) => a.start === s.flash_offset && a.length === s.length))
+      areas.push({start: s.flash_offset, length: s.length, what: s.format + ' variable store'});
+  return areas;
+}
 const chips = comparing
   ? data.dumps.map((dump, i) => ({
       role: i === 0 ? 'Main' : 'Backup',
       side: i === 0 ? 'main' : 'backup',
       dump,
       layout: layoutOf(dump.layout),
-      masked: (dump.masked || [])
-        .map((m) => ({start: m.flash_offset, length: m.length, what: m.what, differs: m.differs}))
-        .concat((dump.variable_stores || []).filter((s) => s.masked)
-          .map((s) => ({start: s.flash_offset, length: s.length, what: s.format + ' variable store'}))),
+      masked: maskedAreas(dump),
     }))
   : [{role: 'Dump', side: 'main', dump: data, layout: layoutOf(data), masked: []}];
 

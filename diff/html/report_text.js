@@ -104,7 +104,8 @@ function entryText(entry) {
     : entry.type + ' ' + entry.sha256;
 }
 function entriesText(variable) {
-  const lines = [];
+  // A change of the authenticated header (a database re-signed) first.
+  const lines = (variable.header_changes || []).map((h) => h.field + ' ' + h.main + ' -> ' + h.backup);
   for (const entry of variable.added || []) lines.push('added in Backup: ' + entryText(entry));
   for (const entry of variable.removed || []) lines.push('removed in Backup: ' + entryText(entry));
   const only = variable.main && variable.backup ? null : (variable.main || variable.backup);
@@ -114,7 +115,7 @@ function entriesText(variable) {
 if (Array.isArray(data.variables) && data.variables.length > 0) {
   document.getElementById('variables-section').hidden = false;
   const table = document.getElementById('variable-table');
-  const heads = ['Change', 'Name', 'Vendor GUID', 'Main', 'Backup', 'Signature entries'];
+  const heads = ['Change', 'Name', 'Vendor GUID', 'Main', 'Backup', 'Header and signature entries'];
   table.querySelector('thead').append(element('tr', {}, heads.map((h) => element('th', {scope: 'col', text: h}))));
   const body = table.querySelector('tbody');
   for (const v of data.variables)

@@ -61,6 +61,15 @@ bool ShownDecompressed(const FileChange& change) {
          (change.main->compressed || change.backup->compressed);
 }
 
+// A file inside compressed bytes that one chip alone holds: the page shows
+// the head of its decompressed bytes, its flash offsets being none.
+const fwtree::TreeFile* OnOneChipCompressed(const FileChange& change) {
+  const bool only = change.kind == FileChangeKind::OnlyInMain || change.kind == FileChangeKind::OnlyInBackup;
+  if (!only || (change.main == nullptr) == (change.backup == nullptr)) return nullptr;
+  const fwtree::TreeFile* file = change.main != nullptr ? change.main : change.backup;
+  return file->compressed ? file : nullptr;
+}
+
 // The window around a file's differing bytes: from its first to its last
 // (a longer side's tail differs all through), or nothing when they are equal.
 std::optional<ByteWindow> FileWindow(const fwtree::TreeFile& a, const fwtree::TreeFile& b) {
@@ -137,11 +146,18 @@ PageBytes CollectPageBytes(ChipDump& main, ChipDump& backup, const Comparison& c
   }
   for (size_t i = 0; i < comparison.files.size(); ++i) {
     const FileChange& change = comparison.files[i];
-    if (!ShownDecompressed(change)) continue;
-    const std::optional<ByteWindow> window = FileWindow(*change.main, *change.backup);
-    if (!window) continue;
-    FileBytes file{i, Read(change.main->bytes, 0, change.main->size, *window),
-                   Read(change.backup->bytes, 0, change.backup->size, *window)};
+    FileBytes file{i, {}, {}};
+    if (const fwtree::TreeFile* alone = OnOneChipCompressed(change)) {
+      const ByteWindow head = WindowAround(0, alone->size, alone->size);
+      (change.main != nullptr ? file.main : file.backup) = Read(alone->bytes, 0, alone->size, head);
+    } else if (ShownDecompressed(change)) {
+      const std::optional<ByteWindow> window = FileWindow(*change.main, *change.backup);
+      if (!window) continue;
+      file.main = Read(change.main->bytes, 0, change.main->size, *window);
+      file.backup = Read(change.backup->bytes, 0, change.backup->size, *window);
+    } else {
+      continue;
+    }
     const uint64_t cost = file.main.bytes.size() + file.backup.bytes.size();
     if (!budget.Take(cost)) {
       ++page.filesLeftOut;

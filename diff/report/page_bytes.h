@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 // Both chips' bytes around what differs, for the report page's bytes view:
 // each differing range's bytes at its flash offset and, for a changed file
-// inside compressed bytes, its decompressed bytes. They are taken in the
+// inside compressed bytes, its decompressed bytes (the head of them for one
+// that a chip alone holds). They are taken in the
 // report's order while they fit one bound, so that the page stays small
 // whatever the dumps hold.
 #pragma once
@@ -76,7 +77,8 @@ struct PageBytes {
 };
 
 // The differing ranges (the BIOS window's, then those below the BIOS region)
-// and then the changed files inside compressed bytes, each with the bytes
+// and then the changed files inside compressed bytes (and those inside
+// compressed bytes that one chip alone holds), each with the bytes
 // around its differences as saved (the masks are lifted while they are
 // read), until `most` bytes of both chips in all.
 PageBytes CollectPageBytes(ChipDump& main, ChipDump& backup, const Comparison& comparison, uint64_t most);

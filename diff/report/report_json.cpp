@@ -3,13 +3,16 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "diff/report/escaped_text.h"
 #include "diff/report/file_json.h"
 #include "diff/report/json_stream.h"
 #include "diff/report/layout_json.h"
+#include "diff/compare/byte_areas.h"
 #include "diff/compare/range_spans.h"
 #include "diff/report/report.h"
 #include "diff/compare/text_format.h"
@@ -82,8 +85,9 @@ class RangeWriter {
   RangeWriter(const Geometry& geometry, const ChipDump& main, const ChipDump& backup)
       : geometry_(geometry), main_(main), backup_(backup) {}
 
-  // The range's JSON text, valid until the next call.
-  const std::string& Text(const DifferingRange& range) {
+  // What the range shares with the ranges in the same place (kind, volume,
+  // files) as a JSON object's text, valid until the next call.
+  const std::string& Shared(const DifferingRange& range) {
     const uint64_t flash = FlashOffset(geometry_, range.begin);
     const auto key = std::make_tuple(range.place, InnermostFileAtFlash(geometry_, main_, flash),
                                      InnermostFileAtFlash(geometry_, backup_, flash));
@@ -93,6 +97,13 @@ class RangeWriter {
       shared_ = entry.dump(-1, ' ', false, json::error_handler_t::replace);
       sharedKey_ = key;
     }
+    return *shared_;
+  }
+
+  // The range's JSON text, valid until the next call.
+  const std::string& Text(const DifferingRange& range) {
+    const uint64_t flash = FlashOffset(geometry_, range.begin);
+    Shared(range);
     text_.assign("{\"differing_bytes\":");
     Append(range.differingBytes);
     text_ += ",\"flash_offset\":";
@@ -188,19 +199,30 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
 // budget shared by the lists), as one flat array of offset, length and
 // differing bytes (`exact_ranges`): a page draws them where its view is
 // narrow enough to tell them apart. `exact_spans` counts the leading spans
-// whose every range is there.
+// whose every range is there. Where each of those ranges lies (what a range
+// of the list shares with its neighbours: kind, region, volume, files, as
+// `placeText` gives it) goes in once per place, `exact_places`, with each
+// range's index into them in `exact_place`.
 void WriteSpans(JsonStream& stream, const std::string& key, const std::function<void(const RangeSink&)>& each,
-                uint64_t toFlash, const Geometry& geometry, uint64_t* exactLeft) {
+                uint64_t toFlash, const Geometry& geometry, uint64_t* exactLeft,
+                const std::function<std::string(const DifferingRange&)>& placeText) {
   const uint64_t mostExactRanges = *exactLeft;
   const uint64_t spanSize = SpanSize(geometry.flashSize, kMostSpans);
   SpanGatherer gatherer(toFlash, spanSize);
   std::vector<uint64_t> exact;
+  std::vector<uint64_t> placeOf;
+  json places = json::array();
+  std::unordered_map<std::string, uint64_t> placeIndex;
   uint64_t exactCount = 0;
   each([&](const DifferingRange& range) {
     gatherer.Add(range);
     if (exactCount == mostExactRanges) return;
     ++exactCount;
     exact.insert(exact.end(), {range.begin + toFlash, range.end - range.begin, range.differingBytes});
+    const std::string text = placeText(range);
+    const auto [at, added] = placeIndex.try_emplace(text, places.size());
+    if (added) places.push_back(json::parse(text, nullptr, false));
+    placeOf.push_back(at->second);
   });
   json spans = json::array();
   uint64_t exactSpans = 0;
@@ -214,8 +236,12 @@ void WriteSpans(JsonStream& stream, const std::string& key, const std::function<
     if (rangesSoFar <= exactCount) ++exactSpans;
   }
   *exactLeft -= exactCount;
-  stream.Member(key + "_spans",
-                {{"span_size", spanSize}, {"spans", spans}, {"exact_spans", exactSpans}, {"exact_ranges", exact}});
+  stream.Member(key + "_spans", {{"span_size", spanSize},
+                                 {"spans", spans},
+                                 {"exact_spans", exactSpans},
+                                 {"exact_ranges", exact},
+                                 {"exact_places", places},
+                                 {"exact_place", placeOf}});
 }
 
 json WholeFilesJson(const WholeFileDifferences& whole) {
@@ -282,7 +308,12 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                                                      : "ERROR"},
                       {"status", check.status}});
   stream.Member("checks", checks);
-  // Each dump's object, then its layout written straight after it.
+  // Each dump's object, then its layout written straight after it. Two
+  // copies of one file lie alike on the flash: Backup's layout is Main's,
+  // and its tree (most of the time of a report on identical dumps) is not
+  // walked.
+  const bool sameFiles = SameFiles(main, backup);
+  std::string mainLayout;
   std::ostream& dumps = stream.RawMember("dumps");
   dumps << "[";
   for (int index = 0; index < 2; ++index) {
@@ -290,7 +321,15 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                            .dump(-1, ' ', false, json::error_handler_t::replace);
     text.pop_back();  // the closing brace
     dumps << (index == 0 ? "" : ",") << text << ",\"layout\":";
-    WriteLayoutJson(dumps, geometry, index == 0 ? main : backup);
+    if (sameFiles && index == 0) {
+      std::ostringstream layout;
+      WriteLayoutJson(layout, geometry, main);
+      mainLayout = std::move(layout).str();
+    }
+    if (sameFiles)
+      dumps << mainLayout;
+    else
+      WriteLayoutJson(dumps, geometry, index == 0 ? main : backup);
     dumps << "}";
   }
   dumps << "]";
@@ -313,9 +352,10 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   };
   const uint64_t regionToFlash = FlashOffset(geometry, 0);
   uint64_t exactLeft = mostExactRanges;
+  const auto regionPlace = [&ranges](const DifferingRange& range) { return ranges.Shared(range); };
   const auto differences = each(comparison.differences, ScanDifferences);
   if (comparison.differences.count > mostListedRanges) {
-    WriteSpans(stream, "differences", differences, regionToFlash, geometry, &exactLeft);
+    WriteSpans(stream, "differences", differences, regionToFlash, geometry, &exactLeft, regionPlace);
   } else {
     stream.BeginArray("differences");
     differences([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
@@ -323,7 +363,11 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   const auto below = each(comparison.belowBiosRegion, ScanBelowBiosRegion);
   if (comparison.belowBiosRegionCompared && comparison.belowBiosRegion.count > mostListedRanges) {
-    WriteSpans(stream, "below_bios_region", below, 0, geometry, &exactLeft);
+    WriteSpans(stream, "below_bios_region", below, 0, geometry, &exactLeft, [&](const DifferingRange& range) {
+      json entry = BelowRangeJson(geometry, main, range);
+      for (const char* own : {"flash_offset", "window_address", "length", "differing_bytes"}) entry.erase(own);
+      return entry.dump(-1, ' ', false, json::error_handler_t::replace);
+    });
   } else if (comparison.belowBiosRegionCompared) {
     stream.BeginArray("below_bios_region");
     below([&](const DifferingRange& range) { stream.Item(BelowRangeJson(geometry, main, range)); });
@@ -333,7 +377,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   const auto rawMasked = each(comparison.rawMasked, ScanRawMasked);
   if (withRawMasked && comparison.rawMasked.count > mostListedRanges) {
-    WriteSpans(stream, "masked_differences", rawMasked, regionToFlash, geometry, &exactLeft);
+    WriteSpans(stream, "masked_differences", rawMasked, regionToFlash, geometry, &exactLeft, regionPlace);
   } else if (withRawMasked) {
     stream.BeginArray("masked_differences");
     rawMasked([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });

@@ -42,11 +42,31 @@ json ValueJson(const VariableValue& value) {
 
 json CopyJson(const VariableChange& change, const std::optional<VariableCopy>& copy) {
   if (!copy) return nullptr;
-  return {{"flash_offset", copy->flashOffset},
-          {"data_size", copy->dataSize},
-          {"attributes", copy->attributes},
-          {"state", fwtree::VariableStateName(copy->state)},
-          {"value", ValueJson(DescribeValue(change.name, change.vendor, copy->data))}};
+  json item = {{"flash_offset", copy->flashOffset},
+               {"data_size", copy->dataSize},
+               {"attributes", copy->attributes},
+               {"state", fwtree::VariableStateName(copy->state)},
+               {"value", ValueJson(DescribeValue(change.name, change.vendor, copy->data))}};
+  if (copy->authenticated) {
+    item["time_stamp"] = EfiTimeText(copy->timeStamp);
+    item["monotonic_count"] = copy->monotonicCount;
+    item["public_key_index"] = copy->publicKeyIndex;
+  }
+  return item;
+}
+
+// "db: time stamp A -> B; monotonic count 1 -> 2", for a change in the
+// authenticated header; empty when the headers agree.
+std::string HeaderChangeText(const VariableChange& change) {
+  if (!change.main || !change.backup) return "";
+  std::string text;
+  for (const HeaderChange& field : HeaderChanges(*change.main, *change.backup))
+    text += std::string(text.empty() ? "" : "; ") + field.field + " " + EscapedText(field.main) + " -> " +
+            EscapedText(field.backup);
+  if (text.empty()) return "";
+  const bool sameValue =
+      change.main->data == change.backup->data && change.main->attributes == change.backup->attributes;
+  return EscapedText(change.name) + ": " + text + (sameValue ? " (value and attributes unchanged)" : "");
 }
 
 // The entries of `to` that `from` does not hold, by type and digest.
@@ -159,6 +179,8 @@ void PrintVariableChanges(std::ostream& out, const VariableComparison& variables
     else
       out << "  " << CopyText(mainLive ? *change.main : *change.backup);
     out << "\n";
+    const std::string header = HeaderChangeText(change);
+    if (!header.empty()) out << "      " << header << "\n";
     PrintValues(out, change);
   }
   for (const StoreReading& store : variables.stores) {
@@ -176,6 +198,10 @@ json VariablesJson(const VariableComparison& variables) {
                   {"main", CopyJson(change, change.main)},
                   {"backup", CopyJson(change, change.backup)}};
     if (change.main && change.backup) {
+      json header = json::array();
+      for (const HeaderChange& field : HeaderChanges(*change.main, *change.backup))
+        header.push_back({{"field", field.field}, {"main", field.main}, {"backup", field.backup}});
+      entry["header_changes"] = header;
       const VariableValue main = DescribeValue(change.name, change.vendor, change.main->data);
       const VariableValue backup = DescribeValue(change.name, change.vendor, change.backup->data);
       if (!main.signatures.empty() || !backup.signatures.empty()) {

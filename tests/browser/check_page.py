@@ -24,8 +24,11 @@ lists, whose maps must draw exact ranges in a narrow view and shade spans
 by their share of differing bytes in a wide one; then a pair of noise with
 more ranges than the page embeds exactly, whose later spans stay shaded.
 With --many-files: a pair of thousands of changed files, whose table holds
-only the rows near its view while search, filter, keys and print reach all.
-Every page is also checked at 400 px: no table wider than its box.
+only the rows near its view while search, filter and keys reach all, is
+never blank while rows match, is one Tab stop, and prints a bounded number
+of rows with a note of the rest.
+Every page is also checked at 400 px: no table wider than its box, every
+card's line labelled.
 Prints each failure and exits 1 when there is any.
 """
 import base64
@@ -107,14 +110,22 @@ NARROW = """(() => {
       if (lines.size > 1) broken.push(match[0]);
     }
   }
-  return {wide, broken, page: document.documentElement.scrollWidth, window: document.documentElement.clientWidth};
+  // Cards: each cell says what it is (which line is Main, which Backup).
+  const unlabelled = new Set();
+  for (const cell of document.querySelectorAll('.scroll td')) {
+    if (cell.closest('[hidden]') || cell.closest('tr.spacer')) continue;
+    if (getComputedStyle(cell, '::before').content === 'none') unlabelled.add(cell.closest('table').id || 'table');
+  }
+  return {wide, broken, unlabelled: Array.from(unlabelled), page: document.documentElement.scrollWidth,
+          window: document.documentElement.clientWidth};
 })()"""
 
 
 def check_narrow(browser, name):
     """Catches tables squeezed on a phone: at 400 px no table is wider than
-    its box, the page no wider than the screen, and no word of the dumps
-    table that fits its box is broken across lines."""
+    its box, the page no wider than the screen, no word of the dumps
+    table that fits its box is broken across lines, and every card's line
+    has its label."""
     browser.call("Emulation.setDeviceMetricsOverride", width=400, height=900, deviceScaleFactor=1, mobile=False)
     browser.evaluate(NEXT_FRAME)
     found = browser.evaluate(NARROW)
@@ -123,16 +134,44 @@ def check_narrow(browser, name):
     check(not found["wide"], f"{name}: at 400 px tables wider than their box: {found['wide']}")
     check(found["page"] <= found["window"] + 1, f"{name}: at 400 px the page is {found['page']} px wide")
     check(not found["broken"], f"{name}: at 400 px words broken in the dumps table: {found['broken'][:6]}")
+    check(not found["unlabelled"], f"{name}: at 400 px cards without labels in {found['unlabelled']}")
+
+
+ROW_KEYS = "r => [r.dataset.guid, Number(r.dataset.index), r.dataset.path, r.dataset.change]"
 
 
 def table_rows(browser):
-    """Every row the filter and search show: the screen holds only those
-    near the view, a printout all of them."""
+    """Every row the filter and search show, gathered by scrolling the
+    table's box from top to bottom (it holds only the rows near its view)."""
+    return browser.evaluate(f"""(async () => {{
+        const box = document.querySelector('#file-table').closest('.scroll');
+        const frame = () => new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)));
+        const seen = new Map();
+        box.scrollTop = 0;
+        for (let n = 0; n < 10000; ++n) {{
+          await frame();
+          for (const r of {ROWS}) seen.set(Number(r.dataset.row), ({ROW_KEYS})(r));
+          if (box.scrollTop + box.clientHeight >= box.scrollHeight - 1) break;
+          // The last row built to the top of the box: the next rows built
+          // overlap these (24 are built above the view).
+          const built = {ROWS};
+          if (!built.length) break;
+          box.scrollTop += Math.max(1, built[built.length - 1].getBoundingClientRect().top - box.getBoundingClientRect().top);
+        }}
+        box.scrollTop = 0;
+        await frame();
+        return Array.from(seen.values()); }})()""")
+
+
+def printed_rows(browser):
+    """The file table's rows and its note in a printout."""
     browser.call("Emulation.setEmulatedMedia", media="print")
     browser.evaluate(NEXT_FRAME)  # the change of medium reaches the page's listener
-    rows = browser.evaluate(f"{ROWS}.map(r => [r.dataset.guid, Number(r.dataset.index), r.dataset.path, r.dataset.change])")
+    rows = browser.evaluate(f"{ROWS}.map({ROW_KEYS})")
+    note = browser.evaluate("document.getElementById('file-print-note').textContent")
     browser.call("Emulation.setEmulatedMedia", media="")
-    return rows
+    browser.evaluate(NEXT_FRAME)
+    return rows, note
 
 
 def reveal_row(browser, index):
@@ -294,6 +333,23 @@ def check_comparison(browser, tool, main, backup, folder, name):
         texts.append(browser.evaluate("document.getElementById('selection').textContent"))
     check("item: 1 of " in texts[0] and "undefined" not in texts[0], f"{name}: n on the map shows {texts[0][:160]!r}")
     check(" of " in texts[1] and "item: 1 of " not in texts[1], f"{name}: p from the first item shows {texts[1][:160]!r}")
+    # Catches the differences stepped to after every region, volume and
+    # file, and a masked area listed twice: n through all items in view
+    # meets the differing ranges first and each masked area once per chip.
+    total = int(texts[1].split(" of ")[-1].split()[0])
+    items = []
+    if total <= 400:
+        items = browser.evaluate(f"""(() => {{ const titles = [];
+            for (let n = 0; n < {total}; ++n) {{
+              document.activeElement.dispatchEvent(new KeyboardEvent('keydown', {{key: 'n', bubbles: true}}));
+              const s = document.getElementById('selection');
+              titles.push([s.querySelector('.card-title').textContent, s.textContent]); }}
+            return titles; }})()""")
+    differs = [i for i, (title, _) in enumerate(items) if "differing range" in title]
+    check(total > 400 or (differs == list(range(len(differs))) and (len(differs) > 0) == bool(report["differences"])),
+          f"{name}: n reaches the differences at items {differs[:8]} of {len(items)}")
+    masked = [text.split("offset: ")[1].split(",")[0] for title, text in items if title.startswith("Masked: ")]
+    check(len(masked) == len(set(masked)), f"{name}: a masked area listed twice on the map: {sorted(masked)}")
 
     # Catches raw JSON in the variables table and a heading over an empty
     # one: one readable row per variable, or no section.
@@ -306,6 +362,10 @@ def check_comparison(browser, tool, main, backup, folder, name):
         for variable in report["variables"]:
             for entry in variable.get("added", []):
                 check(any(entry["sha256"] in cell for cell in cells or []), f"{name}: added entry {entry['sha256']} not shown")
+            # Catches a re-signed variable whose row does not say what changed.
+            for field in variable.get("header_changes", []):
+                words = f"{field['field']} {field['main']} -> {field['backup']}"
+                check(any(words in cell for cell in cells or []), f"{name}: {variable['name']}'s {words!r} not shown")
     else:
         check(cells is None, f"{name}: a variables heading over no variables")
 
@@ -483,6 +543,8 @@ def check_bytes(browser, tool, main, backup, report, page, folder, name):
         check(f"range at flash {start:#x}" in caption and shown and shown[0][0] <= start < shown[-1][0] + 16,
               f"{name} range {start:#x}: {caption!r}")
         check_shown(shown, *readers, f"{name} range {start:#x}")
+    if ranges:
+        check_narrow(browser, name + " bytes view")
     # Catches a map that does not reach the view: a click on the last range,
     # then n up to the first and Enter on the focused map.
     canvas = "document.querySelector('.map-frame[data-chip=main] canvas')"
@@ -514,6 +576,18 @@ def check_bytes(browser, tool, main, backup, report, page, folder, name):
         built = [read_dump("PACKED-MAIN.BIN"), read_dump("PACKED-BACKUP.BIN")]
         check("Decompressed bytes of PackedDriver" in caption, f"{name}: the packed driver's view reads {caption!r}")
         check_shown(shown, *[lambda at, d=d: d[at] if 0 <= at < len(d) else None for d in built], f"{name} packed driver")
+    # Catches a compressed file on one chip only said to have no differing
+    # range: the page says where it is and shows its bytes as built.
+    alone = [i for i, f in enumerate(report["files"]) if f["name"] == "PackedOnlyInMain"]
+    if os.path.exists(os.path.join(dumps_folder or "", "PACKED-ONLY-MAIN.BIN")):
+        built = read_dump("PACKED-ONLY-MAIN.BIN")
+        check(len(alone) == 1 and report["files"][alone[0]]["change"] == "only in Main",
+              f"{name}: the driver only Main holds is not one file only in Main")
+        click(browser, reveal_row(browser, alone[0]))
+        caption, shown = bytes_shown(browser)
+        check("PackedOnlyInMain is on Main only, inside compressed bytes" in caption, f"{name}: its view reads {caption!r}")
+        check_shown(shown, lambda at: built[at] if 0 <= at < len(built) else None, lambda at: None,
+                    f"{name} driver only in Main")
     for problem in browser.problems(url):
         check(False, f"{name}-bytes: {problem}")
 
@@ -542,8 +616,12 @@ def check_bytes(browser, tool, main, backup, report, page, folder, name):
 def many_range_backup(main_path, backup_path):
     """Main with bytes changed in the erased end of its BIOS region: three
     4 KiB spans of single bytes 64 apart (1.6% differ), then three of 4-byte
-    runs 32 apart (12.5% differ): 576 ranges, more than the page lists."""
+    runs 32 apart (12.5% differ): 576 ranges, more than the page lists;
+    and three single bytes in MovedDriver's image, ranges in a named file."""
     data = bytearray(open(main_path, "rb").read())
+    named = data.index("MovedDriver".encode("utf-16-le"))
+    for at in (named - 200, named - 136, named - 72):
+        data[at] ^= 0x5A
     sparse, dense = len(data) - 0x8000, len(data) - 0x5000
     for at in range(sparse, dense, 64):
         data[at] ^= 0x5A
@@ -589,6 +667,15 @@ def drag_to(browser, side, start, end):
     browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=(x0 + x1) / 2, y=row["top"], button="left")
     browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=x1, y=row["top"], button="left")
     browser.call("Input.dispatchMouseEvent", type="mouseReleased", x=x1, y=row["top"], button="left", clickCount=1)
+
+
+def file_label(file):
+    return file["name"] if file["name"] else "(no name) " + file["guid"]
+
+
+def where_text(r):
+    """A range's place as the range list words it."""
+    return (r["kind"] or "") + (" " + r["region"] if r.get("region") else "") + (": " + file_label(r["file"]) if r.get("file") else "")
 
 
 def check_many_ranges(browser, tool, main, folder, name):
@@ -642,6 +729,27 @@ def check_many_ranges(browser, tool, main, folder, name):
     shown = [i for i, (b, e) in enumerate(ends) if b >= row["start"] and e <= row["end"]]
     missing = [hex(ends[i][0]) for i in shown if i not in red_ranges]
     check(shown and not missing, f"{name}: ranges in a narrow view not drawn: {missing[:5]} of {len(shown)}")
+    # Catches the place of a range lost with the spans: the card over one
+    # drawn exact names its kind and file as --json does, and each row of
+    # the range list says where its range lies.
+    if shown:
+        hovered = ranges[shown[0]]
+        x = row["left"] + 64 + (hovered["flash_offset"] + hovered["length"] / 2 - row["start"]) * (row["width"] - 64) / (row["end"] - row["start"])
+        browser.call("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=row["top"])
+        text = browser.evaluate("(() => { const c = document.getElementById('hover-card'); return c.hidden ? '' : c.textContent; })()")
+        kind = hovered["kind"] or hovered.get("region") or "-"
+        named = "Main file: " + file_label(hovered["file"]) if hovered.get("file") else ""
+        check(f"kind: {kind}" in text and named in text, f"{name}: the card over the range at {hovered['flash_offset']:#x} reads {text!r}")
+    where = browser.evaluate("Array.from(document.querySelectorAll('#range-table tbody tr'), r => r.children[4].textContent)")
+    want = [where_text(r) for r in ranges[:len(where)]]
+    check(len(where) == 512 and where == want, f"{name}: the range list's places {where[:3]} are not --json's {want[:3]}")
+    # Catches a printout of every listed range without a word of the cap.
+    browser.call("Emulation.setEmulatedMedia", media="print")
+    printed = browser.evaluate("[Array.from(document.querySelectorAll('#range-table tbody tr'))"
+                               ".filter(r => r.getClientRects().length).length,"
+                               " document.getElementById('range-print-note').textContent]")
+    browser.call("Emulation.setEmulatedMedia", media="")
+    check(printed[0] == 100 and "the first 100 of the 512 ranges listed" in printed[1], f"{name}: print of the range list: {printed}")
 
     # Catches a block that stands for many ranges drawn solid, or shaded by
     # anything but its share of differing bytes: in the whole-chip view each
@@ -674,14 +782,17 @@ def check_many_ranges(browser, tool, main, folder, name):
     text = browser.evaluate("(() => { const c = document.getElementById('hover-card'); return c.hidden ? '' : c.textContent; })()")
     check("shaded by share" in text, f"{name}: the card over a shaded span reads {text!r}")
     # Catches the keyboard's details missing what the shade means: p on a
-    # focused map at the whole chip steps back onto a dense span.
+    # focused map at the whole chip steps onto a dense span among the
+    # differences it steps through first.
     browser.evaluate("document.querySelector('.map-frame[data-chip=main] canvas').focus()")
-    browser.call("Input.dispatchKeyEvent", type="keyDown", key="p", code="KeyP", text="p")
-    browser.call("Input.dispatchKeyEvent", type="keyUp", key="p", code="KeyP")
-    text = browser.evaluate("document.getElementById('selection').textContent")
-    check(any(f"{s['ranges']} ranges, {s['differing_bytes']} differing bytes of {s['length']}: shaded by share" in text
-              for s in spans.get("spans", []) if s["ranges"] > 64),
-          f"{name}: the details of a dense span read {text!r}")
+    dense = [f"{s['ranges']} ranges, {s['differing_bytes']} differing bytes of {s['length']}: shaded by share"
+             for s in spans.get("spans", []) if s["ranges"] > 64]
+    for _ in range(len(spans.get("spans", []))):
+        browser.call("Input.dispatchKeyEvent", type="keyDown", key="n", code="KeyN", text="n")
+        text = browser.evaluate("document.getElementById('selection').textContent")
+        if any(words in text for words in dense):
+            break
+    check(dense and any(words in text for words in dense), f"{name}: the details of a dense span read {text!r}")
     for problem in browser.problems(url):
         check(False, f"{name}: {problem}")
     check_left_out(browser, tool, folder, name)
@@ -760,8 +871,17 @@ def check_many_files(browser, tool, main, backup, folder, name):
     shown = rendered_rows(browser)
     check(len(files) > 1000 and 0 < len(shown) < 200 and shown[0] == 0,
           f"{name}: {len(shown)} of {len(files)} rows in the document, from {shown[:1]}")
-    # Catches a printout of only the rows in view.
-    check(table_rows(browser) == [row_key(f, f["change"]) for f in files], f"{name}: print does not show every row")
+    every = [row_key(f, f["change"]) for f in files]
+    check(table_rows(browser) == every, f"{name}: scrolling through the table does not reach every row")
+    # Catches a printout that runs away (every row of 20,000 files) or stops
+    # at the rows in view without saying so: it holds the first 500 rows
+    # shown and says how many it left out; with a filter, that class's.
+    rows, note = printed_rows(browser)
+    check(rows == every[:500] and f"the first 500 of the {len(files)} files shown" in note
+          and f"other {len(files) - 500} are left out" in note, f"{name}: print shows {len(rows)} rows, note {note!r}")
+    pdf = base64.b64decode(browser.call("Page.printToPDF", paperWidth=8.27, paperHeight=11.69)["data"])
+    pages = pdf.count(b"/Type /Page") - pdf.count(b"/Type /Pages")
+    check(0 < pages <= 60, f"{name}: the printout has {pages} pages")
 
     # Catches rows far down the table out of reach: scrolled to the end, the
     # last file's row is there and choosing it marks the file on both maps.
@@ -785,13 +905,59 @@ def check_many_files(browser, tool, main, backup, folder, name):
     browser.evaluate("(() => { const s = document.getElementById('file-search'); s.value = '';"
                      " s.dispatchEvent(new Event('input')); })()")
     browser.evaluate("document.querySelector('#file-filter input[value=\"changed\"]').click()")
-    check(len(table_rows(browser)) == len(files), f"{name}: the changed filter does not show every changed file")
+    changed = [row_key(f, f["change"]) for f in files if f["change"] == "changed"]
+    check(table_rows(browser) == changed, f"{name}: the changed filter does not show every changed file")
+
+    # Catches a table left blank while rows match: scrolled to its end, a
+    # search or a class filter of a few rows computed their first row from
+    # the old scroll position. The rows found are drawn, in the box's view.
+    only = [row_key(f, f["change"]) for f in files if f["change"] == "only in Main"]
+    check(0 < len(only) < 10, f"{name}: the pair has {len(only)} files only in Main")
+    for action, want in ((f"s.value = {json.dumps(files[-1]['name'])}; s.dispatchEvent(new Event('input'))",
+                          [row_key(files[-1], files[-1]["change"])]),
+                         ("s.value = ''; s.dispatchEvent(new Event('input'));"
+                          " document.querySelector('#file-filter input[value=\"only in Main\"]').click()", only)):
+        drawn = browser.evaluate(f"""(async () => {{
+            const frame = () => new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)));
+            const box = document.querySelector('#file-table').closest('.scroll');
+            const s = document.getElementById('file-search');
+            document.querySelector('#file-filter input[value="all"]').click();
+            box.scrollTop = box.scrollHeight;
+            await frame();
+            {action};
+            await frame();
+            const view = box.getBoundingClientRect();
+            return {ROWS}.filter(r => {{ const b = r.getBoundingClientRect(); return b.bottom > view.top && b.top < view.bottom; }})
+              .map({ROW_KEYS}); }})()""")
+        check(drawn == want, f"{name}: after scrolling to the end, {action[:40]!r} draws {len(drawn)} of {len(want)} rows in view")
+    rows, note = printed_rows(browser)
+    check(rows == only and note == "", f"{name}: the printout of a filtered table holds {len(rows)} rows, note {note!r}")
+    browser.evaluate("document.querySelector('#file-filter input[value=\"all\"]').click()")
+
+    # Catches a row per Tab stop: the table is one, its rows reached by keys.
+    stops = browser.evaluate("""(() => { const box = document.querySelector('#file-table').closest('.scroll');
+        return [box, ...box.querySelectorAll('*')].filter(e => e.tabIndex >= 0).length; })()""")
+    check(stops == 1, f"{name}: the file table holds {stops} Tab stops")
+    browser.evaluate("document.querySelector('#file-table').closest('.scroll').focus()")
+    browser.call("Input.dispatchKeyEvent", type="keyDown", key="End", code="End", windowsVirtualKeyCode=35)
+    check(browser.evaluate("document.activeElement.dataset.row") == str(len(files) - 1), f"{name}: End on the table misses the last row")
+    # Catches differences behind thousands of files: n on a focused map
+    # whole steps onto a difference first.
+    browser.evaluate("document.querySelector('[data-action=all]').click(); document.querySelector('.map canvas').focus()")
+    browser.call("Input.dispatchKeyEvent", type="keyDown", key="n", code="KeyN", text="n")
+    text = browser.evaluate("document.getElementById('selection').textContent")
+    check("differing range" in text, f"{name}: n on the map first shows {text[:100]!r}")
 
     # Catches keyboard users stuck at the rows first built: arrow keys walk
     # past them, each row taking the focus.
     browser.evaluate("document.querySelector('#file-table').closest('.scroll').scrollTop = 0")
     browser.evaluate(NEXT_FRAME)
-    browser.evaluate(f"{ROWS}[0].focus()")
+    # From the table's box, Down goes to the chosen file's row (the
+    # searched one above), Home to the first.
+    for key, code, row in (("ArrowDown", 40, len(files) - 2), ("Home", 36, 0)):
+        browser.evaluate("document.querySelector('#file-table').closest('.scroll').focus()")
+        browser.call("Input.dispatchKeyEvent", type="keyDown", key=key, code=key, windowsVirtualKeyCode=code)
+        check(browser.evaluate("document.activeElement.dataset.row") == str(row), f"{name}: {key} on the table misses row {row}")
     steps = max(rendered_rows(browser)) + 20
     for _ in range(steps):
         browser.call("Input.dispatchKeyEvent", type="keyDown", key="ArrowDown", code="ArrowDown", windowsVirtualKeyCode=40)

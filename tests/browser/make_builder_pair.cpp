@@ -6,10 +6,12 @@
 // variable differ only in bytes the board masks; a driver inside an
 // LZMA-compressed volume changes in three bytes, and its file as built is
 // written beside the pair (PACKED-MAIN.BIN, PACKED-BACKUP.BIN) for the
-// page's decompressed bytes to be checked against.
+// page's decompressed bytes to be checked against; beside it in that volume
+// a driver only Main holds (PACKED-ONLY-MAIN.BIN).
 // With --many-files N: one volume of N small named files instead, each
-// changed in Backup, for the page's large-table test and benchmark
-// (give pellrix-diff --bios-size= the file's size).
+// changed in Backup but the last three, which only Main holds, for the
+// page's large-table test and benchmark (give pellrix-diff --bios-size= the
+// file's size).
 //
 //   make_builder_pair DIR
 //   make_builder_pair --many-files N DIR
@@ -52,6 +54,12 @@ Bytes PackedDriver(bool backup) {
   return File(9, Sections({sim::Section(sim::kSectionRaw, data), UiSection(u"PackedDriver")}));
 }
 
+// A driver inside the compressed volume that only Main holds.
+Bytes PackedOnlyInMain() {
+  return File(
+      12, Sections({sim::Section(sim::kSectionRaw, sim::PseudoRandomBytes(0x90, 12)), UiSection(u"PackedOnlyInMain")}));
+}
+
 std::vector<Bytes> MoreFiles(bool backup) {
   std::vector<Bytes> files;
   if (backup) files.push_back(Driver(1, u"AddedInBackup", 0));
@@ -69,9 +77,10 @@ std::vector<Bytes> MoreFiles(bool backup) {
   files.push_back(File(6, Sections({VolumeImageSection(sim::BuildVolume(nested)), UiSection(u"NestedVolume")}),
                        kFileTypeVolumeImage));
   sim::VolumeSpec packed;
-  packed.length = 0x400;
+  packed.length = 0x800;
   packed.ext_name = Name(10);
   packed.files = {PackedDriver(backup)};
+  if (!backup) packed.files.push_back(PackedOnlyInMain());
   files.push_back(
       File(11, Sections({LzmaSection(VolumeImageSection(sim::BuildVolume(packed))), UiSection(u"PackedVolume")}),
            kFileTypeVolumeImage));
@@ -79,18 +88,20 @@ std::vector<Bytes> MoreFiles(bool backup) {
 }
 
 // N files of a few bytes each, named ManyFile0 and on; Backup changes the
-// body of every one, so that the table lists them all.
+// body of every one, so that the table lists them all, and lacks the last
+// three (a class of a few rows among thousands).
 Bytes ManyFilesVolume(uint32_t count, bool backup) {
   sim::VolumeSpec volume;
   size_t length = 0x48;
   for (uint32_t n = 0; n < count; ++n) {
     const std::string name = "ManyFile" + std::to_string(n);
     const uint8_t body = uint8_t(n) ^ (backup ? 0xFF : 0);
-    volume.files.push_back(File(
+    const Bytes file = File(
         0x10000 + n,
         Sections({sim::Section(sim::kSectionRaw, Bytes(8, body)), UiSection(std::u16string(name.begin(), name.end()))}),
-        sim::kFileTypeFreeform));
-    length += (volume.files.back().size() + 7) & ~size_t(7);
+        sim::kFileTypeFreeform);
+    length += (file.size() + 7) & ~size_t(7);  // both volumes of one length
+    if (!backup || n + 3 < count || count <= 3) volume.files.push_back(file);
   }
   volume.length = (length + 0xFFF) & ~size_t(0xFFF);
   return sim::BuildVolume(volume);
@@ -117,5 +128,6 @@ int main(int argc, char** argv) {
   WriteBytes(folder / "BACKUP.BIN", BuildProbePart(ProbeDescriptor(), 2, "2", MoreFiles(true)).bytes);
   WriteBytes(folder / "PACKED-MAIN.BIN", PackedDriver(false));
   WriteBytes(folder / "PACKED-BACKUP.BIN", PackedDriver(true));
+  WriteBytes(folder / "PACKED-ONLY-MAIN.BIN", PackedOnlyInMain());
   return 0;
 }

@@ -3,7 +3,8 @@
 """pellrix-fleet's page in headless Chromium: the groups it draws (counts,
 descriptions, boards) equal the --json document of the same run, each group
 whose first board's chips differ has that pair drawn by pellrix-diff's
-report page, and the page loads nothing and logs no error.
+report page, the page loads nothing and logs no error, fits a 400 px
+screen and has a main landmark.
 
 usage: check_fleet_page.py PELLRIX-FLEET MAKE_FLEET_BOARDS WORKDIR
 """
@@ -65,6 +66,16 @@ def main():
         rows = browser.evaluate("""Array.from(document.querySelectorAll('iframe.pair')).map(f =>
             f.contentDocument.querySelectorAll('#file-table tbody tr').length)""")
         check(any(count > 0 for count in rows), f"no pair's report lists a file: {rows}")
+        # Catches a page wider than a phone (the golden SHA-256 is one long
+        # word) and one without a main landmark for screen readers.
+        browser.call("Emulation.setDeviceMetricsOverride", width=400, height=900, deviceScaleFactor=1, mobile=False)
+        browser.evaluate("new Promise(done => requestAnimationFrame(() => requestAnimationFrame(done)))")
+        widths = browser.evaluate("[document.documentElement.scrollWidth, document.documentElement.clientWidth]")
+        browser.call("Emulation.clearDeviceMetricsOverride")
+        check(widths[0] <= widths[1] + 1, f"at 400 px the page is {widths[0]} px wide")
+        landmarks = browser.evaluate("document.querySelectorAll('main').length")
+        check(landmarks == 1 and browser.evaluate("!!document.querySelector('main #groups')"),
+              f"{landmarks} main landmarks, or the groups outside it")
         problems = browser.problems(url)
         check(not problems, f"the page: {problems}")
     finally:
