@@ -26,6 +26,14 @@ uint32_t NextDifference(const uint8_t* a, const uint8_t* b, uint32_t at, uint32_
   return at;
 }
 
+// Set bits of a byte, without the library call the compiler makes of a
+// population count on processors it cannot assume have the instruction.
+uint32_t BitsSet(uint8_t value) {
+  uint32_t bits = value - ((value >> 1) & 0x55u);
+  bits = (bits & 0x33u) + ((bits >> 2) & 0x33u);
+  return (bits + (bits >> 4)) & 0x0Fu;
+}
+
 }  // namespace
 
 BlockVerdict ClassifyFlashBlock(const uint8_t* main, const uint8_t* backup, uint32_t length, bool whole) {
@@ -34,17 +42,20 @@ BlockVerdict ClassifyFlashBlock(const uint8_t* main, const uint8_t* backup, uint
   uint32_t last = 0;
   for (uint32_t at = NextDifference(main, backup, 0, length); at < length;
        at = NextDifference(main, backup, at + 1, length)) {
-    const uint8_t oneOnMain = uint8_t(main[at] & ~backup[at]);
-    const uint8_t oneOnBackup = uint8_t(backup[at] & ~main[at]);
-    const int bits = __builtin_popcount(oneOnMain) + __builtin_popcount(oneOnBackup);
-    if (bits > 2 || (verdict.DifferingBytes > 0 && at - last < kScatterDistance)) scattered = false;
-    verdict.BitsOneOn[0] += uint32_t(__builtin_popcount(oneOnMain));
-    verdict.BitsOneOn[1] += uint32_t(__builtin_popcount(oneOnBackup));
     ++verdict.DifferingBytes;
+    // Changed data: only the bytes are counted from here on.
+    if (!scattered) continue;
+    const uint32_t oneOnMain = BitsSet(uint8_t(main[at] & ~backup[at]));
+    const uint32_t oneOnBackup = BitsSet(uint8_t(backup[at] & ~main[at]));
+    if (oneOnMain + oneOnBackup > 2 || (verdict.DifferingBytes > 1 && at - last < kScatterDistance) ||
+        verdict.DifferingBytes > kMostBitErrorBytesPerBlock)
+      scattered = false;
+    verdict.BitsOneOn[0] += oneOnMain;
+    verdict.BitsOneOn[1] += oneOnBackup;
     last = at;
   }
   if (verdict.DifferingBytes == 0) return verdict;
-  if (scattered && verdict.DifferingBytes <= kMostBitErrorBytesPerBlock) {
+  if (scattered) {
     verdict.Cause = BlockCause::BitErrors;
   } else if (whole && AllErased(main, length)) {
     verdict.Cause = BlockCause::ErasedOnMain;

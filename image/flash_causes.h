@@ -30,7 +30,7 @@ struct BlockVerdict {
   BlockCause Cause;
   uint32_t DifferingBytes;
   // Differing bits, each way: reading 1 on that chip where the other reads
-  // 0 (index 0 Main, 1 Backup).
+  // 0 (index 0 Main, 1 Backup); counted in full for bit errors only.
   uint32_t BitsOneOn[2];
 };
 
