@@ -71,7 +71,9 @@ void AddCauseItems(const pdiff::CauseAnalysis& analysis, std::vector<SignatureIt
   for (const pdiff::Cause& cause : analysis.causes) {
     const char* what = nullptr;
     switch (cause.kind) {
-      case pdiff::CauseKind::Erased: what = cause.chip == pdiff::CauseChip::Main ? "erased in golden" : "erased blocks"; break;
+      case pdiff::CauseKind::Erased:
+        what = cause.chip == pdiff::CauseChip::Main ? "erased in golden" : "erased blocks";
+        break;
       case pdiff::CauseKind::BitErrors: what = "bit errors"; break;
       case pdiff::CauseKind::DifferentBuild: what = "a different build"; break;
       case pdiff::CauseKind::Settings: what = "settings changed"; break;

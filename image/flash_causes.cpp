@@ -72,9 +72,8 @@ namespace {
 void CloseLargeBlock(FlashCauses* causes) {
   constexpr uint32_t kParts = kLargeEraseBlock / kEraseBlock;
   for (int chip = 0; chip < 2; ++chip)
-    if (causes->LargeErasedParts[chip] + causes->LargeDataParts[chip] == kParts &&
-        causes->LargeErasedParts[chip] > 0 && causes->LargeDataParts[chip] == 0 &&
-        causes->LargeDataParts[1 - chip] > 0)
+    if (causes->LargeErasedParts[chip] + causes->LargeDataParts[chip] == kParts && causes->LargeErasedParts[chip] > 0 &&
+        causes->LargeDataParts[chip] == 0 && causes->LargeDataParts[1 - chip] > 0)
       ++causes->ErasedLargeBlocks[chip];
   for (int chip = 0; chip < 2; ++chip) causes->LargeErasedParts[chip] = causes->LargeDataParts[chip] = 0;
 }
@@ -102,9 +101,7 @@ void NoteBitErrors(FlashCauses* causes, const uint8_t* main, const uint8_t* back
 
 }  // namespace
 
-void StartFlashCauses(FlashCauses* causes) {
-  __builtin_memset(causes, 0, sizeof *causes);
-}
+void StartFlashCauses(FlashCauses* causes) { __builtin_memset(causes, 0, sizeof *causes); }
 
 void AddFlashCauses(FlashCauses* causes, const uint8_t* main, const uint8_t* backup, uint64_t length,
                     uint64_t flashOffset) {
@@ -128,10 +125,9 @@ void AddFlashCauses(FlashCauses* causes, const uint8_t* main, const uint8_t* bac
     if (whole) {
       // The large block counts whole blocks only; a partial one never
       // completes it.
-      const bool erased[2] = {verdict.Cause == BlockCause::ErasedOnMain ||
-                                  (verdict.Cause == BlockCause::Same && AllErased(m, piece)),
-                              verdict.Cause == BlockCause::ErasedOnBackup ||
-                                  (verdict.Cause == BlockCause::Same && AllErased(b, piece))};
+      const bool erased[2] = {
+          verdict.Cause == BlockCause::ErasedOnMain || (verdict.Cause == BlockCause::Same && AllErased(m, piece)),
+          verdict.Cause == BlockCause::ErasedOnBackup || (verdict.Cause == BlockCause::Same && AllErased(b, piece))};
       for (int chip = 0; chip < 2; ++chip) ++(erased[chip] ? causes->LargeErasedParts : causes->LargeDataParts)[chip];
     }
     switch (verdict.Cause) {
@@ -154,9 +150,7 @@ void AddFlashCauses(FlashCauses* causes, const uint8_t* main, const uint8_t* bac
   causes->NextOffset = flashOffset + length;
 }
 
-void FinishFlashCauses(FlashCauses* causes) {
-  CloseLargeBlock(causes);
-}
+void FinishFlashCauses(FlashCauses* causes) { CloseLargeBlock(causes); }
 
 void FindFlashCauses(FlashCauses* causes, const uint8_t* main, const uint8_t* backup, uint64_t length,
                      uint64_t flashOffset) {

@@ -53,7 +53,7 @@ struct FlashCauses {
 
   uint32_t BitErrorBlocks;
   uint32_t BitErrorBytes;
-  uint32_t BitsOneOn[2];  // of the bit errors, reading 1 on that chip where the other reads 0
+  uint32_t BitsOneOn[2];                        // of the bit errors, reading 1 on that chip where the other reads 0
   uint64_t BitErrorOffsets[kCauseOffsetsKept];  // flash offsets of the first flipped bytes
 
   uint32_t OtherBlocks;

@@ -34,8 +34,8 @@ void WriteVariable(Bytes* image, const std::u16string& name, const Bytes& data) 
   Bytes record(60, 0);
   record[0] = 0xAA;
   record[1] = 0x55;
-  record[2] = 0x3F;                                          // added
-  record[4] = 0x07;                                          // NV, boot service, runtime
+  record[2] = 0x3F;                                         // added
+  record[4] = 0x07;                                         // NV, boot service, runtime
   const uint32_t nameSize = uint32_t(name.size() + 1) * 2;  // with its NUL
   for (int i = 0; i < 4; ++i) {
     record[36 + i] = uint8_t(nameSize >> (8 * i));

@@ -169,7 +169,7 @@ TEST(FlashCauses, ChangedDataIsNeverBitErrors) {
   backup[0x100] ^= 1;
   backup[0x103] ^= 2;  // closer than the scatter distance
   for (uint32_t i = 0; i <= kMostBitErrorBytesPerBlock; ++i) backup[0x1000 + i * 64] ^= 0x10;  // too many
-  backup[0x2000] ^= 0x07;  // three bits
+  backup[0x2000] ^= 0x07;                                                                      // three bits
   std::vector<uint8_t> erasedBoth = main;
   std::fill_n(erasedBoth.begin() + 0x3000, kEraseBlock, 0xFF);
   std::fill_n(backup.begin() + 0x3000, kEraseBlock, 0xFF);

@@ -78,10 +78,10 @@ bool DamagedOnly(const ChipDump& main, const ChipDump& backup, const Geometry& g
   for (uint64_t block = begin / kEraseBlock * kEraseBlock; block < begin + a->size; block += kEraseBlock) {
     const uint64_t from = std::max(block, regionStart);
     const uint64_t to = std::min(block + kEraseBlock, regionStart + regionSize);
-    const BlockCause cause = ClassifyFlashBlock(main.region() + (from - regionStart),
-                                                backup.region() + (from - regionStart), uint32_t(to - from),
-                                                to - from == kEraseBlock)
-                                 .Cause;
+    const BlockCause cause =
+        ClassifyFlashBlock(main.region() + (from - regionStart), backup.region() + (from - regionStart),
+                           uint32_t(to - from), to - from == kEraseBlock)
+            .Cause;
     if (cause == BlockCause::Other) return false;
   }
   return true;
@@ -198,7 +198,7 @@ struct Tally {
   uint64_t blocks = 0;
   uint64_t bitsOneOn[2] = {0, 0};
   std::vector<uint64_t> offsets;
-  std::vector<Interval> runs;  // erased: flash offsets of runs of blocks
+  std::vector<Interval> runs;               // erased: flash offsets of runs of blocks
   std::map<uint64_t, uint32_t> largeParts;  // erased: blocks met in each 64 KiB block
   NameList files;
 
@@ -236,11 +236,12 @@ void AddErased(std::vector<Cause>* causes, int chip, const Tally& tally) {
   for (const Interval& run : tally.runs)
     if (cause.offsets.size() < kCauseOffsetsListed) cause.offsets.push_back(run.first);
   cause.fileNames = tally.files.names;
-  cause.text = std::string(CauseChipText(cause.chip)) + ": " + Plural(cause.blocks, "erased 4 KiB block", "erased 4 KiB blocks") +
-               " at " + RunsText(tally.runs) +
-               (cause.largeBlocks > 0 ? " (" + Plural(cause.largeBlocks, "whole 64 KiB block", "whole 64 KiB blocks") + ")"
-                                      : "") +
-               ": an erase not followed by its write (an interrupted update or a failed write)" + InFiles(tally.files);
+  cause.text =
+      std::string(CauseChipText(cause.chip)) + ": " +
+      Plural(cause.blocks, "erased 4 KiB block", "erased 4 KiB blocks") + " at " + RunsText(tally.runs) +
+      (cause.largeBlocks > 0 ? " (" + Plural(cause.largeBlocks, "whole 64 KiB block", "whole 64 KiB blocks") + ")"
+                             : "") +
+      ": an erase not followed by its write (an interrupted update or a failed write)" + InFiles(tally.files);
   causes->push_back(std::move(cause));
 }
 
@@ -250,8 +251,8 @@ void AddBitErrors(std::vector<Cause>* causes, const Tally& tally) {
   // The chip reading 1 where the other reads 0 is the failing one: charge
   // lost from programmed 0s, or a program that did not take.
   Cause cause{CauseKind::BitErrors, onMain > 0 && onBackup > 0 ? CauseChip::Both
-                                    : onMain > 0                ? CauseChip::Main
-                                                                : CauseChip::Backup};
+                                    : onMain > 0               ? CauseChip::Main
+                                                               : CauseChip::Backup};
   cause.bytes = tally.bytes;
   cause.bitsOneOnMain = onMain;
   cause.bitsOneOnBackup = onBackup;
@@ -264,9 +265,8 @@ void AddBitErrors(std::vector<Cause>* causes, const Tally& tally) {
   else
     how = Plural(onMain + onBackup, "bit reads", "bits read") + " 1 where " +
           (cause.chip == CauseChip::Main ? "Backup" : "Main") + " has 0: charge lost or a program that failed";
-  cause.text = std::string(CauseChipText(cause.chip)) + ": " +
-               Plural(onMain + onBackup, "bit error", "bit errors") + " in " + Plural(tally.bytes, "byte", "bytes") +
-               " (" + how + ")" + InFiles(tally.files);
+  cause.text = std::string(CauseChipText(cause.chip)) + ": " + Plural(onMain + onBackup, "bit error", "bit errors") +
+               " in " + Plural(tally.bytes, "byte", "bytes") + " (" + how + ")" + InFiles(tally.files);
   causes->push_back(std::move(cause));
 }
 
@@ -320,9 +320,10 @@ void AddBuild(std::vector<Cause>* causes, const ChipDump& main, const Comparison
     for (const std::string& item : evidence) why += (why.empty() ? "" : ", ") + item;
     why += " differ";
   }
-  cause.text = "a different build: " + Plural(cause.files, "driver rebuilt", "drivers rebuilt") + " (" + why + ")" +
-               (changedWithIt > 0 ? ", " + Plural(changedWithIt, "more driver", "more drivers") + " changed with it" : "") +
-               InFiles(files);
+  cause.text =
+      "a different build: " + Plural(cause.files, "driver rebuilt", "drivers rebuilt") + " (" + why + ")" +
+      (changedWithIt > 0 ? ", " + Plural(changedWithIt, "more driver", "more drivers") + " changed with it" : "") +
+      InFiles(files);
   causes->push_back(std::move(cause));
 }
 
@@ -337,8 +338,8 @@ CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Com
   std::vector<bool> rebuilt(comparison.files.size(), false);
   for (size_t i = 0; i < comparison.files.size(); ++i) {
     const FileChange& change = comparison.files[i];
-    const bool changed = change.kind == FileChangeKind::Changed ||
-                         (change.kind == FileChangeKind::Moved && change.contentChanged);
+    const bool changed =
+        change.kind == FileChangeKind::Changed || (change.kind == FileChangeKind::Moved && change.contentChanged);
     if (!changed || change.main == nullptr || change.backup == nullptr) continue;
     std::optional<ImageChange> image = CompareImages(*change.main, *change.backup, &stringBudget);
     if (!image) continue;
@@ -380,8 +381,7 @@ CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Com
         unexplained.push_back(&run);
     }
     settingsBytes += settingsHere;
-    const bool erasedBlock =
-        verdict.Cause == BlockCause::ErasedOnMain || verdict.Cause == BlockCause::ErasedOnBackup;
+    const bool erasedBlock = verdict.Cause == BlockCause::ErasedOnMain || verdict.Cause == BlockCause::ErasedOnBackup;
     const int erasedSide = verdict.Cause == BlockCause::ErasedOnMain ? 0 : 1;
     // A block erased on one side lying where that side has no file, beside
     // another build's files, is the new layout's free space.
@@ -395,7 +395,8 @@ CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Com
       else
         tally.runs.push_back({flash, flash + kEraseBlock});
       ++tally.largeParts[flash / kLargeEraseBlock];
-      for (uint32_t step = 0; step < kEraseBlock; step += 512) tally.files.Add(explanations.FileAt(1 - erasedSide, flash + step));
+      for (uint32_t step = 0; step < kEraseBlock; step += 512)
+        tally.files.Add(explanations.FileAt(1 - erasedSide, flash + step));
     } else if (verdict.Cause == BlockCause::BitErrors && !unexplained.empty()) {
       buildHere = 0;
       ++bits.blocks;
@@ -411,7 +412,8 @@ CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Com
         other.bytes += run->bytes;
         other.Offset(flash + run->begin);
         other.files.Add(explanations.FileAt(0, flash + run->begin));
-        if (explanations.FileAt(0, flash + run->begin) == nullptr) other.files.Add(explanations.FileAt(1, flash + run->begin));
+        if (explanations.FileAt(0, flash + run->begin) == nullptr)
+          other.files.Add(explanations.FileAt(1, flash + run->begin));
       }
     }
     buildBytes += buildHere;

@@ -29,14 +29,14 @@ struct Cause {
   CauseKind kind;
   CauseChip chip;
   std::vector<uint64_t> offsets = {};  // flash offsets of the first blocks, bytes or files it covers
-  uint64_t blocks = 0;            // erased blocks of 4 KiB
-  uint64_t largeBlocks = 0;       // of them, whole aligned blocks of 64 KiB
-  uint64_t bytes = 0;             // differing bytes it explains
-  uint64_t bitsOneOnMain = 0;     // differing bits reading 1 on Main where Backup reads 0
+  uint64_t blocks = 0;                 // erased blocks of 4 KiB
+  uint64_t largeBlocks = 0;            // of them, whole aligned blocks of 64 KiB
+  uint64_t bytes = 0;                  // differing bytes it explains
+  uint64_t bitsOneOnMain = 0;          // differing bits reading 1 on Main where Backup reads 0
   uint64_t bitsOneOnBackup = 0;
-  uint64_t files = 0;                  // rebuilt files; changed variables, for settings
+  uint64_t files = 0;                       // rebuilt files; changed variables, for settings
   std::vector<std::string> fileNames = {};  // the files it falls in (the first kCauseFilesNamed)
-  std::string text = {};               // the report's line
+  std::string text = {};                    // the report's line
 };
 
 constexpr size_t kCauseFilesNamed = 20;

@@ -147,7 +147,8 @@ PeHeaders ReadPeHeaders(const uint8_t* bytes, uint64_t size, bool te) {
   if (debugRva != 0 && debugSize != 0) {
     auto offsetOf = [&](uint32_t rva) -> std::optional<uint64_t> {
       for (const PeSection& section : headers.sections)
-        if (rva >= section.virtualAddress && rva - section.virtualAddress < std::max(section.virtualSize, section.rawSize))
+        if (rva >= section.virtualAddress &&
+            rva - section.virtualAddress < std::max(section.virtualSize, section.rawSize))
           return uint64_t(section.rawOffset) + (rva - section.virtualAddress);
       const int64_t header = int64_t(rva) + (te ? adjust : 0);
       return header >= 0 ? std::optional<uint64_t>(uint64_t(header)) : std::nullopt;

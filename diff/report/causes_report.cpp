@@ -11,12 +11,9 @@ using nlohmann::json;
 json CausesJson(const CauseAnalysis& analysis) {
   json causes = json::array();
   for (const Cause& cause : analysis.causes) {
-    json item = {{"kind", CauseKindName(cause.kind)},
-                 {"chip", CauseChipName(cause.chip)},
-                 {"offsets", cause.offsets},
-                 {"bytes", cause.bytes},
-                 {"files", cause.fileNames},
-                 {"text", cause.text}};
+    json item = {{"kind", CauseKindName(cause.kind)}, {"chip", CauseChipName(cause.chip)},
+                 {"offsets", cause.offsets},          {"bytes", cause.bytes},
+                 {"files", cause.fileNames},          {"text", cause.text}};
     if (cause.kind == CauseKind::Erased) {
       item["blocks"] = cause.blocks;
       item["block_size"] = 4096;
@@ -36,9 +33,7 @@ json CausesJson(const CauseAnalysis& analysis) {
 
 namespace {
 
-json OptionalText(const std::optional<std::string>& text) {
-  return text ? json(EscapedText(*text)) : json(nullptr);
-}
+json OptionalText(const std::optional<std::string>& text) { return text ? json(EscapedText(*text)) : json(nullptr); }
 
 json HeadersJson(const PeHeaders& headers) {
   json sections = json::array();
@@ -47,16 +42,17 @@ json HeadersJson(const PeHeaders& headers) {
                         {"virtual_address", section.virtualAddress},
                         {"virtual_size", section.virtualSize},
                         {"raw_size", section.rawSize}});
-  return {{"format", headers.te ? "TE" : "PE"},
-          {"machine", headers.machine},
-          {"time_stamp", headers.timeStamp ? json(*headers.timeStamp) : json(nullptr)},
-          {"time_stamp_text", headers.timeStamp.value_or(0) != 0 ? json(TimeStampText(*headers.timeStamp)) : json(nullptr)},
-          {"image_size", headers.imageSize ? json(*headers.imageSize) : json(nullptr)},
-          {"entry_point", headers.entryPoint},
-          {"sections", sections},
-          {"debug_path", OptionalText(headers.debugPath)},
-          {"debug_id", OptionalText(headers.debugId)},
-          {"problem", headers.problem.empty() ? json(nullptr) : json(headers.problem)}};
+  return {
+      {"format", headers.te ? "TE" : "PE"},
+      {"machine", headers.machine},
+      {"time_stamp", headers.timeStamp ? json(*headers.timeStamp) : json(nullptr)},
+      {"time_stamp_text", headers.timeStamp.value_or(0) != 0 ? json(TimeStampText(*headers.timeStamp)) : json(nullptr)},
+      {"image_size", headers.imageSize ? json(*headers.imageSize) : json(nullptr)},
+      {"entry_point", headers.entryPoint},
+      {"sections", sections},
+      {"debug_path", OptionalText(headers.debugPath)},
+      {"debug_id", OptionalText(headers.debugId)},
+      {"problem", headers.problem.empty() ? json(nullptr) : json(headers.problem)}};
 }
 
 json Escaped(const std::vector<std::string>& texts) {
@@ -81,9 +77,10 @@ std::string StringsLine(const char* side, const std::vector<std::string>& listed
 json ImageChangeJson(const ImageChange& change) {
   json sections = json::array();
   for (const SectionChange& section : change.sections)
-    sections.push_back({{"name", EscapedText(section.name)},
-                        {"differing_bytes", section.differingBytes},
-                        {"only_in", section.onlyIn < 0 ? json(nullptr) : json(section.onlyIn == 0 ? "main" : "backup")}});
+    sections.push_back(
+        {{"name", EscapedText(section.name)},
+         {"differing_bytes", section.differingBytes},
+         {"only_in", section.onlyIn < 0 ? json(nullptr) : json(section.onlyIn == 0 ? "main" : "backup")}});
   return {{"main", HeadersJson(change.main)},
           {"backup", HeadersJson(change.backup)},
           {"main_version", OptionalText(change.mainVersion)},
@@ -108,7 +105,9 @@ std::vector<std::string> ImageChangeLines(const ImageChange& change) {
   for (const SectionChange& section : change.sections)
     sections += (sections.empty() ? "" : ", ") + EscapedText(section.name) + ' ' +
                 std::to_string(section.differingBytes) + " bytes" +
-                (section.onlyIn < 0 ? "" : section.onlyIn == 0 ? " (only in Main)" : " (only in Backup)");
+                (section.onlyIn < 0    ? ""
+                 : section.onlyIn == 0 ? " (only in Main)"
+                                       : " (only in Backup)");
   if (!sections.empty()) lines.push_back("sections: " + sections);
   // A build that zeroes the field leaves nothing to say.
   auto stamp = [](const PeHeaders& h) {
@@ -118,9 +117,9 @@ std::vector<std::string> ImageChangeLines(const ImageChange& change) {
     lines.push_back(a.timeStamp == b.timeStamp ? "time stamp: " + stamp(a) + " on both"
                                                : "time stamps: " + stamp(a) + " in Main, " + stamp(b) + " in Backup");
   if (a.debugPath || b.debugPath)
-    lines.push_back(a.debugPath == b.debugPath ? "debug path: " + Quoted(a.debugPath) + " on both"
-                                               : "debug paths: " + Quoted(a.debugPath) + " in Main, " +
-                                                     Quoted(b.debugPath) + " in Backup");
+    lines.push_back(a.debugPath == b.debugPath
+                        ? "debug path: " + Quoted(a.debugPath) + " on both"
+                        : "debug paths: " + Quoted(a.debugPath) + " in Main, " + Quoted(b.debugPath) + " in Backup");
   // The file's line gives a version both share.
   if (change.mainVersion != change.backupVersion)
     lines.push_back("versions: " + Quoted(change.mainVersion) + " in Main, " + Quoted(change.backupVersion) +

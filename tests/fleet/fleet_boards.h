@@ -15,8 +15,8 @@ namespace fleetsupport {
 
 enum class ChipVariant {
   Golden,
-  SerialOnly,      // another serial: differs only where the board masks
-  DriverChanged,   // the DXE driver "SetupDxe" built from another seed
+  SerialOnly,       // another serial: differs only where the board masks
+  DriverChanged,    // the DXE driver "SetupDxe" built from another seed
   VariableChanged,  // the variable Boot holds another value
   DriverBitErrors   // golden with two bits set, far apart, inside "SetupDxe"'s image
 };

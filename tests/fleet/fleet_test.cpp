@@ -82,7 +82,7 @@ TEST(FleetGroups, BuiltBoardsGroupBySignature) {
   } boards[] = {
       {"RUN001", {golden, golden}}, {"RUN002", {golden, golden}},     {"RUN003", {golden, driver}},
       {"RUN004", {golden, driver}}, {"RUN005", {variable, variable}}, {"RUN006", {serial, cut}},
-      {"RUN007", {serial, serial}},   {"RUN008", {golden, flipped}},
+      {"RUN007", {serial, serial}}, {"RUN008", {golden, flipped}},
   };
   for (const auto& board : boards) WriteRunFolder(f.boards() / board.board, board.chips, "");
   const nlohmann::json document = FleetJson({f.golden(), f.boards()}, 1);
