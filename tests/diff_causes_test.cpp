@@ -5,6 +5,8 @@
 // Each cause is found with its chip and counts, and nothing else is claimed.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <set>
 
@@ -107,6 +109,22 @@ TEST(DiffCauses, TwoBuildsOfOneFirmwareAreADifferentBuildAndNothingElse) {
   std::fill(swapped.begin() + long(newEnd), swapped.begin() + long(oldEnd), 0xFF);
   const Found found = Causes(one, swapped);
   EXPECT_EQ(found.kinds, std::set<std::string>{"different_build"});
+}
+
+// Catches: a byte or two a new build changed (a version, a table) taken for
+// bit errors, on the real pairs of the shared corpus when it is present.
+TEST(DiffCauses, RealPairsOfTwoBuildsAreADifferentBuildAlone) {
+  const char* corpus = std::getenv("PELLRIX_CORPUS");
+  if (corpus == nullptr || !std::filesystem::exists(std::string(corpus) + "/fsp-kbl-3.7.1.fd"))
+    GTEST_SKIP() << "no corpus";
+  const std::string at = std::string(corpus) + "/";
+  for (const auto& [first, second] : {std::pair{"fsp-kbl-3.7.1.fd", "fsp-kbl-3.7.6.fd"},
+                                      std::pair{"fsp-skl.fd", "fsp-kbl-3.7.1.fd"},
+                                      std::pair{"deb-ovmf-u1-OVMF.fd", "deb-ovmf-u2-OVMF.fd"}}) {
+    const Bytes a = support::ReadFileBytes(at + first), b = support::ReadFileBytes(at + second);
+    EXPECT_EQ(Causes(a, b).kinds, std::set<std::string>{"different_build"}) << first << " " << second;
+    EXPECT_EQ(Causes(b, a).kinds, std::set<std::string>{"different_build"}) << second << " " << first;
+  }
 }
 
 // Catches: settings taken for a firmware change, or a variable store's

@@ -102,18 +102,15 @@ class Explanations {
                                FlashOffset(geometry_, volume.volume.Offset + volume.volume.DeclaredLength)});
   }
 
-  // Once any file is rebuilt, the other changes of the trees (files added,
-  // removed, moved, data files changed) are the same build's, except a
-  // file whose only differences are flipped bits.
+  // Once any file is rebuilt, every other change of the trees (files
+  // added, removed, moved, data files changed, a version byte or two) is the
+  // same build's: flipped bits are told only where no build explains them.
   void MarkBuild(const Comparison& comparison, const std::vector<bool>& rebuilt) {
     const bool anyRebuilt = std::find(rebuilt.begin(), rebuilt.end(), true) != rebuilt.end();
     for (size_t i = 0; i < comparison.files.size(); ++i) {
       const FileChange& change = comparison.files[i];
       if (change.kind == FileChangeKind::MaskedOnly) continue;
-      bool explained = rebuilt[i];
-      if (!explained && anyRebuilt) {
-        explained = !DamagedOnly(main_, backup_, geometry_, change);
-      }
+      const bool explained = rebuilt[i] || anyRebuilt;
       if (!explained) continue;
       if (change.main != nullptr) Mark(0, *change.main);
       if (change.backup != nullptr) Mark(1, *change.backup);
@@ -216,10 +213,14 @@ std::string RunsText(const std::vector<Interval>& runs) {
   return text;
 }
 
+// The line names the first few files; the evidence holds more.
+constexpr size_t kFilesInLine = 5;
+
 std::string InFiles(const NameList& files) {
   if (files.names.empty()) return "";
   std::string text = "; in ";
-  for (size_t i = 0; i < files.names.size(); ++i) text += (i > 0 ? ", " : "") + files.names[i];
+  for (size_t i = 0; i < files.names.size() && i < kFilesInLine; ++i) text += (i > 0 ? ", " : "") + files.names[i];
+  if (files.names.size() > kFilesInLine) text += " and others";
   return text;
 }
 
