@@ -118,9 +118,9 @@ TEST(DiffCauses, RealPairsOfTwoBuildsAreADifferentBuildAlone) {
   if (corpus == nullptr || !std::filesystem::exists(std::string(corpus) + "/fsp-kbl-3.7.1.fd"))
     GTEST_SKIP() << "no corpus";
   const std::string at = std::string(corpus) + "/";
-  for (const auto& [first, second] : {std::pair{"fsp-kbl-3.7.1.fd", "fsp-kbl-3.7.6.fd"},
-                                      std::pair{"fsp-skl.fd", "fsp-kbl-3.7.1.fd"},
-                                      std::pair{"deb-ovmf-u1-OVMF.fd", "deb-ovmf-u2-OVMF.fd"}}) {
+  for (const auto& [first, second] :
+       {std::pair{"fsp-kbl-3.7.1.fd", "fsp-kbl-3.7.6.fd"}, std::pair{"fsp-skl.fd", "fsp-kbl-3.7.1.fd"},
+        std::pair{"deb-ovmf-u1-OVMF.fd", "deb-ovmf-u2-OVMF.fd"}}) {
     const Bytes a = support::ReadFileBytes(at + first), b = support::ReadFileBytes(at + second);
     EXPECT_EQ(Causes(a, b).kinds, std::set<std::string>{"different_build"}) << first << " " << second;
     EXPECT_EQ(Causes(b, a).kinds, std::set<std::string>{"different_build"}) << second << " " << first;
