@@ -220,7 +220,8 @@ void OneSideOnly(const std::vector<std::string>& mine, const std::vector<std::st
   const std::unordered_set<std::string> other(theirs.begin(), theirs.end());
   for (const std::string& text : mine)
     if (other.count(text) == 0) {
-      if (listed->size() < kStringsListed) listed->push_back(text);
+      if (listed->size() < kStringsListed)
+        listed->push_back(text.size() <= kLongestStringListed ? text : text.substr(0, kLongestStringListed) + "...");
       ++*count;
     }
 }

@@ -62,6 +62,7 @@ struct ImageChange {
 
 constexpr size_t kShortestString = 6;
 constexpr size_t kStringsListed = 20;
+constexpr size_t kLongestStringListed = 120;  // characters of one listed string; longer ones end in "..."
 
 // Null when either side holds no image. `stringBudget` is the image bytes
 // left for string scans, charged here.
