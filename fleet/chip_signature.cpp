@@ -65,6 +65,29 @@ const char* VariableClass(pdiff::VariableChangeKind kind) {
   return "changed";
 }
 
+// The chip's causes, named by kind and the files they fall in; the chip is
+// the compared one, golden being Main.
+void AddCauseItems(const pdiff::CauseAnalysis& analysis, std::vector<SignatureItem>* items) {
+  for (const pdiff::Cause& cause : analysis.causes) {
+    const char* what = nullptr;
+    switch (cause.kind) {
+      case pdiff::CauseKind::Erased:
+        what = cause.chip == pdiff::CauseChip::Main ? "erased in golden" : "erased blocks";
+        break;
+      case pdiff::CauseKind::BitErrors: what = "bit errors"; break;
+      case pdiff::CauseKind::DifferentBuild: what = "a different build"; break;
+      case pdiff::CauseKind::Settings: what = "settings changed"; break;
+      case pdiff::CauseKind::Layout: what = "layout"; break;
+      case pdiff::CauseKind::Other: continue;  // the file and area items say it
+    }
+    std::string files;
+    if (cause.kind == pdiff::CauseKind::Erased || cause.kind == pdiff::CauseKind::BitErrors)
+      for (size_t i = 0; i < cause.fileNames.size() && i < kCauseFilesInSignature; ++i)
+        files += (i ? ", " : " in ") + cause.fileNames[i];
+    items->push_back({std::string(kCauseKeyPrefix) + pdiff::CauseKindName(cause.kind) + files, what + files});
+  }
+}
+
 // Areas the files and variables already explain, or that the board masks.
 bool ExplainedArea(const std::string& name) {
   return name == "masked areas" || name == "BIOS window the board compares";
@@ -91,6 +114,7 @@ std::vector<SignatureItem> ChipSignature(const pdiff::Comparison& comparison, bo
     if (!store.layout && store.dump == 1)
       items.push_back({"variable store unreadable", "variable store unreadable (" + store.problem + ")"});
   const bool named = !items.empty();
+  AddCauseItems(comparison.causes, &items);
   for (const pdiff::AreaDifference& area : comparison.whole.areas) {
     // Bytes the board compares that no file or variable holds (free space,
     // volume headers, damage) are named by their area.

@@ -13,6 +13,12 @@
 
 namespace fleet {
 
+// Items naming a cause of the chip's differences (erased blocks, bit
+// errors, a different build, settings) have keys that start so; the files
+// erased blocks and bit errors fall in are named, the first few.
+constexpr const char* kCauseKeyPrefix = "cause ";
+constexpr size_t kCauseFilesInSignature = 3;
+
 // Golden is the comparison's Main, the chip its Backup. Sorted by key,
 // without repeats; empty when the chip differs only where the board masks.
 // `goldenRegionOnly`: golden is a BIOS region alone (as a capsule carries

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "diff/compare/text_format.h"
+#include "fleet/chip_signature.h"
 
 namespace fleet {
 namespace {
@@ -25,9 +26,19 @@ std::string ChipPart(const ChipRecord& chip, bool alone) {
     case ChipState::Trouble: return who + " not read: " + chip.trouble;
     case ChipState::Differs: break;
   }
-  std::string text = who + " differs: ";
-  for (size_t i = 0; i < chip.items.size() && i < kItemsInText; ++i) text += (i ? ", " : "") + chip.items[i].text;
-  if (chip.items.size() > kItemsInText) text += " and " + std::to_string(chip.items.size() - kItemsInText) + " more";
+  // The causes lead ("Backup bit errors in PeiCore"), then what differs.
+  std::string causes;
+  std::vector<const SignatureItem*> items;
+  for (const SignatureItem& item : chip.items) {
+    if (item.key.rfind(kCauseKeyPrefix, 0) == 0)
+      causes += (causes.empty() ? who + " " : ", ") + item.text;
+    else
+      items.push_back(&item);
+  }
+  std::string text = causes.empty() ? who + " differs: " : causes + "; " + who + " differs: ";
+  for (size_t i = 0; i < items.size() && i < kItemsInText; ++i) text += (i ? ", " : "") + items[i]->text;
+  if (items.size() > kItemsInText) text += " and " + std::to_string(items.size() - kItemsInText) + " more";
+  if (items.empty()) text.resize(causes.size());
   return text;
 }
 

@@ -31,7 +31,9 @@ constexpr uint8_t kSectionCompression = 0x01;
 constexpr uint8_t kSectionGuidDefined = 0x02;
 using image_layout::kSectionUserInterface;
 constexpr uint8_t kSectionVolumeImage = 0x17;
-constexpr uint8_t kSectionVersion = 0x14;  // a 16-bit build number, then UTF-16 text
+constexpr uint8_t kSectionVersion = 0x14;
+constexpr uint8_t kSectionPe32 = 0x10;
+constexpr uint8_t kSectionTe = 0x12;  // a 16-bit build number, then UTF-16 text
 constexpr uint8_t kNotCompressed = 0;
 constexpr uint8_t kStandardCompression = 1;
 
@@ -265,8 +267,18 @@ class TreeBuilder {
       case kSectionVolumeImage: WalkVolume(body, file, path, depth + 1); return;
       case kSectionCompression: return WalkCompression(body, file, path, depth);
       case kSectionGuidDefined: return WalkGuided(section, header, file, path, depth);
+      case kSectionPe32:
+      case kSectionTe: return NoteImage(file, body, type == kSectionTe);
       default: return;
     }
+  }
+
+  void NoteImage(int file, const Span& body, bool te) {
+    TreeFile& record = tree_.files[size_t(file)];
+    if (record.image != nullptr) return;
+    record.image = body.data;
+    record.imageSize = body.size;
+    record.imageIsTe = te;
   }
 
   // The file's name, or its version text after `skip` bytes (a version

@@ -42,6 +42,11 @@ struct TreeFile {
   std::optional<uint64_t> offset;     // in the image; null inside decompressed bytes
   bool compressed = false;            // inside a compressed encapsulation
   std::vector<std::string> problems;  // sections that could not be opened
+  // The body of its first PE32 or TE section (in decoded bytes when it lies
+  // inside a compressed one), or null.
+  const uint8_t* image = nullptr;
+  uint64_t imageSize = 0;
+  bool imageIsTe = false;
 };
 
 struct FirmwareTree {

@@ -315,6 +315,7 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
     result.variables = CompareVariables(geometry, main, backup);
     main.ShowUnmasked(false);
     backup.ShowUnmasked(false);
+    result.causes = FindCauses(main, backup, result);
   }
 
   for (int index = 0; index < 2; ++index) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "diff/compare/byte_areas.h"
+#include "diff/compare/causes.h"
 #include "diff/compare/chip_dump.h"
 #include "diff/compare/differences.h"
 #include "diff/compare/file_changes.h"
@@ -71,6 +72,7 @@ struct Comparison {
   VariableComparison variables;       // the EDK2 variable stores matched variable by variable
   std::vector<std::string> warnings;  // what the dumps leave uncertain, one line each
   WholeFileDifferences whole;         // every byte of both files, by area
+  CauseAnalysis causes;               // why the regions differ
 };
 
 // The geometry the board reports with Main active: Main's descriptor, or a

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "diff/report/causes_report.h"
 #include "diff/report/escaped_text.h"
 #include "diff/report/file_json.h"
 #include "diff/report/json_stream.h"
@@ -295,6 +296,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                             {"address", verdict.address ? json(*verdict.address) : json(nullptr)}});
   json summary = SummaryJson(comparison);
   AddVariableCounts(summary, comparison.variables);
+  stream.Member("causes", CausesJson(comparison.causes));
   stream.Member("summary", summary);
   stream.Member(
       "geometry",
@@ -334,7 +336,12 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   dumps << "]";
   stream.BeginArray("files");
-  for (const FileChange& change : comparison.files) stream.Item(FileChangeJson(geometry, main, backup, change));
+  const std::vector<const ImageChange*> images = ImagesByFile(comparison.causes, comparison.files.size());
+  for (size_t i = 0; i < comparison.files.size(); ++i) {
+    nlohmann::json entry = FileChangeJson(geometry, main, backup, comparison.files[i]);
+    if (images[i] != nullptr) entry["image"] = ImageChangeJson(*images[i]);
+    stream.Item(entry);
+  }
   stream.EndArray();
   stream.Member("variables", VariablesJson(comparison.variables));
   stream.Member("variable_stores", VariableStoresJson(comparison.variables));

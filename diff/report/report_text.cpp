@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 
+#include "diff/report/causes_report.h"
 #include "diff/report/escaped_text.h"
 #include "diff/report/report.h"
 #include "diff/compare/text_format.h"
@@ -140,6 +141,7 @@ void PrintSummary(std::ostream& out, const Comparison& comparison) {
   const uint64_t bytes = comparison.differences.differingBytes;
   const FileChangeCounts counts = CountFileChanges(comparison.files);
   out << "On-board verdict: " << VerdictText(comparison.verdict) << "\n";
+  for (const Cause& cause : comparison.causes.causes) out << "  cause: " << EscapedText(cause.text) << "\n";
   for (const std::string& line : WholeFileLines(comparison.whole)) out << "  " << line << "\n";
   out << "  not checked in a dump: " << NotCheckedInADump() << "\n";
   out << "Differences after masking: " << comparison.differences.count << " ranges, " << bytes << " bytes\n";
@@ -199,7 +201,8 @@ std::string PathText(const std::vector<fwtree::Guid>& path) {
 // Files grouped by the volume that holds them, in the order they appear;
 // grouped through a map, since a dump may hold many volumes and files.
 void PrintFileChanges(std::ostream& out, const ChipDump& main, const ChipDump& backup, const Geometry& geometry,
-                      const std::vector<FileChange>& changes) {
+                      const std::vector<FileChange>& changes, const CauseAnalysis& causes) {
+  const std::vector<const ImageChange*> images = ImagesByFile(causes, changes.size());
   out << "\nFiles that differ, by volume\n";
   if (changes.empty()) out << "  none\n";
   std::map<std::vector<fwtree::Guid>, size_t> groupOfPath;
@@ -229,6 +232,8 @@ void PrintFileChanges(std::ostream& out, const ChipDump& main, const ChipDump& b
       out << "    " << std::left << std::setw(int(labelWidth + 2)) << KindText(*change) << FileText(file);
       if (file.index > 0) out << " #" << file.index;
       out << HowItDiffers(geometry, main, backup, *change) << "\n";
+      if (const ImageChange* image = images[size_t(change - changes.data())])
+        for (const std::string& line : ImageChangeLines(*image)) out << "        " << line << "\n";
     }
   }
 }
@@ -249,7 +254,7 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
                      bool withRawMasked, uint64_t maxRanges) {
   const Geometry& geometry = comparison.geometry;
   PrintSummary(out, comparison);
-  PrintFileChanges(out, main, backup, geometry, comparison.files);
+  PrintFileChanges(out, main, backup, geometry, comparison.files, comparison.causes);
   PrintVariableChanges(out, comparison.variables);
   out << "\n";
   PrintDump(out, "Main BIOS", main, geometry);

@@ -378,6 +378,10 @@ def check_comparison(browser, tool, main, backup, folder, name):
         if line.startswith(known):
             check(line in top, f"summary line {line!r} is not the text report's")
     check(len([line for line in shown if line.startswith(known)]) >= 4, f"summary lines missing: {shown}")
+    # Catches the causes card dropping, reordering or rewording a cause.
+    causes = browser.evaluate("Array.from(document.querySelectorAll('#causes li'), li => li.textContent)")
+    check(causes == [line[len("cause: "):] for line in top if line.startswith("cause: ")],
+          f"{name}: the causes card {causes} is not the text report's cause lines")
 
     expected = [row_key(f, f["change"]) for f in report["files"]]
     check(table_rows(browser) == expected, "the table's rows are not the JSON's files")

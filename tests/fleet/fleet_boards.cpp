@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "tests/fleet/fleet_boards.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -66,6 +67,17 @@ sim::Bytes BuildChip(ChipVariant variant) {
   // variables the comparison names.
   const sim::Bytes store = SetupStore(variant == ChipVariant::VariableChanged ? 2 : 1);
   std::copy(store.begin(), store.end(), chip.begin() + support::ProbePart::kBiosStart);
+  if (variant == ChipVariant::DriverBitErrors) {
+    // Past the file header (24 bytes), the section header (4) and the
+    // image's headers, a bit that reads 0 in golden set in each byte.
+    const sim::Guid name = support::NumberedGuid(0xF1EE7000, 1);
+    const auto file = std::search(chip.begin(), chip.end(), name.begin(), name.end());
+    for (long at : {0x200L, 0x240L}) {
+      uint8_t& byte = *(file + 28 + at);
+      const uint8_t clear = uint8_t(~byte);
+      byte = uint8_t(byte | (clear & -clear));  // its lowest clear bit
+    }
+  }
   return chip;
 }
 

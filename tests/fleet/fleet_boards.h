@@ -15,9 +15,10 @@ namespace fleetsupport {
 
 enum class ChipVariant {
   Golden,
-  SerialOnly,      // another serial: differs only where the board masks
-  DriverChanged,   // the DXE driver "SetupDxe" built from another seed
-  VariableChanged  // the variable Boot holds another value
+  SerialOnly,       // another serial: differs only where the board masks
+  DriverChanged,    // the DXE driver "SetupDxe" built from another seed
+  VariableChanged,  // the variable Boot holds another value
+  DriverBitErrors   // golden with two bits set, far apart, inside "SetupDxe"'s image
 };
 
 sim::Bytes BuildChip(ChipVariant variant);

@@ -66,13 +66,15 @@ struct Fixture {
 // from its twins; a changed driver or variable not named, or named by
 // something that differs per board (an offset) so twins split; golden's
 // masks applied twice by a second comparison, so the second board of a kind
-// groups apart from the first; a chip cut short not told as such.
+// groups apart from the first; a chip cut short not told as such; a chip's
+// causes (bit errors, settings) not leading its part of the description.
 TEST(FleetGroups, BuiltBoardsGroupBySignature) {
   Fixture f;
   const sim::Bytes golden = BuildChip(ChipVariant::Golden);
   const sim::Bytes serial = BuildChip(ChipVariant::SerialOnly);
   const sim::Bytes driver = BuildChip(ChipVariant::DriverChanged);
   const sim::Bytes variable = BuildChip(ChipVariant::VariableChanged);
+  const sim::Bytes flipped = BuildChip(ChipVariant::DriverBitErrors);
   const sim::Bytes cut(golden.begin(), golden.begin() + golden.size() / 2);
   const struct {
     const char* board;
@@ -80,7 +82,7 @@ TEST(FleetGroups, BuiltBoardsGroupBySignature) {
   } boards[] = {
       {"RUN001", {golden, golden}}, {"RUN002", {golden, golden}},     {"RUN003", {golden, driver}},
       {"RUN004", {golden, driver}}, {"RUN005", {variable, variable}}, {"RUN006", {serial, cut}},
-      {"RUN007", {serial, serial}},
+      {"RUN007", {serial, serial}}, {"RUN008", {golden, flipped}},
   };
   for (const auto& board : boards) WriteRunFolder(f.boards() / board.board, board.chips, "");
   const nlohmann::json document = FleetJson({f.golden(), f.boards()}, 1);
@@ -89,14 +91,20 @@ TEST(FleetGroups, BuiltBoardsGroupBySignature) {
       {"Backup differs: DXE driver \"SetupDxe\" changed; the board's own test fails (Main against Backup, status "
        "0x8e)",
        2},
-      {"Main differs: variable Setup changed; Backup differs: variable Setup changed", 1},
+      {"Main settings changed; Main differs: variable Setup changed; Backup settings changed; Backup differs: "
+       "variable Setup changed",
+       1},
+      // The cause leads: bits set on the chip, in the driver they fall in.
+      {"Backup bit errors in SetupDxe; Backup differs: DXE driver \"SetupDxe\" changed; the board's own test fails "
+       "(Main against Backup, status 0x8e)",
+       1},
       {"Main differs only in the areas the board masks; Backup differs: shorter than golden (cut short); the "
        "board's own test fails (Main against Backup, status 0x8d)",
        1},
       {"Main differs only in the areas the board masks; Backup differs only in the areas the board masks", 1},
   };
   EXPECT_EQ(Counts(document), expected) << document.dump(2);
-  EXPECT_EQ(document["boards"], 7);
+  EXPECT_EQ(document["boards"], 8);
   EXPECT_EQ(document["matching_golden"], 3);  // identical, or only masked bytes differ
   // The largest groups first (ties by description), their boards by name.
   EXPECT_EQ(document["groups"][0]["boards"][0], (f.boards() / "RUN003").string());
