@@ -2,6 +2,7 @@
 #include "kit/final_screen.h"
 
 #include "kit/big_letters.h"
+#include "kit/chip_causes.h"
 #include "kit/run_number.h"
 #include "kit/stick_holdings.h"
 
@@ -129,6 +130,12 @@ void ComposeFinalScreen(const KitOutcome& outcome, FinalScreen* screen) {
   Line(screen, ScreenTone::Plain, "");
   Line(screen, ToneOf(verdict), "Verdict: %s - %s", word,
        verdict == KitVerdict::Unsupported ? "no dual-chip service on this board" : VerdictReason(outcome));
+  // Why the kept chips differ, where their bytes say it.
+  if (outcome.Cause.Kind == ChipCause::Erased || outcome.Cause.Kind == ChipCause::BitErrors) {
+    TextLines cause;
+    AppendCauseSentence(outcome.Cause, &cause);
+    Line(screen, ScreenTone::Bad, "%s", cause.Data);
+  }
   // Which question the board did not answer, for whoever looks into it.
   if (verdict == KitVerdict::Unsupported)
     Line(screen, ScreenTone::Plain, "Nothing to compare, save or record: %s.", VerdictReason(outcome));

@@ -22,6 +22,17 @@ constexpr uint8_t kChipUnknown = 0xFF;
 // How the board answered the kit's first question, before any chip is read.
 enum class BoardAnswer : uint8_t { Answered, NoChipSelect, NoMailbox };
 
+// Why the two kept chips differ, as their bytes show it (kit/chip_causes.h):
+// NotJudged when both chips were not kept whole.
+enum class ChipCause : uint8_t { NotJudged, Erased, BitErrors, Other };
+struct CauseFinding {
+  ChipCause Kind = ChipCause::NotJudged;
+  uint8_t Chip = 0xFF;     // 0 Main, 1 Backup, 2 both; for Erased and BitErrors
+  uint32_t Count = 0;      // erased 4 KiB blocks, or bytes with bit errors
+  uint32_t Bits = 0;       // the bits of those bit errors
+  uint64_t FirstOffset = 0;  // flash offset of the first such block or byte
+};
+
 // The firmware clock's zone: a minute offset, or one of these.
 constexpr int16_t kZoneLocal = 0x07FF;  // the firmware does not say: its local time
 
@@ -63,6 +74,7 @@ struct KitOutcome {
   char Date[20] = {};  // "2026-12-07 22:15:03" from the firmware clock
   int16_t DateZone = kZoneLocal;
   char Serial[65] = {};  // the board's serial number from SMBIOS; empty when none
+  CauseFinding Cause;
 };
 
 // 130: the board's answer when it lacks the dual-chip service.

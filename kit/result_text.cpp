@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "kit/result_text.h"
 
+#include "kit/chip_causes.h"
 #include "kit/stick_holdings.h"
 
 namespace {
@@ -103,6 +104,14 @@ void ComposeResultText(const KitOutcome& outcome, const char* kitVersion, TextLi
   AppendFormatted(text, "log=%s\n", holdings.Log == Held::Whole ? "whole" : "incomplete");
   AppendHeld(text, "kept=", holdings, Held::Whole);
   AppendHeld(text, "partial=", holdings, Held::Part);
+  // Why the kept chips differ, from their bytes: the chip and the count of
+  // erased blocks or of bytes with bit errors.
+  if (outcome.Cause.Kind != ChipCause::NotJudged) {
+    AppendFormatted(text, "cause=%s\n", CauseWord(outcome.Cause.Kind));
+    if (outcome.Cause.Kind != ChipCause::Other)
+      AppendFormatted(text, "cause-chip=%s\ncause-count=%d\ncause-from=0x%x\n", CauseChipName(outcome.Cause.Chip),
+                      static_cast<int>(outcome.Cause.Count), static_cast<unsigned>(outcome.Cause.FirstOffset));
+  }
 }
 
 ResultFileStep JudgeResultReadBack(bool writtenWhole, const TextLines& meant, const char* readBack,

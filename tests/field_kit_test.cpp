@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kit/chip_causes.h"
 #include "kit/final_screen.h"
 #include "kit/outcome.h"
 #include "kit/result_text.h"
@@ -380,6 +381,16 @@ TEST(FieldKitOutcomeTable, ScreenResultAndStickAgreeInEveryOutcome) {
                 add("PELLRIX.REC", record, nullptr);
                 outcome.Stock.RecordFolder = record == Step::Written || record == Step::FailedPartial;
                 outcome.Stock.LogWhole = logWhole;
+                // The cause the kit reads from the chips, when both are kept
+                // whole: the widest counts a 256 MiB part can give.
+                const bool bothKept = fails && saveMain == Step::Written && saveBackup == Step::Written;
+                const CauseFinding causes[] = {
+                    {ChipCause::Erased, 1, 65536, 0, 0xFFF000},
+                    {ChipCause::BitErrors, 0, 65536, 131072, 0x1234},
+                    {ChipCause::BitErrors, 2, 65536, 131072, 0x10},
+                    {ChipCause::Other, 0xFF, 0, 0, 0},
+                };
+                if (bothKept) outcome.Cause = causes[rows % 4];
 
                 FinalScreen screen;
                 ComposeFinalScreen(outcome, &screen);
@@ -457,6 +468,21 @@ TEST(FieldKitOutcomeTable, ScreenResultAndStickAgreeInEveryOutcome) {
                   EXPECT_EQ(ParseStepStatus(field->Value, &status) ? status : kStepNotRun, outcome.SaveMain);
                 }
                 EXPECT_EQ(text.find("pellrix-explain-run RUN004") != std::string::npos, true) << context;
+                // The cause of kept chips on the screen and in RESULT.TXT,
+                // with its chip; none claimed for chips not kept.
+                const ChipCause cause = outcome.Cause.Kind;
+                const bool told = cause == ChipCause::Erased || cause == ChipCause::BitErrors;
+                EXPECT_EQ(text.find("Why: ") != std::string::npos, told) << context;
+                EXPECT_EQ(ResultValue(reading, "cause"), cause == ChipCause::NotJudged ? "(absent)"
+                                                         : cause == ChipCause::Erased  ? "erased"
+                                                         : cause == ChipCause::Other   ? "other"
+                                                                                       : "bit-errors")
+                    << context;
+                if (told) {
+                  const std::string chip = CauseChipName(outcome.Cause.Chip);
+                  EXPECT_EQ(ResultValue(reading, "cause-chip"), chip) << context;
+                  EXPECT_NE(text.find(chip == "both" ? "both ways" : "Why: " + chip), std::string::npos) << context;
+                }
                 // An unsupported board: which question it did not answer.
                 if (ending == Ending::Unsupported) {
                   const char* why = rows % 3 == 0   ? "no chip-select service on this board"

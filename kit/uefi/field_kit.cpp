@@ -8,13 +8,16 @@
 
 #include "app/main.h"
 #include "firmware/mailbox.h"
+#include "firmware/pool.h"
 #include "firmware/tool_state.h"
 #include "ops/compare_command.h"
+#include "kit/chip_causes.h"
 #include "kit/final_screen.h"
 #include "kit/kit_version.h"
 #include "kit/result_text.h"
 #include "kit/room_plan.h"
 #include "kit/run_number.h"
+#include "kit/stick_holdings.h"
 #include "kit/uefi/firmware_services.h"
 #include "record/board_probe.h"
 #include "record/recorder.h"
@@ -187,6 +190,26 @@ void TakeStock(KitOutcome* outcome) {
   outcome->Stock.RecordFolder = FolderExists("PELLRIX.REC");
 }
 
+// Why the kept chips differ, from their bytes as the stick returns them (the
+// bytes the workstation will get): erased blocks or bit errors.
+void JudgeKeptChips(KitOutcome* outcome) {
+  const Holdings holdings = HoldingsOf(*outcome);
+  if (!ChipsDiffer(outcome->Comparison) || holdings.Main != Held::Whole || holdings.Backup != Held::Whole) return;
+  const uint64_t size = outcome->PartBytes;
+  auto* main = static_cast<uint8_t*>(AllocateErased(size));
+  auto* backup = static_cast<uint8_t*>(AllocateErased(size));
+  if (main != nullptr && backup != nullptr && ReadVolumeFile("MAIN.BIN", main, size) == size &&
+      ReadVolumeFile("BACKUP.BIN", backup, size) == size) {
+    FlashCauses causes;
+    FindFlashCauses(&causes, main, backup, size, 0);
+    outcome->Cause = JudgeChipCauses(causes);
+  } else {
+    Print("!! The saved chips could not be read back to tell why they differ.\n");
+  }
+  ReleasePool(main);
+  ReleasePool(backup);
+}
+
 uint8_t ChipOf(uint32_t positionStatus) {
   if (positionStatus == kStatusOnMain) return 0;
   if (positionStatus == kStatusOnBackup) return 1;
@@ -241,6 +264,7 @@ void RunFieldKit() {
   if (outcome.StartupChip == kChipUnknown) outcome.StartupChip = outcome.ChipNow;
 
   TakeStock(&outcome);
+  JudgeKeptChips(&outcome);
   WriteResult(&outcome);
   FinalScreen screen;
   ComposeFinalScreen(outcome, &screen);
