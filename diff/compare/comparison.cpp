@@ -177,13 +177,13 @@ std::vector<CutShortDump> CutShortDumps(const Geometry& geometry, const ChipDump
   return cut;
 }
 
-// The image offset of a file, or of the outermost file holding it when it
-// lies in decompressed bytes.
-std::optional<uint64_t> ImageOffset(const fwtree::FirmwareTree& tree, const fwtree::TreeFile& file) {
+// The file itself when it lies in the image, else the file holding the
+// decompressed bytes it lies in.
+const fwtree::TreeFile* OutermostFile(const fwtree::FirmwareTree& tree, const fwtree::TreeFile& file) {
   const fwtree::TreeFile* at = &file;
   for (size_t steps = 0; !at->offset && at->parentFile >= 0 && steps < tree.files.size(); ++steps)
     at = &tree.files[size_t(at->parentFile)];
-  return at->offset;
+  return at;
 }
 
 // A file of one dump that lies where the other, cut short, holds nothing
@@ -194,11 +194,13 @@ uint64_t LeaveOutMissing(const Geometry& geometry, const ChipDump& main, const C
   if (cut.empty()) return 0;
   const auto lacking = [&](int present, const fwtree::TreeFile& file) {
     const ChipDump& dump = present == 0 ? main : backup;
-    const std::optional<uint64_t> offset = ImageOffset(dump.tree(), file);
-    if (!offset) return false;
-    const uint64_t flash = FileFlashOffset(geometry, dump, *offset);
+    const fwtree::TreeFile* outer = OutermostFile(dump.tree(), file);
+    if (!outer->offset) return false;
+    const uint64_t flash = FileFlashOffset(geometry, dump, *outer->offset);
+    // A file the cut runs through is missing in part.
     for (const CutShortDump& missing : cut)
-      if (missing.dump != present && flash >= missing.missingBegin && flash < missing.missingEnd) return true;
+      if (missing.dump != present && flash + outer->size > missing.missingBegin && flash < missing.missingEnd)
+        return true;
     return false;
   };
   const auto before = files->size();
