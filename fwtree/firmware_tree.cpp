@@ -178,7 +178,15 @@ class TreeBuilder {
     if (at > files.size) VolumeProblem(span, parentFile, "extended header runs past the volume; files not walked");
     while (at < files.size && files.size - at >= kFileHeader && !stopped_) {
       const uint64_t next = WalkFile(files, at, index, parentFile, volume.path, volume.ffsVersion, erasedIsOne, depth);
-      if (next == 0) return;
+      if (next == 0) {
+        // Free space runs to the volume's end: a header written after it
+        // (a large file's at the very end too) is not walked, but said.
+        if (Erased(files.data + at, kFileHeader, erasedIsOne) &&
+            !Erased(files.data + at, files.size - at, erasedIsOne))
+          VolumeProblem(span, parentFile,
+                        "bytes not erased in its free space from " + HexOffset(at) + "; not walked as files");
+        return;
+      }
       at = Align(next, 8);
     }
     if (!stopped_ && at < files.size && !Erased(files.data + at, files.size - at, erasedIsOne))

@@ -233,6 +233,17 @@ TEST_F(DiffShapes, EveryShapeIsCountedAsTheGeneratorKnowsItInBothOrders) {
           EXPECT_EQ(whole["length_difference"]["bytes"], truth.extra);
           EXPECT_EQ(whole["length_difference"]["not_erased"], truth.extraNotErased);
         }
+        // A dump that starts with the descriptor and ends before the part
+        // does is cut short, and says what it lacks.
+        const json& cut = summary["cut_short"];
+        if (shape.main.start == 0 && int64_t(shape.main.bytes.size()) < kPart) {
+          ASSERT_EQ(cut.size(), 1u) << summary["shape"];
+          EXPECT_EQ(cut[0]["dump"], order == 0 ? "Main" : "Backup");
+          EXPECT_EQ(cut[0]["missing_flash_offset"], shape.main.bytes.size());
+          EXPECT_EQ(cut[0]["missing_length"], uint64_t(kPart) - shape.main.bytes.size());
+        } else {
+          EXPECT_TRUE(cut.empty()) << cut;
+        }
         const bool identical = truth.sharedDiffering == 0 && truth.extra == 0;
         EXPECT_EQ(RunDiff({"--strict", first, second}).status, identical && !truth.missing ? 0 : 1);
         if (shape.said != nullptr) {
