@@ -181,8 +181,7 @@ class TreeBuilder {
       if (next == 0) {
         // Free space runs to the volume's end: a header written after it
         // (a large file's at the very end too) is not walked, but said.
-        if (Erased(files.data + at, kFileHeader, erasedIsOne) &&
-            !Erased(files.data + at, files.size - at, erasedIsOne))
+        if (Erased(files.data + at, kFileHeader, erasedIsOne) && !Erased(files.data + at, files.size - at, erasedIsOne))
           VolumeProblem(span, parentFile,
                         "bytes not erased in its free space from " + HexOffset(at) + "; not walked as files");
         return;

@@ -134,13 +134,13 @@ TEST_F(DiffRobustness, AClosedOutputPipeEndsSilentlyWithStatusTwo) {
     const std::string text(err.begin(), err.end());
     EXPECT_EQ(text, "") << mode;
   }
-  const ProgramRun full =
-      RunProgram("/bin/bash", {"-c", std::string("'") + PELLRIX_DIFF_PATH + "' '" + main + "' '" + backup + "' >/dev/full"});
+  const ProgramRun full = RunProgram(
+      "/bin/bash", {"-c", std::string("'") + PELLRIX_DIFF_PATH + "' '" + main + "' '" + backup + "' >/dev/full"});
   EXPECT_EQ(full.status, 2);
   EXPECT_EQ(full.err, "pellrix-diff: standard output: write error\n");
   // A reader gone before anything was read, and identical dumps: still not 0.
-  const ProgramRun gone = RunProgram(
-      "/bin/bash", {"-c", std::string("'") + PELLRIX_DIFF_PATH + "' '" + main + "' '" + main + "' | true; exit ${PIPESTATUS[0]}"});
+  const ProgramRun gone = RunProgram("/bin/bash", {"-c", std::string("'") + PELLRIX_DIFF_PATH + "' '" + main + "' '" +
+                                                             main + "' | true; exit ${PIPESTATUS[0]}"});
   EXPECT_EQ(gone.err, "");
   EXPECT_NE(gone.status, 0);
 }

@@ -172,7 +172,8 @@ std::vector<CutShortDump> CutShortDumps(const Geometry& geometry, const ChipDump
     if (!dump.cutShort()) continue;
     const int64_t start = FileStart(geometry, dump);
     auto flash = [start](uint64_t at) { return uint64_t(std::max<int64_t>(0, int64_t(at) + start)); };
-    cut.push_back({index, dump.fileSize(), dump.statedPartSize(), flash(dump.fileSize()), flash(dump.statedPartSize())});
+    cut.push_back(
+        {index, dump.fileSize(), dump.statedPartSize(), flash(dump.fileSize()), flash(dump.statedPartSize())});
   }
   return cut;
 }
@@ -222,15 +223,16 @@ std::vector<std::string> ShapeLines(const Comparison& result, const ChipDump& ma
   for (const CutShortDump& cut : result.cutShort)
     lines.push_back(name(cut.dump) + " is cut short: its flash descriptor states a part of " +
                     std::to_string(cut.statedSize) + " bytes (" + Hex(cut.statedSize) + "), the file holds " +
-                    std::to_string(cut.fileSize) + "; flash " + Hex(cut.missingBegin) + "-" +
-                    Hex(cut.missingEnd - 1) + " (" + std::to_string(cut.missingEnd - cut.missingBegin) +
+                    std::to_string(cut.fileSize) + "; flash " + Hex(cut.missingBegin) + "-" + Hex(cut.missingEnd - 1) +
+                    " (" + std::to_string(cut.missingEnd - cut.missingBegin) +
                     " bytes) is missing, and only what both dumps hold is compared");
   for (int index = 0; index < 2; ++index) {
     const ChipDump& dump = index == 0 ? main : backup;
     if (dump.partCopies() > 1)
-      lines.push_back(name(index) + " holds the part " + (dump.partCopies() == 2 ? std::string("twice") : std::to_string(dump.partCopies()) + " times") + ": its " +
-                      std::to_string(dump.fileSize()) + " bytes repeat the " + std::to_string(dump.statedPartSize()) +
-                      " bytes (" + Hex(dump.statedPartSize()) +
+      lines.push_back(name(index) + " holds the part " +
+                      (dump.partCopies() == 2 ? std::string("twice") : std::to_string(dump.partCopies()) + " times") +
+                      ": its " + std::to_string(dump.fileSize()) + " bytes repeat the " +
+                      std::to_string(dump.statedPartSize()) + " bytes (" + Hex(dump.statedPartSize()) +
                       ") its descriptor states; only the first copy is read for firmware");
   }
   // A BIOS region read alone against a whole part.
@@ -242,8 +244,8 @@ std::vector<std::string> ShapeLines(const Comparison& result, const ChipDump& ma
       continue;
     const uint64_t biosBegin = FlashOffset(result.geometry, 0);
     lines.push_back(name(index) + " is a BIOS region (" + std::to_string(region.fileSize()) + " bytes), " +
-                    name(1 - index) + " a whole part (" + std::to_string(whole.fileSize()) + " bytes): " +
-                    name(index) + " is placed where " + name(1 - index) + "'s descriptor puts the BIOS region, flash " +
+                    name(1 - index) + " a whole part (" + std::to_string(whole.fileSize()) + " bytes): " + name(index) +
+                    " is placed where " + name(1 - index) + "'s descriptor puts the BIOS region, flash " +
                     Hex(biosBegin) + "-" + Hex(result.geometry.flashSize - 1));
   }
   return lines;
@@ -366,8 +368,8 @@ Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options) {
 
 Geometry PairGeometry(const ChipDump& main, const ChipDump& backup, const CompareOptions& options) {
   auto carriesGeometry = [](const ChipDump& dump) { return dump.hasDescriptor() || dump.flashDescriptor(); };
-  const bool fromBackup = (!carriesGeometry(main) && carriesGeometry(backup)) ||
-                          (!main.looksLikeFirmware() && backup.looksLikeFirmware());
+  const bool fromBackup =
+      (!carriesGeometry(main) && carriesGeometry(backup)) || (!main.looksLikeFirmware() && backup.looksLikeFirmware());
   Geometry geometry = BoardGeometry(fromBackup ? backup : main, options);
   geometry.source = fromBackup ? 1 : 0;
   return geometry;
@@ -447,8 +449,8 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
     const bool regions = !main.isWholePart() || !backup.isWholePart();
     result.belowBiosRegionNotCompared =
         regions ? std::string(!main.isWholePart() && !backup.isWholePart() ? "neither dump is a whole part"
-                              : !main.isWholePart()                       ? "Main is not a whole part"
-                                                                          : "Backup is not a whole part")
+                              : !main.isWholePart()                        ? "Main is not a whole part"
+                                                                           : "Backup is not a whole part")
                 : "the two parts place their BIOS regions differently";
   }
   return result;

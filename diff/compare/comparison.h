@@ -87,11 +87,11 @@ struct Comparison {
   RangeList belowBiosRegion;  // file offsets of two whole parts
   bool belowBiosRegionCompared = false;
   std::string belowBiosRegionNotCompared;  // why, when it is not
-  RangeList rawMasked;                // region offsets, with --no-mask
-  std::vector<FileChange> files;      // the two firmware trees matched file by file
-  VariableComparison variables;       // the EDK2 variable stores matched variable by variable
-  std::vector<std::string> warnings;  // what the dumps leave uncertain, one line each
-  WholeFileDifferences whole;         // every byte of both files, by area
+  RangeList rawMasked;                     // region offsets, with --no-mask
+  std::vector<FileChange> files;           // the two firmware trees matched file by file
+  VariableComparison variables;            // the EDK2 variable stores matched variable by variable
+  std::vector<std::string> warnings;       // what the dumps leave uncertain, one line each
+  WholeFileDifferences whole;              // every byte of both files, by area
 };
 
 // The geometry the board reports with Main active: Main's descriptor, or a

@@ -282,8 +282,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   stream.Member("verdict", {{"result", verdict.pass ? "PASS" : "FAIL"},
                             {"status", verdict.status},
                             {"status_name", ExitStatusName(verdict.status)},
-                            {"address", verdict.address ? json(*verdict.address) : json(nullptr)},
-                            {"cut_short", verdict.cutShort}});
+                            {"address", verdict.address ? json(*verdict.address) : json(nullptr)}});
   json summary = SummaryJson(comparison);
   AddVariableCounts(summary, comparison.variables);
   stream.Member("summary", summary);

@@ -50,7 +50,8 @@ std::string WriteDump(const char* name, const uint8_t* table, size_t length, con
     std::memcpy(&word, table + 4 * i, 4);
     Put32(bytes, 0x40 + 4 * i, word & 0x0FFF0FFF);
   }
-  for (size_t at = kDescriptor; at < bytes.size() && fillSize > 0; ++at) bytes[at] = fill[(at - kDescriptor) % fillSize];
+  for (size_t at = kDescriptor; at < bytes.size() && fillSize > 0; ++at)
+    bytes[at] = fill[(at - kDescriptor) % fillSize];
   bytes.resize(length);
   const std::string path = Directory() + "/" + name;
   FILE* file = std::fopen(path.c_str(), "wb");
