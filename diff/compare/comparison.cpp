@@ -243,10 +243,18 @@ std::vector<std::string> ShapeLines(const Comparison& result, const ChipDump& ma
         !region.looksLikeFirmware())
       continue;
     const uint64_t biosBegin = FlashOffset(result.geometry, 0);
-    lines.push_back(name(index) + " is a BIOS region (" + std::to_string(region.fileSize()) + " bytes), " +
-                    name(1 - index) + " a whole part (" + std::to_string(whole.fileSize()) + " bytes): " + name(index) +
-                    " is placed where " + name(1 - index) + "'s descriptor puts the BIOS region, flash " +
-                    Hex(biosBegin) + "-" + Hex(result.geometry.flashSize - 1));
+    std::string line = name(index) + " is a BIOS region (" + std::to_string(region.fileSize()) + " bytes), " +
+                       name(1 - index) + " a whole part (" + std::to_string(whole.fileSize()) +
+                       " bytes): " + name(index) + " is placed where " + name(1 - index) +
+                       "'s descriptor puts the BIOS region, flash " + Hex(biosBegin) + "-" +
+                       Hex(result.geometry.flashSize - 1);
+    // One of another length ends at the part's top all the same.
+    const int64_t start = FileStart(result.geometry, region);
+    if (region.fileSize() != result.geometry.biosSize)
+      line += start >= 0
+                  ? ", ending at the part's top from flash " + Hex(uint64_t(start))
+                  : ", ending at the part's top: its first " + std::to_string(-start) + " bytes lie below the part";
+    lines.push_back(line);
   }
   return lines;
 }

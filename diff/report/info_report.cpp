@@ -135,8 +135,9 @@ void PrintInfoReport(std::ostream& out, ChipDump& dump) {
         << Hex(dump.statedPartSize()) << "); file offsets " << Hex(dump.fileSize()) << "-"
         << Hex(dump.statedPartSize() - 1) << " are missing\n";
   if (dump.partCopies() > 1)
-    out << "  the part " << dump.partCopies() << " times: the " << dump.statedPartSize() << " bytes ("
-        << Hex(dump.statedPartSize()) << ") its descriptor states, repeated; only the first copy is walked\n";
+    out << "  holds the part " << (dump.partCopies() == 2 ? "twice" : std::to_string(dump.partCopies()) + " times")
+        << ": the " << dump.statedPartSize() << " bytes (" << Hex(dump.statedPartSize())
+        << ") its descriptor states, repeated; only the first copy is walked\n";
   PrintDescriptor(out, dump, checksums);
   PrintVolumes(out, dump, geometry);
   PrintTree(out, dump, geometry);
