@@ -431,8 +431,9 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
         });
     const uint64_t missingFiles = LeaveOutMissing(geometry, main, backup, result.cutShort, &result.files);
     if (missingFiles > 0)
-      result.shape.push_back(std::to_string(missingFiles) +
-                             " files lie where a dump cut short holds nothing: not listed as only in the other");
+      result.shape.push_back(
+          std::to_string(missingFiles) +
+          " files lie, wholly or in part, where a dump cut short holds nothing: not listed as only in the other");
     result.variables = CompareVariables(geometry, main, backup);
     main.ShowUnmasked(false);
     backup.ShowUnmasked(false);
