@@ -2,7 +2,9 @@
 // pellrix-diff: explains the difference between two saved chips the way the
 // board's comparison test sees them, down to the firmware files that differ.
 // Exit status: 0 when the board's test would pass, 1 when it would fail,
-// 2 on trouble (with one line on standard error).
+// 2 on trouble (with one line on standard error; none when the reader of
+// standard output has gone).
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <iostream>
@@ -28,8 +30,12 @@ int Trouble(const std::string& message) {
 
 int Finish() {
   // Output to a closed pipe fails the stream instead of killing the process.
-  if (!std::cout.flush()) return Trouble("standard output: write error");
-  return -1;
+  if (std::cout.flush()) return -1;
+  // A reader that has gone (`| head`) wanted no more: no message, as cmp
+  // and the GNU tools say nothing then, but never the status of a pass.
+  // Once failed the stream writes nothing more, so errno is the write's.
+  if (errno == EPIPE) return kTrouble;
+  return Trouble("standard output: write error");
 }
 
 std::string ToolVersion() { return std::string(pdiff::kVersion, std::strlen(pdiff::kVersion) - 1); }

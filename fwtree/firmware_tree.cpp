@@ -180,7 +180,20 @@ class TreeBuilder {
     if (at > files.size) VolumeProblem(span, parentFile, "extended header runs past the volume; files not walked");
     while (at < files.size && files.size - at >= kFileHeader && !stopped_) {
       const uint64_t next = WalkFile(files, at, index, parentFile, volume.path, volume.ffsVersion, erasedIsOne, depth);
-      if (next == 0) return;
+      if (next == 0) {
+        // Free space runs to the volume's end: a header written after it
+        // (a large file's at the very end too) is not walked, but said.
+        if (Erased(files.data + at, kFileHeader, erasedIsOne)) {
+          const uint8_t erased = erasedIsOne ? 0xFF : 0x00;
+          uint64_t written = at + kFileHeader;
+          while (written < files.size && files.data[written] == erased) ++written;
+          if (written < files.size)
+            VolumeProblem(span, parentFile,
+                          "bytes not erased in its free space (from " + HexOffset(at) + "), first at " +
+                              HexOffset(written) + "; not walked as files");
+        }
+        return;
+      }
       at = Align(next, 8);
     }
     if (!stopped_ && at < files.size && !Erased(files.data + at, files.size - at, erasedIsOne))

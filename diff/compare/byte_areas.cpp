@@ -153,8 +153,10 @@ WholeFileDifferences CompareWholeFiles(const ChipDump& main, const ChipDump& bac
   const int64_t sharedBegin = std::max(beginA, beginB);
   const int64_t sharedEnd = std::max(sharedBegin, std::min(endA, endB));
   if (main.fileSize() != backup.fileSize() || beginA != beginB) {
-    // The bytes the longer dump holds where the other holds none.
-    const bool mainLonger = main.fileSize() > backup.fileSize();
+    // The bytes the longer dump holds where the other holds none; of two
+    // of one length placed apart, the one placed lower (whichever is Main).
+    const bool mainLonger =
+        main.fileSize() > backup.fileSize() || (main.fileSize() == backup.fileSize() && beginA < beginB);
     const ChipDump& longer = mainLonger ? main : backup;
     const int64_t begin = mainLonger ? beginA : beginB;
     result.length.longer = mainLonger ? 0 : 1;

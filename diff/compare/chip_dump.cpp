@@ -10,6 +10,18 @@
 
 namespace pdiff {
 
+namespace {
+
+// How many times `size` bytes hold their first `part` bytes end to end.
+uint64_t CopiesOfPart(const uint8_t* bytes, uint64_t size, uint64_t part) {
+  if (part == 0 || size <= part || size % part != 0) return 1;
+  for (uint64_t at = part; at < size; at += part)
+    if (std::memcmp(bytes, bytes + at, part) != 0) return 1;
+  return size / part;
+}
+
+}  // namespace
+
 const char* MaskKindName(MaskKind kind) {
   switch (kind) {
     case MaskKind::VariableStore: return "variable store";
@@ -25,6 +37,11 @@ bool ChipDump::Load(const std::string& path, std::string* problem, uint64_t larg
   if (!bytes_.Read(path, largest, problem)) return false;
   fileSize_ = bytes_.size();
   flashDescriptor_ = fwtree::ReadFlashDescriptor(bytes_.data(), bytes_.size());
+  if (flashDescriptor_) {
+    for (const fwtree::FlashRegion& region : flashDescriptor_->regions)
+      statedPartSize_ = std::max(statedPartSize_, region.base + region.length);
+    partCopies_ = CopiesOfPart(bytes_.data(), fileSize_, statedPartSize_);
+  }
   std::memset(&fileRecord_, 0, sizeof fileRecord_);
   fileRecord_.Image = bytes_.data();
   fileRecord_.ImageSize = bytes_.size();
@@ -40,7 +57,18 @@ bool ChipDump::isWholePart() const {
   if (hasDescriptor()) return fileSize_ == fileRecord_.FlashSize && fileRecord_.BiosSize < fileRecord_.FlashSize;
   if (!flashDescriptor_) return false;
   const auto bios = flashDescriptor_->Region(fwtree::kBiosRegion);
-  return bios && bios->base > 0 && bios->base < fileSize_;
+  return bios && bios->base > 0;
+}
+
+bool ChipDump::looksLikeFirmware() const {
+  if (hasDescriptor() || flashDescriptor_) return true;
+  // A volume header's signature lies 40 bytes into it, and volumes start
+  // at least 8-byte aligned.
+  static constexpr char kVolumeSignature[4] = {'_', 'F', 'V', 'H'};
+  const uint8_t* bytes = file();
+  for (uint64_t at = 40; at + 4 <= fileSize_; at += 8)
+    if (std::memcmp(bytes + at, kVolumeSignature, 4) == 0) return true;
+  return false;
 }
 
 const fwtree::FirmwareTree& ChipDump::tree() const {
@@ -53,7 +81,9 @@ const fwtree::FirmwareTree& ChipDump::tree() const {
 void ChipDump::WalkTree() {
   const bool unmasked = unmasked_;
   ShowUnmasked(true);
-  tree_ = fwtree::BuildFirmwareTree(file(), fileSize_);
+  // A part read more than once is walked once: its copies are no more
+  // firmware than the first.
+  tree_ = fwtree::BuildFirmwareTree(file(), firmwareSize());
   fileIndex_ = fwtree::InnermostFileIndex(*tree_);
   ShowUnmasked(unmasked);
 }
@@ -78,22 +108,27 @@ void ChipDump::PrepareRegion(uint64_t regionSize, uint64_t regionEnd) {
   // Prepared already at this place: its masks stand, and masking the masked
   // bytes again would save them as the original ones. One golden image is
   // so compared with many chips.
-  if (prepared_ && regionSize == regionSize_ && std::min(regionEnd, fileSize_) == regionEnd_) return;
+  if (prepared_ && regionSize == regionSize_ && regionEnd == regionEnd_) return;
   prepared_ = true;
   regionSize_ = regionSize;
-  regionEnd_ = std::min(regionEnd, fileSize_);
-  if (regionEnd_ < regionSize && bytes_.size() == fileSize_) {
+  regionEnd_ = regionEnd;
+  const uint64_t front = regionEnd_ < regionSize ? regionSize - regionEnd_ : 0;
+  const uint64_t back = regionEnd_ > fileSize_ ? regionEnd_ - fileSize_ : 0;
+  const uint64_t padded = bytes_.size() - fileSize_;
+  if (front > front_ || back > padded - front_) {
     // The tree points into the buffer: one walked before it moves is walked
     // again.
     tree_.reset();
-    // What lies below the file reads as erased flash; the pointers of the
-    // file's record move with the buffer.
-    const uint64_t front = regionSize - regionEnd_;
+    // What lies below the file, and past the end of one cut short, reads
+    // as erased flash; the pointers of the file's record move with the
+    // buffer.
     const uint64_t descriptor = hasDescriptor() ? descriptorFileOffset() : 0;
-    bytes_.PrependErased(front);
+    const uint64_t addFront = front > front_ ? front - front_ : 0;
+    bytes_.PadErased(addFront, back > padded - front_ ? back - (padded - front_) : 0);
+    front_ += addFront;
     if (hasDescriptor()) {
       const uint64_t volume = uint64_t(fileRecord_.Volume - fileRecord_.Image);
-      fileRecord_.Image = bytes_.data() + front;
+      fileRecord_.Image = bytes_.data() + front_;
       fileRecord_.Descriptor = fileRecord_.Image + descriptor;
       fileRecord_.Volume = fileRecord_.Image + volume;
     }

@@ -59,8 +59,23 @@ class ChipDump {
   bool hasDescriptor() const { return fileRecord_.Found != 0; }
   // The file is a whole part: FlashSize bytes with the BIOS region on top,
   // or, without an identity descriptor, a part whose Intel flash
-  // descriptor puts the BIOS region above other regions.
+  // descriptor puts the BIOS region above other regions (cut short or not).
   bool isWholePart() const;
+  // Where the Intel flash descriptor's highest region ends: the part's
+  // length as the dump itself states it (0 without that descriptor).
+  uint64_t statedPartSize() const { return statedPartSize_; }
+  // Shorter than its own descriptor states: the read stopped early, and
+  // the part's bytes from fileSize() to statedPartSize() are missing.
+  bool cutShort() const { return fileSize_ < statedPartSize_; }
+  // How many times the file holds the part its descriptor states, end to
+  // end (2 for a part read twice); 1 for any other file.
+  uint64_t partCopies() const { return partCopies_; }
+  // The file's bytes that hold firmware: one copy of a part read more than
+  // once, else the whole file.
+  uint64_t firmwareSize() const { return partCopies_ > 1 ? statedPartSize_ : fileSize_; }
+  // Something firmware-like: a descriptor of either kind, or a firmware
+  // volume header. Cheap: the tree is not walked.
+  bool looksLikeFirmware() const;
   // The Intel flash descriptor at the bottom of the file, if any.
   const std::optional<fwtree::FlashDescriptor>& flashDescriptor() const { return flashDescriptor_; }
   // Every volume and file of the file, at any depth; offsets are file
@@ -74,12 +89,18 @@ class ChipDump {
   uint64_t descriptorFileOffset() const { return uint64_t(fileRecord_.Descriptor - fileRecord_.Image); }
 
   uint64_t regionSize() const { return regionSize_; }
-  const uint8_t* region() const { return bytes_.data() + (bytes_.size() - fileSize_) + regionEnd_ - regionSize_; }
+  const uint8_t* region() const { return bytes_.data() + front_ + regionEnd_ - regionSize_; }
+  // The region's bytes the file holds, from the region's start: fewer than
+  // regionSize() in a dump cut short (the rest reads as erased).
+  uint64_t regionHeld() const {
+    const uint64_t missing = regionEnd_ > fileSize_ ? regionEnd_ - fileSize_ : 0;
+    return missing < regionSize_ ? regionSize_ - missing : 0;
+  }
   // File offset of the region's first byte (0 when erased bytes were put in
   // front of the file).
   uint64_t regionFileOffset() const { return regionEnd_ >= regionSize_ ? regionEnd_ - regionSize_ : 0; }
   // The bytes below the BIOS region of a whole part (not changed by masking).
-  const uint8_t* file() const { return bytes_.data() + bytes_.size() - fileSize_; }
+  const uint8_t* file() const { return bytes_.data() + front_; }
   // SHA-256 of the file as it was saved (masks lifted), in lowercase hex.
   const std::string& sha256() const;
   const BiosInfo& record() const { return record_; }
@@ -109,7 +130,10 @@ class ChipDump {
   BiosInfo fileRecord_{};
   std::optional<bool> checksumsHold_;
   uint64_t regionSize_ = 0;
-  uint64_t regionEnd_ = 0;  // file offset where the region ends
+  uint64_t regionEnd_ = 0;  // file offset where the region ends (past the file's end in one cut short)
+  uint64_t front_ = 0;      // erased bytes put in front of the file
+  uint64_t statedPartSize_ = 0;
+  uint64_t partCopies_ = 1;
   BiosInfo record_{};
   ImageMap map_;
   std::vector<MaskedArea> masked_;

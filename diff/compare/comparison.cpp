@@ -43,7 +43,14 @@ Verdict Decide(const Comparison& result) {
   if (block == 0 || bios == 0 || bios % block != 0) return {false, Status(ExitStatus::NotSupported), std::nullopt};
   if (!result.differences.empty() && result.differences.kept.front().begin < bios) {
     const uint64_t first = result.differences.kept.front().begin / block * block;
-    return {false, Status(ExitStatus::DataMismatch), WindowAddress(result.geometry, first)};
+    return {false, Status(ExitStatus::DataMismatch), WindowAddress(result.geometry, first), !result.cutShort.empty()};
+  }
+  // The blocks one dump lacks would be compared with whatever the chip
+  // holds there: never a pass.
+  if (!result.cutShort.empty()) {
+    std::optional<uint32_t> address;
+    if (result.comparedRegion < bios) address = WindowAddress(result.geometry, result.comparedRegion / block * block);
+    return {false, Status(ExitStatus::DataMismatch), address, true};
   }
   return {true, Status(ExitStatus::Success), std::nullopt};
 }
@@ -95,7 +102,7 @@ std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, 
   std::vector<std::string> warnings;
   OptionWarnings(main, options, &warnings);
   // The board reads with the active chip's geometry: Main's here.
-  const Geometry other = BoardGeometry(backup, options);
+  const Geometry other = PairGeometry(backup, main, options);
   if (other.flashSize != geometry.flashSize || other.biosSize != geometry.biosSize ||
       other.blockSize != geometry.blockSize)
     warnings.push_back("the verdict uses Main's geometry (flash size " + Hex(geometry.flashSize) + ", BIOS size " +
@@ -111,8 +118,7 @@ std::vector<std::string> Warnings(const ChipDump& main, const ChipDump& backup, 
                            " has no identity descriptor: its identity checks compare empty texts");
   if (main.fileSize() != backup.fileSize()) {
     auto placement = [&](const ChipDump& dump) {
-      return FileStart(geometry, dump) == 0 && dump.flashDescriptor() ? "from the bottom of the part by its descriptor"
-                                                                      : "at the top of the part";
+      return dump.flashDescriptor() ? "by its own descriptor" : "at the top of the part";
     };
     warnings.push_back("the dumps differ in size (" + std::to_string(main.fileSize()) + " and " +
                        std::to_string(backup.fileSize()) + " bytes): Main is placed " + placement(main) + ", Backup " +
@@ -149,20 +155,118 @@ void TreeProblemWarnings(const ChipDump& main, const ChipDump& backup, std::vect
 // A dump in which nothing firmware-like was found (random bytes, the wrong
 // file) makes every file of the other "only in" it: said first, so that the
 // lists below are read for what they are.
-void NoFirmwareWarnings(const ChipDump& main, const ChipDump& backup, std::vector<std::string>* warnings) {
-  std::vector<std::string> lines;
+void NoFirmwareLines(const ChipDump& main, const ChipDump& backup, std::vector<std::string>* lines) {
+  std::vector<std::string> found;
   for (const ChipDump* dump : {&main, &backup})
     if (dump->tree().volumes.empty() && !dump->hasDescriptor() && !dump->flashDescriptor())
-      lines.push_back(std::string(dump == &main ? "Main" : "Backup") +
+      found.push_back(std::string(dump == &main ? "Main" : "Backup") +
                       " holds no firmware: no firmware volume, no flash descriptor and no identity descriptor in its " +
                       std::to_string(dump->fileSize()) + " bytes");
-  warnings->insert(warnings->begin(), lines.begin(), lines.end());
+  lines->insert(lines->begin(), found.begin(), found.end());
+}
+
+std::vector<CutShortDump> CutShortDumps(const Geometry& geometry, const ChipDump& main, const ChipDump& backup) {
+  std::vector<CutShortDump> cut;
+  for (int index = 0; index < 2; ++index) {
+    const ChipDump& dump = index == 0 ? main : backup;
+    if (!dump.cutShort()) continue;
+    const int64_t start = FileStart(geometry, dump);
+    auto flash = [start](uint64_t at) { return uint64_t(std::max<int64_t>(0, int64_t(at) + start)); };
+    cut.push_back(
+        {index, dump.fileSize(), dump.statedPartSize(), flash(dump.fileSize()), flash(dump.statedPartSize())});
+  }
+  return cut;
+}
+
+// The file itself when it lies in the image, else the file holding the
+// decompressed bytes it lies in.
+const fwtree::TreeFile* OutermostFile(const fwtree::FirmwareTree& tree, const fwtree::TreeFile& file) {
+  const fwtree::TreeFile* at = &file;
+  for (size_t steps = 0; !at->offset && at->parentFile >= 0 && steps < tree.files.size(); ++steps)
+    at = &tree.files[size_t(at->parentFile)];
+  return at;
+}
+
+// A file of one dump that lies where the other, cut short, holds nothing
+// is missing from that read, not only in the first: left out of the list
+// and counted.
+uint64_t LeaveOutMissing(const Geometry& geometry, const ChipDump& main, const ChipDump& backup,
+                         const std::vector<CutShortDump>& cut, std::vector<FileChange>* files) {
+  if (cut.empty()) return 0;
+  const auto lacking = [&](int present, const fwtree::TreeFile& file) {
+    const ChipDump& dump = present == 0 ? main : backup;
+    const fwtree::TreeFile* outer = OutermostFile(dump.tree(), file);
+    if (!outer->offset) return false;
+    const uint64_t flash = FileFlashOffset(geometry, dump, *outer->offset);
+    // A file the cut runs through is missing in part.
+    for (const CutShortDump& missing : cut)
+      if (missing.dump != present && flash + outer->size > missing.missingBegin && flash < missing.missingEnd)
+        return true;
+    return false;
+  };
+  const auto before = files->size();
+  files->erase(std::remove_if(files->begin(), files->end(),
+                              [&](const FileChange& change) {
+                                if (change.main == nullptr) return lacking(1, *change.backup);
+                                if (change.backup == nullptr) return lacking(0, *change.main);
+                                return false;
+                              }),
+               files->end());
+  return before - files->size();
+}
+
+// The dumps' shapes, each in one line: what a reader must know before any
+// count below means what it says.
+std::vector<std::string> ShapeLines(const Comparison& result, const ChipDump& main, const ChipDump& backup) {
+  std::vector<std::string> lines;
+  auto name = [](int index) { return std::string(index == 0 ? "Main" : "Backup"); };
+  for (const CutShortDump& cut : result.cutShort)
+    lines.push_back(name(cut.dump) + " is cut short: its flash descriptor states a part of " +
+                    std::to_string(cut.statedSize) + " bytes (" + Hex(cut.statedSize) + "), the file holds " +
+                    std::to_string(cut.fileSize) + "; flash " + Hex(cut.missingBegin) + "-" + Hex(cut.missingEnd - 1) +
+                    " (" + std::to_string(cut.missingEnd - cut.missingBegin) +
+                    " bytes) is missing, and only what both dumps hold is compared");
+  for (int index = 0; index < 2; ++index) {
+    const ChipDump& dump = index == 0 ? main : backup;
+    if (dump.partCopies() > 1)
+      lines.push_back(name(index) + " holds the part " +
+                      (dump.partCopies() == 2 ? std::string("twice") : std::to_string(dump.partCopies()) + " times") +
+                      ": its " + std::to_string(dump.fileSize()) + " bytes repeat the " +
+                      std::to_string(dump.statedPartSize()) + " bytes (" + Hex(dump.statedPartSize()) +
+                      ") its descriptor states; only the first copy is read for firmware");
+  }
+  // A BIOS region read alone against a whole part.
+  for (int index = 0; index < 2; ++index) {
+    const ChipDump& region = index == 0 ? main : backup;
+    const ChipDump& whole = index == 0 ? backup : main;
+    if (region.hasDescriptor() || region.flashDescriptor() || !whole.flashDescriptor() || !whole.isWholePart() ||
+        !region.looksLikeFirmware())
+      continue;
+    const uint64_t biosBegin = FlashOffset(result.geometry, 0);
+    std::string line = name(index) + " is a BIOS region (" + std::to_string(region.fileSize()) + " bytes), " +
+                       name(1 - index) + " a whole part (" + std::to_string(whole.fileSize()) +
+                       " bytes): " + name(index) + " is placed where " + name(1 - index) +
+                       "'s descriptor puts the BIOS region, flash " + Hex(biosBegin) + "-" +
+                       Hex(result.geometry.flashSize - 1);
+    // One of another length ends at the part's top all the same.
+    const int64_t start = FileStart(result.geometry, region);
+    if (region.fileSize() != result.geometry.biosSize)
+      line += start >= 0
+                  ? ", ending at the part's top from flash " + Hex(uint64_t(start))
+                  : ", ending at the part's top: its first " + std::to_string(-start) + " bytes lie below the part";
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 }  // namespace
 
 int64_t FileStart(const Geometry& geometry, const ChipDump& dump) {
-  if (dump.flashDescriptor() && dump.fileSize() >= geometry.flashSize) return 0;
+  if (dump.flashDescriptor()) {
+    // ReadFlashDescriptor keeps only descriptors with a BIOS region.
+    const fwtree::FlashRegion bios = *dump.flashDescriptor()->Region(fwtree::kBiosRegion);
+    return int64_t(geometry.flashSize) - int64_t(bios.base + bios.length);
+  }
   return int64_t(geometry.flashSize) - int64_t(dump.fileSize());
 }
 
@@ -213,11 +317,14 @@ std::string GeometryTrouble(const ChipDump& dump, const CompareOptions& options)
 }
 
 void ScanDifferences(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
-  ScanDifferingRanges(main.region(), backup.region(), main.regionSize(), &main.map(), 0, sink, &backup.map());
+  // What a dump cut short lacks is not compared: it is missing, not erased.
+  const uint64_t held = std::min(main.regionHeld(), backup.regionHeld());
+  ScanDifferingRanges(main.region(), backup.region(), held, &main.map(), 0, sink, &backup.map());
 }
 
 void ScanBelowBiosRegion(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
-  ScanDifferingRanges(main.file(), backup.file(), main.regionFileOffset(), nullptr, 0, sink);
+  const uint64_t held = std::min({main.regionFileOffset(), main.fileSize(), backup.fileSize()});
+  ScanDifferingRanges(main.file(), backup.file(), held, nullptr, 0, sink);
 }
 
 void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink& sink) {
@@ -253,12 +360,10 @@ Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options) {
     geometry = {info.FlashSize, info.BiosSize, std::max(info.BlockSize, kMinimumBlockSize), false};
   } else if (main.flashDescriptor()) {
     // The BIOS region runs from its base to the top of the part, where the
-    // board's window ends; a file longer than that holds more than the part.
-    const auto bios = main.flashDescriptor()->Region(fwtree::kBiosRegion);
-    if (bios && bios->base + bios->length <= main.fileSize())
-      geometry = {bios->base + bios->length, bios->length, kMinimumBlockSize, false};
-    else if (bios && bios->base < main.fileSize())
-      geometry = {main.fileSize(), main.fileSize() - bios->base, kMinimumBlockSize, false};
+    // board's window ends; a file longer than that holds more than the
+    // part, one shorter is cut short.
+    const fwtree::FlashRegion bios = *main.flashDescriptor()->Region(fwtree::kBiosRegion);
+    geometry = {bios.base + bios.length, bios.length, kMinimumBlockSize, false};
   }
   if (options.flashSize) geometry.flashSize = *options.flashSize;
   if (options.biosSize) {
@@ -269,9 +374,18 @@ Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options) {
   return geometry;
 }
 
+Geometry PairGeometry(const ChipDump& main, const ChipDump& backup, const CompareOptions& options) {
+  auto carriesGeometry = [](const ChipDump& dump) { return dump.hasDescriptor() || dump.flashDescriptor(); };
+  const bool fromBackup =
+      (!carriesGeometry(main) && carriesGeometry(backup)) || (!main.looksLikeFirmware() && backup.looksLikeFirmware());
+  Geometry geometry = BoardGeometry(fromBackup ? backup : main, options);
+  geometry.source = fromBackup ? 1 : 0;
+  return geometry;
+}
+
 Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& options) {
   Comparison result;
-  result.geometry = BoardGeometry(main, options);
+  result.geometry = PairGeometry(main, backup, options);
   const uint64_t region = result.geometry.biosSize;
   // Two copies of one file differ nowhere, in any view: nothing is walked.
   const bool same = SameFiles(main, backup);
@@ -282,9 +396,12 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
     for (IdentityCheck& check : result.checks) check.applicable = false;
   const uint64_t keep = std::max<uint64_t>(1, options.rangesKept);
   auto into = [keep](RangeList& list) { return [&list, keep](const DifferingRange& range) { list.Add(range, keep); }; };
+  result.comparedRegion = std::min(main.regionHeld(), backup.regionHeld());
+  result.cutShort = CutShortDumps(result.geometry, main, backup);
   if (!same) ScanDifferences(main, backup, into(result.differences));
   result.verdict = Decide(result);
   result.warnings = Warnings(main, backup, result.geometry, options);
+  result.shape = ShapeLines(result, main, backup);
 
   const auto masked = MaskedFlashIntervals(result.geometry, main, backup);
   const Geometry geometry = result.geometry;
@@ -295,7 +412,7 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
     main.tree();
     backupWalk.join();
     TreeProblemWarnings(main, backup, &result.warnings);
-    NoFirmwareWarnings(main, backup, &result.warnings);
+    NoFirmwareLines(main, backup, &result.shape);
     // Files are compared as they were saved, masked bytes included.
     main.ShowUnmasked(true);
     backup.ShowUnmasked(true);
@@ -312,6 +429,11 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
           auto after = std::upper_bound(masked.begin(), masked.end(), std::make_pair(begin, UINT64_MAX));
           return after != masked.begin() && end <= (after - 1)->second;
         });
+    const uint64_t missingFiles = LeaveOutMissing(geometry, main, backup, result.cutShort, &result.files);
+    if (missingFiles > 0)
+      result.shape.push_back(
+          std::to_string(missingFiles) +
+          " files lie, wholly or in part, where a dump cut short holds nothing: not listed as only in the other");
     result.variables = CompareVariables(geometry, main, backup);
     main.ShowUnmasked(false);
     backup.ShowUnmasked(false);
@@ -327,12 +449,19 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
   }
   if (options.rawMasked) ScanRawMasked(main, backup, into(result.rawMasked));
 
-  // The board never reads below the BIOS region; two whole parts of one
-  // size can still be compared there.
-  if (main.isWholePart() && backup.isWholePart() && main.fileSize() == backup.fileSize() &&
+  // The board never reads below the BIOS region; two whole parts placed
+  // alike can still be compared there, over what both hold.
+  if (main.isWholePart() && backup.isWholePart() && FileStart(geometry, main) == FileStart(geometry, backup) &&
       main.regionFileOffset() == backup.regionFileOffset() && main.regionFileOffset() > 0) {
     result.belowBiosRegionCompared = true;
     if (!same) ScanBelowBiosRegion(main, backup, into(result.belowBiosRegion));
+  } else {
+    const bool regions = !main.isWholePart() || !backup.isWholePart();
+    result.belowBiosRegionNotCompared =
+        regions ? std::string(!main.isWholePart() && !backup.isWholePart() ? "neither dump is a whole part"
+                              : !main.isWholePart()                        ? "Main is not a whole part"
+                                                                           : "Backup is not a whole part")
+                : "the two parts place their BIOS regions differently";
   }
   return result;
 }

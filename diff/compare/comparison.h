@@ -35,6 +35,18 @@ struct Geometry {
   uint64_t biosSize;
   uint32_t blockSize;
   bool biosSizeGuessed = false;  // neither a descriptor nor the command line gave it
+  int source = 0;                // the dump it was read from: 0 Main, 1 Backup
+};
+
+// A dump shorter than its own flash descriptor states: the flash offsets
+// [missingBegin, missingEnd) of the part, in the geometry used, are not in
+// the file.
+struct CutShortDump {
+  int dump;  // 0 Main, 1 Backup
+  uint64_t fileSize;
+  uint64_t statedSize;
+  uint64_t missingBegin;
+  uint64_t missingEnd;
 };
 
 struct IdentityCheck {
@@ -51,6 +63,9 @@ struct Verdict {
   bool pass;
   uint32_t status;                  // the exit status the board would store
   std::optional<uint32_t> address;  // the FAIL address of a data mismatch
+  // A dump is cut short: the bytes it lacks cannot be compared, so the
+  // board's result is not known and the verdict is never a pass.
+  bool cutShort = false;
 };
 
 struct MaskedComparison {
@@ -63,21 +78,32 @@ struct Comparison {
   Geometry geometry;
   std::vector<IdentityCheck> checks;
   Verdict verdict;
+  // What the dumps are, said before anything else: one cut short, a part
+  // read twice, a BIOS region against a whole part, no firmware at all.
+  std::vector<std::string> shape;
+  std::vector<CutShortDump> cutShort;
+  uint64_t comparedRegion = 0;  // region bytes both dumps hold, from its start
   std::vector<MaskedComparison> masked;
   RangeList differences;      // region offsets, after masking, placed in Main's map
   RangeList belowBiosRegion;  // file offsets of two whole parts
   bool belowBiosRegionCompared = false;
-  RangeList rawMasked;                // region offsets, with --no-mask
-  std::vector<FileChange> files;      // the two firmware trees matched file by file
-  VariableComparison variables;       // the EDK2 variable stores matched variable by variable
-  std::vector<std::string> warnings;  // what the dumps leave uncertain, one line each
-  WholeFileDifferences whole;         // every byte of both files, by area
-  CauseAnalysis causes;               // why the regions differ
+  std::string belowBiosRegionNotCompared;  // why, when it is not
+  RangeList rawMasked;                     // region offsets, with --no-mask
+  std::vector<FileChange> files;           // the two firmware trees matched file by file
+  VariableComparison variables;            // the EDK2 variable stores matched variable by variable
+  std::vector<std::string> warnings;       // what the dumps leave uncertain, one line each
+  WholeFileDifferences whole;              // every byte of both files, by area
+  CauseAnalysis causes;                    // why the regions differ
 };
 
 // The geometry the board reports with Main active: Main's descriptor, or a
 // region of the file's own length without one.
 Geometry BoardGeometry(const ChipDump& main, const CompareOptions& options);
+// The geometry two dumps are compared in: Main's, unless Main carries no
+// descriptor while Backup does, or Main holds nothing like firmware while
+// Backup does. A BIOS region read alone has no geometry of its own; the
+// whole part's descriptor says where it lies. Either order gives the same.
+Geometry PairGeometry(const ChipDump& main, const ChipDump& backup, const CompareOptions& options);
 
 // A dump this geometry cannot be applied to (shorter than one block, or
 // not the size its descriptor states) unless the command line gave the
@@ -97,10 +123,11 @@ void ScanRawMasked(const ChipDump& main, const ChipDump& backup, const RangeSink
 uint32_t WindowAddress(const Geometry& geometry, uint64_t regionOffset);
 uint64_t FlashOffset(const Geometry& geometry, uint64_t regionOffset);
 // Flash offset of the dump's first byte. A dump that holds an Intel flash
-// descriptor and is at least the part's size starts where the part starts
-// (the descriptor lies at flash offset 0, and bytes past the part are
-// beyond it); any other dump ends where the part ends (a BIOS region), and
-// one longer than the part starts below it.
+// descriptor is placed by it, whatever its length: its BIOS region ends
+// where the part's does (so a part of the geometry's size starts at 0, and
+// bytes past the part are beyond it; one cut short lacks its top); any
+// other dump ends where the part ends (a BIOS region), and one longer than
+// the part starts below it.
 int64_t FileStart(const Geometry& geometry, const ChipDump& dump);
 // The file offset at which the part, and with it the BIOS region, ends in
 // that dump's file.

@@ -68,10 +68,10 @@ bool DumpBuffer::Read(const std::string& path, uint64_t largest, std::string* pr
   return ok;
 }
 
-void DumpBuffer::PrependErased(uint64_t count) {
+void DumpBuffer::PadErased(uint64_t front, uint64_t back) {
   std::vector<uint8_t> padded;
-  padded.reserve(count + size_);
-  padded.assign(count, 0xFF);
+  padded.reserve(front + size_ + back);
+  padded.assign(front, 0xFF);
   // Copied a slice at a time, each slice of the mapping released once
   // copied, so the file is never held twice. Nothing has written to the
   // mapping yet, so releasing loses nothing.
@@ -81,6 +81,7 @@ void DumpBuffer::PrependErased(uint64_t count) {
     padded.insert(padded.end(), data_ + at, data_ + at + length);
     if (mapping_ != nullptr) madvise(data_ + at, length, MADV_DONTNEED);
   }
+  padded.insert(padded.end(), back, 0xFF);
   Unmap();
   copy_ = std::move(padded);
   data_ = copy_.data();

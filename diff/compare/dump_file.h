@@ -26,8 +26,9 @@ class DumpBuffer {
   // anything is mapped).
   bool Read(const std::string& path, uint64_t largest, std::string* problem);
 
-  // Puts `count` erased (0xFF) bytes in front of the content. Moves it.
-  void PrependErased(uint64_t count);
+  // Puts `front` erased (0xFF) bytes before the content and `back` after
+  // it. Moves it.
+  void PadErased(uint64_t front, uint64_t back);
 
   uint8_t* data() { return data_; }
   const uint8_t* data() const { return data_; }

@@ -3,6 +3,7 @@
 
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -132,9 +133,10 @@ std::string CertificateName(X509_NAME* name) {
   return text;
 }
 
-// The EFI_SIGNATURE_LISTs of a signature database, entry by entry; false
-// when a list's sizes run past the value.
-bool ReadSignatureLists(const std::vector<uint8_t>& data, std::vector<SignatureEntry>* entries) {
+// The EFI_SIGNATURE_LISTs of a signature database, entry by entry up to
+// kMostSignatureEntries, the rest counted in `leftOut`; false when a list's
+// sizes run past the value.
+bool ReadSignatureLists(const std::vector<uint8_t>& data, std::vector<SignatureEntry>* entries, uint64_t* leftOut) {
   size_t at = 0;
   while (at < data.size()) {
     if (data.size() - at < 28) return false;
@@ -144,7 +146,12 @@ bool ReadSignatureLists(const std::vector<uint8_t>& data, std::vector<SignatureE
     const uint32_t signatureSize = Load32(data.data() + at + 24);
     if (listSize < 28 || listSize > data.size() - at || signatureSize <= 16 || uint64_t(headerSize) + 28 > listSize)
       return false;
-    for (uint64_t entry = at + 28 + headerSize; entry + signatureSize <= at + listSize; entry += signatureSize) {
+    const uint64_t first = at + 28 + uint64_t(headerSize);
+    const uint64_t inList = (at + listSize - first) / signatureSize;
+    const uint64_t room = kMostSignatureEntries - std::min<uint64_t>(kMostSignatureEntries, entries->size());
+    *leftOut += inList - std::min(inList, room);
+    for (uint64_t entry = first; entry + signatureSize <= at + listSize && entries->size() < kMostSignatureEntries;
+         entry += signatureSize) {
       const uint8_t* owner = data.data() + entry;
       const uint8_t* body = owner + 16;
       const size_t bodySize = signatureSize - 16;
@@ -246,11 +253,15 @@ VariableValue DescribeValue(const std::string& name, const fwtree::Guid& vendor,
       (vendor == kGlobalVariable && (name == "PK" || name == "KEK" || name == "PKDefault" || name == "KEKDefault" ||
                                      name == "dbDefault" || name == "dbxDefault" || name == "dbtDefault")) ||
       (vendor == kImageSecurityDatabase && (name == "db" || name == "dbx" || name == "dbt" || name == "dbr"));
-  if (database && !ReadSignatureLists(data, &value.signatures))
+  if (database && !ReadSignatureLists(data, &value.signatures, &value.signaturesLeftOut))
     value.problem = "a signature list's sizes run past the value";
-  if (database)
-    value.decoded = std::to_string(value.signatures.size()) +
-                    (value.signatures.size() == 1 ? " signature entry" : " signature entries");
+  if (database) {
+    const uint64_t entries = value.signatures.size() + value.signaturesLeftOut;
+    value.decoded = std::to_string(entries) + (entries == 1 ? " signature entry" : " signature entries");
+    if (value.signaturesLeftOut > 0)
+      *value.decoded += " (the first " + std::to_string(value.signatures.size()) + " listed, " +
+                        std::to_string(value.signaturesLeftOut) + " left out)";
+  }
   return value;
 }
 

@@ -18,6 +18,11 @@ namespace pdiff {
 // Values up to this many bytes are shown whole in hexadecimal.
 constexpr size_t kMostHexValueBytes = 64;
 
+// Entries of one signature database decoded and listed: far more than a
+// real db or dbx holds, few enough that a value of a million tiny entries
+// costs no more than a real one.
+constexpr uint64_t kMostSignatureEntries = 4096;
+
 // One entry of an EFI_SIGNATURE_LIST: an X.509 certificate or a hash.
 struct SignatureEntry {
   std::string type;     // "X509", "SHA256", ... or the type GUID
@@ -33,7 +38,8 @@ struct VariableValue {
   std::optional<std::string> decoded;      // the meaning, where it is standard
   std::optional<std::string> hex;          // the bytes, up to kMostHexValueBytes
   std::optional<std::string> sha256;       // longer values
-  std::vector<SignatureEntry> signatures;  // PK, KEK, db, dbx and their kin
+  std::vector<SignatureEntry> signatures;  // PK, KEK, db, dbx and their kin: the first kMostSignatureEntries
+  uint64_t signaturesLeftOut = 0;          // entries past those, counted only
   std::string problem;                     // why a standard value did not decode
 };
 

@@ -91,7 +91,9 @@ DumpComparisonEnd CompareDumps(const DumpComparisonRequest& request, std::ostrea
     WriteJsonReport(out, main, backup, comparison, request.options.rawMasked);
   else
     PrintTextReport(out, main, backup, comparison, request.options.rawMasked, request.maxRanges);
-  const bool pass = request.strict ? comparison.whole.identical : comparison.verdict.pass;
+  // A dump cut short is never identical to the part it was read from.
+  const bool pass =
+      request.strict ? comparison.whole.identical && comparison.cutShort.empty() : comparison.verdict.pass;
   return pass ? DumpComparisonEnd::Pass : DumpComparisonEnd::Fail;
 }
 

@@ -20,6 +20,11 @@ void WriteInfoJson(std::ostream& out, ChipDump& dump) {
   stream.Member("size", dump.fileSize());
   stream.Member("sha256", dump.sha256());
   stream.Member("whole_part", dump.isWholePart());
+  // The part's length by its own descriptor, when the file is shorter (cut
+  // short) or holds it more than once.
+  stream.Member("stated_part_size",
+                dump.cutShort() || dump.partCopies() > 1 ? json(dump.statedPartSize()) : json(nullptr));
+  stream.Member("part_copies", dump.partCopies());
   json identity = nullptr;
   if (dump.hasDescriptor()) {
     const BiosInfo& info = dump.fileRecord();

@@ -130,6 +130,14 @@ void PrintInfoReport(std::ostream& out, ChipDump& dump) {
       << (dump.isWholePart() ? "whole part, BIOS region in the top " + Hex(dump.regionSize()) + " bytes"
                              : "BIOS region")
       << "\n";
+  if (dump.cutShort())
+    out << "  cut short: its flash descriptor states a part of " << dump.statedPartSize() << " bytes ("
+        << Hex(dump.statedPartSize()) << "); file offsets " << Hex(dump.fileSize()) << "-"
+        << Hex(dump.statedPartSize() - 1) << " are missing\n";
+  if (dump.partCopies() > 1)
+    out << "  holds the part " << (dump.partCopies() == 2 ? "twice" : std::to_string(dump.partCopies()) + " times")
+        << ": the " << dump.statedPartSize() << " bytes (" << Hex(dump.statedPartSize())
+        << ") its descriptor states, repeated; only the first copy is walked\n";
   PrintDescriptor(out, dump, checksums);
   PrintVolumes(out, dump, geometry);
   PrintTree(out, dump, geometry);

@@ -266,7 +266,21 @@ json SummaryJson(const Comparison& comparison) {
   const uint64_t bytes = comparison.differences.differingBytes;
   const FileChangeCounts counts = CountFileChanges(comparison.files);
   json warnings = json::array();
+  json shape = json::array();
+  // The shape comes first among the warnings too, for a reader of those
+  // alone.
+  for (const std::string& line : comparison.shape) {
+    shape.push_back(EscapedText(line));
+    warnings.push_back(EscapedText(line));
+  }
   for (const std::string& warning : comparison.warnings) warnings.push_back(EscapedText(warning));
+  json cutShort = json::array();
+  for (const CutShortDump& cut : comparison.cutShort)
+    cutShort.push_back({{"dump", cut.dump == 0 ? "Main" : "Backup"},
+                        {"size", cut.fileSize},
+                        {"stated_size", cut.statedSize},
+                        {"missing_flash_offset", cut.missingBegin},
+                        {"missing_length", cut.missingEnd - cut.missingBegin}});
   return {{"differing_ranges", comparison.differences.count},
           {"differing_bytes", bytes},
           {"files_changed", counts.changed},
@@ -279,6 +293,8 @@ json SummaryJson(const Comparison& comparison) {
           {"files_masked_only", counts.maskedOnly},
           {"whole_files", WholeFilesJson(comparison.whole)},
           {"not_checked", NotCheckedInADump()},
+          {"shape", shape},
+          {"cut_short", cutShort},
           {"warnings", warnings}};
 }
 

@@ -114,6 +114,7 @@ std::string VerdictText(const Verdict& verdict) {
   std::string text = std::string(verdict.pass ? "PASS" : "FAIL") + ", exit status " + std::to_string(verdict.status) +
                      " (" + ExitStatusName(verdict.status) + ")";
   if (verdict.address) text += ", FAIL at address " + Hex(*verdict.address);
+  if (verdict.cutShort) text += "; a dump is cut short, so the board's result is not known";
   return text;
 }
 
@@ -141,6 +142,9 @@ void PrintSummary(std::ostream& out, const Comparison& comparison) {
   const uint64_t bytes = comparison.differences.differingBytes;
   const FileChangeCounts counts = CountFileChanges(comparison.files);
   out << "On-board verdict: " << VerdictText(comparison.verdict) << "\n";
+  // The dumps' shapes first (a dump cut short, a region, a part read
+  // twice), then why the chips differ.
+  for (const std::string& line : comparison.shape) out << "  " << EscapedText(line) << "\n";
   for (const Cause& cause : comparison.causes.causes) out << "  cause: " << EscapedText(cause.text) << "\n";
   for (const std::string& line : WholeFileLines(comparison.whole)) out << "  " << line << "\n";
   out << "  not checked in a dump: " << NotCheckedInADump() << "\n";
@@ -289,7 +293,7 @@ void PrintTextReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
 
   out << "\nBelow the BIOS region (never read by the board)\n";
   if (!comparison.belowBiosRegionCompared)
-    out << "  not compared: both files must be whole parts of one size\n";
+    out << "  not compared: " << comparison.belowBiosRegionNotCompared << "\n";
   else if (comparison.belowBiosRegion.empty())
     out << "  none\n";
   const uint64_t shown = std::min<uint64_t>(maxRanges, comparison.belowBiosRegion.kept.size());

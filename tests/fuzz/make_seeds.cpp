@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 // Writes seed inputs for every fuzz target, made with the image builder and
-// the virtual-board writer, into OUT_DIR/seeds_<target>:
+// the virtual-board writer, into OUT_DIR/seeds_<target> (and a few values
+// and descriptor tables of pellrix-diff's own targets):
 //   make_seeds OUT_DIR
 #include <cstdio>
 #include <cstring>
@@ -106,5 +107,29 @@ int main(int argc, char** argv) {
   n = 0;
   for (const char* text : kBoardFiles)
     Write(directory("board_file") + "/seed" + std::to_string(n++), Bytes(text, text + std::strlen(text)));
+  // A db value (name 11 of the target's table) of one list of two SHA-256
+  // entries, and a BootOrder value.
+  Bytes database = {11, 0x26, 0x16, 0xC4, 0xC1, 0x4C, 0x50, 0x92, 0x40, 0xAC, 0xA9, 0x41, 0xF9, 0x36, 0x93, 0x43, 0x28};
+  const uint32_t sizes[3] = {28 + 2 * 48, 0, 48};
+  for (uint32_t size : sizes)
+    for (int i = 0; i < 4; ++i) database.push_back(uint8_t(size >> (8 * i)));
+  database.resize(database.size() + 2 * 48, 0x5A);
+  Write(directory("variable_value") + "/seed0", database);
+  Write(directory("variable_value") + "/seed1", Bytes{2, 0x01, 0x00, 0x02, 0x00});
+  // A certificate's first bytes: a DER SEQUENCE header.
+  Write(directory("certificate") + "/seed0", Bytes{0x30, 0x82, 0x01, 0x0A, 0x30, 0x81, 0xF0});
+  // Two tables of a descriptor, an ME and a BIOS region (as 4 KiB base and
+  // limit fields), the second's BIOS region lower; file lengths, then fill.
+  Bytes placement(132, 0xFF);
+  const uint32_t tables[2][3] = {{0x00000000, 0x07FF0200, 0x01FF0001}, {0x00000000, 0x07FF0180, 0x017F0001}};
+  for (int t = 0; t < 2; ++t)
+    for (int r = 0; r < 3; ++r)
+      for (int i = 0; i < 4; ++i) placement[size_t(64 * t + 4 * r + i)] = uint8_t(tables[t][r] >> (8 * i));
+  placement[128] = 0x00;
+  placement[129] = 0x10;  // 64 KiB past the descriptor
+  placement[130] = 0x00;
+  placement[131] = 0x08;
+  placement.insert(placement.end(), {0x12, 0x34, 0xFF, 0xFF});
+  Write(directory("placement") + "/seed0", placement);
   return 0;
 }

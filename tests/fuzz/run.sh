@@ -13,7 +13,8 @@ seconds=${1:-60}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 out=${PELLRIX_FUZZ_DIR:-$root/build-fuzz}
 jobs=${PELLRIX_FUZZ_JOBS:-$(nproc)}
-targets="image checksums volume_walker window_locator board_file vboard_file fwtree decompress diff"
+targets="image checksums volume_walker window_locator board_file vboard_file fwtree decompress diff variable_value
+  certificate placement"
 
 mkdir -p "$out"
 cmake -S "$root" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
