@@ -453,3 +453,23 @@ CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Com
 }
 
 }  // namespace pdiff
+
+void AddLayoutCauses(const Comparison& comparison, CauseAnalysis* analysis) {
+  std::vector<Cause> layout;
+  for (const CutShortDump& cut : comparison.cutShort) {
+    Cause cause{CauseKind::Layout, cut.dump == 0 ? CauseChip::Main : CauseChip::Backup};
+    cause.offsets.push_back(cut.missingBegin);
+    cause.bytes = cut.missingEnd - cut.missingBegin;
+    cause.text = std::string(cut.dump == 0 ? "Main" : "Backup") + ": the dump is cut short, flash " +
+                 Hex(cut.missingBegin) + "-" + Hex(cut.missingEnd - 1) + " (" + std::to_string(cause.bytes) +
+                 " bytes) missing: a read that stopped early, not the chip";
+    layout.push_back(std::move(cause));
+  }
+  // The other shapes, said once: their lines name the dumps themselves.
+  if (comparison.cutShort.empty() && !comparison.shape.empty())
+    layout.push_back({CauseKind::Layout, CauseChip::Both, {}, 0, 0, 0, 0, 0, 0, {},
+                      "the dumps are of different shapes: " + comparison.shape.front()});
+  auto before = std::find_if(analysis->causes.begin(), analysis->causes.end(),
+                             [](const Cause& cause) { return cause.kind == CauseKind::Other; });
+  analysis->causes.insert(before, layout.begin(), layout.end());
+}

@@ -57,6 +57,11 @@ struct CauseAnalysis {
 // variables filled); reads the regions as the board compares them.
 CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Comparison& comparison);
 
+// The dumps' shapes as causes of their own (kind layout): each dump cut
+// short with the span it lacks, and a part read twice or a region against a
+// whole part, as the comparison's shape lines say; placed before "other".
+void AddLayoutCauses(const Comparison& comparison, CauseAnalysis* analysis);
+
 // The image bytes compared for strings, over all changed files of one
 // comparison.
 constexpr uint64_t kStringScanBudget = 64ull << 20;

@@ -439,6 +439,9 @@ Comparison Compare(ChipDump& main, ChipDump& backup, const CompareOptions& optio
     backup.ShowUnmasked(false);
     result.causes = FindCauses(main, backup, result);
   }
+  // A dump cut short, read twice or a region against a whole part: the
+  // shape itself is why such dumps differ.
+  AddLayoutCauses(result, &result.causes);
 
   for (int index = 0; index < 2; ++index) {
     const ChipDump& dump = index == 0 ? main : backup;

@@ -145,7 +145,9 @@ void PrintSummary(std::ostream& out, const Comparison& comparison) {
   // The dumps' shapes first (a dump cut short, a region, a part read
   // twice), then why the chips differ.
   for (const std::string& line : comparison.shape) out << "  " << EscapedText(line) << "\n";
-  for (const Cause& cause : comparison.causes.causes) out << "  cause: " << EscapedText(cause.text) << "\n";
+  // A layout cause is the shape lines' own fact, said just above.
+  for (const Cause& cause : comparison.causes.causes)
+    if (cause.kind != CauseKind::Layout) out << "  cause: " << EscapedText(cause.text) << "\n";
   for (const std::string& line : WholeFileLines(comparison.whole)) out << "  " << line << "\n";
   out << "  not checked in a dump: " << NotCheckedInADump() << "\n";
   out << "Differences after masking: " << comparison.differences.count << " ranges, " << bytes << " bytes\n";
