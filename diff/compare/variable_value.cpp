@@ -9,6 +9,7 @@
 
 #include "diff/compare/file_digest.h"
 #include "fwtree/utf16_text.h"
+#include "image/layout.h"
 
 namespace pdiff {
 
@@ -24,10 +25,8 @@ constexpr fwtree::Guid kCertSha256 = fwtree::GuidFromText("C1C41626-504C-4092-AC
 constexpr fwtree::Guid kCertSha1 = fwtree::GuidFromText("826CA512-CF10-4AC9-B187-BE01496631BD");
 constexpr fwtree::Guid kCertX509Sha256 = fwtree::GuidFromText("3BD2A492-96C0-4079-B420-FCF98EF103ED");
 
-uint16_t Load16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Load32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+using image_layout::Load16;
+using image_layout::Load32;
 
 std::string HexBytes(const uint8_t* data, size_t size, const char* separator = "") {
   std::string text;
