@@ -362,7 +362,15 @@ CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Com
   const uint8_t* a = main.region();
   const uint8_t* b = backup.region();
   const uint64_t size = std::min(main.regionSize(), backup.regionSize());
-  for (uint64_t at = 0; at < size;) {
+  // A dump shorter than the region is padded with erased bytes in front:
+  // those were never read from a chip, and are the dumps' shapes, not an
+  // erase.
+  uint64_t held = 0;
+  for (const ChipDump* dump : {&main, &backup}) {
+    const uint64_t end = RegionEnd(geometry, *dump);
+    if (end < size) held = std::max(held, size - end);
+  }
+  for (uint64_t at = held; at < size;) {
     const uint64_t flash = FlashOffset(geometry, at);
     const uint32_t piece = uint32_t(std::min<uint64_t>((flash / kEraseBlock + 1) * kEraseBlock - flash, size - at));
     const BlockVerdict verdict = ClassifyFlashBlock(a + at, b + at, piece, piece == kEraseBlock);
@@ -450,6 +458,12 @@ CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Com
     causes.push_back(std::move(cause));
   }
   return analysis;
+}
+
+void InsertCause(CauseAnalysis* analysis, Cause cause) {
+  auto after = std::upper_bound(analysis->causes.begin(), analysis->causes.end(), cause.kind,
+                                [](CauseKind kind, const Cause& other) { return kind < other.kind; });
+  analysis->causes.insert(after, std::move(cause));
 }
 
 }  // namespace pdiff

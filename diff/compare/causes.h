@@ -57,6 +57,10 @@ struct CauseAnalysis {
 // variables filled); reads the regions as the board compares them.
 CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Comparison& comparison);
 
+// Puts a cause found elsewhere (the dumps' shapes: layout) in its place
+// among the others, in the order of CauseKind.
+void InsertCause(CauseAnalysis* analysis, Cause cause);
+
 // The image bytes compared for strings, over all changed files of one
 // comparison.
 constexpr uint64_t kStringScanBudget = 64ull << 20;
