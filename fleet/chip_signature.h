@@ -18,6 +18,9 @@ namespace fleet {
 // erased blocks and bit errors fall in are named, the first few.
 constexpr const char* kCauseKeyPrefix = "cause ";
 constexpr size_t kCauseFilesInSignature = 3;
+// Names this form of the signature in a cache's identity, so that chips
+// measured by an earlier form (without causes) are measured again.
+constexpr const char* kSignatureForm = " signature with causes";
 
 // Golden is the comparison's Main, the chip its Backup. Sorted by key,
 // without repeats; empty when the chip differs only where the board masks.

@@ -10,6 +10,7 @@
 #include "diff/compare/escaped_text.h"
 #include "fleet/board_record.h"
 #include "fleet/chip_cache.h"
+#include "fleet/chip_signature.h"
 #include "fleet/command_line.h"
 #include "fleet/fleet_page.h"
 #include "fleet/fleet_run.h"
@@ -74,7 +75,7 @@ int RunBoards(const fleet::Arguments& arguments) {
   const pdiff::CompareOptions options;
   if (!fleet::LoadGolden(arguments.golden, options, &golden, &problem)) return Trouble(problem);
   fleet::ChipCache cache;
-  if (arguments.cache && !cache.Open(*arguments.cache, golden.sha256, &problem))
+  if (arguments.cache && !cache.Open(*arguments.cache, golden.sha256 + fleet::kSignatureForm, &problem))
     std::cerr << "pellrix-fleet: " << pdiff::EscapedText(*arguments.cache) << ": " << problem << "\n";
   std::mutex goldenLock;
   fleet::FleetContext context{&golden, &goldenLock, options, arguments.cache ? &cache : nullptr};

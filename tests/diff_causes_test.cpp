@@ -127,6 +127,18 @@ TEST(DiffCauses, RealPairsOfTwoBuildsAreADifferentBuildAlone) {
   }
 }
 
+// Catches: the erased bytes put in front of a dump shorter than the region
+// (never read from a chip) taken for an erase.
+TEST(DiffCauses, ADumpOfTheTopHalfIsNoErase) {
+  const Bytes whole = Ovmf("deb12u1");
+  const Bytes top(whole.end() - 0x100000, whole.end());
+  for (const auto& [main, backup] : {std::pair{&whole, &top}, std::pair{&top, &whole}}) {
+    const Found found = Causes(*main, *backup);
+    EXPECT_EQ(found.Of(CauseKind::Erased), nullptr);
+    EXPECT_EQ(found.Of(CauseKind::BitErrors), nullptr);
+  }
+}
+
 // Catches: settings taken for a firmware change, or a variable store's
 // bytes claimed by the flash rules.
 TEST(DiffCauses, AVariableAloneIsSettingsWithNoFirmwareFile) {

@@ -362,7 +362,15 @@ CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Com
   const uint8_t* a = main.region();
   const uint8_t* b = backup.region();
   const uint64_t size = std::min(main.regionSize(), backup.regionSize());
-  for (uint64_t at = 0; at < size;) {
+  // A dump shorter than the region is padded with erased bytes in front:
+  // those were never read from a chip, and are the dumps' shapes, not an
+  // erase.
+  uint64_t held = 0;
+  for (const ChipDump* dump : {&main, &backup}) {
+    const uint64_t end = RegionEnd(geometry, *dump);
+    if (end < size) held = std::max(held, size - end);
+  }
+  for (uint64_t at = held; at < size;) {
     const uint64_t flash = FlashOffset(geometry, at);
     const uint32_t piece = uint32_t(std::min<uint64_t>((flash / kEraseBlock + 1) * kEraseBlock - flash, size - at));
     const BlockVerdict verdict = ClassifyFlashBlock(a + at, b + at, piece, piece == kEraseBlock);
@@ -452,10 +460,13 @@ CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Com
   return analysis;
 }
 
-}  // namespace pdiff
+void InsertCause(CauseAnalysis* analysis, Cause cause) {
+  auto after = std::upper_bound(analysis->causes.begin(), analysis->causes.end(), cause.kind,
+                                [](CauseKind kind, const Cause& other) { return kind < other.kind; });
+  analysis->causes.insert(after, std::move(cause));
+}
 
 void AddLayoutCauses(const Comparison& comparison, CauseAnalysis* analysis) {
-  std::vector<Cause> layout;
   for (const CutShortDump& cut : comparison.cutShort) {
     Cause cause{CauseKind::Layout, cut.dump == 0 ? CauseChip::Main : CauseChip::Backup};
     cause.offsets.push_back(cut.missingBegin);
@@ -463,13 +474,12 @@ void AddLayoutCauses(const Comparison& comparison, CauseAnalysis* analysis) {
     cause.text = std::string(cut.dump == 0 ? "Main" : "Backup") + ": the dump is cut short, flash " +
                  Hex(cut.missingBegin) + "-" + Hex(cut.missingEnd - 1) + " (" + std::to_string(cause.bytes) +
                  " bytes) missing: a read that stopped early, not the chip";
-    layout.push_back(std::move(cause));
+    InsertCause(analysis, std::move(cause));
   }
   // The other shapes, said once: their lines name the dumps themselves.
   if (comparison.cutShort.empty() && !comparison.shape.empty())
-    layout.push_back({CauseKind::Layout, CauseChip::Both, {}, 0, 0, 0, 0, 0, 0, {},
-                      "the dumps are of different shapes: " + comparison.shape.front()});
-  auto before = std::find_if(analysis->causes.begin(), analysis->causes.end(),
-                             [](const Cause& cause) { return cause.kind == CauseKind::Other; });
-  analysis->causes.insert(before, layout.begin(), layout.end());
+    InsertCause(analysis, {CauseKind::Layout, CauseChip::Both, {}, 0, 0, 0, 0, 0, 0, {},
+                           "the dumps are of different shapes: " + comparison.shape.front()});
 }
+
+}  // namespace pdiff

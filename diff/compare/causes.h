@@ -57,9 +57,13 @@ struct CauseAnalysis {
 // variables filled); reads the regions as the board compares them.
 CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Comparison& comparison);
 
+// Puts a cause found elsewhere in its place among the others, in the order
+// of CauseKind.
+void InsertCause(CauseAnalysis* analysis, Cause cause);
+
 // The dumps' shapes as causes of their own (kind layout): each dump cut
 // short with the span it lacks, and a part read twice or a region against a
-// whole part, as the comparison's shape lines say; placed before "other".
+// whole part, as the comparison's shape lines say.
 void AddLayoutCauses(const Comparison& comparison, CauseAnalysis* analysis);
 
 // The image bytes compared for strings, over all changed files of one
