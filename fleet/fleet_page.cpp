@@ -17,6 +17,7 @@
 #include "diff/report/html_page.h"
 #include "diff/report/page_data.h"
 #include "diff/report/report.h"
+#include "fleet/board_check.h"
 #include "fleet/command_line.h"
 
 namespace fleet {
@@ -126,7 +127,8 @@ std::string ScriptSafeJson(const nlohmann::json& value) {
 // gone).
 std::string PairPage(const BoardRecord& board, const std::string& folder) {
   if (board.chips.size() != 2 || board.chips[0].sha256.empty() || board.chips[1].sha256.empty() ||
-      board.chips[0].sha256 == board.chips[1].sha256)
+      board.chips[0].sha256 == board.chips[1].sha256 || board.chips[0].size > kLargestChip ||
+      board.chips[1].size > kLargestChip)
     return "";
   pdiff::ChipDump main;
   pdiff::ChipDump backup;

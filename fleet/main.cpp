@@ -2,6 +2,10 @@
 // pellrix-fleet: many boards' saved chips measured against their golden
 // firmware and grouped by what differs. Exit status: 0 every board matches
 // golden, 1 some differ, 2 trouble.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <iostream>
 #include <mutex>
@@ -23,6 +27,9 @@ namespace {
 
 constexpr int kTrouble = 2;
 
+// Set when the program started with standard output closed.
+bool outputClosed = false;
+
 int Trouble(const std::string& message) {
   std::cerr << "pellrix-fleet: " << message << "\n";
   return kTrouble;
@@ -30,7 +37,7 @@ int Trouble(const std::string& message) {
 
 int Finish(int status) {
   // Output to a closed pipe fails the stream instead of killing the process.
-  if (!std::cout.flush()) return Trouble("standard output: write error");
+  if (!std::cout.flush() || outputClosed) return Trouble("standard output: write error");
   return status;
 }
 
@@ -118,6 +125,14 @@ int RunBoards(const fleet::Arguments& arguments) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  // A closed standard output is held by /dev/null, so that no file the run
+  // opens (a chip, the page, the cache) takes its number and the output;
+  // the run ends as on a write error, as pellrix-diff does.
+  if (fcntl(STDOUT_FILENO, F_GETFD) < 0 && errno == EBADF) {
+    outputClosed = true;
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0 && null != STDOUT_FILENO) dup2(null, STDOUT_FILENO);
+  }
   std::string problem;
   const std::optional<fleet::Arguments> arguments = fleet::ParseArguments(argc, argv, &problem);
   if (!arguments) {
