@@ -125,7 +125,8 @@ BoardVerdict MainAgainstBackup(const BoardInput& input, const BoardRecord& recor
   verdict.pass = comparison.verdict.pass;
   verdict.status = comparison.verdict.status;
   verdict.address = comparison.verdict.address;
-  if (stamped && context.cache) context.cache->StoreVerdict(*input.main, mainStamp, *input.backup, backupStamp, verdict);
+  if (stamped && context.cache)
+    context.cache->StoreVerdict(*input.main, mainStamp, *input.backup, backupStamp, verdict);
   if (stamped && context.linked) context.linked->StoreVerdict(mainStamp, backupStamp, verdict);
   return verdict;
 }

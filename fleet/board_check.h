@@ -26,7 +26,7 @@ struct FleetContext {
   // comparison with golden at a time.
   std::mutex* goldenLock;
   pdiff::CompareOptions options;
-  ChipCache* cache = nullptr;  // may be null
+  ChipCache* cache = nullptr;     // may be null
   LinkedChips* linked = nullptr;  // may be null
 };
 

@@ -58,7 +58,7 @@ enum class RecordKind { Board, RunWithoutDumps, Trouble };
 
 struct BoardRecord {
   RecordKind kind = RecordKind::Board;
-  std::string name;                 // the folder's or dump's path, as RecordName gives it
+  std::string name;  // the folder's or dump's path, as RecordName gives it
   // Names the board whichever path reached it (its folder, not the links
   // on the way), so that a board reached twice is counted once; empty for
   // an input not read.

@@ -50,7 +50,8 @@ std::optional<FileStamp> StampFromJson(const nlohmann::json& stamp) {
 }
 
 pdiff::ReplacedFile CacheFile(const std::vector<std::string>& inputs) {
-  return {"--cache", inputs, [](std::string_view head) { return head.rfind(std::string("{\"") + kHeaderKey + "\"", 0) == 0; }};
+  return {"--cache", inputs,
+          [](std::string_view head) { return head.rfind(std::string("{\"") + kHeaderKey + "\"", 0) == 0; }};
 }
 
 // A path holds no NUL: the pair's key cannot be a chip's path.

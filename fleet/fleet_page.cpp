@@ -184,8 +184,7 @@ bool WriteFleetPage(const std::string& target, const std::vector<std::string>& i
   *problem = pdiff::ReplaceTarget(PageFile(inputs), target, &destination, &mode);
   if (!problem->empty()) return false;
   const size_t slash = destination.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : destination.substr(0, slash);
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : destination.substr(0, slash);
   std::ostringstream json;
   grouper.WriteJson(json);
   return pdiff::ReplaceFile(

@@ -18,6 +18,7 @@ bool ReadLines(const std::string& file, const std::function<void(const std::stri
                const std::function<void(uint64_t number, const std::string& reason)>& trouble, std::string* problem);
 // The same from a stream already open (not closed here).
 bool ReadLinesFrom(FILE* in, const std::function<void(const std::string&, uint64_t number)>& line,
-                   const std::function<void(uint64_t number, const std::string& reason)>& trouble, std::string* problem);
+                   const std::function<void(uint64_t number, const std::string& reason)>& trouble,
+                   std::string* problem);
 
 }  // namespace fleet

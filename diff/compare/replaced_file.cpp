@@ -55,8 +55,7 @@ bool ReadHead(const std::string& path, std::string* head) {
 
 }  // namespace
 
-std::string ReplaceTarget(const ReplacedFile& kind, const std::string& target, std::string* destination,
-                          mode_t* mode) {
+std::string ReplaceTarget(const ReplacedFile& kind, const std::string& target, std::string* destination, mode_t* mode) {
   const std::string named = kind.option + " " + EscapedText(target);
   if (target.empty()) return kind.option + " needs a file name";
   if (target == "-") return kind.option + " needs a file name; it cannot go to standard output";
@@ -67,7 +66,8 @@ std::string ReplaceTarget(const ReplacedFile& kind, const std::string& target, s
     struct stat place {};
     if (stat(folder.c_str(), &place) != 0) return named + ": its folder: " + std::strerror(errno);
     if (!S_ISDIR(place.st_mode)) return named + ": its folder is not a folder";
-    if (access(folder.c_str(), W_OK | X_OK) != 0) return named + ": its folder cannot be written: " + std::strerror(errno);
+    if (access(folder.c_str(), W_OK | X_OK) != 0)
+      return named + ": its folder cannot be written: " + std::strerror(errno);
     *destination = target;
     const mode_t mask = umask(0);
     umask(mask);

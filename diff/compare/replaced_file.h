@@ -18,8 +18,8 @@
 namespace pdiff {
 
 struct ReplacedFile {
-  std::string option;                    // "--html", "--cache": names the target in messages
-  std::vector<std::string> inputs;       // files the run reads: never replaced
+  std::string option;               // "--html", "--cache": names the target in messages
+  std::vector<std::string> inputs;  // files the run reads: never replaced
   // True when the first bytes (up to 4 KiB) of an existing, non-empty file
   // show it is one of the tool's own; null: any regular file is.
   std::function<bool(std::string_view head)> ours;
@@ -28,8 +28,7 @@ struct ReplacedFile {
 // Where a file for `target` goes (a link to one of the tool's files is
 // followed and stays) and with which mode (an existing file's, or a new
 // file's under the umask). Empty on success, else the one-line reason.
-std::string ReplaceTarget(const ReplacedFile& kind, const std::string& target, std::string* destination,
-                          mode_t* mode);
+std::string ReplaceTarget(const ReplacedFile& kind, const std::string& target, std::string* destination, mode_t* mode);
 
 // Writes `write`'s bytes to `target` as above. False with a one-line
 // `problem`; nothing is left behind then.

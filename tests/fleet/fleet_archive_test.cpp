@@ -199,7 +199,7 @@ TEST(FleetArchive, TheCacheAnswersForChipsAndTheBoardsOwnVerdict) {
     ASSERT_NE(at, std::string::npos) << from << " in " << text;
     text.replace(at, from.size(), to);
   };
-  plant(R"("status":142)", R"("status":153)");             // 0x99
+  plant(R"("status":142)", R"("status":153)");  // 0x99
   plant(R"("text":"DXE driver \"SetupDxe\" changed")", R"("text":"planted")");
   WriteText(cache, text);
   const support::ProgramRun warm = Fleet({"--cache", cache, f.golden(), f.boards()});

@@ -75,9 +75,15 @@ TEST(FleetWriters, NothingButTheirOwnFileIsReplaced) {
   fs::create_symlink(place / "gone", place / "to-nothing");
   fs::create_directories(place / "folder");
   WriteText(place / "notes.txt", "a lab's notes, not a page");
-  std::vector<fs::path> targets = {a.golden(),          a.main(),         a.lines(),
-                                   place / "fifo",      place / "to-fifo", place / "to-golden",
-                                   place / "to-nothing", place / "folder", place / "notes.txt",
+  std::vector<fs::path> targets = {a.golden(),
+                                   a.main(),
+                                   a.lines(),
+                                   place / "fifo",
+                                   place / "to-fifo",
+                                   place / "to-golden",
+                                   place / "to-nothing",
+                                   place / "folder",
+                                   place / "notes.txt",
                                    place / "none" / "page.html"};
   // A device node needs root; /dev's own are never touched.
   if (mknod((place / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) targets.push_back(place / "null");
@@ -130,8 +136,7 @@ TEST(FleetWriters, TheirOwnFilesKeepModeAndLinks) {
   ASSERT_EQ(Fleet({"--html", link, "--cache", cache, a.golden(), a.boards()}).status, 1);
   ASSERT_EQ(Fleet({"group", "--html", page, a.lines()}).status, 1);
   for (const fs::path& file : {page, cache})
-    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write)
-        << file;
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write) << file;
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(ReadText(page).find("<!DOCTYPE html>"), 0u);
   // pellrix-diff's page may be written over too.
