@@ -136,14 +136,18 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The board's key: the inode of its folder (for a dump alone, of the folder
-// holding it, and the dump's name there) and what was read. No device: the
+// The board's key: the inode and times of its folder (for a dump alone, of
+// the folder holding it, and the dump's name there) and what was read. No device: the
 // map's hosts may number one shared archive's devices differently.
 std::string BoardKey(const BoardInput& input, const BoardRecord& record) {
   const std::string folder = input.dump ? FolderOf(*input.dump) : input.name;
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0) return "";
-  std::string identity = std::to_string(info.st_ino);
+  // With its times: two sticks' folders may share an inode number (FAT
+  // makes them up), hardly their times too.
+  std::string identity = std::to_string(info.st_ino) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+                         std::to_string(info.st_mtim.tv_nsec) + ":" + std::to_string(info.st_ctim.tv_sec) + "." +
+                         std::to_string(info.st_ctim.tv_nsec);
   identity += '\0';
   if (input.dump) identity += input.dump->substr(input.dump->rfind('/') + 1);
   identity += '\0';
