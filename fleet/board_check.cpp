@@ -137,8 +137,9 @@ std::string FolderOf(const std::string& path) {
 }
 
 // The board's key: the inode and times of its folder (for a dump alone, of
-// the folder holding it, and the dump's name there) and what was read. No device: the
-// map's hosts may number one shared archive's devices differently.
+// the folder holding it, and the dump's name there) and what was read. No
+// device: the map's hosts may number one shared archive's devices
+// differently.
 std::string BoardKey(const BoardInput& input, const BoardRecord& record) {
   const std::string folder = input.dump ? FolderOf(*input.dump) : input.name;
   struct stat info {};
