@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -169,6 +170,42 @@ TEST(FleetWriters, HostileLinesAndCacheEntriesEndNoRun) {
   for (int run = 0; run < 2; ++run) {
     const support::ProgramRun cached = Fleet({"--cache", cache, a.golden(), a.boards()});
     EXPECT_EQ(cached.status, 1) << cached.err;
+  }
+}
+
+// Faults: a closed standard output ending the run silently or with status
+// 0, or its number taken by a file the run opens (the page), so that the
+// text lands in it.
+TEST(FleetWriters, AClosedStandardOutputIsTroubleInOneLine) {
+  Archive a;
+  const fs::path page = a.scratch.path() / "fleet.html";
+  const fs::path err = a.scratch.path() / "err.txt";
+  for (const char* mode : {"run", "group"}) {
+    const std::vector<std::string> arguments =
+        std::string(mode) == "run"
+            ? std::vector<std::string>{PELLRIX_FLEET_PATH, "--html", page, a.golden(), a.boards()}
+            : std::vector<std::string>{PELLRIX_FLEET_PATH, "group", "--html", page, a.lines()};
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (fd < 0 || dup2(fd, STDERR_FILENO) < 0) _exit(99);
+      close(fd);
+      close(STDOUT_FILENO);
+      std::vector<char*> argv;
+      for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(98);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << mode;
+    EXPECT_EQ(WEXITSTATUS(status), 2) << mode;
+    EXPECT_EQ(ReadText(err), "pellrix-fleet: standard output: write error\n") << mode;
+    const std::string drawn = ReadText(page);
+    EXPECT_EQ(drawn.rfind("<!DOCTYPE html>", 0), 0u) << mode;
+    EXPECT_EQ(drawn.find("1 board: Backup differs"), std::string::npos) << mode;  // no text in the page
   }
 }
 
