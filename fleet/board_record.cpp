@@ -243,6 +243,12 @@ std::optional<BoardRecord> ParseRecordLine(const std::string& line, std::string*
     return std::nullopt;
   }
   if (const auto verdict = in.find("main_vs_backup"); verdict != in.end()) record.verdict = VerdictFromJson(*verdict);
+  // Only a board has chips and a verdict of its own: a run or trouble line
+  // groups alike whatever else it holds.
+  if (record.kind != RecordKind::Board) {
+    record.chips.clear();
+    record.verdict = BoardVerdict();
+  }
   return record;
 }
 
