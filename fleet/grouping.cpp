@@ -194,7 +194,7 @@ void Grouper::WriteText(std::ostream& out) const {
   for (const NotRead& entry : notRead)
     out << "  " << pdiff::EscapedText(entry.path) << ": " << pdiff::EscapedText(entry.reason) << "\n";
   const std::vector<std::string> again = SortedCountedOnce();
-  if (!again.empty()) out << "Counted once, their lines given again (" << again.size() << "):\n";
+  if (!again.empty()) out << "Counted once, reached again (" << again.size() << "):\n";
   for (const std::string& name : again) out << "  " << pdiff::EscapedText(name) << "\n";
 }
 
