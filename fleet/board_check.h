@@ -3,6 +3,7 @@
 // its hash differs; Main against Backup as the board's own test would.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 
 #include "diff/compare/comparison.h"
@@ -13,6 +14,11 @@
 namespace fleet {
 
 class ChipCache;
+class LinkedChips;
+
+// A chip larger than this is no flash part: it is hashed (in pieces) but
+// never mapped to be compared.
+constexpr uint64_t kLargestChip = 256ull << 20;
 
 struct FleetContext {
   Golden* golden;
@@ -20,7 +26,8 @@ struct FleetContext {
   // comparison with golden at a time.
   std::mutex* goldenLock;
   pdiff::CompareOptions options;
-  ChipCache* cache = nullptr;  // may be null
+  ChipCache* cache = nullptr;     // may be null
+  LinkedChips* linked = nullptr;  // may be null
 };
 
 BoardRecord CheckBoard(const BoardInput& input, const FleetContext& context);

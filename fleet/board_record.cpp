@@ -3,7 +3,88 @@
 
 #include <algorithm>
 
+#include "diff/compare/escaped_text.h"
+
 namespace fleet {
+namespace {
+
+// Well-formed UTF-8 as JSON takes it: no overlong forms, no surrogates,
+// nothing past U+10FFFF.
+bool IsUtf8(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    const uint8_t lead = uint8_t(text[at]);
+    if (lead < 0x80) {
+      ++at;
+      continue;
+    }
+    size_t length = 0;
+    uint32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07;
+    } else {
+      return false;
+    }
+    if (text.size() - at < length) return false;
+    for (size_t i = 1; i < length; ++i) {
+      const uint8_t next = uint8_t(text[at + i]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || (code >= 0xD800 && code < 0xE000) ||
+        code > 0x10FFFF)
+      return false;
+    at += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string RecordName(const std::string& path) { return IsUtf8(path) ? path : pdiff::EscapedText(path); }
+
+bool JsonDepthWithin(std::string_view text, int deepest) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if (inString) {
+      if (c == '\\')
+        ++at;
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > deepest) return false;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return true;
+}
+
+BoardVerdict VerdictFromJson(const nlohmann::json& in) {
+  BoardVerdict verdict;
+  if (!in.is_object()) return verdict;
+  const auto flag = [&](const char* key) {
+    const auto found = in.find(key);
+    return found != in.end() && found->is_boolean() && found->get<bool>();
+  };
+  verdict.known = flag("known");
+  verdict.pass = flag("pass");
+  if (const auto status = in.find("status"); status != in.end() && status->is_number_unsigned())
+    verdict.status = uint32_t(status->get<uint64_t>());
+  if (const auto address = in.find("address"); address != in.end() && address->is_number_unsigned())
+    verdict.address = uint32_t(address->get<uint64_t>());
+  return verdict;
+}
 
 const char* ChipStateName(ChipState state) {
   switch (state) {
@@ -55,15 +136,11 @@ uint64_t Number(const nlohmann::json& object, const char* key) {
   return found != object.end() && found->is_number_unsigned() ? found->get<uint64_t>() : 0;
 }
 
-bool Flag(const nlohmann::json& object, const char* key) {
-  const auto found = object.find(key);
-  return found != object.end() && found->is_boolean() && found->get<bool>();
-}
-
 }  // namespace
 
 nlohmann::json RecordJson(const BoardRecord& record) {
   nlohmann::json out = {{"kind", KindName(record.kind)}, {"board", record.name}, {"golden", record.golden}};
+  if (!record.key.empty()) out["key"] = record.key;
   if (record.result) {
     nlohmann::json values = nlohmann::json::object();
     for (const auto& [name, value] : record.result->values) values[name] = value;
@@ -97,9 +174,15 @@ nlohmann::json RecordJson(const BoardRecord& record) {
   return out;
 }
 
-std::string RecordLine(const BoardRecord& record) { return RecordJson(record).dump(); }
+std::string RecordLine(const BoardRecord& record) {
+  return RecordJson(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 std::optional<BoardRecord> ParseRecordLine(const std::string& line, std::string* problem) {
+  if (!JsonDepthWithin(line, kDeepestRecord)) {
+    *problem = "nested deeper than any board line";
+    return std::nullopt;
+  }
   const nlohmann::json in = nlohmann::json::parse(line, nullptr, false);
   if (in.is_discarded() || !in.is_object()) {
     *problem = "not a JSON object";
@@ -118,6 +201,7 @@ std::optional<BoardRecord> ParseRecordLine(const std::string& line, std::string*
     return std::nullopt;
   }
   record.name = Text(in, "board");
+  record.key = Text(in, "key");
   record.golden = Text(in, "golden");
   record.trouble = Text(in, "trouble");
   record.resultTrouble = Text(in, "result_trouble");
@@ -128,6 +212,10 @@ std::optional<BoardRecord> ParseRecordLine(const std::string& line, std::string*
       for (const auto& [name, value] : values->items())
         if (value.is_string()) run.values.emplace_back(name, value.get<std::string>());
     record.result = run;
+  }
+  if (record.kind == RecordKind::RunWithoutDumps && (!record.result || record.result->verdict.empty())) {
+    *problem = "a run line without its RESULT.TXT verdict";
+    return std::nullopt;
   }
   if (const auto chips = in.find("chips"); chips != in.end() && chips->is_array()) {
     for (const nlohmann::json& entry : *chips) {
@@ -154,11 +242,12 @@ std::optional<BoardRecord> ParseRecordLine(const std::string& line, std::string*
     *problem = "a board line with " + std::to_string(record.chips.size()) + " chips";
     return std::nullopt;
   }
-  if (const auto verdict = in.find("main_vs_backup"); verdict != in.end() && verdict->is_object()) {
-    record.verdict.known = Flag(*verdict, "known");
-    record.verdict.pass = Flag(*verdict, "pass");
-    record.verdict.status = uint32_t(Number(*verdict, "status"));
-    if (verdict->contains("address")) record.verdict.address = uint32_t(Number(*verdict, "address"));
+  if (const auto verdict = in.find("main_vs_backup"); verdict != in.end()) record.verdict = VerdictFromJson(*verdict);
+  // Only a board has chips and a verdict of its own: a run or trouble line
+  // groups alike whatever else it holds.
+  if (record.kind != RecordKind::Board) {
+    record.chips.clear();
+    record.verdict = BoardVerdict();
   }
   return record;
 }

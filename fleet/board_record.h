@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,7 +30,7 @@ const char* ChipStateName(ChipState state);
 
 struct ChipRecord {
   std::string role;  // "Main", "Backup", or "Dump" for a dump given alone
-  std::string path;  // escaped
+  std::string path;  // as RecordName gives it
   uint64_t size = 0;
   std::string sha256;  // empty when it could not be read
   ChipState state = ChipState::Trouble;
@@ -57,7 +58,11 @@ enum class RecordKind { Board, RunWithoutDumps, Trouble };
 
 struct BoardRecord {
   RecordKind kind = RecordKind::Board;
-  std::string name;                 // the folder's or dump's path, escaped
+  std::string name;  // the folder's or dump's path, as RecordName gives it
+  // Names the board whichever path reached it (its folder, not the links
+  // on the way), so that a board reached twice is counted once; empty for
+  // an input not read.
+  std::string key;
   std::string golden;               // golden's SHA-256
   std::optional<RunResult> result;  // RESULT.TXT, when read
   std::string resultTrouble;        // why RESULT.TXT was not read, when it was there
@@ -69,6 +74,19 @@ struct BoardRecord {
 // A board matches golden when every chip is identical or differs only in
 // the areas the board masks.
 bool MatchesGolden(const BoardRecord& record);
+
+// A path as the records hold it: itself when it is UTF-8 (JSON escapes it,
+// the text escapes it for the terminal), else escaped as the text is.
+std::string RecordName(const std::string& path);
+
+// Whether `text` nests no more than `deepest` arrays and objects: deeper
+// JSON is refused before it is parsed, so that no reader or writer recurses
+// without bound.
+constexpr int kDeepestRecord = 16;
+bool JsonDepthWithin(std::string_view text, int deepest);
+
+// The board's own verdict as RecordJson writes it ("main_vs_backup").
+BoardVerdict VerdictFromJson(const nlohmann::json& verdict);
 
 nlohmann::json RecordJson(const BoardRecord& record);
 // One line, no newline at its end.

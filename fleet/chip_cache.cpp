@@ -1,10 +1,19 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "fleet/chip_cache.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
+
+#include "diff/compare/escaped_text.h"
+#include "diff/compare/replaced_file.h"
+#include "fleet/record_reader.h"
 
 namespace fleet {
 namespace {
@@ -18,54 +27,90 @@ nlohmann::json ChipJson(const ChipRecord& chip) {
   return RecordJson(record)["chips"][0];
 }
 
-bool SameStamp(const FileStamp& a, const FileStamp& b) {
-  return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-         a.modifiedNanoseconds == b.modifiedNanoseconds;
-}
+constexpr const char* kHeaderKey = "pellrix_fleet_cache";
+constexpr size_t kStampFields = 5;
 
 nlohmann::json StampJson(const FileStamp& stamp) {
-  return {stamp.device, stamp.inode, stamp.size, stamp.modifiedNanoseconds};
+  return {stamp.device, stamp.inode, stamp.size, stamp.modifiedNanoseconds, stamp.changedNanoseconds};
 }
 
+// An entry of another form (an earlier cache without change times) is no
+// entry: its chip is measured again.
 std::optional<FileStamp> StampFromJson(const nlohmann::json& stamp) {
-  if (!stamp.is_array() || stamp.size() != 4) return std::nullopt;
+  if (!stamp.is_array() || stamp.size() != kStampFields) return std::nullopt;
   for (const nlohmann::json& value : stamp)
     if (!value.is_number_integer()) return std::nullopt;
-  return FileStamp{stamp[0].get<uint64_t>(), stamp[1].get<uint64_t>(), stamp[2].get<uint64_t>(),
-                   stamp[3].get<int64_t>()};
+  FileStamp kept;
+  kept.device = stamp[0].get<uint64_t>();
+  kept.inode = stamp[1].get<uint64_t>();
+  kept.size = stamp[2].get<uint64_t>();
+  kept.modifiedNanoseconds = stamp[3].get<int64_t>();
+  kept.changedNanoseconds = stamp[4].get<int64_t>();
+  return kept;
+}
+
+pdiff::ReplacedFile CacheFile(const std::vector<std::string>& inputs) {
+  return {"--cache", inputs,
+          [](std::string_view head) { return head.rfind(std::string("{\"") + kHeaderKey + "\"", 0) == 0; }};
 }
 
 // A path holds no NUL: the pair's key cannot be a chip's path.
 std::string VerdictKey(const std::string& main, const std::string& backup) {
-  return std::string("verdict") + '\0' + main + '\0' + backup;
+  return std::string("verdict") + '\0' + RecordName(main) + '\0' + RecordName(backup);
 }
 
 }  // namespace
 
-bool ChipCache::Open(const std::string& path, const std::string& identity, std::string* problem) {
+bool ChipCache::Open(const std::string& path, const std::string& identity, const std::vector<std::string>& inputs,
+                     std::string* problem, std::string* notice) {
   path_ = path;
   identity_ = identity;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return true;  // a first run
-  std::string line;
-  if (!std::getline(in, line)) return true;
-  const nlohmann::json header = nlohmann::json::parse(line, nullptr, false);
-  if (header.is_discarded() || !header.is_object() || !header.contains("pellrix_fleet_cache") ||
-      header["pellrix_fleet_cache"] != identity) {
-    *problem = "cache written for another golden image or other options: started again";
-    changed_ = true;
+  inputs_ = inputs;
+  std::string destination;
+  mode_t mode = 0;
+  *problem = pdiff::ReplaceTarget(CacheFile(inputs), path, &destination, &mode);
+  if (!problem->empty()) return false;
+  // Never waits: the name was a regular file a moment ago, and may not be.
+  const int fd = open(destination.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;  // a first run
+    *problem = "--cache " + pdiff::EscapedText(path) + ": " + std::strerror(errno);
     return false;
   }
-  while (std::getline(in, line)) {
-    if (line.size() > kLongestLine) continue;
-    const nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
-    if (entry.is_discarded() || !entry.is_object() || !entry.contains("file") || !entry["file"].is_string() ||
-        !entry.contains("stamp") || !entry["stamp"].is_array() || entry["stamp"].size() != 4 || !entry.contains("chip"))
-      continue;
-    const std::optional<FileStamp> stamp = StampFromJson(entry["stamp"]);
-    if (!stamp) continue;
-    Entry kept{*stamp, entry["chip"].dump()};
-    entries_[entry["file"].get<std::string>()] = std::move(kept);
+  struct stat info {};
+  FILE* in = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "rb") : nullptr;
+  if (!in) {
+    close(fd);
+    *problem = "--cache " + pdiff::EscapedText(path) + " is not a regular file";
+    return false;
+  }
+  bool first = true;
+  bool foreign = false;
+  std::string readProblem;
+  ReadLinesFrom(
+      in,
+      [&](const std::string& line, uint64_t) {
+        const bool fits = line.size() <= kLongestLine && JsonDepthWithin(line, kDeepestRecord);
+        const nlohmann::json entry = fits ? nlohmann::json::parse(line, nullptr, false) : nlohmann::json();
+        if (first) {
+          first = false;
+          foreign = !entry.is_object() || !entry.contains(kHeaderKey) || entry[kHeaderKey] != identity;
+          return;
+        }
+        if (foreign || !fits) return;
+        if (entry.is_discarded() || !entry.is_object() || !entry.contains("file") || !entry["file"].is_string() ||
+            !entry.contains("stamp") || !entry.contains("chip"))
+          return;
+        const std::optional<FileStamp> stamp = StampFromJson(entry["stamp"]);
+        if (!stamp) return;
+        entries_[entry["file"].get<std::string>()] = Entry{*stamp, entry["chip"].dump()};
+      },
+      [](uint64_t, const std::string&) {}, &readProblem);
+  std::fclose(in);
+  if (foreign) {
+    *notice = "cache written for another golden image or other options: started again";
+    entries_.clear();
+    changed_ = true;
   }
   return true;
 }
@@ -87,7 +132,7 @@ void ChipCache::StoreLine(const std::string& key, const FileStamp& stamp, std::s
 }
 
 bool ChipCache::Find(const std::string& path, const FileStamp& stamp, ChipRecord* chip) {
-  const std::optional<std::string> line = FindLine(path, stamp);
+  const std::optional<std::string> line = FindLine(RecordName(path), stamp);
   if (!line) return false;
   std::string problem;
   const std::optional<BoardRecord> record = ParseRecordLine(R"({"kind":"board","chips":[)" + *line + "]}", &problem);
@@ -97,7 +142,7 @@ bool ChipCache::Find(const std::string& path, const FileStamp& stamp, ChipRecord
 }
 
 void ChipCache::Store(const std::string& path, const FileStamp& stamp, const ChipRecord& chip) {
-  StoreLine(path, stamp, ChipJson(chip).dump());
+  StoreLine(RecordName(path), stamp, ChipJson(chip).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 bool ChipCache::FindVerdict(const std::string& main, const FileStamp& mainStamp, const std::string& backup,
@@ -109,12 +154,8 @@ bool ChipCache::FindVerdict(const std::string& main, const FileStamp& mainStamp,
     return false;
   std::optional<FileStamp> kept = StampFromJson(entry["backup"]);
   if (!kept || !SameStamp(*kept, backupStamp)) return false;
-  std::string problem;
-  const std::optional<BoardRecord> record =
-      ParseRecordLine(R"({"kind":"board","main_vs_backup":)" + entry["verdict"].dump() + "}", &problem);
-  if (!record) return false;
-  *verdict = record->verdict;
-  return true;
+  *verdict = VerdictFromJson(entry["verdict"]);
+  return verdict->known;
 }
 
 void ChipCache::StoreVerdict(const std::string& main, const FileStamp& mainStamp, const std::string& backup,
@@ -128,27 +169,15 @@ void ChipCache::StoreVerdict(const std::string& main, const FileStamp& mainStamp
 bool ChipCache::Save(std::string* problem) {
   std::lock_guard<std::mutex> hold(lock_);
   if (!changed_) return true;
-  const std::string temporary = path_ + ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << nlohmann::json({{"pellrix_fleet_cache", identity_}}).dump() << "\n";
-    for (const auto& [file, entry] : entries_) {
-      const nlohmann::json stamp = StampJson(entry.stamp);
-      out << R"({"file":)" << nlohmann::json(file).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-          << R"(,"stamp":)" << stamp.dump() << R"(,"chip":)" << entry.line << "}\n";
-    }
-    out.flush();
-    if (!out) {
-      *problem = "cache " + temporary + ": write error";
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temporary.c_str(), path_.c_str()) != 0) {
-    *problem = "cache " + path_ + ": cannot be replaced";
-    return false;
-  }
-  return true;
+  return pdiff::ReplaceFile(
+      CacheFile(inputs_), path_,
+      [&](std::ostream& out) {
+        out << nlohmann::json({{kHeaderKey, identity_}}).dump() << "\n";
+        for (const auto& [file, entry] : entries_)
+          out << R"({"file":)" << nlohmann::json(file).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+              << R"(,"stamp":)" << StampJson(entry.stamp).dump() << R"(,"chip":)" << entry.line << "}\n";
+      },
+      problem);
 }
 
 }  // namespace fleet

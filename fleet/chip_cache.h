@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "fleet/board_record.h"
 #include "fleet/chip_hash.h"
@@ -19,9 +20,12 @@ namespace fleet {
 class ChipCache {
  public:
   // `identity` names the golden image and the options; a file written for
-  // another is not used. A missing file is an empty cache; an unreadable
-  // one too, with `problem` saying why.
-  bool Open(const std::string& path, const std::string& identity, std::string* problem);
+  // another is not used (`notice` says so). A missing file is an empty
+  // cache. False with `problem` when `path` cannot be the cache at all:
+  // anything but a regular file the fleet wrote (or a new name), or one of
+  // the `inputs`; nothing may be run then.
+  bool Open(const std::string& path, const std::string& identity, const std::vector<std::string>& inputs,
+            std::string* problem, std::string* notice);
   bool Find(const std::string& path, const FileStamp& stamp, ChipRecord* chip);
   void Store(const std::string& path, const FileStamp& stamp, const ChipRecord& chip);
   // The board's own verdict on two chips, kept under both chips' stamps.
@@ -29,7 +33,8 @@ class ChipCache {
                    const FileStamp& backupStamp, BoardVerdict* verdict);
   void StoreVerdict(const std::string& main, const FileStamp& mainStamp, const std::string& backup,
                     const FileStamp& backupStamp, const BoardVerdict& verdict);
-  // Writes every entry, old and new, beside the file and renames it over.
+  // Writes every entry, old and new, beside the file and renames it over
+  // (an earlier cache keeps its mode).
   bool Save(std::string* problem);
 
   uint64_t hits() const { return hits_; }
@@ -44,6 +49,7 @@ class ChipCache {
   std::mutex lock_;
   std::string path_;
   std::string identity_;
+  std::vector<std::string> inputs_;
   std::unordered_map<std::string, Entry> entries_;
   uint64_t hits_ = 0;
   bool changed_ = false;

@@ -33,6 +33,8 @@ bool Check(const struct stat& info, FileStamp* stamp, std::string* problem) {
   stamp->inode = uint64_t(info.st_ino);
   stamp->size = uint64_t(info.st_size);
   stamp->modifiedNanoseconds = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  stamp->changedNanoseconds = int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+  stamp->links = uint64_t(info.st_nlink);
   if (stamp->size == 0) {
     *problem = "0 bytes: an empty file, not a dump";
     return false;
@@ -41,6 +43,11 @@ bool Check(const struct stat& info, FileStamp* stamp, std::string* problem) {
 }
 
 }  // namespace
+
+bool SameStamp(const FileStamp& a, const FileStamp& b) {
+  return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+         a.modifiedNanoseconds == b.modifiedNanoseconds && a.changedNanoseconds == b.changedNanoseconds;
+}
 
 bool StampOf(const std::string& path, FileStamp* stamp, std::string* problem) {
   struct stat info {};

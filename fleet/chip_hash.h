@@ -14,7 +14,14 @@ struct FileStamp {
   uint64_t inode = 0;
   uint64_t size = 0;
   int64_t modifiedNanoseconds = 0;
+  // The change time too: a file rewritten in place with its modification
+  // time put back still has a new one.
+  int64_t changedNanoseconds = 0;
+  uint64_t links = 1;  // names of the file: more than one, and it may be reached again
 };
+
+// Whether two stamps say the same content (the link count aside).
+bool SameStamp(const FileStamp& a, const FileStamp& b);
 
 // Only regular files, opened without waiting (a FIFO never blocks) and
 // never more than `largest` bytes. False with a one-line reason.

@@ -13,9 +13,11 @@
 #include "diff/compare/chip_dump.h"
 #include "diff/compare/comparison.h"
 #include "diff/compare/escaped_text.h"
+#include "diff/compare/replaced_file.h"
 #include "diff/report/html_page.h"
 #include "diff/report/page_data.h"
 #include "diff/report/report.h"
+#include "fleet/board_check.h"
 #include "fleet/command_line.h"
 
 namespace fleet {
@@ -23,6 +25,7 @@ namespace {
 
 const char* const kPageHead = R"PAGE(<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8">
+<meta name="generator" content="pellrix-fleet">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <meta http-equiv="Content-Security-Policy" content="default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; frame-src 'self' about: data:">
 <title>pellrix-fleet</title>
@@ -130,7 +133,8 @@ std::string ScriptSafeJson(const nlohmann::json& value) {
 // gone).
 std::string PairPage(const BoardRecord& board, const std::string& folder) {
   if (board.chips.size() != 2 || board.chips[0].sha256.empty() || board.chips[1].sha256.empty() ||
-      board.chips[0].sha256 == board.chips[1].sha256)
+      board.chips[0].sha256 == board.chips[1].sha256 || board.chips[0].size > kLargestChip ||
+      board.chips[1].size > kLargestChip)
     return "";
   pdiff::ChipDump main;
   pdiff::ChipDump backup;
@@ -162,45 +166,53 @@ std::string PairPage(const BoardRecord& board, const std::string& folder) {
   return page.str();
 }
 
+pdiff::ReplacedFile PageFile(const std::vector<std::string>& inputs) {
+  // A page of either tool may be written over; nothing else may.
+  return {"--html", inputs, [](std::string_view head) {
+            return head.find("<!DOCTYPE html>") != std::string_view::npos &&
+                   (head.find("<title>pellrix-fleet</title>") != std::string_view::npos ||
+                    head.find("<title>pellrix-diff report</title>") != std::string_view::npos);
+          }};
+}
+
 }  // namespace
 
-bool WriteFleetPage(const std::string& target, const Grouper& grouper, std::string* problem) {
-  const size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+std::string PageTargetTrouble(const std::string& target, const std::vector<std::string>& inputs) {
+  std::string destination;
+  mode_t mode = 0;
+  return pdiff::ReplaceTarget(PageFile(inputs), target, &destination, &mode);
+}
+
+bool WriteFleetPage(const std::string& target, const std::vector<std::string>& inputs, const Grouper& grouper,
+                    std::string* problem) {
+  std::string destination;
+  mode_t mode = 0;
+  *problem = pdiff::ReplaceTarget(PageFile(inputs), target, &destination, &mode);
+  if (!problem->empty()) return false;
+  const size_t slash = destination.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : destination.substr(0, slash);
   std::ostringstream json;
   grouper.WriteJson(json);
-  // Written beside the target and renamed over it: an earlier page is
-  // replaced whole or left as it was.
-  std::string temporary = folder + "/.pellrix-fleet-page.XXXXXX";
-  const int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) {
-    *problem = pdiff::EscapedText(target) + ": cannot write beside it";
-    return false;
-  }
-  close(descriptor);
-  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-  out << kPageHead;
-  out << "<script type=\"application/json\" id=\"fleet-data\">"
-      << ScriptSafeJson(nlohmann::json::parse(json.str(), nullptr, false)) << "</script>\n";
-  size_t drawn = 0;
-  size_t index = 0;
-  for (const BoardGroup* group : grouper.SortedGroups()) {
-    const std::string page = drawn < kPairsDrawn ? PairPage(group->first, folder) : "";
-    if (!page.empty()) {
-      out << "<script type=\"application/json\" id=\"pair-" << index << "\">" << ScriptSafeJson(page) << "</script>\n";
-      ++drawn;
-    }
-    ++index;
-  }
-  out << kPageScript;
-  out.close();
-  if (!out || std::rename(temporary.c_str(), target.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    *problem = pdiff::EscapedText(target) + ": write error";
-    return false;
-  }
-  chmod(target.c_str(), 0644);
-  return true;
+  return pdiff::ReplaceFile(
+      PageFile(inputs), target,
+      [&](std::ostream& out) {
+        out << kPageHead;
+        out << "<script type=\"application/json\" id=\"fleet-data\">"
+            << ScriptSafeJson(nlohmann::json::parse(json.str(), nullptr, false)) << "</script>\n";
+        size_t drawn = 0;
+        size_t index = 0;
+        for (const BoardGroup* group : grouper.SortedGroups()) {
+          const std::string page = drawn < kPairsDrawn ? PairPage(group->first, folder) : "";
+          if (!page.empty()) {
+            out << "<script type=\"application/json\" id=\"pair-" << index << "\">" << ScriptSafeJson(page)
+                << "</script>\n";
+            ++drawn;
+          }
+          ++index;
+        }
+        out << kPageScript;
+      },
+      problem);
 }
 
 }  // namespace fleet

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "fleet/grouping.h"
 
@@ -15,8 +16,14 @@ namespace fleet {
 // report page.
 constexpr size_t kPairsDrawn = 8;
 
-// Writes the page beside `target` and renames it over. False with a
-// one-line `problem`.
-bool WriteFleetPage(const std::string& target, const Grouper& grouper, std::string* problem);
+// Why `target` cannot take the page, or empty: only a new name or an
+// earlier page (of this tool or pellrix-diff) is written, never one of the
+// `inputs`, a dump, a device, a pipe or a folder.
+std::string PageTargetTrouble(const std::string& target, const std::vector<std::string>& inputs);
+
+// Writes the page beside `target` and renames it over (an earlier page
+// keeps its mode). False with a one-line `problem`.
+bool WriteFleetPage(const std::string& target, const std::vector<std::string>& inputs, const Grouper& grouper,
+                    std::string* problem);
 
 }  // namespace fleet

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "diff/compare/escaped_text.h"
 #include "diff/compare/text_format.h"
 #include "fleet/chip_signature.h"
 
@@ -85,6 +86,10 @@ std::string DisplayName(const BoardRecord& record) {
 }
 
 void Grouper::Add(const BoardRecord& record) {
+  if (!record.key.empty() && !keys_.insert(record.key).second) {
+    countedOnce_.push_back(DisplayName(record));
+    return;
+  }
   if (!record.golden.empty()) goldens_.insert(record.golden);
   if (!record.resultTrouble.empty()) notRead_.push_back({record.name + "/RESULT.TXT", record.resultTrouble});
   if (record.kind == RecordKind::Trouble) {
@@ -92,7 +97,8 @@ void Grouper::Add(const BoardRecord& record) {
     return;
   }
   if (record.kind == RecordKind::RunWithoutDumps) {
-    const RunResult& result = *record.result;
+    static const RunResult kNone;
+    const RunResult& result = record.result ? *record.result : kNone;
     const std::string key = result.verdict + "\n" + result.Value("comparison") + "\n" + result.Value("model") + "\n" +
                             result.Value("version");
     RunGroup& group = runs_[key];
@@ -142,8 +148,18 @@ std::vector<const RunGroup*> Grouper::SortedRuns() const {
   return sorted;
 }
 
+// The same entry twice (a map task's lines given again) is listed once.
 std::vector<NotRead> Grouper::SortedNotRead() const {
   std::vector<NotRead> sorted = notRead_;
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end(),
+                           [](const NotRead& a, const NotRead& b) { return a.path == b.path && a.reason == b.reason; }),
+               sorted.end());
+  return sorted;
+}
+
+std::vector<std::string> Grouper::SortedCountedOnce() const {
+  std::vector<std::string> sorted = countedOnce_;
   std::sort(sorted.begin(), sorted.end());
   return sorted;
 }
@@ -155,7 +171,7 @@ std::string Examples(const std::set<std::string>& names, uint64_t count) {
   size_t shown = 0;
   for (const std::string& name : names) {
     if (shown == kNamesInText) break;
-    text += (shown++ ? ", " : "") + name;
+    text += (shown++ ? ", " : "") + pdiff::EscapedText(name);
   }
   if (count > shown) text += ", ...";
   return text;
@@ -169,24 +185,28 @@ std::string Plural(uint64_t count, const char* one, const char* many) {
 
 void Grouper::WriteText(std::ostream& out) const {
   out << Plural(boards_, "board", "boards") << ", " << matching_ << " matching golden";
-  if (goldens_.size() == 1) out << " (golden sha256 " << goldens_.begin()->substr(0, 16) << ")";
+  if (goldens_.size() == 1) out << " (golden sha256 " << pdiff::EscapedText(goldens_.begin()->substr(0, 16)) << ")";
   if (goldens_.size() > 1) out << " (records of " << goldens_.size() << " different golden images!)";
   out << "\n";
   for (const BoardGroup* group : SortedGroups())
-    out << Plural(group->count, "board", "boards") << ": " << group->description << "\n    "
+    out << Plural(group->count, "board", "boards") << ": " << pdiff::EscapedText(group->description) << "\n    "
         << Examples(group->names, group->count) << "\n";
   const std::vector<const RunGroup*> runs = SortedRuns();
   if (!runs.empty()) out << "Runs without dumps (RESULT.TXT only):\n";
   for (const RunGroup* run : runs) {
-    out << Plural(run->count, "run", "runs") << ": " << run->verdict;
-    if (!run->comparison.empty()) out << " comparison=" << run->comparison;
-    if (!run->model.empty()) out << ", model " << run->model;
-    if (!run->version.empty()) out << ", version " << run->version;
+    out << Plural(run->count, "run", "runs") << ": " << pdiff::EscapedText(run->verdict);
+    if (!run->comparison.empty()) out << " comparison=" << pdiff::EscapedText(run->comparison);
+    if (!run->model.empty()) out << ", model " << pdiff::EscapedText(run->model);
+    if (!run->version.empty()) out << ", version " << pdiff::EscapedText(run->version);
     out << "\n    " << Examples(run->names, run->count) << "\n";
   }
   const std::vector<NotRead> notRead = SortedNotRead();
   if (!notRead.empty()) out << "Not read (" << notRead.size() << "):\n";
-  for (const NotRead& entry : notRead) out << "  " << entry.path << ": " << entry.reason << "\n";
+  for (const NotRead& entry : notRead)
+    out << "  " << pdiff::EscapedText(entry.path) << ": " << pdiff::EscapedText(entry.reason) << "\n";
+  const std::vector<std::string> again = SortedCountedOnce();
+  if (!again.empty()) out << "Counted once, reached again (" << again.size() << "):\n";
+  for (const std::string& name : again) out << "  " << pdiff::EscapedText(name) << "\n";
 }
 
 void Grouper::WriteJson(std::ostream& out) const {
@@ -221,7 +241,8 @@ void Grouper::WriteJson(std::ostream& out) const {
   nlohmann::json notRead = nlohmann::json::array();
   for (const NotRead& entry : SortedNotRead()) notRead.push_back({{"path", entry.path}, {"reason", entry.reason}});
   document["not_read"] = notRead;
-  out << document.dump(2) << "\n";
+  document["counted_once"] = SortedCountedOnce();
+  out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
 }  // namespace fleet

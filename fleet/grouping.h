@@ -2,7 +2,9 @@
 // The reduce: board records grouped by their signature against golden,
 // with a count and the first few board names per group (the smallest names,
 // so that the result does not depend on the order records arrive in).
-// Memory grows with the number of groups, not of boards; inputs not read
+// A board is counted once however often its line arrives (a map task run
+// again, an archive reached twice through a link): its key is kept, 32
+// bytes a board; the rest grows with the number of groups. Inputs not read
 // are all kept, to be listed.
 #pragma once
 
@@ -11,6 +13,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -48,6 +51,8 @@ class Grouper {
   void Add(const BoardRecord& record);
   // A line of input the group step could not take.
   void AddNotRead(const std::string& path, const std::string& reason) { notRead_.push_back({path, reason}); }
+  // Text and JSON names are as the records hold them; the text escapes
+  // every name and reason for the terminal.
 
   void WriteText(std::ostream& out) const;
   void WriteJson(std::ostream& out) const;
@@ -59,12 +64,15 @@ class Grouper {
   std::vector<const BoardGroup*> SortedGroups() const;
   std::vector<const RunGroup*> SortedRuns() const;
   std::vector<NotRead> SortedNotRead() const;
+  std::vector<std::string> SortedCountedOnce() const;
   uint64_t boards() const { return boards_; }
 
  private:
   std::map<std::string, BoardGroup> groups_;
   std::map<std::string, RunGroup> runs_;
   std::vector<NotRead> notRead_;
+  std::unordered_set<std::string> keys_;
+  std::vector<std::string> countedOnce_;  // boards whose line came again
   std::set<std::string> goldens_;
   uint64_t boards_ = 0;
   uint64_t matching_ = 0;

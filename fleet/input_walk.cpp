@@ -75,7 +75,8 @@ void InputWalk::Walk(const std::string& input) {
     trouble_(input, StatProblem(input, errno));
     return;
   }
-  if (!FirstVisit(info.st_dev, info.st_ino)) {
+  // A dump given twice is one board; the grouper counts it once.
+  if (S_ISDIR(info.st_mode) && !FirstVisit(info.st_dev, info.st_ino)) {
     trouble_(input, "already read under another name");
     return;
   }
@@ -135,10 +136,6 @@ void InputWalk::Search(const std::string& folder, int depth) {
       continue;
     }
     if (IsCompanionFile(name)) continue;
-    if (!FirstVisit(info.st_dev, info.st_ino)) {
-      trouble_(path, "the same file as one already read (a link): not read again");
-      continue;
-    }
     File(path, uint64_t(info.st_size));
   }
 }
@@ -147,17 +144,9 @@ void InputWalk::Board(const std::string& folder, const std::string& main, const 
                       const std::string& result) {
   BoardInput board;
   board.name = folder;
-  const auto member = [&](const std::string& name, std::optional<std::string>* path,
-                          std::optional<std::string>* alreadyRead) {
-    if (name.empty()) return;
-    *path = Join(folder, name);
-    struct stat info {};
-    // A member that cannot be reached is the board's trouble, told with it.
-    if (stat((*path)->c_str(), &info) == 0 && S_ISREG(info.st_mode) && !FirstVisit(info.st_dev, info.st_ino))
-      *alreadyRead = *path;
-  };
-  member(main, &board.main, &board.mainAlreadyRead);
-  member(backup, &board.backup, &board.backupAlreadyRead);
+  // A member that cannot be reached is the board's trouble, told with it.
+  if (!main.empty()) board.main = Join(folder, main);
+  if (!backup.empty()) board.backup = Join(folder, backup);
   if (!result.empty()) board.result = Join(folder, result);
   boards_(std::move(board));
 }

@@ -21,9 +21,6 @@ struct BoardInput {
   std::optional<std::string> main;
   std::optional<std::string> backup;
   std::optional<std::string> result;  // RESULT.TXT
-  // A member reached before under another name (a link): not read again.
-  std::optional<std::string> mainAlreadyRead;
-  std::optional<std::string> backupAlreadyRead;
 };
 
 using BoardSink = std::function<void(BoardInput&&)>;
@@ -45,7 +42,7 @@ class InputWalk {
 
   BoardSink boards_;
   TroubleSink trouble_;
-  std::set<std::pair<uint64_t, uint64_t>> seen_;  // files and folders reached, by device and inode
+  std::set<std::pair<uint64_t, uint64_t>> seen_;  // folders searched and inputs given, by device and inode
 };
 
 }  // namespace fleet

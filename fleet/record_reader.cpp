@@ -13,6 +13,14 @@ bool ReadLines(const std::string& file, const std::function<void(const std::stri
     *problem = std::strerror(errno);
     return false;
   }
+  const bool read = ReadLinesFrom(in, line, trouble, problem);
+  if (in != stdin) std::fclose(in);
+  return read;
+}
+
+bool ReadLinesFrom(FILE* in, const std::function<void(const std::string&, uint64_t number)>& line,
+                   const std::function<void(uint64_t number, const std::string& reason)>& trouble,
+                   std::string* problem) {
   std::string text;
   uint64_t number = 0;
   bool tooLong = false;
@@ -41,7 +49,6 @@ bool ReadLines(const std::string& file, const std::function<void(const std::stri
       line(text, number);
   }
   const bool failed = std::ferror(in) != 0;
-  if (in != stdin) std::fclose(in);
   if (failed) *problem = "read error";
   return !failed;
 }

@@ -16,5 +16,9 @@ constexpr size_t kLongestRecordLine = 4 << 20;
 // `trouble` for each too long; false with `problem` when it cannot be read.
 bool ReadLines(const std::string& file, const std::function<void(const std::string&, uint64_t number)>& line,
                const std::function<void(uint64_t number, const std::string& reason)>& trouble, std::string* problem);
+// The same from a stream already open (not closed here).
+bool ReadLinesFrom(FILE* in, const std::function<void(const std::string&, uint64_t number)>& line,
+                   const std::function<void(uint64_t number, const std::string& reason)>& trouble,
+                   std::string* problem);
 
 }  // namespace fleet

@@ -1,19 +1,11 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
 #include "diff/report/html_page.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
 
-#include "diff/report/escaped_text.h"
+#include "diff/compare/replaced_file.h"
 #include "page_template.h"  // generated from diff/html/ at build time
 
 namespace pdiff {
@@ -91,94 +83,19 @@ void WriteFilledTemplate(std::ostream& out, const std::string& toolVersion,
   }
 }
 
-bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-  std::error_code error;
-  if (std::filesystem::equivalent(a, b, error)) return true;
-  return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
-}
-
-// Where the page goes and with which mode: a regular file (reached through
-// any links, which stay) keeps its mode; a name not yet taken gets a new
-// file's. Anything else (a device, a pipe, a folder, a link to nothing) is
-// refused: renaming over it would replace a device node or a pipe with a
-// file. Empty on success, else the reason.
-std::string PageDestination(const std::string& target, std::string* destination, mode_t* mode) {
-  struct stat link {};
-  if (lstat(target.c_str(), &link) != 0) {
-    if (errno != ENOENT) return EscapedText(target) + ": " + std::strerror(errno);
-    *destination = target;
-    const mode_t mask = umask(0);
-    umask(mask);
-    *mode = 0666 & ~mask;
-    return "";
-  }
-  std::string resolved = target;
-  if (S_ISLNK(link.st_mode)) {
-    std::error_code error;
-    resolved = std::filesystem::canonical(target, error).string();
-    if (error) return "--html " + EscapedText(target) + " is a link to nothing that can be read: give a file name";
-  }
-  struct stat file {};
-  if (stat(resolved.c_str(), &file) != 0) return EscapedText(target) + ": " + std::strerror(errno);
-  if (!S_ISREG(file.st_mode)) {
-    const char* what = S_ISDIR(file.st_mode)                            ? "a folder"
-                       : S_ISFIFO(file.st_mode)                         ? "a pipe"
-                       : S_ISCHR(file.st_mode) || S_ISBLK(file.st_mode) ? "a device"
-                                                                        : "not a regular file";
-    return "--html " + EscapedText(target) + " is " + what + ": the page goes only to a regular file or a new name";
-  }
-  *destination = resolved;
-  *mode = file.st_mode & 07777;
-  return "";
-}
-
 }  // namespace
 
 std::string HtmlTargetTrouble(const std::string& target, const std::vector<std::string>& inputs) {
-  if (target.empty() || target == "-") return "--html needs a file name; the page cannot go to standard output";
-  for (const std::string& input : inputs)
-    if (SameFile(target, input)) return "--html " + EscapedText(target) + " is one of the dumps read";
   std::string destination;
   mode_t mode = 0;
-  return PageDestination(target, &destination, &mode);
+  return ReplaceTarget({"--html", inputs, nullptr}, target, &destination, &mode);
 }
 
 bool WriteHtmlPage(const std::string& target, const std::string& toolVersion,
                    const std::function<void(std::ostream&)>& writeData, std::string* problem) {
-  std::string destination;
-  mode_t mode = 0;
-  // Asked again: the name may have changed since the command started.
-  *problem = PageDestination(target, &destination, &mode);
-  if (!problem->empty()) return false;
-  const std::filesystem::path path(destination);
-  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  std::string hidden = ".";
-  hidden += path.filename().string();
-  hidden += ".XXXXXX";
-  std::string temporary = (folder / hidden).string();
-  const int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) {
-    *problem = EscapedText(target) + ": cannot write beside it: " + std::strerror(errno);
-    return false;
-  }
-  // A new page is readable as any new file would be; a page written over
-  // keeps the mode it had.
-  fchmod(descriptor, mode);
-  close(descriptor);
-  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-  WriteFilledTemplate(out, toolVersion, writeData);
-  out.close();
-  if (!out) {
-    *problem = EscapedText(target) + ": write error";
-    std::remove(temporary.c_str());
-    return false;
-  }
-  if (std::rename(temporary.c_str(), destination.c_str()) != 0) {
-    *problem = EscapedText(target) + ": cannot replace it: " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  return ReplaceFile(
+      {"--html", {}, nullptr}, target, [&](std::ostream& out) { WriteFilledTemplate(out, toolVersion, writeData); },
+      problem);
 }
 
 }  // namespace pdiff

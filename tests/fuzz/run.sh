@@ -14,7 +14,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 out=${PELLRIX_FUZZ_DIR:-$root/build-fuzz}
 jobs=${PELLRIX_FUZZ_JOBS:-$(nproc)}
 targets="image checksums volume_walker window_locator board_file vboard_file fwtree decompress diff variable_value
-  certificate placement"
+  certificate placement run_result record_lines fleet_cache capsule"
 
 mkdir -p "$out"
 cmake -S "$root" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -30,10 +30,11 @@ status=0
 for target in $targets; do
   corpus="$out/corpus_$target"
   log="$out/fuzz_$target.log"
-  mkdir -p "$corpus" "$out/crashes"
+  mkdir -p "$corpus" "$out/crashes" "$out/seeds_$target"
   # The firmware-tree target starts from real volumes of a few hundred KiB;
-  # pellrix-diff's from the small dumps kept in tests/fuzz/corpus/diff (new
-  # inputs go to the output directory's corpus, the first one named).
+  # pellrix-diff's and the fleet's from the small inputs kept in
+  # tests/fuzz/corpus/TARGET (new inputs go to the output directory's
+  # corpus, the first one named).
   case $target in fwtree) max_len=500000 ;; *) max_len=20000 ;; esac
   kept=""
   [ -d "$root/tests/fuzz/corpus/$target" ] && kept="$root/tests/fuzz/corpus/$target"
