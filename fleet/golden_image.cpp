@@ -12,6 +12,7 @@
 #include "diff/compare/dump_file.h"
 #include "diff/compare/escaped_text.h"
 #include "fwtree/guid.h"
+#include "image/layout.h"
 
 namespace fleet {
 namespace {
@@ -21,11 +22,9 @@ constexpr uint32_t kFmpHeaderSize = 8;       // Version, EmbeddedDriverCount, Pa
 constexpr uint16_t kWinCertificateGuid = 0x0EF1;
 constexpr uint16_t kWinCertificateRevision = 0x0200;
 
-uint16_t Read16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Read32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint64_t Read64(const uint8_t* p) { return Read32(p) | uint64_t(Read32(p + 4)) << 32; }
+using image_layout::Load16;
+using image_layout::Load32;
+using image_layout::Load64;
 
 bool GuidIs(const uint8_t* bytes, const fwtree::Guid& guid) { return fwtree::GuidAt(bytes) == guid; }
 
@@ -40,10 +39,10 @@ std::optional<CapsulePayload> FmpPayload(const uint8_t* bytes, uint64_t size, ui
     return std::nullopt;
   }
   const uint8_t* fmp = bytes + start;
-  const uint16_t drivers = Read16(fmp + 4);
-  const uint16_t payloads = Read16(fmp + 6);
-  if (Read32(fmp) != 1) {
-    *problem = "an FMP capsule of unknown version " + std::to_string(Read32(fmp));
+  const uint16_t drivers = Load16(fmp + 4);
+  const uint16_t payloads = Load16(fmp + 6);
+  if (Load32(fmp) != 1) {
+    *problem = "an FMP capsule of unknown version " + std::to_string(Load32(fmp));
     return std::nullopt;
   }
   if (payloads != 1) {
@@ -55,28 +54,28 @@ std::optional<CapsulePayload> FmpPayload(const uint8_t* bytes, uint64_t size, ui
     *problem = "an FMP capsule cut short in its item list";
     return std::nullopt;
   }
-  const uint64_t item = start + Read64(fmp + kFmpHeaderSize + 8ull * drivers);
+  const uint64_t item = start + Load64(fmp + kFmpHeaderSize + 8ull * drivers);
   if (item < listEnd || item > size || size - item < 32) {
     *problem = "an FMP capsule whose image header lies outside the file";
     return std::nullopt;
   }
-  const uint32_t version = Read32(bytes + item);
+  const uint32_t version = Load32(bytes + item);
   if (version < 1 || version > 3) {
     *problem = "an FMP image header of unknown version " + std::to_string(version);
     return std::nullopt;
   }
   const uint64_t headerSize = version == 1 ? 32 : version == 2 ? 40 : 48;
   uint64_t image = item + headerSize;
-  uint64_t length = Read32(bytes + item + 24);
+  uint64_t length = Load32(bytes + item + 24);
   if (image > size || length > size - image) {
     *problem = "an FMP capsule whose image of " + std::to_string(length) + " bytes runs past the file's end";
     return std::nullopt;
   }
   // EFI_FIRMWARE_IMAGE_AUTHENTICATION: a monotonic count and a GUID-typed
   // certificate in front of the image.
-  if (length >= 24 && Read16(bytes + image + 12) == kWinCertificateRevision &&
-      Read16(bytes + image + 14) == kWinCertificateGuid) {
-    const uint64_t skip = 8 + uint64_t(Read32(bytes + image + 8));
+  if (length >= 24 && Load16(bytes + image + 12) == kWinCertificateRevision &&
+      Load16(bytes + image + 14) == kWinCertificateGuid) {
+    const uint64_t skip = 8 + uint64_t(Load32(bytes + image + 8));
     if (skip > length) {
       *problem = "an FMP capsule whose signature runs past its image";
       return std::nullopt;
@@ -96,8 +95,8 @@ std::optional<CapsulePayload> FmpPayload(const uint8_t* bytes, uint64_t size, ui
 std::optional<CapsulePayload> FindCapsulePayload(const uint8_t* bytes, uint64_t size, std::string* problem) {
   problem->clear();
   if (size < kCapsuleHeaderSize) return std::nullopt;
-  const uint32_t headerSize = Read32(bytes + 16);
-  const uint32_t imageSize = Read32(bytes + 24);
+  const uint32_t headerSize = Load32(bytes + 16);
+  const uint32_t imageSize = Load32(bytes + 24);
   // The header's sizes must describe this file: a chip's first bytes (erased
   // flash, a flash descriptor, a volume) never do.
   if (headerSize < kCapsuleHeaderSize || imageSize > size || headerSize >= imageSize) return std::nullopt;
