@@ -12,6 +12,8 @@ document of the same run and against the RESULT.TXT files written:
 - failures per day equal what the RESULT.TXT files date and say;
 - a folder named as markup stays text; nothing is requested, no error;
 - at 400 px the page is no wider than the screen; a `main` landmark;
+- a fleet of 250 groups draws a matrix of the most common 60 columns and
+  200 groups, saying what it left out;
 - each group whose first board's chips differ has its pair drawn by
   pellrix-diff's report page.
 
@@ -195,6 +197,23 @@ def main():
         browser.call("Emulation.clearDeviceMetricsOverride")
         problems = browser.problems(url)
         check(not problems, f"the page: {problems}")
+
+        # A fleet of 250 groups, each with its own file: the matrix draws the
+        # 60 columns and 200 groups with most boards and says what it left
+        # out (catches a matrix of every group against every file).
+        wide = os.path.join(work, "wide.jsonl")
+        base = json.loads(lines[-1])
+        with open(wide, "w") as out:
+            for i in range(250):
+                base["board"] = f"wide-{i:03d}"
+                base["chips"][0]["differences"] = [{"key": f"file 0000BBBB-0000-0000-0000-{i:012d}#0 changed",
+                                                    "text": f'DXE driver "D{i}" changed'}]
+                out.write(json.dumps(base) + "\n")
+        subprocess.run([fleet, "group", "--html", os.path.join(work, "wide.html"), wide], capture_output=True)
+        browser.open(os.path.join(work, "wide.html"))
+        shape = browser.evaluate("""[document.querySelectorAll('#matrix thead th').length - 1,
+            document.querySelectorAll('#matrix tbody tr').length, (document.querySelector('#subjects .not-drawn') || {}).textContent || '']""")
+        check(shape[:2] == [60, 200] and "190 columns and 50 groups" in shape[2], f"the wide fleet's matrix: {shape}")
     finally:
         browser.close()
     if failures:
