@@ -38,6 +38,7 @@ section { margin-top: 1.5em; }
    wraps rather than widen the page past a phone's screen. */
 #summary, li, td, th, summary, .items, .legend { overflow-wrap: anywhere; }
 ol.bars { list-style: none; margin: 0; padding: 0; }
+#sizes, #days { max-width: 50em; }
 ol.bars li { display: grid; grid-template-columns: 3.2em minmax(0, 1fr) 4em; gap: .5em; align-items: center; margin: .15em 0; }
 ol.bars li .about { grid-column: 2 / 4; color: #555; font-size: 12px; margin-top: -.2em; white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }
 .track { background: #eef1f4; height: 1.1em; border-radius: 2px; overflow: hidden; display: flex; }
@@ -53,7 +54,8 @@ table { border-collapse: collapse; }
 #matrix td.changed, #matrix td.moved-and-changed { background: #fde2c8; } #matrix td.moved { background: #d6e6fb; }
 #matrix td.missing, #matrix td.deleted, #matrix td.unreadable { background: #f7cfcf; } #matrix td.added { background: #d3efd6; }
 #matrix td.differs, #matrix td.mixed, #matrix td.readable-only-on-the-chip, #matrix td.deleted-in-golden { background: #e8dcf5; }
-.legend { font-size: 12px; color: #444; padding-left: 1.6em; margin: .4em 0 0; }
+.legend { font-size: 12px; color: #444; padding-left: .4em; margin: .4em 0 0; }
+ol.legend { list-style: none; }
 .legend b { font-family: ui-monospace, monospace; }
 article.group { border-top: 1px solid #dde1e5; padding: .5em 0; }
 article.group h3 { margin: 0 0 .2em; }
@@ -203,6 +205,7 @@ const char* const kPageScript = R"PAGE(<script>
           const on = group.signature.length > 1 && cell.length < group.signature.length ? cell.map(c => roleLetter(c.role)).join("") : "";
           td.textContent = (changes.length > 1 ? "!" : symbols[change] || "!") + on;
           td.title = column.label + ": " + cell.map(c => c.role + " " + c.change).join(", ");
+          td.setAttribute("aria-label", td.title);
         }
         row.appendChild(td);
       });
