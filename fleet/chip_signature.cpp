@@ -136,4 +136,32 @@ SignatureItem UnplacedChip(const std::string& reason) {
   return {"unplaced", "cannot be placed"};
 }
 
+ItemParts SplitItem(const SignatureItem& item) {
+  // Longest first: "moved" is the end of no other class, but "changed" is
+  // the end of "moved and changed".
+  static const char* const kClasses[] = {"readable only on the chip",
+                                         "moved and changed",
+                                         "deleted in golden",
+                                         "unreadable",
+                                         "changed",
+                                         "missing",
+                                         "deleted",
+                                         "moved",
+                                         "added"};
+  const bool named = item.key.rfind("file ", 0) == 0 || item.key.rfind("variable ", 0) == 0;
+  const auto endsWith = [](const std::string& text, const std::string& end) {
+    return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+  };
+  if (named)
+    for (const char* change : kClasses) {
+      const std::string end = std::string(" ") + change;
+      if (endsWith(item.key, end) && endsWith(item.text, end))
+        return {item.key.substr(0, item.key.size() - end.size()), item.text.substr(0, item.text.size() - end.size()),
+                change};
+    }
+  std::string label = item.text;
+  if (endsWith(label, " differs")) label.resize(label.size() - 8);
+  return {item.key, label, "differs"};
+}
+
 }  // namespace fleet

@@ -32,4 +32,16 @@ std::vector<SignatureItem> ChipSignature(const pdiff::Comparison& comparison, bo
 // reason), without the sizes that differ from chip to chip.
 SignatureItem UnplacedChip(const std::string& reason);
 
+// An item as what it is about and what happened to it: "file A/B#0" and
+// "changed"; its label "DXE driver \"SetupDxe\"". The same file or
+// variable has one subject whatever happened to it. Items that are no
+// file's or variable's change (areas, lengths) are their own subject and
+// say "differs".
+struct ItemParts {
+  std::string subject;
+  std::string label;
+  std::string change;
+};
+ItemParts SplitItem(const SignatureItem& item);
+
 }  // namespace fleet

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: BSD-2-Clause-Patent
-// The fleet drawn as one self-contained HTML page: the groups with their
-// counts and boards (the same document --json writes, embedded once), and
-// for the largest groups whose first board's chips differ, that board's
-// Main against Backup drawn as pellrix-diff's report page draws it.
+// The fleet drawn as one self-contained HTML page from the document --json
+// writes (embedded once): the groups as bars by size, a matrix of groups
+// against the files and variables that differ, each group's first
+// differences, failures per day; and for the largest groups whose first
+// board's chips differ, that board's Main against Backup drawn as
+// pellrix-diff's report page draws it.
 #pragma once
 
 #include <string>

@@ -85,10 +85,29 @@ std::string DisplayName(const BoardRecord& record) {
   return identity.empty() ? record.name : record.name + " (" + identity + ")";
 }
 
+std::string RunDay(const BoardRecord& record) {
+  if (!record.result) return "";
+  const std::string date = record.result->Value("date");
+  const auto digits = [&](size_t from, size_t count) {
+    for (size_t i = from; i < from + count; ++i)
+      if (date[i] < '0' || date[i] > '9') return false;
+    return true;
+  };
+  if (date.size() < 10 || !digits(0, 4) || date[4] != '-' || !digits(5, 2) || date[7] != '-' || !digits(8, 2))
+    return "";
+  return date.substr(0, 10);
+}
+
 void Grouper::Add(const BoardRecord& record) {
   if (!record.key.empty() && !keys_.insert(record.key).second) {
     countedOnce_.push_back(DisplayName(record));
     return;
+  }
+  if (const std::string day = RunDay(record); !day.empty() && record.kind != RecordKind::Trouble) {
+    DayCount& count = days_[day];
+    ++count.runs;
+    if (record.result->verdict != "PASS") ++count.failed;
+    if (record.kind == RecordKind::Board && !MatchesGolden(record)) ++count.differing;
   }
   if (!record.golden.empty()) goldens_.insert(record.golden);
   if (!record.resultTrouble.empty()) notRead_.push_back({record.name + "/RESULT.TXT", record.resultTrouble});
@@ -217,7 +236,16 @@ void Grouper::WriteJson(std::ostream& out) const {
     const nlohmann::json first = RecordJson(group->first);
     nlohmann::json signature = nlohmann::json::array();
     for (const nlohmann::json& chip : first["chips"]) {
-      nlohmann::json entry = {{"role", chip["role"]}, {"state", chip["state"]}, {"differences", chip["differences"]}};
+      nlohmann::json differences = chip["differences"];
+      // What each item is about, so that a reader lines up the same file
+      // across groups.
+      for (nlohmann::json& item : differences) {
+        const ItemParts parts = SplitItem({item["key"].get<std::string>(), item["text"].get<std::string>()});
+        item["subject"] = parts.subject;
+        item["label"] = parts.label;
+        item["change"] = parts.change;
+      }
+      nlohmann::json entry = {{"role", chip["role"]}, {"state", chip["state"]}, {"differences", differences}};
       if (chip.contains("trouble")) entry["trouble"] = chip["trouble"];
       signature.push_back(entry);
     }
@@ -242,6 +270,10 @@ void Grouper::WriteJson(std::ostream& out) const {
   for (const NotRead& entry : SortedNotRead()) notRead.push_back({{"path", entry.path}, {"reason", entry.reason}});
   document["not_read"] = notRead;
   document["counted_once"] = SortedCountedOnce();
+  nlohmann::json days = nlohmann::json::array();
+  for (const auto& [day, count] : days_)
+    days.push_back({{"date", day}, {"runs", count.runs}, {"failed", count.failed}, {"differing", count.differing}});
+  document["days"] = days;
   out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 

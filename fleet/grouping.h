@@ -46,6 +46,18 @@ struct NotRead {
   }
 };
 
+// The runs RESULT.TXT dates on one day: how many, how many the kit failed
+// (a verdict other than PASS), how many boards differ from golden.
+struct DayCount {
+  uint64_t runs = 0;
+  uint64_t failed = 0;
+  uint64_t differing = 0;
+};
+
+// The day of RESULT.TXT's date ("2026-03-14 09:30:00" gives "2026-03-14"),
+// empty when it gives none.
+std::string RunDay(const BoardRecord& record);
+
 class Grouper {
  public:
   void Add(const BoardRecord& record);
@@ -71,6 +83,7 @@ class Grouper {
   std::map<std::string, BoardGroup> groups_;
   std::map<std::string, RunGroup> runs_;
   std::vector<NotRead> notRead_;
+  std::map<std::string, DayCount> days_;
   std::unordered_set<std::string> keys_;
   std::vector<std::string> countedOnce_;  // boards whose line came again
   std::set<std::string> goldens_;

@@ -11,13 +11,16 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "fleet/chip_signature.h"
 #include "fleet/golden_image.h"
+#include "fleet/grouping.h"
 #include "fleet/run_result.h"
 #include "tests/fleet/fleet_boards.h"
 #include "tests/support/diff_support.h"
@@ -225,6 +228,64 @@ TEST(FleetRuns, ResultTextIsParsedDefensively) {
     EXPECT_EQ(result->verdict, c.verdict);
     EXPECT_EQ(result->Value("comparison"), c.comparison);
   }
+}
+
+// Faults: "moved and changed" split as "moved and" + "changed" (the page
+// draws the file in a second column), a variable whose name ends in a
+// class word cut short, an area given a change it does not have.
+TEST(FleetPage, ItemsSplitIntoWhatTheyAreAboutAndWhatHappened) {
+  const std::string file = "file 6D1F0C2B-3A44-4E10-9B01-020304050607/F1EE7001-3333-4444-0908-070605040301#0";
+  for (const std::string change :
+       {"changed", "moved", "moved and changed", "missing", "added", "readable only on the chip", "unreadable"}) {
+    const fleet::ItemParts parts = fleet::SplitItem({file + " " + change, "DXE driver \"Setup\" " + change});
+    EXPECT_EQ(parts.subject, file) << change;
+    EXPECT_EQ(parts.label, "DXE driver \"Setup\"") << change;
+    EXPECT_EQ(parts.change, change);
+  }
+  for (const std::string change : {"changed", "deleted", "deleted in golden", "added"}) {
+    const fleet::ItemParts parts = fleet::SplitItem(
+        {"variable F1EE7101-3333-4444-0908-070605040301:Boot changed " + change, "variable Boot changed " + change});
+    EXPECT_EQ(parts.subject, "variable F1EE7101-3333-4444-0908-070605040301:Boot changed") << change;
+    EXPECT_EQ(parts.change, change);
+  }
+  const fleet::ItemParts area = fleet::SplitItem({"area free space", "free space differs"});
+  EXPECT_EQ(area.subject, "area free space");
+  EXPECT_EQ(area.label, "free space");
+  EXPECT_EQ(area.change, "differs");
+}
+
+// Faults: a run counted on no day or two; a kit failure or a board that
+// differs from golden not counted on its day; "date=unknown" or a time
+// taken for a day; an input not read counted as a run.
+TEST(FleetPage, FailuresPerDayFromResultText) {
+  const auto record = [](fleet::RecordKind kind, const char* verdict, const char* date, bool differs) {
+    fleet::BoardRecord board;
+    board.kind = kind;
+    board.name = std::string("b") + date + verdict + (differs ? "d" : "");
+    board.result = fleet::RunResult{verdict, {{"date", date}}};
+    fleet::ChipRecord chip;
+    chip.role = "Main";
+    chip.state = differs ? fleet::ChipState::Differs : fleet::ChipState::Identical;
+    if (differs) chip.items = {{"length longer", "longer than golden"}};
+    if (kind == fleet::RecordKind::Board) board.chips = {chip};
+    if (kind == fleet::RecordKind::Trouble) board.trouble = "cannot be read";
+    return board;
+  };
+  using fleet::RecordKind;
+  fleet::Grouper grouper;
+  grouper.Add(record(RecordKind::Board, "PASS", "2026-03-02", false));
+  grouper.Add(record(RecordKind::Board, "PASS", "2026-03-02", true));
+  grouper.Add(record(RecordKind::Board, "FAIL", "2026-03-01", true));
+  grouper.Add(record(RecordKind::RunWithoutDumps, "FAIL", "2026-03-02", false));
+  grouper.Add(record(RecordKind::RunWithoutDumps, "UNSUPPORTED", "2026-03-01", false));
+  grouper.Add(record(RecordKind::Board, "FAIL", "unknown", true));
+  grouper.Add(record(RecordKind::Board, "FAIL", "26-03-01", true));
+  grouper.Add(record(RecordKind::Trouble, "FAIL", "2026-03-01", false));
+  std::ostringstream out;
+  grouper.WriteJson(out);
+  EXPECT_EQ(nlohmann::json::parse(out.str())["days"], nlohmann::json::parse(R"([
+      {"date": "2026-03-01", "runs": 2, "failed": 2, "differing": 1},
+      {"date": "2026-03-02", "runs": 3, "failed": 1, "differing": 1}])"));
 }
 
 // Faults: a run without dumps counted as a board or dropped; runs grouped
