@@ -165,8 +165,7 @@ class RangeWriter {
 };
 
 // Where a range below the BIOS region lies: the descriptor's region.
-std::string BelowPlaceText(const ChipDump& main, const DifferingRange& range) {
-  const char* region = BelowRegionName(main, range.begin);
+std::string BelowPlaceText(const char* region) {
   return json{{"kind", "below BIOS region"}, {"region", region != nullptr ? json(region) : json(nullptr)}}.dump(
       -1, ' ', false, json::error_handler_t::replace);
 }
@@ -362,6 +361,14 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   stream.Member("variables", VariablesJson(comparison.variables));
   stream.Member("variable_stores", VariableStoresJson(comparison.variables));
   RangeWriter ranges(geometry, main, backup);
+  // Below the BIOS region a range's place is its region: one per name.
+  std::unordered_map<const char*, uint64_t> belowPlaces;
+  const auto belowPlace = [&](const DifferingRange& range) {
+    const char* region = BelowRegionName(main, range.begin);
+    const auto [at, added] = belowPlaces.try_emplace(region, 0);
+    if (added) at->second = ranges.Intern(BelowPlaceText(region));
+    return at->second;
+  };
   // Every range of a list, from the comparison when it kept them all, else
   // scanned again as they are written.
   auto each = [&](const RangeList& list, void (*scan)(const ChipDump&, const ChipDump&, const RangeSink&)) {
@@ -386,14 +393,11 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   const auto below = each(comparison.belowBiosRegion, ScanBelowBiosRegion);
   if (comparison.belowBiosRegionCompared && comparison.belowBiosRegion.count > mostListedRanges) {
-    WriteSpans(stream, "below_bios_region", below, 0, geometry, &exactLeft, [&](const DifferingRange& range) {
-      return ranges.Intern(BelowPlaceText(main, range));
-    });
+    WriteSpans(stream, "below_bios_region", below, 0, geometry, &exactLeft, belowPlace);
   } else if (comparison.belowBiosRegionCompared) {
     stream.BeginArray("below_bios_region");
     below([&](const DifferingRange& range) {
-      stream.RawItem(ranges.Text(range.begin, BelowWindowAddress(geometry, range), range,
-                                 ranges.Intern(BelowPlaceText(main, range))));
+      stream.RawItem(ranges.Text(range.begin, BelowWindowAddress(geometry, range), range, belowPlace(range)));
     });
     stream.EndArray();
   } else {
