@@ -113,8 +113,7 @@ class RangeWriter {
   }
 
   // The range's JSON text with the index of its place, valid until the next call.
-  const std::string& Text(uint64_t flashOffset, uint64_t windowAddress, const DifferingRange& range,
-                          uint64_t place) {
+  const std::string& Text(uint64_t flashOffset, uint64_t windowAddress, const DifferingRange& range, uint64_t place) {
     text_.assign("{\"differing_bytes\":");
     Append(range.differingBytes);
     text_ += ",\"flash_offset\":";
@@ -135,7 +134,8 @@ class RangeWriter {
   // The table, each place once, in the order of first use.
   void WritePlaces(std::ostream& out) const {
     out << '[';
-    for (size_t index = 0; index < places_.size(); ++index) out << (index == 0 ? "\n    " : ",\n    ") << places_[index];
+    for (size_t index = 0; index < places_.size(); ++index)
+      out << (index == 0 ? "\n    " : ",\n    ") << places_[index];
     out << (places_.empty() ? "]" : "\n  ]");
   }
 
