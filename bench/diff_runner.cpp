@@ -39,7 +39,9 @@ Run RunCommand(const std::string& command) {
   int status = 0;
   struct rusage usage {};
   if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) std::abort();
-  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss / 1024.0};
+  const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss / 1024.0,
+          seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
 }  // namespace bench

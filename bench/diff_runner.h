@@ -21,8 +21,9 @@ std::string DiffPath();
 struct Run {
   double seconds;
   double maxRssMib;
+  double cpuSeconds;  // user and system, of the command and what it waited for
 };
-// One shell command, its wall time and its peak resident memory.
+// One shell command, its wall time, CPU time and peak resident memory.
 Run RunCommand(const std::string& command);
 
 }  // namespace bench

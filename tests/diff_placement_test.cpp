@@ -51,7 +51,7 @@ class DiffPlacement : public ::testing::Test {
     return (scratch_.path() / name).string();
   }
   json Compare(const Bytes& main, const Bytes& backup, std::vector<std::string> options = {}) {
-    return DiffJson(Path("MAIN.BIN", main), Path("BACKUP.BIN", backup), options);
+    return Placed(DiffJson(Path("MAIN.BIN", main), Path("BACKUP.BIN", backup), options));
   }
   TempDir scratch_;
 };

@@ -41,7 +41,7 @@ class DiffTool : public ::testing::Test {
                            std::vector<std::string> options = {}) {
     const auto mainPath = Save("MAIN.BIN", main);
     const auto backupPath = Save("BACKUP.BIN", backup);
-    json report = DiffJson(mainPath, backupPath, options);
+    json report = support::Placed(DiffJson(mainPath, backupPath, options));
     const support::BoardVerdict board = support::RunBoardComparison(mainPath, backupPath, biosSize);
     EXPECT_EQ(report["verdict"]["status"], board.status);
     if (board.address) {
@@ -110,9 +110,10 @@ TEST_F(DiffTool, DifferencesOnlyInMaskedAreasPassAndAreListed) {
   json raw = DiffJson(scratch_.path() / "MAIN.BIN", scratch_.path() / "BACKUP.BIN", {"--no-mask"});
   EXPECT_EQ(raw["verdict"]["result"], "PASS");
   bool serialSeen = false;
-  for (const json& d : raw["masked_differences"])
+  const json placed = support::Placed(raw);
+  for (const json& d : placed["masked_differences"])
     if (d["kind"] == "file" && d["file"]["guid"] == GuidText(ProbePart::SerialName())) serialSeen = true;
-  EXPECT_TRUE(serialSeen) << raw["masked_differences"];
+  EXPECT_TRUE(serialSeen) << placed["masked_differences"];
 }
 
 TEST_F(DiffTool, EachDifferenceIsNamedByItsPlace) {
@@ -214,7 +215,7 @@ TEST_F(DiffTool, BiosRegionFileComparesWithWholePart) {
   changed[part.driverData] ^= 0x01;
   const sim::Bytes region(changed.begin() + ProbePart::kBiosStart, changed.end());
   const json whole = CompareLikeTheBoard(part.bytes, changed, ProbePart::kBiosSize);
-  const json mixed = DiffJson(Save("MAIN.BIN", part.bytes), Save("REGION.BIN", region));
+  const json mixed = support::Placed(DiffJson(Save("MAIN.BIN", part.bytes), Save("REGION.BIN", region)));
   EXPECT_EQ(mixed["verdict"], whole["verdict"]);
   EXPECT_EQ(mixed["differences"], whole["differences"]);
   EXPECT_EQ(mixed["dumps"][1]["whole_part"], false);
@@ -314,7 +315,7 @@ TEST_F(DiffTool, GarbageAndTruncatedDumpsAreReportedNotCrashedOn) {
     }
     // Garbage as Main has no volumes to place its differences in.
     if (other == &garbage) {
-      const json report = DiffJson(path, whole);
+      const json report = support::Placed(DiffJson(path, whole));
       for (const json& d : report["differences"]) {
         EXPECT_EQ(d["kind"], "outside volumes");
       }

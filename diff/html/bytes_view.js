@@ -24,10 +24,9 @@ const bytesOf = (side) => (side && !side.bytes ? Object.assign(side, {bytes: dec
 // The ranges in the report's order, as the page holds them: listed whole,
 // or as the exact numbers of their spans.
 function rangesInOrder(key) {
-  if (Array.isArray(data[key])) return data[key].map((r) => ({start: r.flash_offset, length: r.length, bytes: r.differing_bytes, range: r}));
+  if (Array.isArray(data[key])) return data[key].map((r) => ({start: r.flash_offset, length: r.length, bytes: r.differing_bytes, range: placed(r)}));
   const spans = data[key + '_spans'] || {};
   const flat = spans.exact_ranges || [];
-  const places = spans.exact_places || [];
   const placeOf = spans.exact_place || [];
   const ranges = [];
   for (let i = 0; i + 2 < flat.length; i += 3)

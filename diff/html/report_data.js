@@ -108,16 +108,19 @@ function layoutOf(source) {
   };
 }
 
+// A range of the document with where it lies: its place (kind, region,
+// volume, files) is described once in the document's table of places.
+const places = data.places || [];
+const placed = (r) => Object.assign({}, places[r.place] || {}, r);
 function rangesOf(key) {
   if (Array.isArray(data[key]))
-    return data[key].map((r) => ({start: r.flash_offset, length: r.length, bytes: r.differing_bytes, ranges: 1, range: r}));
+    return data[key].map((r) => ({start: r.flash_offset, length: r.length, bytes: r.differing_bytes, ranges: 1, range: placed(r)}));
   const spans = data[key + '_spans'];
   if (!spans) return [];
   // A span stands for many ranges; the leading ones carry their ranges
   // too (exact), with where each lies, the rest were left out of the page
   // (exact null).
   const flat = spans.exact_ranges || [];
-  const places = spans.exact_places || [];
   const placeOf = spans.exact_place || [];
   let next = 0;
   return spans.spans.map((s, i) => {

@@ -15,6 +15,10 @@ namespace pdiff {
 
 class JsonStream;
 
+// The version of the JSON document, its first member ("format"): 2 since
+// ranges name their place by index into the document's "places".
+constexpr int kJsonFormat = 2;
+
 // Written as it goes: the differences are never held as JSON all at once.
 // A list of more than `mostListedRanges` ranges is written as spans of the
 // flash instead (`differences_spans`, ...), at most `kMostSpans` of them,

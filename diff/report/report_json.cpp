@@ -79,54 +79,83 @@ json RegionRangeJson(const Geometry& geometry, const ChipDump& main, const ChipD
 }
 
 // The ranges are many: each range's own numbers are formatted directly, and
-// what it shares with the ranges next to it in the same place (kind,
-// volume, files) is serialized once.
+// where it lies (kind, region, volume, files: what it shares with the
+// ranges next to it) goes once into the document's table of places, the
+// range holding the index of its place.
 class RangeWriter {
  public:
   RangeWriter(const Geometry& geometry, const ChipDump& main, const ChipDump& backup)
       : geometry_(geometry), main_(main), backup_(backup) {}
 
-  // What the range shares with the ranges in the same place (kind, volume,
-  // files) as a JSON object's text, valid until the next call.
-  const std::string& Shared(const DifferingRange& range) {
+  // The index of the range's place in the table.
+  uint64_t PlaceIndex(const DifferingRange& range) {
     const uint64_t flash = FlashOffset(geometry_, range.begin);
     const auto key = std::make_tuple(range.place, InnermostFileAtFlash(geometry_, main_, flash),
                                      InnermostFileAtFlash(geometry_, backup_, flash));
-    if (!shared_ || sharedKey_ != key) {
+    // Ranges come in flash order, so a place's ranges follow one another:
+    // the last place answers most of them without a look-up.
+    if (lastPlace_ && lastKey_ == key) return *lastPlace_;
+    const auto [at, added] = placeOfKey_.try_emplace(key, 0);
+    if (added) {
       json entry = RegionRangeJson(geometry_, main_, backup_, range);
       for (const char* own : {"flash_offset", "window_address", "length", "differing_bytes"}) entry.erase(own);
-      shared_ = entry.dump(-1, ' ', false, json::error_handler_t::replace);
-      sharedKey_ = key;
+      at->second = Intern(entry.dump(-1, ' ', false, json::error_handler_t::replace));
     }
-    return *shared_;
+    lastKey_ = key;
+    lastPlace_ = at->second;
+    return at->second;
   }
 
-  // The range's JSON text, valid until the next call.
-  const std::string& Text(const DifferingRange& range) {
-    const uint64_t flash = FlashOffset(geometry_, range.begin);
-    Shared(range);
+  // The index of a place given as its JSON text.
+  uint64_t Intern(std::string text) {
+    const auto [at, added] = placeOfText_.try_emplace(text, places_.size());
+    if (added) places_.push_back(std::move(text));
+    return at->second;
+  }
+
+  // The range's JSON text with the index of its place, valid until the next call.
+  const std::string& Text(uint64_t flashOffset, uint64_t windowAddress, const DifferingRange& range, uint64_t place) {
     text_.assign("{\"differing_bytes\":");
     Append(range.differingBytes);
     text_ += ",\"flash_offset\":";
-    Append(flash);
+    Append(flashOffset);
     text_ += ",\"length\":";
     Append(range.end - range.begin);
+    text_ += ",\"place\":";
+    Append(place);
     text_ += ",\"window_address\":";
-    Append(WindowAddress(geometry_, range.begin));
-    text_ += ',';
-    text_.append(*shared_, 1);
+    Append(windowAddress);
+    text_ += '}';
     return text_;
+  }
+  const std::string& Text(const DifferingRange& range) {
+    return Text(FlashOffset(geometry_, range.begin), WindowAddress(geometry_, range.begin), range, PlaceIndex(range));
+  }
+
+  // The table, each place once, in the order of first use.
+  void WritePlaces(std::ostream& out) const {
+    out << '[';
+    for (size_t index = 0; index < places_.size(); ++index)
+      out << (index == 0 ? "\n    " : ",\n    ") << places_[index];
+    out << (places_.empty() ? "]" : "\n  ]");
   }
 
  private:
   using Key = std::tuple<const Place*, const fwtree::TreeFile*, const fwtree::TreeFile*>;
+  struct KeyHash {
+    size_t operator()(const Key& key) const {
+      const std::hash<const void*> hash;
+      return hash(std::get<0>(key)) ^ (hash(std::get<1>(key)) * 31) ^ (hash(std::get<2>(key)) * 1009);
+    }
+  };
   const Geometry& geometry_;
   const ChipDump& main_;
   const ChipDump& backup_;
-  // Ranges come in flash order, so a place's ranges follow one another:
-  // only the last shared part is kept, whatever the number of places.
-  Key sharedKey_{};
-  std::optional<std::string> shared_;
+  Key lastKey_{};
+  std::optional<uint64_t> lastPlace_;
+  std::unordered_map<Key, uint64_t, KeyHash> placeOfKey_;
+  std::unordered_map<std::string, uint64_t> placeOfText_;
+  std::vector<std::string> places_;
   std::string text_;
 
   void Append(uint64_t number) {
@@ -136,14 +165,14 @@ class RangeWriter {
   }
 };
 
-json BelowRangeJson(const Geometry& geometry, const ChipDump& main, const DifferingRange& range) {
-  const char* region = BelowRegionName(main, range.begin);
-  return {{"flash_offset", range.begin},
-          {"window_address", uint32_t((uint64_t(1) << 32) - geometry.flashSize + range.begin)},
-          {"length", range.end - range.begin},
-          {"differing_bytes", range.differingBytes},
-          {"kind", "below BIOS region"},
-          {"region", region != nullptr ? json(region) : json(nullptr)}};
+// Where a range below the BIOS region lies: the descriptor's region.
+std::string BelowPlaceText(const char* region) {
+  return json{{"kind", "below BIOS region"}, {"region", region != nullptr ? json(region) : json(nullptr)}}.dump(
+      -1, ' ', false, json::error_handler_t::replace);
+}
+
+uint64_t BelowWindowAddress(const Geometry& geometry, const DifferingRange& range) {
+  return uint32_t((uint64_t(1) << 32) - geometry.flashSize + range.begin);
 }
 
 json DumpJson(const char* role, int index, const ChipDump& dump, const Comparison& comparison) {
@@ -200,30 +229,23 @@ json DumpJson(const char* role, int index, const ChipDump& dump, const Compariso
 // budget shared by the lists), as one flat array of offset, length and
 // differing bytes (`exact_ranges`): a page draws them where its view is
 // narrow enough to tell them apart. `exact_spans` counts the leading spans
-// whose every range is there. Where each of those ranges lies (what a range
-// of the list shares with its neighbours: kind, region, volume, files, as
-// `placeText` gives it) goes in once per place, `exact_places`, with each
-// range's index into them in `exact_place`.
+// whose every range is there. Where each of those ranges lies is its index
+// into the document's places (`place` gives it), in `exact_place`.
 void WriteSpans(JsonStream& stream, const std::string& key, const std::function<void(const RangeSink&)>& each,
                 uint64_t toFlash, const Geometry& geometry, uint64_t* exactLeft,
-                const std::function<std::string(const DifferingRange&)>& placeText) {
+                const std::function<uint64_t(const DifferingRange&)>& place) {
   const uint64_t mostExactRanges = *exactLeft;
   const uint64_t spanSize = SpanSize(geometry.flashSize, kMostSpans);
   SpanGatherer gatherer(toFlash, spanSize);
   std::vector<uint64_t> exact;
   std::vector<uint64_t> placeOf;
-  json places = json::array();
-  std::unordered_map<std::string, uint64_t> placeIndex;
   uint64_t exactCount = 0;
   each([&](const DifferingRange& range) {
     gatherer.Add(range);
     if (exactCount == mostExactRanges) return;
     ++exactCount;
     exact.insert(exact.end(), {range.begin + toFlash, range.end - range.begin, range.differingBytes});
-    const std::string text = placeText(range);
-    const auto [at, added] = placeIndex.try_emplace(text, places.size());
-    if (added) places.push_back(json::parse(text, nullptr, false));
-    placeOf.push_back(at->second);
+    placeOf.push_back(place(range));
   });
   json spans = json::array();
   uint64_t exactSpans = 0;
@@ -241,7 +263,6 @@ void WriteSpans(JsonStream& stream, const std::string& key, const std::function<
                                  {"spans", spans},
                                  {"exact_spans", exactSpans},
                                  {"exact_ranges", exact},
-                                 {"exact_places", places},
                                  {"exact_place", placeOf}});
 }
 
@@ -306,6 +327,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   const Geometry& geometry = comparison.geometry;
   const Verdict& verdict = comparison.verdict;
   JsonStream stream(out);
+  stream.Member("format", kJsonFormat);
   stream.Member("verdict", {{"result", verdict.pass ? "PASS" : "FAIL"},
                             {"status", verdict.status},
                             {"status_name", ExitStatusName(verdict.status)},
@@ -362,6 +384,14 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   stream.Member("variables", VariablesJson(comparison.variables));
   stream.Member("variable_stores", VariableStoresJson(comparison.variables));
   RangeWriter ranges(geometry, main, backup);
+  // Below the BIOS region a range's place is its region: one per name.
+  std::unordered_map<const char*, uint64_t> belowPlaces;
+  const auto belowPlace = [&](const DifferingRange& range) {
+    const char* region = BelowRegionName(main, range.begin);
+    const auto [at, added] = belowPlaces.try_emplace(region, 0);
+    if (added) at->second = ranges.Intern(BelowPlaceText(region));
+    return at->second;
+  };
   // Every range of a list, from the comparison when it kept them all, else
   // scanned again as they are written.
   auto each = [&](const RangeList& list, void (*scan)(const ChipDump&, const ChipDump&, const RangeSink&)) {
@@ -375,7 +405,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   };
   const uint64_t regionToFlash = FlashOffset(geometry, 0);
   uint64_t exactLeft = mostExactRanges;
-  const auto regionPlace = [&ranges](const DifferingRange& range) { return ranges.Shared(range); };
+  const auto regionPlace = [&ranges](const DifferingRange& range) { return ranges.PlaceIndex(range); };
   const auto differences = each(comparison.differences, ScanDifferences);
   if (comparison.differences.count > mostListedRanges) {
     WriteSpans(stream, "differences", differences, regionToFlash, geometry, &exactLeft, regionPlace);
@@ -386,14 +416,12 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
   }
   const auto below = each(comparison.belowBiosRegion, ScanBelowBiosRegion);
   if (comparison.belowBiosRegionCompared && comparison.belowBiosRegion.count > mostListedRanges) {
-    WriteSpans(stream, "below_bios_region", below, 0, geometry, &exactLeft, [&](const DifferingRange& range) {
-      json entry = BelowRangeJson(geometry, main, range);
-      for (const char* own : {"flash_offset", "window_address", "length", "differing_bytes"}) entry.erase(own);
-      return entry.dump(-1, ' ', false, json::error_handler_t::replace);
-    });
+    WriteSpans(stream, "below_bios_region", below, 0, geometry, &exactLeft, belowPlace);
   } else if (comparison.belowBiosRegionCompared) {
     stream.BeginArray("below_bios_region");
-    below([&](const DifferingRange& range) { stream.Item(BelowRangeJson(geometry, main, range)); });
+    below([&](const DifferingRange& range) {
+      stream.RawItem(ranges.Text(range.begin, BelowWindowAddress(geometry, range), range, belowPlace(range)));
+    });
     stream.EndArray();
   } else {
     stream.Member("below_bios_region", nullptr);
@@ -406,6 +434,7 @@ void WriteJsonReport(std::ostream& out, const ChipDump& main, const ChipDump& ba
     rawMasked([&](const DifferingRange& range) { stream.RawItem(ranges.Text(range)); });
     stream.EndArray();
   }
+  ranges.WritePlaces(stream.RawMember("places"));
   if (pageMembers) pageMembers(stream);
   stream.End();
 }

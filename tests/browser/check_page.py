@@ -693,10 +693,11 @@ def check_many_ranges(browser, tool, main, folder, name):
     report = json.loads(run([tool, "--json", "MAIN.BIN", "BACKUP.BIN"]).stdout)
     drawn = run([tool, "--html", page, "MAIN.BIN", "BACKUP.BIN"])
     check(os.path.exists(page) and drawn.stderr == "", f"--html failed: {drawn.stderr!r}")
-    ranges = report["differences"]
     # Catches page-only data leaking into --json: it lists every range.
-    check(isinstance(ranges, list) and len(ranges) > 512 and "differences_spans" not in report,
-          f"{name}: --json does not list its {len(ranges)} ranges alone")
+    check(isinstance(report["differences"], list) and len(report["differences"]) > 512 and "differences_spans" not in report,
+          f"{name}: --json does not list its {len(report['differences'])} ranges alone")
+    # Each range with its place (kind, volume, files) from the document's table.
+    ranges = [dict(report["places"][r["place"]], **r) for r in report["differences"]]
     browser.events.clear()
     url = browser.open(page)
     document = embedded(browser)

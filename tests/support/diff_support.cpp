@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <set>
 
 #include "tests/support/sim_support.h"
 
@@ -61,6 +62,39 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 
 ProgramRun RunDiff(const std::vector<std::string>& arguments) { return RunProgram(PELLRIX_DIFF_PATH, arguments); }
 
+namespace {
+
+constexpr const char* kRangeLists[] = {"differences", "below_bios_region", "masked_differences"};
+
+// Catches a document of another version, a range whose place is not in the
+// table, a place no range uses (the table written from the wrong list) and
+// one written twice (the table growing with the ranges).
+void CheckPlaces(const nlohmann::json& report) {
+  EXPECT_EQ(report["format"], 2);
+  ASSERT_TRUE(report.contains("places") && report["places"].is_array());
+  const nlohmann::json& places = report["places"];
+  std::vector<bool> used(places.size(), false);
+  auto use = [&](const nlohmann::json& index) {
+    ASSERT_TRUE(index.is_number_unsigned() && index.get<size_t>() < places.size()) << index;
+    used[index.get<size_t>()] = true;
+  };
+  for (const char* list : kRangeLists) {
+    if (report.contains(list) && report[list].is_array())
+      for (const nlohmann::json& range : report[list]) use(range["place"]);
+    const std::string spans = std::string(list) + "_spans";
+    if (report.contains(spans))
+      for (const nlohmann::json& index : report[spans]["exact_place"]) use(index);
+  }
+  std::set<std::string> seen;
+  for (size_t index = 0; index < places.size(); ++index) {
+    EXPECT_TRUE(used[index]) << "place " << index << " is used by no range";
+    EXPECT_TRUE(seen.insert(places[index].dump()).second) << "place " << index << " is in the table twice";
+    EXPECT_TRUE(places[index].contains("kind")) << places[index];
+  }
+}
+
+}  // namespace
+
 nlohmann::json DiffJson(const std::filesystem::path& main, const std::filesystem::path& backup,
                         std::vector<std::string> options) {
   options.insert(options.begin(), "--json");
@@ -74,8 +108,21 @@ nlohmann::json DiffJson(const std::filesystem::path& main, const std::filesystem
   // The exit status follows the verdict, as cmp's follows its answer.
   if (!report.is_discarded()) {
     EXPECT_EQ(run.status, report["verdict"]["result"] == "PASS" ? 0 : 1);
+    CheckPlaces(report);
   }
   return report;
+}
+
+nlohmann::json Placed(const nlohmann::json& report) {
+  nlohmann::json placed = report;
+  for (const char* list : kRangeLists) {
+    if (!placed.contains(list) || !placed[list].is_array()) continue;
+    for (nlohmann::json& range : placed[list]) {
+      const nlohmann::json place = report["places"].at(range["place"].get<size_t>());
+      for (const auto& [key, value] : place.items()) range[key] = value;
+    }
+  }
+  return placed;
 }
 
 BoardVerdict RunBoardComparison(const std::filesystem::path& main, const std::filesystem::path& backup,

@@ -29,6 +29,9 @@ ProgramRun RunDiff(const std::vector<std::string>& arguments);
 // one JSON document or the exit status is not 0 or 1.
 nlohmann::json DiffJson(const std::filesystem::path& main, const std::filesystem::path& backup,
                         std::vector<std::string> options = {});
+// The report with each listed range's place (kind, region, volume, files)
+// copied in from the document's table of places, as a reader resolves it.
+nlohmann::json Placed(const nlohmann::json& report);
 
 struct BoardVerdict {
   int status = -1;
