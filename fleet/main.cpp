@@ -98,8 +98,7 @@ int RunBoards(const fleet::Arguments& arguments) {
   std::string notice;
   std::vector<std::string> read = FilesRead(arguments);
   if (arguments.htmlPage) read.push_back(*arguments.htmlPage);
-  if (arguments.cache &&
-      !cache.Open(*arguments.cache, golden.sha256 + fleet::kSignatureForm, read, &problem, &notice))
+  if (arguments.cache && !cache.Open(*arguments.cache, golden.sha256 + fleet::kSignatureForm, read, &problem, &notice))
     return Trouble(problem);
   if (!notice.empty()) std::cerr << "pellrix-fleet: " << pdiff::EscapedText(*arguments.cache) << ": " << notice << "\n";
   std::mutex goldenLock;

@@ -27,9 +27,9 @@ enum class BoardAnswer : uint8_t { Answered, NoChipSelect, NoMailbox };
 enum class ChipCause : uint8_t { NotJudged, Erased, BitErrors, Other };
 struct CauseFinding {
   ChipCause Kind = ChipCause::NotJudged;
-  uint8_t Chip = 0xFF;     // 0 Main, 1 Backup, 2 both; for Erased and BitErrors
-  uint32_t Count = 0;      // erased 4 KiB blocks, or bytes with bit errors
-  uint32_t Bits = 0;       // the bits of those bit errors
+  uint8_t Chip = 0xFF;       // 0 Main, 1 Backup, 2 both; for Erased and BitErrors
+  uint32_t Count = 0;        // erased 4 KiB blocks, or bytes with bit errors
+  uint32_t Bits = 0;         // the bits of those bit errors
   uint64_t FirstOffset = 0;  // flash offset of the first such block or byte
 };
 

@@ -478,7 +478,16 @@ void AddLayoutCauses(const Comparison& comparison, CauseAnalysis* analysis) {
   }
   // The other shapes, said once: their lines name the dumps themselves.
   if (comparison.cutShort.empty() && !comparison.shape.empty())
-    InsertCause(analysis, {CauseKind::Layout, CauseChip::Both, {}, 0, 0, 0, 0, 0, 0, {},
+    InsertCause(analysis, {CauseKind::Layout,
+                           CauseChip::Both,
+                           {},
+                           0,
+                           0,
+                           0,
+                           0,
+                           0,
+                           0,
+                           {},
                            "the dumps are of different shapes: " + comparison.shape.front()});
 }
 
