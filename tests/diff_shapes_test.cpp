@@ -254,6 +254,16 @@ TEST_F(DiffShapes, EveryShapeIsCountedAsTheGeneratorKnowsItInBothOrders) {
           EXPECT_EQ(cut[0]["dump"], order == 0 ? "Main" : "Backup");
           EXPECT_EQ(cut[0]["missing_flash_offset"], shape.main.bytes.size());
           EXPECT_EQ(cut[0]["missing_length"], uint64_t(kPart) - shape.main.bytes.size());
+          // The cut is the layout cause of the cut chip; the bytes it lacks
+          // are never an erase.
+          bool layout = false;
+          for (const json& cause : report["causes"]) {
+            if (cause["kind"] == "erased") {
+              for (const json& offset : cause["offsets"]) EXPECT_LT(offset, shape.main.bytes.size()) << cause;
+            }
+            layout = layout || (cause["kind"] == "layout" && cause["chip"] == (order == 0 ? "main" : "backup"));
+          }
+          EXPECT_TRUE(layout) << report["causes"];
         } else {
           EXPECT_TRUE(cut.empty()) << cut;
         }

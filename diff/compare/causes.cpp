@@ -361,7 +361,10 @@ CauseAnalysis FindCauses(const ChipDump& main, const ChipDump& backup, const Com
   uint64_t buildBytes = 0, settingsBytes = 0;
   const uint8_t* a = main.region();
   const uint8_t* b = backup.region();
-  const uint64_t size = std::min(main.regionSize(), backup.regionSize());
+  uint64_t size = std::min(main.regionSize(), backup.regionSize());
+  // A dump cut short reads as erased past its end: those bytes were never
+  // read, and the cut is a layout cause of its own.
+  if (!comparison.cutShort.empty()) size = std::min(size, comparison.comparedRegion);
   // A dump shorter than the region is padded with erased bytes in front:
   // those were never read from a chip, and are the dumps' shapes, not an
   // erase.
