@@ -6,48 +6,8 @@
 #include "diff/compare/escaped_text.h"
 
 namespace fleet {
-namespace {
 
-// Well-formed UTF-8 as JSON takes it: no overlong forms, no surrogates,
-// nothing past U+10FFFF.
-bool IsUtf8(std::string_view text) {
-  for (size_t at = 0; at < text.size();) {
-    const uint8_t lead = uint8_t(text[at]);
-    if (lead < 0x80) {
-      ++at;
-      continue;
-    }
-    size_t length = 0;
-    uint32_t code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      code = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (text.size() - at < length) return false;
-    for (size_t i = 1; i < length; ++i) {
-      const uint8_t next = uint8_t(text[at + i]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = code << 6 | (next & 0x3F);
-    }
-    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || (code >= 0xD800 && code < 0xE000) ||
-        code > 0x10FFFF)
-      return false;
-    at += length;
-  }
-  return true;
-}
-
-}  // namespace
-
-std::string RecordName(const std::string& path) { return IsUtf8(path) ? path : pdiff::EscapedText(path); }
+std::string RecordName(const std::string& path) { return pdiff::IsUtf8(path) ? path : pdiff::EscapedText(path); }
 
 bool JsonDepthWithin(std::string_view text, int deepest) {
   int depth = 0;

@@ -75,4 +75,17 @@ std::string EscapedText(std::string_view text) {
   return out;
 }
 
+bool IsUtf8(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    if (uint8_t(text[at]) < 0x80) {
+      ++at;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(text, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
 }  // namespace pdiff

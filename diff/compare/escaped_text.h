@@ -12,4 +12,8 @@ namespace pdiff {
 
 std::string EscapedText(std::string_view text);
 
+// True when `text` is well-formed UTF-8 as JSON takes it: no overlong forms,
+// no surrogates, nothing past U+10FFFF.
+bool IsUtf8(std::string_view text);
+
 }  // namespace pdiff
