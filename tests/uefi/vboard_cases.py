@@ -124,6 +124,17 @@ def make_board(name, sample_dir, out_dir):
     elif name in ("ignore-main", "ignore-main-save"):
         # Main can be left but never selected again: every restore of it fails.
         board["switch"] = "ignore-main"
+    elif name == "smi-port":
+        # The FADT the program is shown names another SMI port.
+        board["smi_port"] = 0x1234
+    elif name == "no-acpi":
+        board["acpi"] = "absent"
+    elif name == "no-facp":
+        board["acpi"] = "no-facp"
+    elif name == "fail-alloc":
+        # The program's third pool allocation fails (an image buffer of the
+        # comparison); every run counts from 1.
+        board["fail_alloc"] = [3]
     elif name == "unsupported":
         board["is_supported"] = 0
     elif name == "no-chip-select":
@@ -264,6 +275,11 @@ def window_part(part, sizes):
     return b"\xff" * (WINDOW_ONLY_PART - shown) + part[len(part) - shown:]
 
 
+def reaches_mailbox(board):
+    """Whether the flash SMI gets to the board: the FADT names a port."""
+    return board.get("acpi", "present") == "present" and number(board.get("smi_port", DEFAULT_SMI_PORT)) != 0
+
+
 def check_record(name, board_json, rec_dir, status_marker, active_marker):
     """Prints every way in which the record differs from what the recorder
     can observe on the board; nothing when it describes the board truly and
@@ -294,8 +310,9 @@ def check_record(name, board_json, rec_dir, status_marker, active_marker):
         "active": raw if chip_select != "absent" else 0,
         "chip_select": chip_select,
         "switch": recorded_switch,
-        # Without a chip select the flash SMI is never sent.
-        "mailbox": board.get("mailbox", "qvt") if present else "none",
+        # Without a chip select the flash SMI is never sent; without an SMI
+        # port from the FADT it cannot be.
+        "mailbox": board.get("mailbox", "qvt") if present and reaches_mailbox(board) else "none",
         "acpi": acpi,
         "smi_port": number(board.get("smi_port", DEFAULT_SMI_PORT)) if acpi == "present" else None,
     }
