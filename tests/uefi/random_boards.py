@@ -48,14 +48,29 @@ def descriptor_offset(image, start):
     return at
 
 
+def edit_field(rng, image, region_start, field):
+    """Flips a bit of one of the descriptor's identity fields."""
+    at, width = DESCRIPTOR_FIELDS[field]
+    descriptor = descriptor_offset(image, region_start)
+    if descriptor < 0:
+        return  # an erased part has none
+    # A size stays a plausible one (bytes 1 and 2): a wild size makes the
+    # descriptor itself unreadable, which the other edits reach already.
+    byte = rng.randrange(1, 3) if field.endswith("_size") else rng.randrange(width)
+    image[descriptor + at + byte] ^= 1 << rng.randrange(7)
+
+
 def edit_chip(rng, image, region_start):
     """One random edit of a sample chip; returns its name for the board's note."""
     descriptor = descriptor_offset(image, region_start)
-    kind = rng.choice(["none", "none", "model_name", "version", "part_number", "checksum", "flash_size",
-                       "bios_size", "block_size", "driver", "byte", "masked", "erased"])
+    if descriptor < 0:
+        return "none"
+    # The identity fields weigh more: each check's status comes up only when
+    # the checks after it pass.
+    kind = rng.choice(["none"] * 4 + list(DESCRIPTOR_FIELDS) * 2 + ["checksum", "driver", "driver", "byte", "masked",
+                                                                     "erased"])
     if kind in DESCRIPTOR_FIELDS:
-        at, width = DESCRIPTOR_FIELDS[kind]
-        image[descriptor + at + rng.randrange(width)] ^= 1 << rng.randrange(7)
+        edit_field(rng, image, region_start, kind)
     elif kind == "checksum":
         table = descriptor + int.from_bytes(image[descriptor + 96:descriptor + 98], "little")
         count = image[descriptor + 98]
@@ -113,29 +128,51 @@ def make_board(seed, index, sample_dir, out_dir):
         sample_backup = f.read()
     board = {"mtrr": {"variable_pairs": 8, "phys_address_bits": 40}}
     board["active"] = rng.choice(["main", "backup", "main", "backup", 0, 1, 1, 2, 3, 7, 0x80, 0xFF])
-    board["chip_select"] = rng.choice(["present"] * 8 + ["absent", "unsupported"])
-    if rng.random() < 0.1:
-        board["is_supported"] = rng.choice([0, 2, 0xFF])
-    board["switch"] = rng.choice(["ok"] * 4 + ["stuck", "ignore-main", "ignore-backup"])
-    board["mailbox"] = rng.choice(["qvt"] * 6 + ["qv1", "none"])
-    board["acpi"] = rng.choice(["present"] * 8 + ["absent", "no-facp"])
-    if rng.random() < 0.3:
-        board["smi_port"] = rng.choice([0xB2, 0xB0, 0x1234, 0xFFFF, 0])
-    if rng.random() < 0.2:
-        board["fail_alloc"] = sorted(rng.sample(range(1, 9), rng.randint(1, 2)))
+    # Half the boards keep the firmware's defaults, so that their chips'
+    # differences reach the comparison.
+    if rng.random() < 0.5:
+        board["chip_select"] = rng.choice(["present"] * 6 + ["absent", "unsupported"])
+        if rng.random() < 0.1:
+            board["is_supported"] = rng.choice([0, 2, 0xFF])
+        board["switch"] = rng.choice(["ok"] * 3 + ["stuck", "ignore-main", "ignore-backup"])
+        board["mailbox"] = rng.choice(["qvt"] * 6 + ["qv1", "none"])
+        board["acpi"] = rng.choice(["present"] * 6 + ["absent", "no-facp"])
+        if rng.random() < 0.3:
+            board["smi_port"] = rng.choice([0xB2, 0xB0, 0x1234, 0xFFFF, 0])
+    if rng.random() < 0.12:
+        # The first is the start-up record's (133); the others fall on
+        # mailbox buffers, records and image buffers.
+        board["fail_alloc"] = [1] if rng.random() < 0.5 else sorted(rng.sample(range(2, 9), rng.randint(1, 2)))
     notes = []
     chips = {}
+    twins = False
     for name, sample in (("main", sample_main), ("backup", sample_backup)):
-        # Backup is often Main's twin, so that a comparison gets past the
-        # identity checks to the data.
-        if name == "backup" and rng.random() < 0.3:
-            chips["backup"] = dict(chips["main"], image="main.rom")
-            notes.append("backup=main")
+        # Backup is often Main's twin, the same or with one edit of its
+        # own, so that a comparison gets past the other checks to the one
+        # that edit fails, or to the data.
+        if name == "backup" and rng.random() < 0.5:
+            chips["backup"] = dict(chips["main"])
+            with open(os.path.join(out_dir, "main.rom"), "rb") as f:
+                twin = bytearray(f.read())
+            edit = rng.choice(["part_name", "chip"] + list(DESCRIPTOR_FIELDS))
+            if edit == "part_name":
+                chips["backup"]["part_name"] = "TWIN25Q128"
+            elif edit == "chip":
+                edit = edit_chip(rng, twin, max(0, len(twin) - 8 * MIB))
+            else:
+                edit_field(rng, twin, max(0, len(twin) - 8 * MIB), edit)
+            twins = True
+            chips["backup"]["image"] = "backup.rom"
+            with open(os.path.join(out_dir, "backup.rom"), "wb") as f:
+                f.write(twin)
+            notes.append("backup=main+" + edit)
             continue
         chips[name], note = make_chip(rng, sample, out_dir, name)
         notes.append("%s=%s" % (name, note))
     board["chips"] = chips
     commands = [rng.choice(WEIGHTED) for _ in range(rng.randint(3, 6))]
+    if twins or rng.random() < 0.75:
+        commands[0] = rng.choice(["", "/i", "/delay 0"])  # a comparison from the board's own start
     if rng.random() < 0.5:
         commands[rng.randrange(len(commands))] = rng.choice(REJECTED)
     with open(os.path.join(out_dir, "board.json"), "w") as f:
@@ -145,3 +182,61 @@ def make_board(seed, index, sample_dir, out_dir):
         f.write(" ".join(notes) + "\n")
     with open(os.path.join(out_dir, "plan.txt"), "w") as f:
         f.write(";".join("%s||" % (c or "-") for c in commands) + "\n")
+
+
+STATUSES = {128, 130, 131, 132, 133, 134, 135, 136, 137, 138, 139, 140, 141, 142, 145, 146}
+
+
+def sim_sweep(sim, seed, count, work):
+    """Every board of SEED in pellrix-sim alone: no run crashes, hangs or
+    touches anything outside its --dir, every status is one the program can
+    end with, and every one of them comes up. Returns the problems."""
+    import hashlib
+    import shlex
+    import shutil
+    import subprocess
+    problems = []
+    seen = set()
+    sample = os.path.join(work, "sample-source")
+    subprocess.run([sim, "--write-sample", sample, "--"], check=True, stdout=subprocess.DEVNULL)
+    for index in range(1, count + 1):
+        board_dir = os.path.join(work, "random-%d-%d" % (seed, index))
+        shutil.rmtree(board_dir, ignore_errors=True)
+        make_board(seed, index, sample, board_dir)
+
+        def digest():
+            return sorted((name, hashlib.sha256(open(os.path.join(board_dir, name), "rb").read()).hexdigest())
+                          for name in os.listdir(board_dir) if os.path.isfile(os.path.join(board_dir, name)))
+        before = digest()
+        with open(os.path.join(board_dir, "plan.txt")) as f:
+            plan = [entry.split("|")[0] for entry in f.read().strip().split(";")]
+        for k, arguments in enumerate(plan, 1):
+            run_dir = os.path.join(board_dir, "c%d" % k)
+            os.makedirs(run_dir, exist_ok=True)
+            words = [] if arguments == "-" else shlex.split(arguments)
+            try:
+                run = subprocess.run([sim, "--board", os.path.join(board_dir, "board.json"), "--dir", run_dir, "--"] + words,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
+            except subprocess.TimeoutExpired:
+                problems.append("random-%d-%d '%s': no end within 120 s" % (seed, index, arguments))
+                continue
+            if run.returncode not in STATUSES:
+                problems.append("random-%d-%d '%s': status %d: %s" % (seed, index, arguments, run.returncode,
+                                                                      run.stderr.decode(errors="replace").strip()))
+            seen.add(run.returncode)
+        if digest() != before:
+            problems.append("random-%d-%d: a run changed the board's own files" % (seed, index))
+    for status in sorted(STATUSES - seen):
+        problems.append("status %d never came up in %d boards" % (status, count))
+    return problems
+
+
+if __name__ == "__main__":
+    import sys
+    if len(sys.argv) != 6 or sys.argv[1] != "sim-sweep":
+        sys.exit("usage: random_boards.py sim-sweep PELLRIX_SIM SEED COUNT WORK_DIR")
+    found = sim_sweep(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), sys.argv[5])
+    for problem in found:
+        print(problem)
+    print("%s boards in pellrix-sim: %d problems" % (sys.argv[4], len(found)))
+    sys.exit(1 if found else 0)
