@@ -235,8 +235,8 @@ TEST(Recorder, StartupPositionOfNeitherChip) {
       nlohmann::json json = RecordJson(dir.path());
       EXPECT_EQ(json["active"], startup);
       EXPECT_EQ(json["switch"], c.recorded);
-      for (const auto& [key, read, chip] : {std::tuple{"main", c.mainRead, &board.main},
-                                            std::tuple{"backup", c.backupRead, &board.backup}}) {
+      for (const auto& [key, read, chip] :
+           {std::tuple{"main", c.mainRead, &board.main}, std::tuple{"backup", c.backupRead, &board.backup}}) {
         fs::path rom = dir.path() / "PELLRIX.REC" / (std::string(key) + ".rom");
         EXPECT_EQ(json["chips"][key].contains("unread"), !read) << key;
         EXPECT_EQ(json["chips"][key]["flash_size"], chip->flash_size) << key;

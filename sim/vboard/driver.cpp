@@ -242,7 +242,8 @@ extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* 
     // point into it.
     Say(problem);
     auto uninstall = reinterpret_cast<EFI_UNINSTALL_PROTOCOL_INTERFACE>(bootServices->UninstallProtocolInterface);
-    if (header.chip_select == vboard::kChipSelectPresent) uninstall(handle, &kChipSelectProtocolGuid, &chipSelectProtocol);
+    if (header.chip_select == vboard::kChipSelectPresent)
+      uninstall(handle, &kChipSelectProtocolGuid, &chipSelectProtocol);
     uninstall(handle, &kVboardProtocolGuid, &vboardProtocol);
     FreeImages();
     return kEfiUnsupported;

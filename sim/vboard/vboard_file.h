@@ -39,16 +39,16 @@ struct ChipRecord {
 struct BoardFile {
   uint8_t magic[8];
   uint32_t version;
-  uint32_t header_size;  // sizeof(BoardFile)
-  uint8_t active;        // raw chip position at start; Backup answers while it is 1
-  uint8_t is_supported;  // what the chip-select protocol's IsSupported answers
-  uint8_t chip_select;   // ChipSelectPresence
-  uint8_t switch_mode;   // sim::SwitchMode
-  uint8_t mailbox;       // sim::MailboxMode
-  uint8_t acpi;          // sim::AcpiMode
-  uint16_t smi_port;     // the FADT's SMI_CMD the program is shown
-  uint64_t mailbox_answer;  // when not 0, the handshake answers this
-  ChipRecord chips[2];      // Main, Backup
+  uint32_t header_size;       // sizeof(BoardFile)
+  uint8_t active;             // raw chip position at start; Backup answers while it is 1
+  uint8_t is_supported;       // what the chip-select protocol's IsSupported answers
+  uint8_t chip_select;        // ChipSelectPresence
+  uint8_t switch_mode;        // sim::SwitchMode
+  uint8_t mailbox;            // sim::MailboxMode
+  uint8_t acpi;               // sim::AcpiMode
+  uint16_t smi_port;          // the FADT's SMI_CMD the program is shown
+  uint64_t mailbox_answer;    // when not 0, the handshake answers this
+  ChipRecord chips[2];        // Main, Backup
   uint32_t fail_alloc_count;  // entries of fail_alloc in use
   uint32_t reserved;
   uint64_t fail_alloc[kMostAllocationFailures];  // the program's pool allocations that fail, counted from 1
