@@ -34,7 +34,9 @@
 #
 # Console texts are compared after removing the serial terminal's escape
 # sequences and turning its CRLF line ends into LF; a bare CR (the progress
-# lines) is kept, and diffs show it as <CR> with a line break after it.
+# lines) is kept, and diffs show it as <CR> with a line break after it. The
+# simulator's text is read as the terminal shows it: a control character the
+# terminal cannot show (a firmware's text may hold one) becomes '?'.
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -54,12 +56,13 @@ record=${VBOARD_RECORD:-0}
 # checks hold the real shell's result to what the board implies on its own:
 #   file NAME IMAGE   the written file NAME equals the board's chip image IMAGE
 #   has TEXT / lacks TEXT   the console text does or does not contain TEXT
-boards=(sample model-name model-name-neither data-mismatch backup-active bad-checksum stuck-switch ignore-main ignore-main-save unsupported
+boards=(sample model-name model-name-neither model-name-control data-mismatch backup-active bad-checksum stuck-switch ignore-main ignore-main-save unsupported
   no-chip-select smi-port no-acpi no-facp fail-alloc)
 declare -A plan=(
   [sample]='-|128|has Pellgard comparison test PASS !!!;/i|128;/p|145;/c 2|146;/s 1|128|file MAIN.BIN main.rom;/s 2|128|file BACKUP.BIN backup.rom;/c 1|145;/delay 5|128'
   [model-name]='-|139|has BIOS model name check.......... ERROR !!!;/i|139;/s 2|128|lacks BIOS checksum ................... ok'
   [model-name-neither]='-|139|has BIOS model name check.......... ERROR !!!;/p|;/s 2|128|file BACKUP.BIN backup.rom'
+  [model-name-control]='/i|139|has BIOS model name check.......... ERROR !!!'
   [data-mismatch]='-|142;/i|128;/delay 5|142'
   [backup-active]='/p|146;-|128;/s 1|128|file MAIN.BIN main.rom;/c 1|145;/i|128'
   [bad-checksum]='/s 1|128|lacks BIOS checksum ................... ok;/s 2|128|has BIOS checksum ................... ok;-|142'
@@ -287,6 +290,7 @@ for board in "${boards[@]}"; do
       timeout 120 "$sim" --board "${side_board[$side]}" --dir "$out/c$k" --report "$out/case-$k.report.json" \
         -- "${words[@]}" >"$out/case-$k.txt" 2>"$out/case-$k.err"
       sim_status=$?
+      python3 "$cases_tool" as-terminal "$out/case-$k.txt"
       if [[ ! -s $out/case-$k.report.json ]] || (( sim_status == 2 || sim_status == 124 )); then
         echo "[$name] $label failed (status $sim_status): $(cat "$out/case-$k.err")" >&2
         failed+=("$name")

@@ -11,6 +11,9 @@ run_field_kit_test.sh).
   with-active BOARD_JSON ACTIVE OUT    the board with "active" set to ACTIVE
   active REPORT_JSON                   print the report's active_chip
   startup BOARD_JSON                   print the board's raw start-up position
+  as-terminal TEXT                     rewrite a console text as OVMF's serial
+                                       terminal shows it ('?' for a control
+                                       character it cannot show)
   split SERIAL_LOG OUT_DIR             one console text and status per case
   check-record NAME BOARD_JSON REC_DIR STATUS_MARKER ACTIVE_MARKER
                                        what pellrix-record wrote for board NAME
@@ -105,6 +108,12 @@ def make_board(name, sample_dir, out_dir):
         old = bytes(backup[at:at + 32])
         assert old.startswith(b"PELLRIX PX-100"), old
         backup[at:at + 14] = b"PELLRIX PX-200"
+    elif name == "model-name-control":
+        # Backup's model name ends in a control character (0x10) that the
+        # serial terminal shows as '?': the identity check fails.
+        at = descriptor_offset(backup) + MODEL_NAME
+        end = bytes(backup[at:at + 32]).index(b"\0")
+        backup[at + end] = 0x10
     elif name == "data-mismatch":
         # One byte inside a driver of Backup's DXE volume, outside every
         # masked area.
@@ -280,6 +289,20 @@ def reaches_mailbox(board):
     return board.get("acpi", "present") == "present" and number(board.get("smi_port", DEFAULT_SMI_PORT)) != 0
 
 
+# What OVMF's serial terminal shows in place of a character it cannot show:
+# every control character but backspace, tab, line feed and carriage return
+# becomes '?'. The program prints the byte; the comparison is of what the
+# console shows, so the simulator's text is read through the same rule.
+TERMINAL_SHOWS = bytes(c if c >= 0x20 or c in (0x08, 0x09, 0x0A, 0x0D) else ord("?") for c in range(0x80)) + \
+    bytes(range(0x80, 0x100))
+
+
+def as_terminal(path):
+    """Rewrites the simulator's console text at PATH as the terminal shows it."""
+    data = read(path)
+    write(path, data.translate(TERMINAL_SHOWS))
+
+
 def check_record(name, board_json, rec_dir, status_marker, active_marker):
     """Prints every way in which the record differs from what the recorder
     can observe on the board; nothing when it describes the board truly and
@@ -348,7 +371,7 @@ def check_record(name, board_json, rec_dir, status_marker, active_marker):
 
 
 def main(argv):
-    commands = {"make-board": (make_board, 3), "changed-file": (lambda: print(CHANGED_DRIVER), 0), "with-active": (with_active, 3), "active": (active, 1), "hazards": (hazards, 1), "split": (split, 2), "check-record": (check_record, 5), "startup": (startup, 1)}
+    commands = {"make-board": (make_board, 3), "changed-file": (lambda: print(CHANGED_DRIVER), 0), "with-active": (with_active, 3), "active": (active, 1), "hazards": (hazards, 1), "split": (split, 2), "check-record": (check_record, 5), "startup": (startup, 1), "as-terminal": (as_terminal, 1)}
     if len(argv) < 2 or argv[1] not in commands or len(argv) - 2 != commands[argv[1]][1]:
         sys.exit(__doc__)
     function, _ = commands[argv[1]]
