@@ -127,6 +127,8 @@ pellrix_efi_image(pellrix-record-vboard efi_application ${PELLRIX_RECORD_VBOARD_
 
 pellrix_efi_objects(PELLRIX_VBOARD_DRIVER_OBJECTS
   ${CMAKE_SOURCE_DIR}/sim/vboard/driver.cpp
+  ${CMAKE_SOURCE_DIR}/sim/vboard/acpi_view.cpp
+  ${CMAKE_SOURCE_DIR}/sim/vboard/allocation_faults.cpp
   ${CMAKE_SOURCE_DIR}/sim/vboard/vboard_check.cpp
   ${CMAKE_SOURCE_DIR}/sim/board_model.cpp
   ${CMAKE_SOURCE_DIR}/runtime/uefi/libc.cpp)

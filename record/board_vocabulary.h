@@ -49,3 +49,4 @@ constexpr const char* SpellingOf(const Spelling<Mode> (&table)[N], Mode mode) {
 // The last mode of each kind, for checks of raw values.
 inline constexpr SwitchMode kLastSwitchMode = SwitchMode::IgnoreBackup;
 inline constexpr MailboxMode kLastMailboxMode = MailboxMode::None;
+inline constexpr AcpiMode kLastAcpiMode = AcpiMode::NoFacp;

@@ -93,6 +93,56 @@ void MarkUnreachable(BoardRecord* record, unsigned slot) {
   Print("%s BIOS not readable: the switch to it did not take effect; not recorded\n", ChipName(slot));
 }
 
+// Neither chip could be selected: the sizes recorded for both are what the
+// mailbox reports for the chip that answers now, so that the replay is a
+// whole board whose switch fails the same way.
+void MarkBothUnreachable(BoardRecord* record) {
+  ChipRecord answering = {};
+  if (!TakeGeometry(&answering, record->Mailbox)) {
+    answering.FlashSize = answering.BiosSize = kWindowOnlyPartSize;
+    answering.BlockSize = kWindowOnlyBlockSize;
+  }
+  for (unsigned slot = kMain; slot <= kBackup; ++slot) {
+    ChipRecord& chip = record->Chips[slot];
+    chip = {};
+    chip.FlashSize = answering.FlashSize;
+    chip.BiosSize = answering.BiosSize;
+    chip.BlockSize = answering.BlockSize;
+    chip.Unreachable = true;
+    Print("%s BIOS not readable: the switch to it did not take effect; not recorded\n", ChipName(slot));
+  }
+}
+
+// A start-up position that names neither chip (2, 0x80, ...): which chip
+// answers there is the board's secret, so each chip is read only once the
+// switch has selected it, Main first as the comparison does, and the start-up
+// position is requested again. A direction that never takes effect is the
+// one the board ignores; neither is a stuck switch.
+bool CaptureFromNeitherChip(BoardRecord* record, bool* restored) {
+  uint8_t startup = record->Active;
+  bool reached[2] = {};
+  bool captured = true;
+  for (unsigned slot = kMain; slot <= kBackup; ++slot) {
+    reached[slot] = SwitchTo(slot);
+    if (reached[slot]) captured = CaptureActiveChip(&record->Chips[slot], record->Mailbox, ReadCaption(slot));
+    if (!captured) break;
+  }
+  if (captured && !reached[kMain] && !reached[kBackup]) MarkBothUnreachable(record);
+  *restored = RestoreStartupChip(startup);
+  if (!captured) return false;
+  record->SwitchTested = true;
+  if (reached[kMain] && reached[kBackup])
+    record->Switch = SwitchMode::Ok;
+  else if (reached[kMain])
+    record->Switch = SwitchMode::IgnoreBackup;
+  else if (reached[kBackup])
+    record->Switch = SwitchMode::IgnoreMain;
+  else
+    record->Switch = SwitchMode::Stuck;
+  if (reached[kMain] != reached[kBackup]) MarkUnreachable(record, reached[kMain] ? kBackup : kMain);
+  return true;
+}
+
 bool CaptureOneChip(BoardRecord* record) {
   if (!CaptureActiveChip(&record->Chips[kMain], record->Mailbox, "Reading BIOS from flash ROM ..... ")) return false;
   record->Chips[kBackup] = record->Chips[kMain];
@@ -104,9 +154,9 @@ bool CaptureOneChip(BoardRecord* record) {
 bool CaptureChips(BoardRecord* record, bool* restored) {
   *restored = true;
   uint8_t startup = record->Active;
-  bool switchable = record->ChipSelect == ChipSelectMode::Present && (startup == kMain || startup == kBackup);
   record->SwitchTested = false;
-  if (!switchable) return CaptureOneChip(record);
+  if (record->ChipSelect != ChipSelectMode::Present) return CaptureOneChip(record);
+  if (startup != kMain && startup != kBackup) return CaptureFromNeitherChip(record, restored);
 
   unsigned first = startup;
   unsigned other = first ^ 1;

@@ -61,7 +61,10 @@ bool ProbeBoard(BoardRecord* record) {
   ProbeChipSelect(record);
   Print("Chip select ..................... %s\n", ChipSelectLine(*record));
   if (record->ChipSelect != ChipSelectMode::Absent)
-    Print("Start-up BIOS position .......... %s (%d)\n", record->Active == 1 ? "BACKUP" : "MAIN",
+    Print("Start-up BIOS position .......... %s (%d)\n",
+          record->Active == 1   ? "BACKUP"
+          : record->Active == 0 ? "MAIN"
+                                : "neither chip",
           static_cast<int>(record->Active));
   ApplyFlashWindowCacheOverride();
   // Without the board's chip select the flash SMI number may belong to

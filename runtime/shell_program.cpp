@@ -53,12 +53,18 @@ EFI_STATUS RunShellProgram(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* systemTable
   }
   auto* parameters = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL*>(interface);
 
-  // One pool block holds the pointer vector and the strings behind it.
+  // One block of pages holds the pointer vector and the strings behind it.
+  // Pages, not pool: the program's pool allocations are its own, counted
+  // from its first one (a board's allocation failures name them so), and the
+  // argument list is not one of them.
   UINTN argc = parameters->Argc;
   UINTN size = (argc + 1) * sizeof(char*);
   for (UINTN i = 0; i < argc; ++i) size += Utf8Length(parameters->Argv[i]);
-  void* block = nullptr;
-  if (EfiError(gBS->AllocatePool(EfiLoaderData, size, &block))) return kEfiOutOfResources;
+  constexpr UINTN kPage = 4096;
+  UINTN pages = (size + kPage - 1) / kPage;
+  EFI_PHYSICAL_ADDRESS address = 0;
+  if (EfiError(gBS->AllocatePages(AllocateAnyPages, EfiLoaderData, pages, &address))) return kEfiOutOfResources;
+  void* block = reinterpret_cast<void*>(static_cast<uintptr_t>(address));
   char** argv = static_cast<char**>(block);
   char* strings = reinterpret_cast<char*>(argv + argc + 1);
   for (UINTN i = 0; i < argc; ++i) {
@@ -68,6 +74,6 @@ EFI_STATUS RunShellProgram(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* systemTable
   argv[argc] = nullptr;
 
   int status = program(static_cast<int>(argc), argv);
-  gBS->FreePool(block);
+  gBS->FreePages(address, pages);
   return static_cast<EFI_STATUS>(static_cast<uint32_t>(status));
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <tuple>
 #include <nlohmann/json.hpp>
 
 #include "record/recorder.h"
@@ -203,6 +204,50 @@ TEST(Recorder, NamesTheSwitchBehaviour) {
       EXPECT_NE(run.console.find("could not be restored"), std::string::npos);
     }
     ExpectSameRuns(board, LoadRecord(dir.path()));
+  }
+}
+
+// Fault caught: a start-up position that names neither chip (2, 0x80) taken
+// as a board without a switch, the answering chip's image written as both
+// chips and the run called a success. Each chip is recorded only once the
+// switch selected it; the start-up position is requested again.
+TEST(Recorder, StartupPositionOfNeitherChip) {
+  struct Case {
+    sim::SwitchMode mode;
+    std::string recorded;
+    bool mainRead;
+    bool backupRead;
+  };
+  for (uint8_t startup : {2, 0x80}) {
+    for (const Case& c : std::vector<Case>{{sim::SwitchMode::Ok, "ok", true, true},
+                                           {sim::SwitchMode::Stuck, "stuck", false, false},
+                                           {sim::SwitchMode::IgnoreMain, "ignore-main", false, true},
+                                           {sim::SwitchMode::IgnoreBackup, "ignore-backup", true, false}}) {
+      sim::Board board = DistinctChips();
+      board.switch_mode = c.mode;
+      board.active = startup;
+      TempDir dir;
+      RecordRun run = Record(board, dir.path());
+      SCOPED_TRACE(c.recorded + " from " + std::to_string(startup));
+      bool whole = c.mainRead && c.backupRead;
+      EXPECT_EQ(run.status, whole ? 128 : 130) << run.console;
+      EXPECT_EQ(run.activeAfter, startup);
+      nlohmann::json json = RecordJson(dir.path());
+      EXPECT_EQ(json["active"], startup);
+      EXPECT_EQ(json["switch"], c.recorded);
+      for (const auto& [key, read, chip] :
+           {std::tuple{"main", c.mainRead, &board.main}, std::tuple{"backup", c.backupRead, &board.backup}}) {
+        fs::path rom = dir.path() / "PELLRIX.REC" / (std::string(key) + ".rom");
+        EXPECT_EQ(json["chips"][key].contains("unread"), !read) << key;
+        if (read) {
+          EXPECT_EQ(json["chips"][key]["flash_size"], chip->flash_size) << key;
+          EXPECT_EQ(ReadFileBytes(rom), WholePart(*chip)) << key;
+        } else {
+          EXPECT_FALSE(fs::exists(rom)) << key;
+        }
+      }
+      if (whole) ExpectSameRuns(board, LoadRecord(dir.path()));
+    }
   }
 }
 

@@ -36,6 +36,8 @@ TEST(VboardCheck, ForeignOrOutOfRangeHeadersAreRefused) {
       {"switch mode", [](BoardFile& f) { f.switch_mode = uint8_t(kLastSwitchMode) + 1; }},
       {"mailbox mode", [](BoardFile& f) { f.mailbox = uint8_t(kLastMailboxMode) + 1; }},
       {"chip select", [](BoardFile& f) { f.chip_select = vboard::kChipSelectAbsent + 1; }},
+      {"acpi mode", [](BoardFile& f) { f.acpi = uint8_t(kLastAcpiMode) + 1; }},
+      {"allocation failures", [](BoardFile& f) { f.fail_alloc_count = vboard::kMostAllocationFailures + 1; }},
       {"empty image name", [](BoardFile& f) { f.chips[0].image_file[0] = '\0'; }},
       {"unterminated image name", [](BoardFile& f) { std::memset(f.chips[1].image_file, 'A', 16); }},
       {"image shorter than the part", [](BoardFile& f) { f.chips[1].image_size = f.chips[1].flash_size - 1; }},

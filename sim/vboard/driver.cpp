@@ -4,7 +4,8 @@
 // images) from the directory it was loaded from, runs it on the same board
 // model as pellrix-sim, and installs the board's chip-select protocol and the
 // private protocol through which pellrix-vboard.efi reaches the SMI handler
-// and the flash window. The board stays resident until reset, so its active
+// and the flash window; it shows the program the board's ACPI tables and
+// makes its listed pool allocations fail (firmware_view.h). The board stays resident until reset, so its active
 // chip carries over from one program run to the next.
 //
 // The chip-select members are called without the interface pointer, so the
@@ -13,6 +14,7 @@
 #include "runtime/memory.h"
 #include "sim/board_model.h"
 #include "sim/vboard/efi_media.h"
+#include "sim/vboard/firmware_view.h"
 #include "sim/vboard/vboard_check.h"
 #include "sim/vboard/vboard_file.h"
 #include "firmware/cpu/vboard/vboard_protocol.h"
@@ -229,6 +231,22 @@ extern "C" EFI_STATUS EFIAPI efi_main(EFI_HANDLE imageHandle, EFI_SYSTEM_TABLE* 
     Say("cannot install the board's protocols");
     FreeImages();
     return status;
+  }
+  // The firmware answers as the board says from here on; what cannot be
+  // made so leaves a board that must not be taken for the one described.
+  const char* problem = vboard::InstallAcpiView(bootServices, static_cast<AcpiMode>(header.acpi), header.smi_port);
+  if (problem == nullptr)
+    problem = vboard::InstallAllocationFaults(bootServices, header.fail_alloc, header.fail_alloc_count);
+  if (problem != nullptr) {
+    // Nothing of the view was changed; the image is unloaded, so nothing may
+    // point into it.
+    Say(problem);
+    auto uninstall = reinterpret_cast<EFI_UNINSTALL_PROTOCOL_INTERFACE>(bootServices->UninstallProtocolInterface);
+    if (header.chip_select == vboard::kChipSelectPresent)
+      uninstall(handle, &kChipSelectProtocolGuid, &chipSelectProtocol);
+    uninstall(handle, &kVboardProtocolGuid, &vboardProtocol);
+    FreeImages();
+    return kEfiUnsupported;
   }
   return kEfiSuccess;
 }

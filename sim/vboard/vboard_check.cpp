@@ -32,7 +32,8 @@ bool Overlaps(uint64_t start, uint64_t count, const uint8_t* bytes, uint64_t siz
 const char* BoardFileProblem(const BoardFile& file) {
   if (memcmp(file.magic, kMagic, sizeof file.magic) != 0 || file.version != kVersion ||
       file.header_size != sizeof file || file.switch_mode > static_cast<uint8_t>(kLastSwitchMode) ||
-      file.mailbox > static_cast<uint8_t>(kLastMailboxMode) || file.chip_select > kChipSelectAbsent)
+      file.mailbox > static_cast<uint8_t>(kLastMailboxMode) || file.acpi > static_cast<uint8_t>(kLastAcpiMode) ||
+      file.chip_select > kChipSelectAbsent || file.fail_alloc_count > kMostAllocationFailures)
     return "not a board file of this version: ";
   for (const ChipRecord& chip : file.chips)
     if (const char* problem = ChipProblem(chip)) return problem;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "sim/board_model.h"
@@ -28,10 +29,8 @@ ChipRecord RecordOf(const sim::Chip& chip, const char* imageFile) {
 // each entry is one line for the user.
 std::vector<std::string> NotCarried(const sim::Board& board) {
   std::vector<std::string> notes;
-  if (board.smi_port != 0xB2)
-    notes.push_back("smi_port is not 0xB2: OVMF's FADT on q35 names 0xB2, so the board will see no SMI");
-  if (board.acpi != sim::AcpiMode::Present) notes.push_back("acpi: the real firmware's ACPI tables are used");
-  if (!board.fail_alloc.empty()) notes.push_back("fail_alloc: the real firmware's pool does not fail on request");
+  if (board.fail_alloc.size() > kMostAllocationFailures)
+    notes.push_back("fail_alloc: only the first " + std::to_string(kMostAllocationFailures) + " entries are carried");
   if (board.fail_file != sim::FileFailure::None)
     notes.push_back("fail_file: the real FAT drive does not fail on request");
   if (board.disk_free) notes.push_back("disk_free: the FAT image's own free space applies");
@@ -53,7 +52,10 @@ BoardFile BoardFileOf(const sim::Board& board) {
   file.chip_select = board.chip_select == sim::ChipSelectMode::Absent ? kChipSelectAbsent : kChipSelectPresent;
   file.switch_mode = static_cast<uint8_t>(static_cast<sim::SwitchMode>(board.switch_mode));
   file.mailbox = static_cast<uint8_t>(static_cast<sim::MailboxMode>(board.mailbox));
+  file.acpi = static_cast<uint8_t>(board.acpi);
   file.smi_port = board.smi_port;
+  for (uint64_t ordinal : board.fail_alloc)
+    if (file.fail_alloc_count < kMostAllocationFailures) file.fail_alloc[file.fail_alloc_count++] = ordinal;
   file.mailbox_answer = board.mailbox_answer;
   file.chips[0] = RecordOf(board.main, kMainImageName);
   file.chips[1] = RecordOf(board.backup, kBackupImageName);

@@ -16,7 +16,9 @@
 #   OVMF_CODE, OVMF_VARS, QEMU   as for run_shell_test.sh
 #   QEMU_TIMEOUT     seconds before one boot is killed (default 300)
 #   QEMU_LOCK        a lock file; each boot then runs under flock on it
-#   VBOARD_BOARDS    boards to run, space separated (default: all)
+#   VBOARD_BOARDS    boards to run, space separated (default: all); a name
+#                    random-SEED-INDEX is a random board with its own
+#                    command list (random_boards.py)
 #   VBOARD_COMMANDS  replaces each board's command list: command lines
 #                    separated by ';', '-' for none (no expected statuses)
 #   VBOARD_SHOW      1: print the real shell's console text of every command
@@ -32,7 +34,9 @@
 #
 # Console texts are compared after removing the serial terminal's escape
 # sequences and turning its CRLF line ends into LF; a bare CR (the progress
-# lines) is kept, and diffs show it as <CR> with a line break after it.
+# lines) is kept, and diffs show it as <CR> with a line break after it. The
+# simulator's text is read as the terminal shows it: a control character the
+# terminal cannot show (a firmware's text may hold one) becomes '?'.
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -52,11 +56,13 @@ record=${VBOARD_RECORD:-0}
 # checks hold the real shell's result to what the board implies on its own:
 #   file NAME IMAGE   the written file NAME equals the board's chip image IMAGE
 #   has TEXT / lacks TEXT   the console text does or does not contain TEXT
-boards=(sample model-name data-mismatch backup-active bad-checksum stuck-switch ignore-main ignore-main-save unsupported
-  no-chip-select)
+boards=(sample model-name model-name-neither model-name-control data-mismatch backup-active bad-checksum stuck-switch ignore-main ignore-main-save unsupported
+  no-chip-select smi-port no-acpi no-facp fail-alloc)
 declare -A plan=(
   [sample]='-|128|has Pellgard comparison test PASS !!!;/i|128;/p|145;/c 2|146;/s 1|128|file MAIN.BIN main.rom;/s 2|128|file BACKUP.BIN backup.rom;/c 1|145;/delay 5|128'
   [model-name]='-|139|has BIOS model name check.......... ERROR !!!;/i|139;/s 2|128|lacks BIOS checksum ................... ok'
+  [model-name-neither]='-|139|has BIOS model name check.......... ERROR !!!;/p|;/s 2|128|file BACKUP.BIN backup.rom'
+  [model-name-control]='/i|139|has BIOS model name check.......... ERROR !!!'
   [data-mismatch]='-|142;/i|128;/delay 5|142'
   [backup-active]='/p|146;-|128;/s 1|128|file MAIN.BIN main.rom;/c 1|145;/i|128'
   [bad-checksum]='/s 1|128|lacks BIOS checksum ................... ok;/s 2|128|has BIOS checksum ................... ok;-|142'
@@ -65,6 +71,10 @@ declare -A plan=(
   [ignore-main-save]='/s 2|132|file BACKUP.BIN backup.rom;/s 2|128'
   [unsupported]='-|130;/p|130;/c 2|130'
   [no-chip-select]='-|130;/s 1|130'
+  [smi-port]='-|128|has Pellgard comparison test PASS !!!;/s 2|128|file BACKUP.BIN backup.rom'
+  [no-acpi]='-|134|has !!! SPI Flash initialization fail !!!;/p|134'
+  [no-facp]='-|134|has !!! SPI Flash initialization fail !!!'
+  [fail-alloc]='-|130|has Pellgard comparison test FAIL !!!;/s 2|128'
 )
 
 fail() {
@@ -89,7 +99,9 @@ done
 
 if [[ -n ${VBOARD_BOARDS:-} ]]; then
   read -r -a boards <<<"$VBOARD_BOARDS"
-  for board in "${boards[@]}"; do [[ -n ${plan[$board]+x} ]] || fail "unknown board: $board"; done
+  for board in "${boards[@]}"; do
+    [[ -n ${plan[$board]+x} || $board =~ ^random-[0-9]+-[0-9]+$ ]] || fail "unknown board: $board"
+  done
 fi
 if [[ -n ${VBOARD_COMMANDS+x} ]]; then
   commands=$(sed 's/\([^;]*\)/\1|/g' <<<"${VBOARD_COMMANDS:--}")
@@ -120,13 +132,19 @@ for board in "${boards[@]}"; do
   failed_before=${#failed[@]}
   mkdir -p "$dir/fs" "$dir/shell" "$dir/sim"
   python3 "$cases_tool" make-board "$board" "$work/sample-source" "$dir/board" || fail "$board: cannot make the board"
+  # A random board brings its own command list.
+  [[ -n ${plan[$board]+x} ]] || plan[$board]=$(<"$dir/board/plan.txt")
+  # A board whose allocations fail fails the recorder as it fails the
+  # program, in ways the record's check cannot foresee: it is not recorded.
+  record_board=$record
+  grep -q '"fail_alloc"' "$dir/board/board.json" && record_board=0
   timeout 60 "$sim" --board "$dir/board/board.json" --write-vboard "$dir/fs" -- ||
     fail "$board: pellrix-sim --write-vboard failed"
   cp "${images[@]}" "$dir/fs/"
   # The sides that must match the real shell: pellrix-sim on the board, and on
   # the board as the real shell recorded it.
   sides=(sim)
-  (( record )) && sides+=(replay)
+  (( record_board )) && sides+=(replay)
   mkdir -p "$dir/replay"
 
   IFS=';' read -r -a entries <<<"${plan[$board]}"
@@ -137,7 +155,7 @@ for board in "${boards[@]}"; do
     echo "cd \\"
     echo "load vboard.efi"
     echo "echo \"=== load %lasterror% ===\""
-    if (( record )); then
+    if (( record_board )); then
       echo "mkdir rec"
       echo "cd rec"
       echo "fs0:\\pellrix-record-vboard.efi"
@@ -167,15 +185,15 @@ for board in "${boards[@]}"; do
   } | sed 's/$/\r/' >"$dir/fs/startup.nsh"
 
   # Room for the board's images, one more image per save and some slack.
-  saves=$(grep -o '/s [12]' <<<"${plan[$board]}" | wc -l)
+  saves=$(grep -io '/s [12]' <<<"${plan[$board]}" | wc -l)
   image_bytes=$(( $(stat -c %s "$dir/fs/MAIN.ROM") + $(stat -c %s "$dir/fs/BACK.ROM") ))
   largest=$(stat -c %s "$dir/fs/MAIN.ROM" "$dir/fs/BACK.ROM" | sort -n | tail -n 1)
-  fat_kib=$(( (image_bytes + 2 * (saves + record) * largest) / 1024 + 65536 ))
+  fat_kib=$(( (image_bytes + 2 * (saves + record_board) * largest) / 1024 + 65536 ))
   for ((k = 1; k <= count; ++k)); do
     IFS='|' read -r arguments _ <<<"${entries[k - 1]}"
     case $arguments in
-      "/s 1") stale=MAIN.BIN ;;
-      "/s 2") stale=BACKUP.BIN ;;
+      "/s 1" | "/S 1") stale=MAIN.BIN ;;
+      "/s 2" | "/S 2") stale=BACKUP.BIN ;;
       *) continue ;;
     esac
     mkdir -p "$dir/fs/c$k" "$dir/sim/c$k" "$dir/replay/c$k"
@@ -206,7 +224,7 @@ for board in "${boards[@]}"; do
   for ((k = 1; k <= count; ++k)); do
     mcopy -s -n -i "$dir/fat.img" "::/c$k" "$dir/shell/" 2>/dev/null || mkdir -p "$dir/shell/c$k"
   done
-  if (( record )); then
+  if (( record_board )); then
     rm -rf "$dir/rec"
     if ! mcopy -s -n -i "$dir/fat.img" "::/rec/PELLRIX.REC" "$dir/rec" 2>/dev/null; then
       grep -A12 '^Pellrix board recorder' <<<"$console" >&2
@@ -232,10 +250,9 @@ for board in "${boards[@]}"; do
   # plan's statuses and checks, which assume the board's own start, do not
   # apply.
   planned=1
-  if (( record )); then
+  if (( record_board )); then
     left=$(grep -x '=== record active 0x[0-9A-Fa-f]* ===' <<<"$console" | sed 's/.* 0x\([0-9A-Fa-f]*\) ===/\1/')
-    startup=$(python3 -c 'import json,sys; print(1 if json.load(open(sys.argv[1])).get("active") == "backup" else 0)' \
-      "$dir/board/board.json")
+    startup=$(python3 "$cases_tool" startup "$dir/board/board.json")
     if [[ -n $left ]] && (( 16#$left != startup )); then
       planned=0
       for side in sim replay; do
@@ -273,6 +290,7 @@ for board in "${boards[@]}"; do
       timeout 120 "$sim" --board "${side_board[$side]}" --dir "$out/c$k" --report "$out/case-$k.report.json" \
         -- "${words[@]}" >"$out/case-$k.txt" 2>"$out/case-$k.err"
       sim_status=$?
+      python3 "$cases_tool" as-terminal "$out/case-$k.txt"
       if [[ ! -s $out/case-$k.report.json ]] || (( sim_status == 2 || sim_status == 124 )); then
         echo "[$name] $label failed (status $sim_status): $(cat "$out/case-$k.err")" >&2
         failed+=("$name")
@@ -341,9 +359,10 @@ for board in "${boards[@]}"; do
     (( ok )) || failed+=("$name")
   done
   echo "differential: $board: $count commands run in the real shell in ${boot_time} s"
-  # A board that matched keeps only its texts; a failing one keeps everything.
+  # A board that matched keeps only its texts (case-K.txt, .status,
+  # .report.json); a failing one keeps everything.
   if (( ${#failed[@]} == failed_before )); then
-    rm -rf "$dir/fat.img" "$dir/board" "$dir/rec" "$dir/shell"/c* "$dir/sim"/c* "$dir/replay"/c*
+    rm -rf "$dir/fat.img" "$dir/board" "$dir/rec" "$dir/shell"/c[0-9]* "$dir/sim"/c[0-9]* "$dir/replay"/c[0-9]*
   fi
 done
 

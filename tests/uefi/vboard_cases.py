@@ -3,11 +3,17 @@
 """Helpers for the UEFI Shell tests on the virtual board (run_differential_test.sh,
 run_field_kit_test.sh).
 
-  make-board NAME SAMPLE_DIR OUT_DIR   write OUT_DIR/board.json and its images
+  make-board NAME SAMPLE_DIR OUT_DIR   write OUT_DIR/board.json and its images;
+                                       NAME random-SEED-INDEX: a random board
+                                       (random_boards.py) with OUT_DIR/plan.txt
   changed-file                         print the GUID of the driver file that the
                                        board "changed-driver" changes on Backup
   with-active BOARD_JSON ACTIVE OUT    the board with "active" set to ACTIVE
   active REPORT_JSON                   print the report's active_chip
+  startup BOARD_JSON                   print the board's raw start-up position
+  as-terminal TEXT                     rewrite a console text as OVMF's serial
+                                       terminal shows it ('?' for a control
+                                       character it cannot show)
   split SERIAL_LOG OUT_DIR             one console text and status per case
   check-record NAME BOARD_JSON REC_DIR STATUS_MARKER ACTIVE_MARKER
                                        what pellrix-record wrote for board NAME
@@ -82,18 +88,32 @@ def chip(image):
 
 
 def make_board(name, sample_dir, out_dir):
+    random_board = re.fullmatch(r"random-(\d+)-(\d+)", name)
+    if random_board:
+        import random_boards
+        random_boards.make_board(int(random_board.group(1)), int(random_board.group(2)), sample_dir, out_dir)
+        return
     os.makedirs(out_dir, exist_ok=True)
     main = read(os.path.join(sample_dir, "main.rom"))
     backup = read(os.path.join(sample_dir, "backup.rom"))
     board = {"mtrr": {"variable_pairs": 8, "phys_address_bits": 40}}
     if name == "sample":
         pass
-    elif name == "model-name":
-        # Backup carries another model name: the identity check fails.
+    elif name in ("model-name", "model-name-neither"):
+        # Backup carries another model name: the identity check fails. The
+        # second board starts on a position that names neither chip.
+        if name == "model-name-neither":
+            board["active"] = 2
         at = descriptor_offset(backup) + MODEL_NAME
         old = bytes(backup[at:at + 32])
         assert old.startswith(b"PELLRIX PX-100"), old
         backup[at:at + 14] = b"PELLRIX PX-200"
+    elif name == "model-name-control":
+        # Backup's model name ends in a control character (0x10) that the
+        # serial terminal shows as '?': the identity check fails.
+        at = descriptor_offset(backup) + MODEL_NAME
+        end = bytes(backup[at:at + 32]).index(b"\0")
+        backup[at + end] = 0x10
     elif name == "data-mismatch":
         # One byte inside a driver of Backup's DXE volume, outside every
         # masked area.
@@ -113,6 +133,17 @@ def make_board(name, sample_dir, out_dir):
     elif name in ("ignore-main", "ignore-main-save"):
         # Main can be left but never selected again: every restore of it fails.
         board["switch"] = "ignore-main"
+    elif name == "smi-port":
+        # The FADT the program is shown names another SMI port.
+        board["smi_port"] = 0x1234
+    elif name == "no-acpi":
+        board["acpi"] = "absent"
+    elif name == "no-facp":
+        board["acpi"] = "no-facp"
+    elif name == "fail-alloc":
+        # The program's third pool allocation fails (an image buffer of the
+        # comparison); every run counts from 1.
+        board["fail_alloc"] = [3]
     elif name == "unsupported":
         board["is_supported"] = 0
     elif name == "no-chip-select":
@@ -174,69 +205,164 @@ def split(serial_log, out_dir):
             f.write("%d\n" % int(status.group(1), 16))
 
 
+SAMPLE_PART_NAME = "SIM25Q128"   # the board file's default part name
+DEFAULT_SMI_PORT = 0xB2
+ERASED_PART = 16 << 20           # a chip without an image
+
+
+def number(value):
+    """A board file's integer: a number or a hexadecimal string."""
+    return int(value, 16) if isinstance(value, str) else int(value)
+
+
+def startup_position(board):
+    """The raw chip position active at start."""
+    value = board.get("active", "main")
+    if value in ("main", "backup"):
+        return 0 if value == "main" else 1
+    return number(value)
+
+
+def startup(board_json):
+    with open(board_json) as f:
+        print(startup_position(json.load(f)))
+
+
+def switch_takes(switch, chip):
+    """Whether a request for raw position `chip` changes the active chip."""
+    if switch == "stuck":
+        return False
+    if switch.startswith("ignore-"):
+        return chip != (0 if switch == "ignore-main" else 1)
+    return True
+
+
+def expected_capture(board):
+    """What pellrix-record observes on BOARD, as the recorder's own reasoning
+    would have it from outside: (recorded switch or None, chips read as
+    {"main": bool, "backup": bool}, whether the start-up position is active
+    again, the position left active)."""
+    raw = startup_position(board)
+    switch = board.get("switch", "ok")
+    present = board.get("chip_select", "present") == "present" and number(board.get("is_supported", 1)) != 0
+    if not present:
+        return None, {"main": True, "backup": True}, True, raw
+    if raw in (0, 1):
+        other = raw ^ 1
+        moved = switch_takes(switch, other)
+        restored = not moved or switch_takes(switch, raw)
+        if not moved:
+            recorded = "stuck"
+        elif not restored:
+            recorded = "ignore-" + ("main", "backup")[raw]
+        else:
+            recorded = "ok"
+        read = {("main", "backup")[raw]: True, ("main", "backup")[other]: moved}
+        return recorded, read, restored, raw if restored else other
+    # Neither chip at start: Main, then Backup, then the start-up position.
+    reached = {"main": switch_takes(switch, 0), "backup": switch_takes(switch, 1)}
+    names = {(True, True): "ok", (True, False): "ignore-backup", (False, True): "ignore-main", (False, False): "stuck"}
+    return names[(reached["main"], reached["backup"])], reached, switch_takes(switch, raw) or not any(
+        reached.values()), raw
+
+
+def chip_part(board, base, name):
+    """The chip's whole part and its sizes as the mailbox reports them."""
+    chip = board.get("chips", {}).get(name, {})
+    data = read(os.path.join(base, chip["image"])) if "image" in chip else None
+    flash = number(chip["flash_size"]) if "flash_size" in chip else len(data) if data is not None else ERASED_PART
+    part = bytes(data[:flash]) if data is not None else b"\xff" * flash
+    return part, {"flash_size": flash, "bios_size": number(chip.get("bios_size", flash)),
+                  "block_size": number(chip.get("block_size", 4096)),
+                  "part_name": chip.get("part_name", SAMPLE_PART_NAME)}
+
+
+def window_part(part, sizes):
+    """What the recorder reads without a mailbox: the window from 0xFF000000
+    up, the top of the BIOS region at its top and erased bytes below it."""
+    shown = min(sizes["bios_size"], WINDOW_ONLY_PART, len(part))
+    return b"\xff" * (WINDOW_ONLY_PART - shown) + part[len(part) - shown:]
+
+
+def reaches_mailbox(board):
+    """Whether the flash SMI gets to the board: the FADT names a port."""
+    return board.get("acpi", "present") == "present" and number(board.get("smi_port", DEFAULT_SMI_PORT)) != 0
+
+
+# What OVMF's serial terminal shows in place of a character it cannot show:
+# every control character but backspace, tab, line feed and carriage return
+# becomes '?'. The program prints the byte; the comparison is of what the
+# console shows, so the simulator's text is read through the same rule.
+TERMINAL_SHOWS = bytes(c if c >= 0x20 or c in (0x08, 0x09, 0x0A, 0x0D) else ord("?") for c in range(0x80)) + \
+    bytes(range(0x80, 0x100))
+
+
+def as_terminal(path):
+    """Rewrites the simulator's console text at PATH as the terminal shows it."""
+    data = read(path)
+    write(path, data.translate(TERMINAL_SHOWS))
+
+
 def check_record(name, board_json, rec_dir, status_marker, active_marker):
-    """Prints every way in which the record differs from what the board is;
-    nothing when it describes the board truly and the run left the board's
-    start-up chip active."""
+    """Prints every way in which the record differs from what the recorder
+    can observe on the board; nothing when it describes the board truly and
+    the run left the board where the board lets it."""
     with open(board_json) as f:
         board = json.load(f)
     base = os.path.dirname(board_json)
     problems = []
-    startup = 1 if board.get("active") == "backup" else 0
-    switch = board.get("switch", "ok")
-    # A switch that never leaves the start-up chip leaves the other chip
-    # unread; one that cannot return leaves the board on the other chip. Both
-    # are failures the recorder must report (0x82).
-    unreachable = switch == "stuck" or switch == "ignore-" + ("backup" if startup == 0 else "main")
-    stranded = switch == "ignore-" + ("main" if startup == 0 else "backup")
-    status = 0x82 if unreachable or stranded else 0x80
-    left = startup ^ 1 if stranded else startup
+    raw = startup_position(board)
+    recorded_switch, read_chips, restored, left = expected_capture(board)
+    status = 0x80 if all(read_chips.values()) and restored else 0x82
     if status_marker != "=== record status 0x%X ===" % status:
         problems.append("pellrix-record did not end with 0x%X: %s" % (status, status_marker or "(no status)"))
     if active_marker != "-" and active_marker != "=== record active 0x%X ===" % left:
-        problems.append("the active chip after recording is not chip %d: %s" % (left, active_marker))
+        problems.append("the active position after recording is not %d: %s" % (left, active_marker))
     try:
         with open(os.path.join(rec_dir, "board.json")) as f:
             record = json.load(f)
     except (OSError, ValueError) as error:
         print("no readable board.json in the record: %s" % error)
         return
-    present = board.get("chip_select", "present") == "present" and board.get("is_supported", 1) != 0
+    chip_select = board.get("chip_select", "present")
+    present = recorded_switch is not None
+    if chip_select == "present" and not present:
+        chip_select = "unsupported"
+    acpi = board.get("acpi", "present")
     expected = {
-        "active": startup if board.get("chip_select") != "absent" else 0,
-        "chip_select": "absent" if board.get("chip_select") == "absent" else "present" if present else "unsupported",
-        "switch": board.get("switch", "ok") if present else None,
-        # Without a chip select the flash SMI is never sent.
-        "mailbox": "qvt" if present else "none",
-        "acpi": "present",
+        "active": raw if chip_select != "absent" else 0,
+        "chip_select": chip_select,
+        "switch": recorded_switch,
+        # Without a chip select the flash SMI is never sent; without an SMI
+        # port from the FADT it cannot be.
+        "mailbox": board.get("mailbox", "qvt") if present and reaches_mailbox(board) else "none",
+        "acpi": acpi,
+        "smi_port": number(board.get("smi_port", DEFAULT_SMI_PORT)) if acpi == "present" else None,
     }
     for key, value in expected.items():
         if record.get(key) != value:
             problems.append("%s is %r, the board has %r" % (key, record.get(key), value))
-    images = {"main": board["chips"]["main"]["image"], "backup": board["chips"]["backup"]["image"]}
-    if not present:
-        # One readable chip stands for both.
-        images = dict.fromkeys(images, images["main"])
-    for chip, image in images.items():
+    window_only = expected["mailbox"] == "none"
+    # Without a chip select the one chip that answers stands for both.
+    answering = "backup" if raw == 1 else "main"
+    for chip in ("main", "backup"):
         recorded = record["chips"][chip]
-        if present and unreachable and chip != ("main", "backup")[startup]:
+        if not read_chips[chip]:
             # Never read: no image, and the record says why.
             if "image" in recorded or "unread" not in recorded:
                 problems.append("chips.%s is recorded though the switch never reached it" % chip)
             continue
-        with open(os.path.join(base, image), "rb") as f:
-            want = f.read()
-        sizes = {key: board["chips"][chip][key] for key in ("bios_size", "block_size")}
-        if not present:
-            # Only the window from 0xFF000000 up: the BIOS region at its top,
-            # erased bytes below it, in 4 KiB blocks.
-            region = board["chips"][chip]["bios_size"]
-            want = b"\xff" * (WINDOW_ONLY_PART - region) + want[len(want) - region:]
-            sizes = {"bios_size": WINDOW_ONLY_PART, "block_size": 4096}
+        part, sizes = chip_part(board, base, chip if present else answering)
+        if window_only:
+            part = window_part(part, sizes)
+            sizes = {"flash_size": WINDOW_ONLY_PART, "bios_size": WINDOW_ONLY_PART, "block_size": 4096}
+        if "image" not in recorded:
+            problems.append("chips.%s has no image though the recorder read it" % chip)
+            continue
         with open(os.path.join(rec_dir, recorded["image"]), "rb") as f:
             got = f.read()
-        if got != want:
-            problems.append("%s.rom is not the board's %s" % (chip, image))
+        if got != part:
+            problems.append("%s.rom is not the board's %s chip" % (chip, chip if present else answering))
         for key, value in sizes.items():
             if recorded.get(key) != value:
                 problems.append("chips.%s.%s is %r, the board has %r" % (chip, key, recorded.get(key), value))
@@ -245,7 +371,7 @@ def check_record(name, board_json, rec_dir, status_marker, active_marker):
 
 
 def main(argv):
-    commands = {"make-board": (make_board, 3), "changed-file": (lambda: print(CHANGED_DRIVER), 0), "with-active": (with_active, 3), "active": (active, 1), "hazards": (hazards, 1), "split": (split, 2), "check-record": (check_record, 5)}
+    commands = {"make-board": (make_board, 3), "changed-file": (lambda: print(CHANGED_DRIVER), 0), "with-active": (with_active, 3), "active": (active, 1), "hazards": (hazards, 1), "split": (split, 2), "check-record": (check_record, 5), "startup": (startup, 1), "as-terminal": (as_terminal, 1)}
     if len(argv) < 2 or argv[1] not in commands or len(argv) - 2 != commands[argv[1]][1]:
         sys.exit(__doc__)
     function, _ = commands[argv[1]]
