@@ -37,9 +37,15 @@ int Trouble(const std::string& message) {
 }
 
 int Finish(int status) {
+  if (outputClosed) return Trouble("standard output: write error");
   // Output to a closed pipe fails the stream instead of killing the process.
-  if (!std::cout.flush() || outputClosed) return Trouble("standard output: write error");
-  return status;
+  if (std::cout.flush()) return status;
+  // A reader that has gone (`| head`) wanted no more: no message, as
+  // pellrix-diff, cmp and the GNU tools say nothing then, but never the
+  // status of a pass. Once failed the stream writes nothing more, so errno
+  // is the write's.
+  if (errno == EPIPE) return kTrouble;
+  return Trouble("standard output: write error");
 }
 
 // Files the run reads, which neither the page nor the cache may replace.

@@ -207,6 +207,25 @@ TEST(FleetWriters, AClosedStandardOutputIsTroubleInOneLine) {
     EXPECT_EQ(drawn.rfind("<!DOCTYPE html>", 0), 0u) << mode;
     EXPECT_EQ(drawn.find("1 board: Backup differs"), std::string::npos) << mode;  // no text in the page
   }
+  // A pipe whose reader has gone: status 2 and not a word, as pellrix-diff.
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || dup2(fd, STDERR_FILENO) < 0 || dup2(ends[1], STDOUT_FILENO) < 0) _exit(99);
+    const std::string golden = a.golden(), boards = a.boards();
+    execl(PELLRIX_FLEET_PATH, PELLRIX_FLEET_PATH, golden.c_str(), boards.c_str(), static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  close(ends[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(ReadText(err), "");
 }
 
 }  // namespace
