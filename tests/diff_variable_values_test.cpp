@@ -4,6 +4,7 @@
 // Secure Boot databases which certificates and hashes came or went.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "diff/compare/variable_value.h"
@@ -28,8 +29,9 @@ Bytes Utf16(const std::u16string& text) {
 }
 
 Bytes Concat(const fwtree::Guid& a, const fwtree::Guid& b) {
-  Bytes bytes(a.begin(), a.end());
-  bytes.insert(bytes.end(), b.begin(), b.end());
+  Bytes bytes(a.size() + b.size());
+  std::copy(a.begin(), a.end(), bytes.begin());
+  std::copy(b.begin(), b.end(), bytes.begin() + a.size());
   return bytes;
 }
 

@@ -206,9 +206,16 @@ struct Tally {
 
 std::string RunsText(const std::vector<Interval>& runs) {
   std::string text;
-  for (size_t i = 0; i < runs.size() && i < kCauseOffsetsListed; ++i)
-    text += (i > 0 ? ", " : "") + Hex(runs[i].first) +
-            (runs[i].second - runs[i].first > kEraseBlock ? "-" + Hex(runs[i].second - 1) : "");
+  // Appended piece by piece: GCC 12 at -O3 takes a literal joined to a
+  // temporary string for an overlapping copy (-Wrestrict).
+  for (size_t i = 0; i < runs.size() && i < kCauseOffsetsListed; ++i) {
+    if (i > 0) text += ", ";
+    text += Hex(runs[i].first);
+    if (runs[i].second - runs[i].first > kEraseBlock) {
+      text += '-';
+      text += Hex(runs[i].second - 1);
+    }
+  }
   if (runs.size() > kCauseOffsetsListed) text += ", ...";
   return text;
 }

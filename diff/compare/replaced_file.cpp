@@ -110,7 +110,12 @@ bool ReplaceFile(const ReplacedFile& kind, const std::string& target, const std:
   const std::filesystem::path path(destination);
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
   // A fresh name each time (never a fixed one a link could be planted at).
-  std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  // Built piece by piece: GCC 12 at -O3 takes a literal joined to a
+  // temporary string for an overlapping copy (-Wrestrict).
+  std::string hidden = ".";
+  hidden += path.filename().string();
+  hidden += ".XXXXXX";
+  std::string temporary = (folder / hidden).string();
   const int descriptor = mkstemp(temporary.data());
   if (descriptor < 0) {
     *problem = EscapedText(target) + ": cannot write beside it: " + std::strerror(errno);
